@@ -47,12 +47,10 @@ private slots:
 void tst_ZTAbstractROI::freshMethodIsEnabledWithWeightZero_data()
 {
     QTest::addColumn<MethodFactory>("factory");
-    QTest::newRow("subclass of the base") << MethodFactory([] {
-        return std::unique_ptr<ZTAbstractROI>(new ConstantROI);
-    });
-    QTest::newRow("centre prior") << MethodFactory([] {
-        return std::unique_ptr<ZTAbstractROI>(new ZTGaussROI);
-    });
+    QTest::newRow("subclass of the base")
+        << MethodFactory([] { return std::unique_ptr<ZTAbstractROI>(new ConstantROI); });
+    QTest::newRow("centre prior") << MethodFactory(
+        [] { return std::unique_ptr<ZTAbstractROI>(new ZTGaussROI); });
 }
 
 void tst_ZTAbstractROI::freshMethodIsEnabledWithWeightZero()

@@ -81,7 +81,7 @@ void tst_ZTGaussROI::matchesFormulaEverywhere_data()
 {
     QTest::addColumn<QSize>("size");
     for (const QSize size : {QSize(1, 1), QSize(1, 7), QSize(7, 1), QSize(2, 3), QSize(5, 4),
-                             QSize(33, 17), QSize(320, 240), QSize(641, 481), QSize(900, 3)}) {
+             QSize(33, 17), QSize(320, 240), QSize(641, 481), QSize(900, 3)}) {
         QTest::addRow("%dx%d", size.width(), size.height()) << size;
     }
 }

@@ -75,23 +75,24 @@ void tst_ZTSalienzMixer::mixOfUniformMaps_data()
     QTest::addColumn<QList<int>>("weights");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("truncates, never rounds") << QList<int>{255, 0} << QList<int>{1, 1} << 127;
-    QTest::newRow("negative sum clamps to 0") << QList<int>{255, 100} << QList<int>{-10, 20} << 0;
+    QTest::newRow("truncates, never rounds") << QList<int> {255, 0} << QList<int> {1, 1} << 127;
+    QTest::newRow("negative sum clamps to 0") << QList<int> {255, 100} << QList<int> {-10, 20} << 0;
     QTest::newRow("only positive weights normalise")
-        << QList<int>{100, 100, 50} << QList<int>{20, -10, 10} << 50;
+        << QList<int> {100, 100, 50} << QList<int> {20, -10, 10} << 50;
     QTest::newRow("no positive weight: normaliser 1")
-        << QList<int>{255, 255} << QList<int>{0, -3} << 0;
-    QTest::newRow("all weights zero") << QList<int>{255, 255} << QList<int>{0, 0} << 0;
-    QTest::newRow("sum above 255 clamps") << QList<int>{255, 255} << QList<int>{1, 0} << 255;
-    QTest::newRow("negative weight pulls down") << QList<int>{200, 80} << QList<int>{3, -1} << 173;
+        << QList<int> {255, 255} << QList<int> {0, -3} << 0;
+    QTest::newRow("all weights zero") << QList<int> {255, 255} << QList<int> {0, 0} << 0;
+    QTest::newRow("sum above 255 clamps") << QList<int> {255, 255} << QList<int> {1, 0} << 255;
+    QTest::newRow("negative weight pulls down")
+        << QList<int> {200, 80} << QList<int> {3, -1} << 173;
     QTest::newRow("default weights at full salience")
-        << QList<int>{255, 255, 255, 255} << QList<int>{20, 2, -10, 10} << 175;
+        << QList<int> {255, 255, 255, 255} << QList<int> {20, 2, -10, 10} << 175;
     QTest::newRow("largest weights do not overflow")
-        << QList<int>{255, 255} << QList<int>{intMax, intMax} << 255;
+        << QList<int> {255, 255} << QList<int> {intMax, intMax} << 255;
     QTest::newRow("smallest weights do not overflow")
-        << QList<int>{255, 255} << QList<int>{intMin, intMin} << 0;
+        << QList<int> {255, 255} << QList<int> {intMin, intMin} << 0;
     QTest::newRow("extreme weights of both signs")
-        << QList<int>{255, 254} << QList<int>{intMax, intMin} << 0;
+        << QList<int> {255, 254} << QList<int> {intMax, intMin} << 0;
 }
 
 void tst_ZTSalienzMixer::mixOfUniformMaps()
@@ -113,8 +114,7 @@ void tst_ZTSalienzMixer::mixOfUniformMaps()
 void tst_ZTSalienzMixer::mixTakesFirstMapSize()
 {
     ZTSalienzMixer mixer(QSize(10, 10));
-    const QImage mixed
-        = mixer.mix({greyMap(QSize(4, 2), 100), greyMap(QSize(9, 9), 100)}, {1, 1});
+    const QImage mixed = mixer.mix({greyMap(QSize(4, 2), 100), greyMap(QSize(9, 9), 100)}, {1, 1});
     QCOMPARE(mixed.size(), QSize(4, 2));
     verifyUniformGrey(mixed, 100);
 }
@@ -122,8 +122,7 @@ void tst_ZTSalienzMixer::mixTakesFirstMapSize()
 void tst_ZTSalienzMixer::mixReadsOnlyInsideSmallerMaps()
 {
     ZTSalienzMixer mixer(QSize(10, 10));
-    const QImage mixed
-        = mixer.mix({greyMap(QSize(6, 4), 100), greyMap(QSize(3, 2), 200)}, {1, 1});
+    const QImage mixed = mixer.mix({greyMap(QSize(6, 4), 100), greyMap(QSize(3, 2), 200)}, {1, 1});
     QCOMPARE(mixed.size(), QSize(6, 4));
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 6; ++x) {
@@ -163,15 +162,15 @@ void tst_ZTSalienzMixer::analyzeScalesToWorkImage_data()
     QTest::addColumn<QSize>("pictureSize");
     QTest::addColumn<QSize>("mapSize");
 
-    QTest::newRow("landscape into 320x240") << QSize(320, 240) << QSize(1600, 1200)
-                                            << QSize(320, 240);
-    QTest::newRow("portrait into 320x240") << QSize(320, 240) << QSize(1200, 1600)
-                                           << QSize(180, 240);
+    QTest::newRow("landscape into 320x240")
+        << QSize(320, 240) << QSize(1600, 1200) << QSize(320, 240);
+    QTest::newRow("portrait into 320x240")
+        << QSize(320, 240) << QSize(1200, 1600) << QSize(180, 240);
     QTest::newRow("scaled up") << QSize(320, 240) << QSize(32, 24) << QSize(320, 240);
-    QTest::newRow("invalid size keeps the picture's") << QSize(-1, -1) << QSize(123, 45)
-                                                      << QSize(123, 45);
-    QTest::newRow("thin picture keeps one row") << QSize(320, 240) << QSize(4000, 2)
-                                                << QSize(320, 1);
+    QTest::newRow("invalid size keeps the picture's")
+        << QSize(-1, -1) << QSize(123, 45) << QSize(123, 45);
+    QTest::newRow("thin picture keeps one row")
+        << QSize(320, 240) << QSize(4000, 2) << QSize(320, 1);
 }
 
 void tst_ZTSalienzMixer::analyzeScalesToWorkImage()
@@ -209,7 +208,7 @@ void tst_ZTSalienzMixer::analyzeReturnsInputWithoutMaps()
     ZTSalienzMixer mixer(analysisSize);
     if (disableAll) {
         for (const ZTSalienzMethod method : {SalienzSobel, SalienzGauss, SalienzHistogram,
-                                             SalienzVeryImportantAreas, SalienzAchanta}) {
+                 SalienzVeryImportantAreas, SalienzAchanta}) {
             mixer.setMethodEnabled(method, false);
         }
     }
@@ -237,7 +236,7 @@ void tst_ZTSalienzMixer::singleMapIsReturnedUnweighted()
     mixer.setMethodWeight(SalienzGauss, weight);
     ZTGaussROI prior;
     QCOMPARE(mixer.analyze(picture(QSize(64, 48))),
-             prior.evaluate(QImage(64, 48, QImage::Format_RGB32)));
+        prior.evaluate(QImage(64, 48, QImage::Format_RGB32)));
 }
 
 void tst_ZTSalienzMixer::analyzeConvertsOtherFormats()

@@ -3,8 +3,7 @@
 ZTAbstractROI::ZTAbstractROI()
     : m_enabled(true)
     , m_weight(0)
-{
-}
+{}
 
 ZTAbstractROI::~ZTAbstractROI() = default;
 

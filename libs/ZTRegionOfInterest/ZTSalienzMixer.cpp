@@ -24,10 +24,12 @@ ZTSalienzMixer::~ZTSalienzMixer()
 void ZTSalienzMixer::setMethodWeight(ZTSalienzMethod method, int weight)
 {
     if (ZTAbstractROI* roi = roiMethod(method)) {
-        // Negating INT_MIN would overflow; the histogram weight then saturates at INT_MAX.
-        const int stored = method != SalienzHistogram ? weight
-            : weight == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max()
-                                                        : -weight;
+        int stored = weight;
+        if (method == SalienzHistogram) {
+            // Negating INT_MIN would overflow; that histogram weight is stored as INT_MAX.
+            stored = weight == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max()
+                                                               : -weight;
+        }
         roi->setWeight(stored);
     }
 }
@@ -150,7 +152,8 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
     }
 
     // Only maps with a weight take part; each is read over the part it shares with the result.
-    struct Source {
+    struct Source
+    {
         QImage map;
         qint64 weight;
         int width;
@@ -161,8 +164,8 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
     sources.reserve(size_t(paired));
     for (int i = 0; i < paired; ++i) {
         const QImage map = ZTSalienceMap::with32BitPixels(maps.at(i));
-        sources.push_back({map, weights.at(i), std::min(map.width(), width),
-                           std::min(map.height(), height)});
+        sources.push_back(
+            {map, weights.at(i), std::min(map.width(), width), std::min(map.height(), height)});
     }
 
     std::vector<qint64> accumulator(static_cast<size_t>(width));

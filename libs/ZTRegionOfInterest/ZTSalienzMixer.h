@@ -73,7 +73,8 @@ public:
 private:
     Q_DISABLE_COPY(ZTSalienzMixer)
 
-    struct WeightedMap {
+    struct WeightedMap
+    {
         QImage map;
         int weight;
     };

@@ -62,8 +62,7 @@ private:
 private slots:
     void edgeOrder_data();
     void edgeOrder();
-    void edgeStoresItsValues();
-    void elementStoresItsValues();
+    void valuesInConstructorOrder();
 
     void freshSet_data();
     void freshSet();
@@ -73,12 +72,8 @@ private slots:
     void joinIgnoresAnythingButTwoRoots();
     void indicesOutsideTheGrid();
 
-    void segmentSizes_data();
-    void segmentSizes();
-    void segmentInformations_data();
-    void segmentInformations();
-    void statisticsOfEmptyGrids_data();
-    void statisticsOfEmptyGrids();
+    void statistics_data();
+    void statistics();
     void convexHull_data();
     void convexHull();
     void centroidOfPolygon_data();
@@ -112,28 +107,17 @@ void tst_ZTDisjointSet::edgeOrder()
     QCOMPARE(ZTSegmentEdge(9, 8, first) < ZTSegmentEdge(1, 2, second), less);
 }
 
-void tst_ZTDisjointSet::edgeStoresItsValues()
+// The constructors take their values in field order.
+void tst_ZTDisjointSet::valuesInConstructorOrder()
 {
     ZTSegmentEdge edge(3, 17, 0.75);
     QCOMPARE(edge.from(), 3);
     QCOMPARE(edge.to(), 17);
     QCOMPARE(edge.weight(), 0.75);
-    ZTSegmentEdge empty;
-    QCOMPARE(empty.from(), 0);
-    QCOMPARE(empty.to(), 0);
-    QCOMPARE(empty.weight(), 0.0);
-}
-
-void tst_ZTDisjointSet::elementStoresItsValues()
-{
     const ZTDisjointElement element(1, 2, 3);
     QCOMPARE(element.rank, 1);
     QCOMPARE(element.size, 2);
     QCOMPARE(element.parent, 3);
-    const ZTDisjointElement empty;
-    QCOMPARE(empty.rank, 0);
-    QCOMPARE(empty.size, 0);
-    QCOMPARE(empty.parent, 0);
 }
 
 void tst_ZTDisjointSet::freshSet_data()
@@ -168,6 +152,9 @@ void tst_ZTDisjointSet::freshSet()
         QCOMPARE(set.size(i), 1);
         QCOMPARE(rank(set, i), 0);
     }
+    const bool emptyGrid = height < 1 || width < 1 || count == 0;
+    QCOMPARE(set.getSegmentSizes().size(), emptyGrid ? 0 : count);
+    QCOMPARE(int(set.getSegmentInformations().size()), emptyGrid ? 0 : count);
 }
 
 void tst_ZTDisjointSet::joinByRankSecondWinsTies()
@@ -266,79 +253,39 @@ void tst_ZTDisjointSet::indicesOutsideTheGrid()
     QCOMPARE(empty.find(0), -1);
 }
 
-void tst_ZTDisjointSet::segmentSizes_data()
+void tst_ZTDisjointSet::statistics_data()
 {
     QTest::addColumn<QSize>("grid"); // columns x rows
     QTest::addColumn<Groups>("groups");
     QTest::addColumn<int>("cell");
-    QTest::addColumn<QVector<int>>("box");
-    QTest::addColumn<int>("segments");
-
-    QTest::newRow("2 x 2 in one segment")
-        << QSize(2, 2) << Groups {{0, 1, 2, 3}} << 0 << QVector<int> {0, 0, 1, 1} << 1;
-    QTest::newRow("single cell at row 2, column 3")
-        << QSize(4, 3) << Groups {} << 11 << QVector<int> {3, 2, 3, 2} << 12;
-    QTest::newRow("row 0 and column 0 of a 6 x 4 grid")
-        << QSize(6, 4) << Groups {{0, 1, 2, 3, 4, 5, 6, 12, 18}} << 18 << QVector<int> {0, 0, 5, 3}
-        << 16;
-    QTest::newRow("left and top found in later cells")
-        << QSize(3, 3) << Groups {{2, 4, 6}} << 2 << QVector<int> {0, 0, 2, 2} << 7;
-}
-
-void tst_ZTDisjointSet::segmentSizes()
-{
-    QFETCH(QSize, grid);
-    QFETCH(Groups, groups);
-    QFETCH(int, cell);
-    QFETCH(QVector<int>, box);
-    QFETCH(int, segments);
-
-    ZTDisjointSet set(grid.height(), grid.width());
-    merge(set, groups);
-    const QMap<int, QVector<int>> sizes = set.getSegmentSizes();
-    QCOMPARE(sizes.size(), segments);
-    QCOMPARE(sizes.value(set.find(cell)), box);
-    // Every cell is re-linked straight to its root.
-    for (int i = 0; i < grid.width() * grid.height(); ++i) {
-        QCOMPARE(parent(set, i), set.find(i));
-        QVERIFY(sizes.contains(parent(set, i)));
-    }
-}
-
-void tst_ZTDisjointSet::segmentInformations_data()
-{
-    QTest::addColumn<QSize>("grid"); // columns x rows
-    QTest::addColumn<Groups>("groups");
-    QTest::addColumn<int>("cell");
-    QTest::addColumn<QRect>("box"); // left, top and the far corner
+    QTest::addColumn<QRect>("box"); // the cells of the segment's bounding box
     QTest::addColumn<float>("x");
     QTest::addColumn<float>("y");
 
     const float nan = std::numeric_limits<float>::quiet_NaN();
     QTest::newRow("2 x 2 in one segment: hull centroid")
-        << QSize(2, 2) << Groups {{0, 1, 2, 3}} << 0 << QRect(QPoint(0, 0), QPoint(2, 2)) << 1.0f
-        << 1.0f;
-    QTest::newRow("row of four cells") << QSize(4, 1) << Groups {{0, 1, 2, 3}} << 0
-                                       << QRect(QPoint(0, 0), QPoint(4, 1)) << 2.0f << 0.5f;
-    QTest::newRow("single cell: mean of its corners")
-        << QSize(4, 3) << Groups {} << 11 << QRect(QPoint(3, 2), QPoint(4, 3)) << 3.5f << 2.5f;
-    QTest::newRow("two cells") << QSize(2, 1) << Groups {{0, 1}} << 1
-                               << QRect(QPoint(0, 0), QPoint(2, 1)) << 1.0f << 0.5f;
-    QTest::newRow("three cells: float mean")
-        << QSize(2, 2) << Groups {{0, 1, 2}} << 0 << QRect(QPoint(0, 0), QPoint(2, 2))
-        << 5.0f / 6.0f << 5.0f / 6.0f;
-    QTest::newRow("far corner from a later cell further left")
-        << QSize(2, 2) << Groups {{1, 2}} << 1 << QRect(QPoint(0, 0), QPoint(2, 2)) << 1.0f << 1.0f;
-    QTest::newRow("diagonal: zero-area hull") << QSize(4, 4) << Groups {{0, 5, 10, 15}} << 0
-                                              << QRect(QPoint(0, 0), QPoint(4, 4)) << nan << nan;
-    QTest::newRow("other diagonal: finite") << QSize(4, 4) << Groups {{3, 6, 9, 12}} << 3
-                                            << QRect(QPoint(0, 0), QPoint(4, 4)) << 2.0f << 2.0f;
-    QTest::newRow("L of five cells")
-        << QSize(3, 3) << Groups {{0, 3, 6, 7, 8}} << 0 << QRect(QPoint(0, 0), QPoint(3, 3))
-        << 13.0f / 12.0f << 23.0f / 12.0f;
+        << QSize(2, 2) << Groups {{0, 1, 2, 3}} << 0 << QRect(0, 0, 2, 2) << 1.0f << 1.0f;
+    QTest::newRow("row of four cells")
+        << QSize(4, 1) << Groups {{0, 1, 2, 3}} << 0 << QRect(0, 0, 4, 1) << 2.0f << 0.5f;
+    QTest::newRow("single cell at row 2, column 3: mean of its corners")
+        << QSize(4, 3) << Groups {} << 11 << QRect(3, 2, 1, 1) << 3.5f << 2.5f;
+    QTest::newRow("two cells") << QSize(2, 1) << Groups {{0, 1}} << 1 << QRect(0, 0, 2, 1) << 1.0f
+                               << 0.5f;
+    QTest::newRow("three cells: float mean") << QSize(2, 2) << Groups {{0, 1, 2}} << 0
+                                             << QRect(0, 0, 2, 2) << 5.0f / 6.0f << 5.0f / 6.0f;
+    QTest::newRow("left and bottom found in later cells")
+        << QSize(3, 3) << Groups {{2, 4, 6}} << 2 << QRect(0, 0, 3, 3) << 1.5f << 1.5f;
+    QTest::newRow("row 0 and column 0 of a 6 x 4 grid")
+        << QSize(6, 4) << Groups {{0, 1, 2, 3, 4, 5, 6, 12, 18}} << 18 << QRect(0, 0, 6, 4)
+        << float(219.0 / 93.0) << float(141.0 / 93.0);
+    QTest::newRow("diagonal: zero-area hull")
+        << QSize(4, 4) << Groups {{0, 5, 10, 15}} << 0 << QRect(0, 0, 4, 4) << nan << nan;
+    QTest::newRow("other diagonal: finite")
+        << QSize(4, 4) << Groups {{3, 6, 9, 12}} << 3 << QRect(0, 0, 4, 4) << 2.0f << 2.0f;
 }
 
-void tst_ZTDisjointSet::segmentInformations()
+// getSegmentSizes gives the box in inclusive cells, getSegmentInformations with the far corner.
+void tst_ZTDisjointSet::statistics()
 {
     QFETCH(QSize, grid);
     QFETCH(Groups, groups);
@@ -349,36 +296,22 @@ void tst_ZTDisjointSet::segmentInformations()
 
     ZTDisjointSet set(grid.height(), grid.width());
     merge(set, groups);
+    const QMap<int, QVector<int>> sizes = set.getSegmentSizes();
+    QCOMPARE(sizes.size(), set.getCount());
+    QCOMPARE(sizes.value(set.find(cell)),
+        (QVector<int> {box.left(), box.top(), box.right(), box.bottom()}));
+    // Every cell is re-linked straight to its root.
+    for (int i = 0; i < grid.width() * grid.height(); ++i) {
+        QCOMPARE(parent(set, i), set.find(i));
+    }
+
     const std::map<int, segment> informations = set.getSegmentInformations();
     QCOMPARE(int(informations.size()), set.getCount());
-    const auto found = informations.find(set.find(cell));
-    QVERIFY(found != informations.end());
-    const segment& s = found->second;
-    QCOMPARE(QRect(QPoint(s.left, s.top), QPoint(s.right, s.bottom)), box);
+    const segment& s = informations.at(set.find(cell));
+    QCOMPARE(QRect(QPoint(s.left, s.top), QPoint(s.right - 1, s.bottom - 1)), box);
     QVERIFY2(same(s.center.x, x) && same(s.center.y, y),
         qPrintable(
             QString("centre (%1, %2)").arg(s.center.x, 0, 'g', 9).arg(s.center.y, 0, 'g', 9)));
-}
-
-void tst_ZTDisjointSet::statisticsOfEmptyGrids_data()
-{
-    QTest::addColumn<int>("height");
-    QTest::addColumn<int>("width");
-
-    QTest::newRow("no rows") << 0 << 4;
-    QTest::newRow("negative columns") << 3 << -1;
-    QTest::newRow("both negative") << -2 << -3;
-    QTest::newRow("product beyond int") << 65536 << 65536;
-}
-
-void tst_ZTDisjointSet::statisticsOfEmptyGrids()
-{
-    QFETCH(int, height);
-    QFETCH(int, width);
-
-    ZTDisjointSet set(height, width);
-    QVERIFY(set.getSegmentSizes().isEmpty());
-    QVERIFY(set.getSegmentInformations().empty());
 }
 
 void tst_ZTDisjointSet::convexHull_data()

@@ -334,16 +334,12 @@ void tst_ZTHistogramROI::drawTarget_data()
     const QRect r(6, 2, 3, 2);
     QTest::newRow("139") << 139.0 << b << s << r << 139;
     QTest::newRow("truncated, not rounded") << 12.9 << b << s << r << 12;
-    QTest::newRow("below 1") << 0.99 << b << s << r << 0;
     QTest::newRow("-1, a one-block-high segment") << -1.0 << b << s << r << 0;
-    QTest::newRow("255") << 255.0 << b << s << r << 255;
     QTest::newRow("above 255") << 300.0 << b << s << r << 255;
-    QTest::newRow("far above int") << 1e300 << b << s << r << 255;
     QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << b << s << r << 0;
     QTest::newRow("clipped at the corner") << 80.0 << QPoint(3, 2) << s << QRect(9, 4, 1, 1) << 80;
     QTest::newRow("negative column") << 80.0 << QPoint(-1, 0) << QSize(12, 2) << QRect() << 0;
     QTest::newRow("zero width") << 80.0 << QPoint(0, 0) << QSize(0, 2) << QRect() << 0;
-    QTest::newRow("negative height") << 80.0 << QPoint(0, 1) << QSize(2, -2) << QRect() << 0;
     QTest::newRow("far away") << 80.0 << QPoint(std::numeric_limits<int>::max(), 0)
                               << QSize(1 << 20, 2) << QRect() << 0;
 }
@@ -419,9 +415,6 @@ void tst_ZTHistogramROI::evaluate_data()
     QTest::newRow("NaN threshold joins nothing")
         << oneColour << defaults.withThreshold(std::numeric_limits<double>::quiet_NaN()) << black;
     QTest::newRow("negative vertical blocks") << oneColour << defaults.withGrid(-1, 15) << black;
-    QTest::newRow("negative horizontal blocks") << oneColour << defaults.withGrid(11, -3) << black;
-    QTest::newRow("both block counts negative") << oneColour << defaults.withGrid(-2, -3) << black;
-    QTest::newRow("zero vertical blocks") << oneColour << defaults.withGrid(0, 15) << black;
     QTest::newRow("zero horizontal blocks") << oneColour << defaults.withGrid(11, 0) << black;
     QTest::newRow("grid finer than the image: empty blocks")
         << filled(QSize(10, 200), red) << defaults << greyMap(QSize(10, 200), {});
@@ -432,9 +425,6 @@ void tst_ZTHistogramROI::evaluate_data()
     QTest::newRow("one bin of 2000 pixels: the minimum stays at 1000")
         << filled(QSize(150, 400), red) << defaults.withBins(0, 1).withGrid(2, 15)
         << greyMap(QSize(150, 400), {{QRect(0, 0, 150, 400), 13}});
-    QTest::newRow("one bin of 1800 pixels cannot tell red from blue")
-        << halves << defaults.withBins(1, 1).withGrid(3, 3)
-        << greyMap(size, {{QRect(0, 0, 150, 108), 3}});
     QTest::newRow("minimum height reached alone")
         << oneColour << defaults.withMinima(0.9, 1.0) << all139;
     QTest::newRow("neither minimum reached")
@@ -445,9 +435,6 @@ void tst_ZTHistogramROI::evaluate_data()
         << square << fourByFour.withMinima(0.75, 1.0) << greyMap(QSize(40, 40), {});
     QTest::newRow("width span equal to the minimum is not enough")
         << square << fourByFour.withMinima(1.0, 0.75) << greyMap(QSize(40, 40), {});
-    QTest::newRow("width span just above the minimum")
-        << square << fourByFour.withMinima(1.0, 0.74)
-        << greyMap(QSize(40, 40), {{QRect(0, 0, 40, 40), 8}});
 }
 
 void tst_ZTHistogramROI::evaluate()

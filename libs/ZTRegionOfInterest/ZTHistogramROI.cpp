@@ -210,6 +210,8 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     if (rows < 1 || columns < 1) {
         return map;
     }
+    // ZTHistogram refuses negative bin counts; refuse them here already, so that the outcome
+    // does not depend on whether the blocks below hold pixels.
     if (m_bin1 < 0 || m_bin2 < 0) {
         throw std::bad_array_new_length();
     }

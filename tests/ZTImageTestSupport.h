@@ -87,6 +87,34 @@ inline std::vector<int> allReds()
     return reds;
 }
 
+// The filter exactly as defined, through QImage::pixel and QImage::setPixel.
+inline QImage naiveMaxFilter(const QImage& input, int size, int threshold)
+{
+    QImage result = input.copy(0, 0, input.width(), input.height());
+    const int half = size / 2;
+    for (int y = 0; y < input.height(); ++y) {
+        for (int x = 0; x < input.width(); ++x) {
+            const QRgb p = input.pixel(x, y);
+            if (qRed(p) <= threshold || half < 0) {
+                continue;
+            }
+            for (int k = -half; k <= half; ++k) {
+                const int xx = x + k;
+                if (xx >= 0 && xx < input.width() && qRed(p) > qRed(result.pixel(xx, y))) {
+                    result.setPixel(xx, y, p);
+                }
+            }
+            for (int k = -half; k <= half; ++k) {
+                const int yy = y + k;
+                if (yy >= 0 && yy < input.height() && qRed(p) > qRed(result.pixel(x, yy))) {
+                    result.setPixel(x, yy, p);
+                }
+            }
+        }
+    }
+    return result;
+}
+
 } // namespace ZTImageTest
 
 #endif // ZTIMAGETESTSUPPORT_H

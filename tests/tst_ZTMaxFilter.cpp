@@ -9,34 +9,6 @@
 
 namespace {
 
-// The filter exactly as defined, through QImage::pixel and QImage::setPixel.
-QImage naiveMaxFilter(const QImage& input, int size, int threshold)
-{
-    QImage result = input.copy(0, 0, input.width(), input.height());
-    const int half = size / 2;
-    for (int y = 0; y < input.height(); ++y) {
-        for (int x = 0; x < input.width(); ++x) {
-            const QRgb p = input.pixel(x, y);
-            if (qRed(p) <= threshold || half < 0) {
-                continue;
-            }
-            for (int k = -half; k <= half; ++k) {
-                const int xx = x + k;
-                if (xx >= 0 && xx < input.width() && qRed(p) > qRed(result.pixel(xx, y))) {
-                    result.setPixel(xx, y, p);
-                }
-            }
-            for (int k = -half; k <= half; ++k) {
-                const int yy = y + k;
-                if (yy >= 0 && yy < input.height() && qRed(p) > qRed(result.pixel(x, yy))) {
-                    result.setPixel(x, yy, p);
-                }
-            }
-        }
-    }
-    return result;
-}
-
 QImage greyRow(const QVector<int>& values, bool vertical)
 {
     QImage image(vertical ? 1 : values.size(), vertical ? values.size() : 1, QImage::Format_ARGB32);
@@ -303,7 +275,7 @@ void tst_ZTMaxFilter::matchesNaiveFilter()
                                          .arg(filterSize)
                                          .arg(threshold);
                 QVERIFY2(ZTImageTest::sameStoredPixels(filter.evaluate(input),
-                             naiveMaxFilter(input, filterSize, threshold), name),
+                             ZTImageTest::naiveMaxFilter(input, filterSize, threshold), name),
                     qPrintable(name));
             }
         }
@@ -316,7 +288,7 @@ void tst_ZTMaxFilter::armsLongerThanThePicture()
     std::mt19937 random(11);
     const QImage input = ZTImageTest::randomPicture(
         QSize(31, 17), QImage::Format_ARGB32, random, {0, 10, 60, 60, 200});
-    const QImage expected = naiveMaxFilter(input, 2 * 31 + 1, 50);
+    const QImage expected = ZTImageTest::naiveMaxFilter(input, 2 * 31 + 1, 50);
     for (const int size : {63, 64, 1000, INT_MAX}) {
         ZTMaxFilter filter(size, 50);
         QVERIFY(ZTImageTest::sameStoredPixels(filter.evaluate(input), expected, "long arms"));
@@ -346,7 +318,8 @@ void tst_ZTMaxFilter::otherFormatsMatchNaiveFilter()
         ZTMaxFilter filter(size, 50);
         const QImage result = filter.evaluate(input);
         QCOMPARE(result.format(), format);
-        QVERIFY(ZTImageTest::sameStoredPixels(result, naiveMaxFilter(input, size, 50), "formats"));
+        QVERIFY(ZTImageTest::sameStoredPixels(
+            result, ZTImageTest::naiveMaxFilter(input, size, 50), "formats"));
     }
 }
 
@@ -375,7 +348,8 @@ void tst_ZTMaxFilter::indexedImageCopiesColourIndices()
     QCOMPARE(result.colorTable(), image.colorTable());
     QImage known = image;
     known.scanLine(4)[5] = 0; // black, the colour the outside index reads as
-    QImage expected = naiveMaxFilter(known.convertToFormat(QImage::Format_ARGB32), 5, 50);
+    QImage expected
+        = ZTImageTest::naiveMaxFilter(known.convertToFormat(QImage::Format_ARGB32), 5, 50);
     QImage actual = result;
     if (actual.scanLine(4)[5] == 9) {
         actual.scanLine(4)[5] = 0;

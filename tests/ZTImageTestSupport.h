@@ -87,6 +87,13 @@ inline std::vector<int> allReds()
     return reds;
 }
 
+/** A picture of random colours in blocks of about @p block x @p block pixels. */
+inline QImage randomBlocks(const QSize& size, int block, std::mt19937& random)
+{
+    const QSize blocks((size.width() + block - 1) / block, (size.height() + block - 1) / block);
+    return randomPicture(blocks, QImage::Format_ARGB32, random, allReds()).scaled(size);
+}
+
 // The filter exactly as defined, through QImage::pixel and QImage::setPixel.
 inline QImage naiveMaxFilter(const QImage& input, int size, int threshold)
 {

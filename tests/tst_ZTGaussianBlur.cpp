@@ -18,44 +18,30 @@ QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
     for (const double weight : kernel) {
         divisor += weight;
     }
-    const auto store = [&](QImage& into, int x, int y, double r, double g, double b) {
-        const uint red = uint(int(r / divisor)) & 0xFF;
-        const uint green = uint(int(g / divisor)) & 0xFF;
-        const uint blue = uint(int(b / divisor)) & 0xFF;
-        into.setPixel(x, y, 0xFF000000u | red << 16 | green << 8 | blue);
+    const auto pass = [&](const QImage& from, bool columns) {
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                double sums[3] = {0.0, 0.0, 0.0};
+                for (int k = -half; k <= half; ++k) {
+                    const int xx = columns ? x : x + k;
+                    const int yy = columns ? y + k : y;
+                    if (xx >= 0 && xx < image.width() && yy >= 0 && yy < image.height()) {
+                        const QRgb p = from.pixel(xx, yy);
+                        sums[0] += kernel[k + half] * qRed(p);
+                        sums[1] += kernel[k + half] * qGreen(p);
+                        sums[2] += kernel[k + half] * qBlue(p);
+                    }
+                }
+                uint pixel = 0xFF;
+                for (const double sum : sums) {
+                    pixel = pixel << 8 | (uint(int(sum / divisor)) & 0xFF);
+                }
+                target.setPixel(x, y, pixel);
+            }
+        }
     };
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            double r = 0.0, g = 0.0, b = 0.0;
-            for (int k = -half; k <= half; ++k) {
-                const int xx = x + k;
-                if (xx >= 0 && xx < image.width()) {
-                    const double weight = kernel[k + half];
-                    const QRgb p = image.pixel(xx, y);
-                    r += weight * qRed(p);
-                    g += weight * qGreen(p);
-                    b += weight * qBlue(p);
-                }
-            }
-            store(target, x, y, r, g, b);
-        }
-    }
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            double r = 0.0, g = 0.0, b = 0.0;
-            for (int k = -half; k <= half; ++k) {
-                const int yy = y + k;
-                if (yy >= 0 && yy < image.height()) {
-                    const double weight = kernel[k + half];
-                    const QRgb p = target.pixel(x, yy);
-                    r += weight * qRed(p);
-                    g += weight * qGreen(p);
-                    b += weight * qBlue(p);
-                }
-            }
-            store(target, x, y, r, g, b);
-        }
-    }
+    pass(image, false);
+    pass(target, true);
     return target;
 }
 
@@ -64,18 +50,6 @@ QImage uniform(int width, int height, QRgb colour)
     QImage image(width, height, QImage::Format_ARGB32);
     image.fill(colour);
     return image;
-}
-
-// The colours as QImage::pixel reads them, with alpha 255.
-QImage opaque(const QImage& image)
-{
-    QImage result(image.size(), QImage::Format_ARGB32);
-    for (int y = 0; y < result.height(); ++y) {
-        for (int x = 0; x < result.width(); ++x) {
-            result.setPixel(x, y, image.pixel(x, y) | 0xFF000000u);
-        }
-    }
-    return result;
 }
 
 } // namespace
@@ -87,12 +61,8 @@ class tst_ZTGaussianBlur : public QObject
 private slots:
     void kernelWeights_data();
     void kernelWeights();
-    void derivedSigma_data();
-    void derivedSigma();
     void uniformPictureDarkensAtTheBorders_data();
     void uniformPictureDarkensAtTheBorders();
-    void sizeOneKeepsColoursWithOpaqueAlpha_data();
-    void sizeOneKeepsColoursWithOpaqueAlpha();
     void unusableSizesAreAdjusted_data();
     void unusableSizesAreAdjusted();
     void matchesNaiveBlur_data();
@@ -135,25 +105,6 @@ void tst_ZTGaussianBlur::kernelWeights()
         QVERIFY2(kernel[i] == weights[i],
             qPrintable(QString::number(kernel[i], 'g', 17) + " at " + QString::number(i)));
     }
-}
-
-void tst_ZTGaussianBlur::derivedSigma_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<double>("sigma");
-    QTest::newRow("size 3, sigma -1") << 3 << -1.0;
-    QTest::newRow("size 3, NaN") << 3 << std::numeric_limits<double>::quiet_NaN();
-    QTest::newRow("size 7, sigma -0.5") << 7 << -0.5;
-    QTest::newRow("size 4, NaN") << 4 << std::numeric_limits<double>::quiet_NaN();
-}
-
-// Sigma 0, negative sigmas and NaN all derive the sigma from the size.
-void tst_ZTGaussianBlur::derivedSigma()
-{
-    QFETCH(int, size);
-    QFETCH(double, sigma);
-    ZTGaussianBlur blur(3, 2.6);
-    QCOMPARE(blur.createGaussianKernel(size, sigma), blur.createGaussianKernel(size, 0.0));
 }
 
 void tst_ZTGaussianBlur::uniformPictureDarkensAtTheBorders_data()
@@ -200,29 +151,6 @@ void tst_ZTGaussianBlur::uniformPictureDarkensAtTheBorders()
     }
 }
 
-void tst_ZTGaussianBlur::sizeOneKeepsColoursWithOpaqueAlpha_data()
-{
-    QTest::addColumn<QImage::Format>("format");
-    QTest::newRow("ARGB32 with alpha 0") << QImage::Format_ARGB32;
-    QTest::newRow("RGB32") << QImage::Format_RGB32;
-    QTest::newRow("premultiplied words") << QImage::Format_ARGB32_Premultiplied;
-}
-
-// A kernel of one weight 1.0 copies the colours as QImage::pixel reads them, with alpha 255.
-void tst_ZTGaussianBlur::sizeOneKeepsColoursWithOpaqueAlpha()
-{
-    QFETCH(QImage::Format, format);
-    std::mt19937 random(5);
-    const QImage input
-        = ZTImageTest::randomPicture(QSize(7, 4), format, random, ZTImageTest::allReds());
-    QImage transparent(2, 2, format);
-    transparent.fill(0u);
-    ZTGaussianBlur blur(1, 2.6);
-    QVERIFY(ZTImageTest::sameStoredPixels(blur.evaluate(input), opaque(input), "size 1"));
-    QVERIFY(ZTImageTest::sameStoredPixels(
-        blur.evaluate(transparent), uniform(2, 2, qRgb(0, 0, 0)), "alpha 0"));
-}
-
 void tst_ZTGaussianBlur::unusableSizesAreAdjusted_data()
 {
     QTest::addColumn<int>("size");
@@ -266,7 +194,7 @@ void tst_ZTGaussianBlur::matchesNaiveBlur_data()
 }
 
 // Whole pictures of every kind of format against the blur as defined, for kernels narrower and
-// wider than the picture.
+// wider than the picture. Size 1 copies the colours; random alpha bytes all become 255.
 void tst_ZTGaussianBlur::matchesNaiveBlur()
 {
     QFETCH(QImage::Format, format);

@@ -4,7 +4,6 @@
 
 #include <QtTest>
 
-#include <algorithm>
 #include <random>
 
 namespace {
@@ -119,28 +118,6 @@ bool sameValues(const QList<double>& actual, const QList<double>& expected)
     return true;
 }
 
-// A smooth gradient with a few coloured spots: large distances that spread.
-QImage gradientWithSpots(const QSize& size, std::mt19937& random)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        for (int x = 0; x < size.width(); ++x) {
-            image.setPixel(x, y, qRgb(x * 255 / size.width(), 90, y * 255 / size.height()));
-        }
-    }
-    for (int spot = 0; spot < 3; ++spot) {
-        const int x0 = int(random() % uint(size.width()));
-        const int y0 = int(random() % uint(size.height()));
-        const QRgb colour = qRgb(int(random() % 256), int(random() % 256), int(random() % 256));
-        for (int y = y0; y < qMin(y0 + 3, size.height()); ++y) {
-            for (int x = x0; x < qMin(x0 + 4, size.width()); ++x) {
-                image.setPixel(x, y, colour);
-            }
-        }
-    }
-    return image;
-}
-
 } // namespace
 
 class tst_ZTSalienzAchanta : public QObject
@@ -148,9 +125,7 @@ class tst_ZTSalienzAchanta : public QObject
     Q_OBJECT
 
 private slots:
-    void createZeroedList_data();
-    void createZeroedList();
-    void createZeroed2dList();
+    void zeroedLists();
     void gaussianSmooth_data();
     void gaussianSmooth();
     void gaussianSmoothLeavesOutputOfBadInput_data();
@@ -169,34 +144,13 @@ private slots:
     void nullImageGivesNullMap();
 };
 
-void tst_ZTSalienzAchanta::createZeroedList_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("size");
-    QTest::newRow("three") << 3 << 3;
-    QTest::newRow("one") << 1 << 1;
-    QTest::newRow("zero") << 0 << 0;
-    QTest::newRow("negative") << -4 << 0;
-}
-
-void tst_ZTSalienzAchanta::createZeroedList()
-{
-    QFETCH(int, count);
-    QFETCH(int, size);
-    ZTSalienzAchanta method;
-    const QList<double> list = method.createZeroedList(count);
-    QCOMPARE(list.size(), size);
-    QVERIFY(std::all_of(list.cbegin(), list.cend(), [](double v) { return v == 0.0; }));
-}
-
-void tst_ZTSalienzAchanta::createZeroed2dList()
+void tst_ZTSalienzAchanta::zeroedLists()
 {
     ZTSalienzAchanta method;
-    const QList<QList<double>> table = method.createZeroed2dList(2, 3);
-    QCOMPARE(table.size(), 3);
-    for (const QList<double>& row : table) {
-        QCOMPARE(row, QList<double>({0.0, 0.0}));
-    }
+    QCOMPARE(method.createZeroedList(3), QList<double>({0.0, 0.0, 0.0}));
+    QVERIFY(method.createZeroedList(0).isEmpty());
+    QVERIFY(method.createZeroedList(-4).isEmpty());
+    QCOMPARE(method.createZeroed2dList(2, 3), QList<QList<double>>({{0, 0}, {0, 0}, {0, 0}}));
     QVERIFY(method.createZeroed2dList(2, 0).isEmpty());
     QVERIFY(method.createZeroed2dList(2, -1).isEmpty());
     QCOMPARE(method.createZeroed2dList(0, 2), QList<QList<double>>({{}, {}}));
@@ -277,12 +231,12 @@ void tst_ZTSalienzAchanta::integralImage()
 void tst_ZTSalienzAchanta::integralImageLeavesTooSmallTable()
 {
     ZTSalienzAchanta method;
-    QList<QList<double>> table = {{7, 7, 7}, {7, 7}};
-    method.integralImage({1, 2, 3, 4, 5, 6}, 3, 2, table);
-    QCOMPARE(table, QList<QList<double>>({{7, 7, 7}, {7, 7}}));
-    table = {{7, 7, 7}};
-    method.integralImage({1, 2, 3, 4, 5, 6}, 3, 2, table);
-    QCOMPARE(table, QList<QList<double>>({{7, 7, 7}}));
+    for (const QList<QList<double>>& tooSmall :
+        {QList<QList<double>> {{7, 7, 7}, {7, 7}}, QList<QList<double>> {{7, 7, 7}}}) {
+        QList<QList<double>> table = tooSmall;
+        method.integralImage({1, 2, 3, 4, 5, 6}, 3, 2, table);
+        QCOMPARE(table, tooSmall);
+    }
 }
 
 void tst_ZTSalienzAchanta::integralSum_data()
@@ -326,14 +280,10 @@ void tst_ZTSalienzAchanta::surroundSpan_data()
     QTest::newRow("1 of 5") << 1 << 5 << 0 << 2;
     QTest::newRow("2 of 5: whole axis") << 2 << 5 << 0 << 4;
     QTest::newRow("3 of 5: one shorter on the right") << 3 << 5 << 1 << 4;
-    QTest::newRow("4 of 5") << 4 << 5 << 3 << 4;
     QTest::newRow("0 of 4: itself") << 0 << 4 << 0 << 0;
-    QTest::newRow("1 of 4") << 1 << 4 << 0 << 2;
     QTest::newRow("2 of 4: one shorter on the right") << 2 << 4 << 0 << 3;
     QTest::newRow("3 of 4") << 3 << 4 << 2 << 3;
     QTest::newRow("0 of 1") << 0 << 1 << 0 << 0;
-    QTest::newRow("0 of 2") << 0 << 2 << 0 << 0;
-    QTest::newRow("1 of 2") << 1 << 2 << 0 << 1;
     QTest::newRow("near the int limit") << 1073741823 << 2147483647 << 0 << 2147483646;
     QTest::newRow("past the int middle") << 1073741824 << 2147483647 << 1 << 2147483646;
 }
@@ -404,15 +354,15 @@ void tst_ZTSalienzAchanta::matchesNaiveMap_data()
         QTest::addRow("RGB32 noise %dx%d", size.width(), size.height())
             << ZTImageTest::randomPicture(
                    size, QImage::Format_RGB32, random, ZTImageTest::allReds());
-        QTest::addRow("spots %dx%d", size.width(), size.height())
-            << gradientWithSpots(size, random);
+        QTest::addRow("blocks %dx%d", size.width(), size.height())
+            << ZTImageTest::randomBlocks(size, 4, random);
     }
     QTest::newRow("premultiplied words") << ZTImageTest::randomPicture(
         QSize(21, 13), QImage::Format_ARGB32_Premultiplied, random, ZTImageTest::allReds());
-    QTest::newRow("RGB888 spots")
-        << gradientWithSpots(QSize(50, 31), random).convertToFormat(QImage::Format_RGB888);
-    QTest::newRow("RGBA8888 spots")
-        << gradientWithSpots(QSize(31, 50), random).convertToFormat(QImage::Format_RGBA8888);
+    QTest::newRow("RGB888 blocks") << ZTImageTest::randomBlocks(QSize(50, 31), 5, random)
+                                          .convertToFormat(QImage::Format_RGB888);
+    QTest::newRow("RGBA8888 blocks") << ZTImageTest::randomBlocks(QSize(31, 50), 3, random)
+                                            .convertToFormat(QImage::Format_RGBA8888);
     QTest::newRow("two colours") << ZTImageTest::randomPicture(
         QSize(40, 40), QImage::Format_ARGB32, random, {0, 255});
 }

@@ -76,6 +76,7 @@ QImage ZTSobelROI::convolute(const QImage& image) const
     }
     const int divisor = (totalWeight() / 2) * 3;
     Q_ASSERT(divisor > 0);
+    const std::array<int, 9> weights = kernel; // a local copy cannot alias the written pixels
 
     for (int y = 1; y < height - 1; ++y) {
         const QRgb* const rows[3] = {
@@ -90,7 +91,7 @@ QImage ZTSobelROI::convolute(const QImage& image) const
             int blue = 0;
             for (int i = 0; i < 3; ++i) {
                 for (int j = 0; j < 3; ++j) {
-                    const int weight = kernel[size_t(3 * i + j)];
+                    const int weight = weights[size_t(3 * i + j)];
                     const QRgb pixel = rows[i][x - 1 + j];
                     red += weight * qRed(pixel);
                     green += weight * qGreen(pixel);

@@ -19,8 +19,8 @@ public:
     /**
      * A filter whose cross is @p size pixels wide: each arm reaches size / 2 pixels (truncated
      * toward zero) to either side. Only pixels with a red strictly above @p threshold spread.
-     * A size between -1 and 1, any size of -2 and below, and a threshold of 255 or more leave
-     * every picture unchanged.
+     * Any size below 2 (arms of length 0, or negative ones) and any threshold of 255 or more
+     * leave every picture unchanged.
      */
     ZTMaxFilter(int size, int threshold);
     ~ZTMaxFilter() override;

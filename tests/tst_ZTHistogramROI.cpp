@@ -210,6 +210,8 @@ private slots:
     void evaluate();
     void evaluateMatchesNaiveReference_data();
     void evaluateMatchesNaiveReference();
+    void hugeBinCountsAllocatedGigabytes_data();
+    void hugeBinCountsAllocatedGigabytes();
     void negativeBinCountsThrow_data();
     void negativeBinCountsThrow();
 };
@@ -504,6 +506,45 @@ void tst_ZTHistogramROI::evaluateMatchesNaiveReference()
     const QImage expected = naiveSegmentation(image, settings, &nanEdgeCount);
     QVERIFY(!nanEdges || nanEdgeCount > 0);
     verifySameMap(roi.evaluate(image), expected, QTest::currentDataTag());
+}
+
+// Regression (fuzz_mixer): 65536 x 65536 bins made every block a table of 32 GiB. Counts above
+// 257 cannot change a map; they give the naive map of 257 bins, and moderately large counts give
+// the naive map of their own.
+void tst_ZTHistogramROI::hugeBinCountsAllocatedGigabytes_data()
+{
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<Settings>("reference");
+
+    QRandomGenerator random(20241205);
+    const int binCounts[][2] = {{300, 300}, {1000, 2}, {256, 512}, {65536, 65536},
+        {std::numeric_limits<int>::max(), 5}, {1, std::numeric_limits<int>::max()}};
+    for (const auto& bins : binCounts) {
+        const QSize size(random.bounded(20, 90), random.bounded(20, 70));
+        const Settings s = Settings()
+                               .withGrid(random.bounded(2, 6), random.bounded(2, 7))
+                               .withThreshold(random.bounded(2.0))
+                               .withMinima(0.0, 0.0)
+                               .withBins(bins[0], bins[1]);
+        const bool huge = std::max(bins[0], bins[1]) > 1000;
+        const Settings reference
+            = huge ? s.withBins(std::min(bins[0], 257), std::min(bins[1], 257)) : s;
+        QTest::addRow("%dx%d bins", bins[0], bins[1])
+            << randomBlockPicture(random, size, QImage::Format_RGB32) << s << reference;
+    }
+}
+
+void tst_ZTHistogramROI::hugeBinCountsAllocatedGigabytes()
+{
+    QFETCH(QImage, image);
+    QFETCH(Settings, settings);
+    QFETCH(Settings, reference);
+
+    ZTHistogramROI roi;
+    apply(roi, settings);
+    verifySameMap(
+        roi.evaluate(image), naiveSegmentation(image, reference), QTest::currentDataTag());
 }
 
 void tst_ZTHistogramROI::negativeBinCountsThrow_data()

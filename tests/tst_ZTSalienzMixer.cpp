@@ -163,6 +163,13 @@ struct Expectation
 
 using MixerSetup = std::function<void(ZTSalienzMixer&)>;
 
+int messageCount = 0;
+
+void countMessage(QtMsgType, const QMessageLogContext&, const QString&)
+{
+    ++messageCount;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Expectation)
@@ -334,6 +341,12 @@ void tst_ZTSalienzMixer::analyzeReturnsInputWithoutMaps_data()
     QTest::newRow("analysis size 0x0") << QSize(0, 0) << picture(QSize(64, 48)) << false;
     QTest::newRow("null picture") << QSize(320, 240) << QImage() << false;
     QTest::newRow("null picture, invalid size") << QSize(-1, -1) << QImage() << false;
+    // Regression (fuzz_mixer): scaling up to these made QImage log that it ran out of memory.
+    // Work images above 2^29 pixels are refused before anything is allocated.
+    QTest::newRow("huge analysis size logged out of memory")
+        << QSize(intMax, intMax) << picture(QSize(64, 48)) << false;
+    QTest::newRow("work image of 65536x49152 pixels")
+        << QSize(65536, 65536) << picture(QSize(64, 48)) << false;
 }
 
 void tst_ZTSalienzMixer::analyzeReturnsInputWithoutMaps()
@@ -342,6 +355,8 @@ void tst_ZTSalienzMixer::analyzeReturnsInputWithoutMaps()
     QFETCH(QImage, image);
     QFETCH(bool, disableAll);
 
+    messageCount = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(countMessage);
     ZTSalienzMixer mixer(analysisSize);
     if (disableAll) {
         for (const ZTSalienzMethod method : {SalienzSobel, SalienzGauss, SalienzHistogram,
@@ -350,9 +365,12 @@ void tst_ZTSalienzMixer::analyzeReturnsInputWithoutMaps()
         }
     }
     const QImage result = mixer.analyze(image);
+    const bool noResults = mixer.gatherResults(image).isEmpty();
+    qInstallMessageHandler(previous);
     QCOMPARE(result.isNull(), image.isNull());
     QCOMPARE(result.cacheKey(), image.cacheKey());
-    QVERIFY(mixer.gatherResults(image).isEmpty());
+    QVERIFY(noResults);
+    QCOMPARE(messageCount, 0);
 }
 
 void tst_ZTSalienzMixer::singleMapIsReturnedUnweighted_data()

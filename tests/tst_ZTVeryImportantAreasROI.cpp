@@ -69,6 +69,7 @@ private slots:
     void map_data();
     void map();
     void rectanglesAtTheEndsOfTheIntRange();
+    void haloEndingAtIntMaxOverflowedQRect();
     void sizeWarning_data();
     void sizeWarning();
 };
@@ -124,6 +125,16 @@ void tst_ZTVeryImportantAreasROI::rectanglesAtTheEndsOfTheIntRange()
     const QImage far
         = evaluate({QRect(QPoint(intMax - 5, intMin), QPoint(intMax, intMin + 5))}, size, size);
     QCOMPARE(far, filled(size, 0xFF000000));
+}
+
+// A one-pixel rectangle at INT_MAX has the halo INT_MAX - 1 ... INT_MAX, whose left edge plus
+// width overflowed in QRect's (x, y, width, height) constructor (found by fuzz_methods; the
+// overflow shows under UndefinedBehaviorSanitizer).
+void tst_ZTVeryImportantAreasROI::haloEndingAtIntMaxOverflowedQRect()
+{
+    const QSize size(8, 8);
+    const QRect corner(QPoint(intMax, intMax), QPoint(intMax, intMax));
+    QCOMPARE(evaluate({corner}, size, size), filled(size, 0xFF000000));
 }
 
 void tst_ZTVeryImportantAreasROI::sizeWarning_data()

@@ -36,6 +36,9 @@ constexpr QRgb opaqueBlack = 0xFF000000u;
 constexpr QRgb noPixel = 0u;
 constexpr int maxLevel = 255;
 
+// The largest bin count that can change a result (see evaluate()).
+constexpr int largestUsefulBins = 257;
+
 // Histograms of three block rows are alive at a time: the row above, the row and the row below.
 constexpr int histogramRows = 3;
 
@@ -215,6 +218,12 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     if (m_bin1 < 0 || m_bin2 < 0) {
         throw std::bad_array_new_length();
     }
+    // 256 channel levels fill at most 256 bins, in the same order for any count above 256, and
+    // from 257 bins on an unused bin keeps every table's minimum at 0: all counts from 257 up
+    // give the same normalised entries and distances. Beyond that a table would only grow, up
+    // to gigabytes per block.
+    const int bins1 = std::min(m_bin1, largestUsefulBins);
+    const int bins2 = std::min(m_bin2, largestUsefulBins);
     const int blockWidth = map.width() / columns;
     const int blockHeight = map.height() / rows;
     // Blocks without pixels: whatever their segments, painting them paints nothing. Past this
@@ -236,7 +245,7 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
         for (int j = 0; j < columns; ++j) {
             const QImage block(firstLine + size_t(j) * size_t(blockWidth) * sizeof(QRgb),
                 blockWidth, blockHeight, bytesPerLine, QImage::Format_ARGB32);
-            out[j] = ZTHistogram(block, m_bin1, m_bin2);
+            out[j] = ZTHistogram(block, bins1, bins2);
             out[j].normalizeHistogram();
         }
     };

@@ -21,7 +21,8 @@
  * Limits: a block count below 1 gives a black map; there is no upper limit on the grid, but a
  * grid finer than the image (a block count above the image's width or height) leaves every
  * block empty and the map black. Bin counts of 0 count as 1; a negative bin count makes
- * evaluate() throw std::bad_array_new_length.
+ * evaluate() throw std::bad_array_new_length. Bin counts above 257 give the same map as 257 (256
+ * channel levels cannot tell more bins apart), and evaluate() uses 257 for them.
  */
 class ZTREGIONOFINTEREST_EXPORT ZTHistogramROI : public ZTAbstractROI
 {

@@ -21,6 +21,9 @@ constexpr int defaultHistogramWeight = 10;
 constexpr int defaultAreasWeight = 20;
 constexpr int defaultAchantaWeight = 10;
 
+// The largest work image: 2 GiB of 32-bit pixels.
+constexpr qint64 maxWorkPixels = qint64(1) << 29;
+
 } // namespace
 
 ZTSalienzMixer::ZTSalienzMixer(const QSize& size)
@@ -169,6 +172,13 @@ QImage ZTSalienzMixer::workImage(const QImage& image) const
     // A null picture stays null; scaling it would only make Qt log a warning.
     if (image.isNull()) {
         return image;
+    }
+    // Refused before anything is allocated: scaling up to such a size would fail with a logged
+    // "out of memory", or reserve gigabytes that Qt's painter cannot address.
+    const QSize size
+        = m_size.isValid() ? image.size().scaled(m_size, Qt::KeepAspectRatio) : image.size();
+    if (qint64(size.width()) * size.height() > maxWorkPixels) {
+        return QImage();
     }
     QImage work = m_size.isValid()
         ? image.scaled(m_size, Qt::KeepAspectRatio, Qt::FastTransformation)

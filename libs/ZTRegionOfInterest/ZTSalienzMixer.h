@@ -30,7 +30,9 @@ public:
     /**
      * @p size is the analysis size. An invalid size (negative width or height) analyses every
      * picture at its own size; an empty one (a width or height of 0) turns every picture into a
-     * null work image, so analyze() returns its input.
+     * null work image, so analyze() returns its input. So does a work image of more than 2^29
+     * pixels (2 GiB of 32-bit pixels, more than QPainter addresses), which is refused before
+     * anything is allocated: such an analysis size (or picture) is outside the mixer's limits.
      */
     explicit ZTSalienzMixer(const QSize& size);
     ~ZTSalienzMixer();

@@ -46,7 +46,10 @@ void drawHalo(QPainter& painter, const QRect& rect)
     const qint64 top = centreY - height;
     if (fitsInt(left) && fitsInt(top) && fitsInt(2 * width) && fitsInt(2 * height)
         && fitsInt(left + 2 * width - 1) && fitsInt(top + 2 * height - 1)) {
-        painter.drawEllipse(QRect(int(left), int(top), int(2 * width), int(2 * height)));
+        // From the corners: QRect's (x, y, width, height) constructor adds x + width before
+        // it subtracts 1, which overflows for a halo whose right edge is INT_MAX.
+        painter.drawEllipse(QRect(QPoint(int(left), int(top)),
+            QPoint(int(left + 2 * width - 1), int(top + 2 * height - 1))));
     } else {
         painter.drawEllipse(
             QRectF(double(left), double(top), double(2 * width), double(2 * height)));

@@ -137,8 +137,8 @@ void fuzzHistogram(ZTFuzz::Reader& in, const QImage& picture)
     const qint64 entries
         = qint64(std::clamp(bins1, 1, histogramBinLimit)) * std::clamp(bins2, 1, histogramBinLimit);
     const bool cheap = blocks * entries <= histogramEntryBudget;
-    histogram.setBin1(cheap ? bins1 : std::min(bins1, 32));
-    histogram.setBin2(cheap ? bins2 : std::min(bins2, 32));
+    histogram.setBin1(cheap ? bins1 : std::min(bins1, 2));
+    histogram.setBin2(cheap ? bins2 : std::min(bins2, 2));
     const bool negativeBins = std::min(bins1, bins2) < 0;
     const bool mayThrow = negativeBins && !picture.isNull() && horizontal >= 1 && vertical >= 1;
     try {

@@ -21,6 +21,7 @@
 #include <QRect>
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <new>
 
@@ -36,10 +37,10 @@ constexpr qint64 refusedPixels = qint64(1) << 29;
 constexpr qint64 repeatedPixels = 64 * 64;
 
 // Histogram tables beyond 257 bins per channel act as 257; above this many table entries over
-// all blocks an input is analysed with the default bins instead, to stay fast.
-constexpr qint64 histogramEntryBudget = qint64(1) << 24;
+// all blocks an input is analysed with at most two bins per channel instead, to stay fast.
+constexpr qint64 histogramEntryBudget = qint64(1) << 22;
 constexpr int histogramBinLimit = 257;
-constexpr int defaultBins = 32;
+constexpr int cheapBins = 2;
 
 constexpr int methodKeys[] = {SalienzSobel, SalienzGauss, SalienzHistogram,
     SalienzVeryImportantAreas, SalienzAchanta, -1, 5, std::numeric_limits<int>::max()};
@@ -124,8 +125,12 @@ void postAnalysis(ZTFuzz::Reader& in, const QImage& map)
 
 } // namespace
 
+// ZTROI_FUZZ_VERBOSE=1 prints what an input decodes to, for reproducing a finding.
+bool verbose = false;
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+    verbose = qEnvironmentVariableIntValue("ZTROI_FUZZ_VERBOSE") != 0;
     qInstallMessageHandler(ZTFuzz::strictMessageHandler);
     return 0;
 }
@@ -158,12 +163,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const QSize work = workSize(picture, analysisSize);
     const qint64 workPixels = pixels(work);
+    if (verbose) {
+        std::fprintf(stderr,
+            "picture %dx%d format %d, analysis size %dx%d, work %dx%d, bins %d x %d, blocks "
+            "%d x %d\n",
+            picture.width(), picture.height(), int(picture.format()), analysisSize.width(),
+            analysisSize.height(), work.width(), work.height(), histogram.bins1, histogram.bins2,
+            histogram.horizontalBlocks, histogram.verticalBlocks);
+    }
     if (workPixels > analysedPixels && workPixels <= refusedPixels) {
         return 0;
     }
     if (histogramTooCostly(histogram, work)) {
-        histogram.bins1 = std::min(histogram.bins1, defaultBins);
-        histogram.bins2 = std::min(histogram.bins2, defaultBins);
+        histogram.bins1 = std::min(histogram.bins1, cheapBins);
+        histogram.bins2 = std::min(histogram.bins2, cheapBins);
     }
     mixer.updateHistogramBinsChannel1(histogram.bins1);
     mixer.updateHistogramBinsChannel2(histogram.bins2);
@@ -183,9 +196,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(!mayThrow, "a negative bin count throws");
 
     QList<QImage> maps;
-    if (workPixels > refusedPixels || work.isEmpty()) {
+    if (workPixels > refusedPixels || work.isEmpty() || mixer.gatherWeights().isEmpty()) {
         require(map.constBits() == picture.constBits() && map.size() == picture.size(),
-            "a picture without a work image is returned as it is");
+            "without a map the picture is returned as it is");
     } else {
         require(map.size() == work, "the map has the work image's size");
         // Running every method again doubles the cost; small work images suffice for it.

@@ -41,6 +41,7 @@ using ZTFuzz::require;
 // n exponentials, and a forest of n cells n elements.
 constexpr int largestBlurSize = 1 << 16;
 constexpr qint64 largestForest = 1 << 16;
+constexpr int largestForestSide = 256;
 constexpr int largestKernel = 64;
 constexpr int maxRectangles = 8;
 constexpr int maxPoints = 64;
@@ -205,10 +206,12 @@ void fuzzForest(ZTFuzz::Reader& in)
 {
     int height = in.setting();
     int width = in.setting();
-    const qint64 cells = qint64(height) * width;
+    // A product of two negative sides is a positive count too, with as many elements.
+    qint64 cells = qint64(height) * width;
     if (cells > largestForest && cells <= std::numeric_limits<int>::max()) {
-        height = std::min(height, 256);
-        width = std::min(width, 256);
+        height = std::clamp(height, -largestForestSide, largestForestSide);
+        width = std::clamp(width, -largestForestSide, largestForestSide);
+        cells = qint64(height) * width;
     }
     ZTDisjointSet forest(height, width);
     const int operations = in.choice(maxForestOperations);

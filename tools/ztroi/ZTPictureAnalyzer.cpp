@@ -1,0 +1,215 @@
+#include "ZTPictureAnalyzer.h"
+
+#include "ZTAtomicFile.h"
+#include "ZTMapGeometry.h"
+#include "ZTOverlayPainter.h"
+#include "ZTSalienceProfile.h"
+
+#include <ZTAbstractROI.h>
+#include <ZTSalienzMixer.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <exception>
+#include <new>
+
+namespace {
+
+constexpr int overlayJpegQuality = 90;
+
+// ---------------------------------------------------------------------------------------------
+// Bridges to library classes that are not on this branch yet. Each is marked WAITING and is the
+// only place that has to change when the class arrives.
+
+// WAITING: ZTSalienzMixer's updateHistogram* forwarders (the mixer's full method set).
+bool configureHistogram(ZTSalienzMixer& mixer, const ZTHistogramSettings& histogram)
+{
+    Q_UNUSED(mixer)
+    return !histogram.bins1 && !histogram.bins2 && !histogram.columns && !histogram.rows
+        && !histogram.threshold && !histogram.minWidth && !histogram.minHeight;
+}
+
+// WAITING: ZTSalienzMixer::injectVeryImportantAreas (the mixer's full method set).
+bool injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& rects, const QSize& workSize)
+{
+    Q_UNUSED(mixer)
+    Q_UNUSED(workSize)
+    return rects.isEmpty();
+}
+
+// WAITING: ZTSalienzMaximizerHorizontal / ZTSalienzMaximizerVertical (post-analysis classes).
+ZTCropPlanner::BestStart maximizer(const QImage& map, ZTPixelWeight pixelWeight)
+{
+    Q_UNUSED(map)
+    Q_UNUSED(pixelWeight)
+    return [](Qt::Orientation, int) { return -1; };
+}
+
+// WAITING: ZTSalienzClusterer (post-analysis classes). The scores of the cube map, row by row.
+bool gridScores(const QImage& map, const QSize& grid, QSize* cubes, QVector<int>* scores)
+{
+    Q_UNUSED(map)
+    Q_UNUSED(grid)
+    Q_UNUSED(cubes)
+    Q_UNUSED(scores)
+    return false;
+}
+// ---------------------------------------------------------------------------------------------
+
+// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered, so
+// that --maps costs no second analysis.
+QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
+{
+    if (maps.isEmpty()) {
+        return QImage();
+    }
+    return maps.size() == 1 ? maps.first() : mixer.mix(maps, mixer.gatherWeights());
+}
+
+} // namespace
+
+ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
+    : m_settings(settings)
+    , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+{
+    m_loader.setMaxPixels(settings.maxPixels);
+    if (settings.fastDecode) {
+        m_loader.setFastDecodeSize(settings.analysisSize);
+    }
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        m_mixer->setMethodWeight(method, settings.weight(method));
+        m_mixer->setMethodEnabled(method, settings.isEnabled(method));
+    }
+}
+
+ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
+
+ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
+{
+    ZTPictureReport report;
+    report.input = path;
+    try {
+        if (!m_loader.load(path)) {
+            report.error = m_loader.errorString();
+        } else {
+            analyzePicture(report, outputName);
+        }
+    } catch (const std::bad_alloc&) {
+        report.error = QStringLiteral("not enough memory");
+    } catch (const std::exception& e) {
+        report.error = QString::fromLocal8Bit(e.what());
+    }
+    if (!report.ok()) {
+        // All or nothing: files already written for this picture go as well.
+        for (const ZTOutputFile& file : report.files) {
+            QFile::remove(file.path);
+        }
+        ZTPictureReport failed;
+        failed.input = report.input;
+        failed.error = report.error;
+        report = failed;
+    }
+    return report;
+}
+
+bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+{
+    const QImage picture = m_loader.takeImage();
+    report.inputSize = m_loader.inputSize();
+    const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+
+    if (!configureHistogram(*m_mixer, m_settings.histogram)) {
+        report.error = QStringLiteral("the histogram settings are not available in this build");
+        return false;
+    }
+    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
+        // Areas are given in input pixels; the mixer wants them on the work image, with its size.
+        const ZTMapGeometry toWork(report.inputSize, workSize);
+        QList<QRect> rects;
+        for (const QRect& area : m_settings.areas) {
+            rects.append(toWork.toMap(area));
+        }
+        if (!injectAreas(*m_mixer, rects, workSize)) {
+            report.error = QStringLiteral("very important areas are not available in this build");
+            return false;
+        }
+        m_mixer->setMethodWeight(
+            SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+    }
+    report.methods = methodStates();
+
+    const QList<QImage> maps = m_mixer->gatherResults(picture);
+    QList<ZTSalienzMethod> mapMethods;
+    for (const ZTMethodState& state : report.methods) {
+        if (state.enabled) {
+            mapMethods.append(state.method);
+        }
+    }
+    const QImage salience = combine(*m_mixer, maps);
+    if (salience.isNull() || maps.size() != mapMethods.size()) {
+        report.error = QStringLiteral("the analysis gave no salience map");
+        return false;
+    }
+    report.analysisSize = salience.size();
+
+    const ZTSalienceProfile profile(salience);
+    const ZTCropPlanner planner(
+        profile, report.inputSize, maximizer(salience, m_settings.pixelWeight));
+    for (const ZTCropRequest& request : m_settings.crops) {
+        report.crops.append(planner.plan(request));
+    }
+    report.focus = planner.focalPoint();
+    if (m_settings.grid.isValid()
+        && !gridScores(salience, m_settings.grid, &report.grid, &report.gridScores)) {
+        report.error = QStringLiteral("grid scores are not available in this build");
+        return false;
+    }
+
+    // Files last: a picture that failed above leaves nothing behind.
+    const QDir dir(m_settings.outputDir);
+    const auto write = [&](const QString& kind, const QImage& image, int quality) {
+        const QString path = dir.filePath(outputName + QLatin1Char('.') + kind
+            + (kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png")));
+        QString error;
+        if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
+            report.error = error;
+            return false;
+        }
+        report.files.append({kind, path});
+        return true;
+    };
+    if (!write(QStringLiteral("salience"), salience, -1)) {
+        return false;
+    }
+    if (m_settings.writeMaps) {
+        for (int i = 0; i < maps.size(); ++i) {
+            if (!write(ZTToolSettings::methodName(mapMethods.at(i)), maps.at(i), -1)) {
+                return false;
+            }
+        }
+    }
+    if (m_settings.writeOverlay) {
+        const QImage overlay = ZTOverlayPainter::paint(
+            picture, salience, report.inputSize, report.crops, report.focus);
+        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const
+{
+    QList<ZTMethodState> states;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        ZTMethodState state {method, false, m_settings.weight(method)};
+        if (const ZTAbstractROI* roi = m_mixer->roiMethod(method)) {
+            state.enabled = roi->isEnabled();
+            // The mixer stores the histogram's weight negated; report it as it was given.
+            state.weight = method == SalienzHistogram ? -roi->weight() : roi->weight();
+        }
+        states.append(state);
+    }
+    return states;
+}

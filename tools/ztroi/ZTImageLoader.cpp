@@ -151,7 +151,7 @@ bool ZTImageLoader::read(QImageReader& reader)
     const QSize stored = reader.size();
     const bool headerHasSize = stored.isValid();
     if (!headerHasSize && reader.supportsOption(QImageIOHandler::Size)) {
-        return fail(QStringLiteral("damaged picture header"));
+        return fail(QStringLiteral("no picture size in the header (damaged, or no pixels)"));
     }
     if (headerHasSize) {
         if (stored.isEmpty()) {

@@ -64,58 +64,55 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("dir")},
         {optMaps, QStringLiteral("Also write each method's own map (NAME.METHOD.png).")},
         {optOverlay,
-            QStringLiteral("Also write the picture with the salience as a heat overlay and every\n"
+            QStringLiteral("Also write the picture with the salience as a heat overlay and every "
                            "crop drawn on it (NAME.overlay.jpg).")},
         {optJson,
-            QStringLiteral("Print one JSON object per picture on standard output (JSON Lines),\n"
-                           "in input order.")},
+            QStringLiteral("Print one JSON object per picture on standard output (JSON Lines), in "
+                           "input order.")},
         {{QStringLiteral("c"), optCrop},
-            QStringLiteral(
-                "Suggest a crop: W:H is an aspect ratio, WxH an output size (its aspect\n"
-                "counts). Repeatable."),
+            QStringLiteral("Suggest a crop: W:H is an aspect ratio, WxH an output size (its aspect "
+                           "counts). Repeatable."),
             QStringLiteral("W:H|WxH")},
         {optPixelWeight,
-            QStringLiteral("How crops weigh the map: linear (every pixel, the default) or\n"
+            QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
                            "threshold (only pixels above 153)."),
             QStringLiteral("linear|threshold")},
-        {optGrid, QStringLiteral("Report grid scores for C columns and R rows (1 ... 100)."),
+        {optGrid, QStringLiteral("Report grid scores for C columns and R rows (1-100)."),
             QStringLiteral("CxR")},
         {{QStringLiteral("s"), optSize},
-            QStringLiteral(
-                "Analysis size: each picture is scaled to fit into it (default 480x480,\n"
-                "sides 1 ... 4096)."),
+            QStringLiteral("Analysis size: each picture is scaled to fit into it (default 480x480, "
+                           "sides 1-4096)."),
             QStringLiteral("WxH")},
         {optWeight,
-            QStringLiteral("Weight of a method, -1000 ... 1000 (defaults: sobel=20, center=2,\n"
+            QStringLiteral("Weight of a method, -1000 to 1000 (defaults: sobel=20, center=2, "
                            "histogram=10, areas=20, contrast=10). Repeatable."),
             QStringLiteral("NAME=N")},
         {optDisable, QStringLiteral("Switch a method off. Repeatable."), QStringLiteral("NAME")},
         {optArea,
-            QStringLiteral("A very important area in picture pixels (after EXIF orientation);\n"
+            QStringLiteral("A very important area in picture pixels (after EXIF orientation); "
                            "enables the areas method. Repeatable."),
             QStringLiteral("X,Y,W,H")},
         {optHistBins,
-            QStringLiteral("Histogram method: chroma bins per channel, N or N1,N2 (1 ... 256;\n"
-                           "default 32)."),
+            QStringLiteral(
+                "Histogram method: chroma bins per channel, N or N1,N2 (1-256; default 32)."),
             QStringLiteral("N[,N2]")},
         {optHistBlocks,
-            QStringLiteral("Histogram method: block columns x rows (1 ... 100; default 15x11)."),
+            QStringLiteral("Histogram method: block columns x rows (1-100 each; default 15x11)."),
             QStringLiteral("CxR")},
         {optHistThreshold,
-            QStringLiteral("Histogram method: largest chi-square distance that joins two blocks\n"
+            QStringLiteral("Histogram method: largest chi-square distance that joins two blocks "
                            "(default 0.67)."),
             QStringLiteral("X")},
         {optHistMin,
-            QStringLiteral("Histogram method: share of the grid's width (and height) that a\n"
-                           "segment must exceed to count, F or FW,FH (0 ... 1; default 0.5,0.25)."),
+            QStringLiteral("Histogram method: share of the grid's width (and height) that a "
+                           "segment must exceed to count, F or FW,FH (0-1; default 0.5,0.25)."),
             QStringLiteral("F[,FH]")},
         {optFastDecode,
-            QStringLiteral("Let JPEG pictures decode at a reduced size (never below the analysis\n"
+            QStringLiteral("Let JPEG pictures decode at a reduced size (never below the analysis "
                            "size). Faster; maps may then differ slightly from a full decode.")},
         {optMaxPixels,
-            QStringLiteral(
-                "Refuse pictures with more pixels than N, checked from the header before\n"
-                "decoding (default 100000000)."),
+            QStringLiteral("Refuse pictures with more pixels than N, checked from the header "
+                           "before decoding (default 100000000)."),
             QStringLiteral("N")},
         {optList,
             QStringLiteral("Read picture paths from <file>, one per line; - reads standard input."),
@@ -127,7 +124,7 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("No progress bar and no summary; errors are still reported.")},
     });
     parser.addPositionalArgument(QStringLiteral("image"),
-        QStringLiteral("Pictures to analyse (PNG, JPEG, BMP, GIF, WebP, TIFF, ...). Without any,\n"
+        QStringLiteral("Pictures to analyse (PNG, JPEG, BMP, GIF, WebP, TIFF, ...). Without any, "
                        "the bundled photograph is analysed."),
         QStringLiteral("[image...]"));
 }
@@ -242,7 +239,7 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
         m_error = parser.errorText();
         return UsageError;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         return ShowHelp;
     }
     if (parser.isSet(QStringLiteral("version"))) {

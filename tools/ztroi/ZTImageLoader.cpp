@@ -142,6 +142,8 @@ bool ZTImageLoader::load(QIODevice* device)
 bool ZTImageLoader::read(QImageReader& reader)
 {
     m_error.clear();
+    // Header and data: every warning of the decoder stays with this picture.
+    const DecoderWarnings warnings;
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
         return fail(readerError(reader));
@@ -151,7 +153,8 @@ bool ZTImageLoader::read(QImageReader& reader)
     const QSize stored = reader.size();
     const bool headerHasSize = stored.isValid();
     if (!headerHasSize && reader.supportsOption(QImageIOHandler::Size)) {
-        return fail(QStringLiteral("no picture size in the header (damaged, or no pixels)"));
+        return fail(
+            QStringLiteral("no picture size in the header (damaged, truncated or without pixels)"));
     }
     if (headerHasSize) {
         if (stored.isEmpty()) {
@@ -175,16 +178,12 @@ bool ZTImageLoader::read(QImageReader& reader)
         }
     }
 
-    QImage decoded;
-    {
-        DecoderWarnings warnings;
-        decoded = reader.read();
-        if (!decoded.isNull() && warnings.endedEarly()) {
-            return fail(QStringLiteral("truncated picture data"));
-        }
-    }
+    const QImage decoded = reader.read();
     if (decoded.isNull()) {
         return fail(readerError(reader));
+    }
+    if (warnings.endedEarly()) {
+        return fail(QStringLiteral("truncated picture data"));
     }
     // Formats without a size in their header are checked once decoded.
     if (!headerHasSize

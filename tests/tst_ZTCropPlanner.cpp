@@ -2,7 +2,12 @@
 #include "ZTMapGeometry.h"
 #include "ZTSalienceProfile.h"
 
+#include <ZTSalienzMaximizerHorizontal.h>
+#include <ZTSalienzMaximizerVertical.h>
+
 #include <QtTest>
+
+#include <QRandomGenerator>
 
 #include <limits>
 
@@ -79,6 +84,11 @@ private slots:
     void centresWhenWindowFillsTheMapAxis();
     void exactAspectIsCentredWithoutAsking();
     void requestWithoutAspectGivesNullRect();
+
+    void maximizerStartIsStartOfBestRange_data();
+    void maximizerStartIsStartOfBestRange();
+    void brightBandDecidesTheCrop();
+    void thresholdIgnoresDimMaps();
 
     void salienceKeptMatchesNaiveSum_data();
     void salienceKeptMatchesNaiveSum();
@@ -283,6 +293,73 @@ void tst_ZTCropPlanner::requestWithoutAspectGivesNullRect()
     const ZTCrop crop = planner.plan(ZTCropRequest());
     QVERIFY(crop.rect.isNull());
     QCOMPARE(crop.salienceKept, 0.0);
+}
+
+void tst_ZTCropPlanner::maximizerStartIsStartOfBestRange_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("method");
+
+    QTest::newRow("48x32 linear") << QSize(48, 32) << int(SalienzPixelWeightLinear);
+    QTest::newRow("48x32 threshold") << QSize(48, 32) << int(SalienzPixelWeightThreshold);
+    QTest::newRow("17x61 linear") << QSize(17, 61) << int(SalienzPixelWeightLinear);
+    QTest::newRow("1x5 threshold") << QSize(1, 5) << int(SalienzPixelWeightThreshold);
+}
+
+// The cached running sums must answer exactly as the maximizers do on their own, for every
+// window length, including the special results 0 and -1.
+void tst_ZTCropPlanner::maximizerStartIsStartOfBestRange()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, method);
+
+    QRandomGenerator random(quint32(size.width() * 1000 + size.height() + method));
+    QImage map(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const int v = random.bounded(256);
+            map.setPixel(x, y, qRgb(v, v, v));
+        }
+    }
+    const auto weight = ZTSalienzPixelWeightMethod(method);
+    const ZTCropPlanner::BestStart start = ZTCropPlanner::maximizerStart(map, weight);
+    for (int length = 0; length <= size.width() + 1; ++length) {
+        QCOMPARE(start(Qt::Horizontal, length),
+            ZTSalienzMaximizerHorizontal(weight).startOfBestRange(map, length));
+    }
+    for (int length = 0; length <= size.height() + 1; ++length) {
+        QCOMPARE(start(Qt::Vertical, length),
+            ZTSalienzMaximizerVertical(weight).startOfBestRange(map, length));
+    }
+}
+
+void tst_ZTCropPlanner::brightBandDecidesTheCrop()
+{
+    // Map 48x32 for a 480x320 picture; columns 30 ... 37 are bright. A square crop is 32 map
+    // columns wide; starts 6 ... 15 all hold the whole band, and the earliest wins.
+    QVector<int> columns(48, 0);
+    for (int x = 30; x < 38; ++x) {
+        columns[x] = 200;
+    }
+    const QImage map = columnMap(columns, 32);
+    const ZTCropPlanner planner(ZTSalienceProfile(map), QSize(480, 320),
+        ZTCropPlanner::maximizerStart(map, SalienzPixelWeightLinear));
+    const ZTCrop crop = planner.plan(aspect(1, 1));
+    QCOMPARE(crop.rect, QRect(60, 0, 320, 320));
+    QVERIFY(!crop.centred);
+    QCOMPARE(crop.salienceKept, 1.0);
+    QCOMPARE(planner.focalPoint(), QPoint(340, 160));
+}
+
+void tst_ZTCropPlanner::thresholdIgnoresDimMaps()
+{
+    // 153 is not above the threshold: every window sums to 0 and the crop is centred.
+    const QImage map = uniformMap(QSize(48, 32), 153);
+    const ZTCropPlanner planner(ZTSalienceProfile(map), QSize(480, 320),
+        ZTCropPlanner::maximizerStart(map, SalienzPixelWeightThreshold));
+    const ZTCrop crop = planner.plan(aspect(1, 1));
+    QCOMPARE(crop.rect, QRect(80, 0, 320, 320));
+    QVERIFY(crop.centred);
 }
 
 void tst_ZTCropPlanner::salienceKeptMatchesNaiveSum_data()

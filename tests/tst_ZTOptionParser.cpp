@@ -114,7 +114,7 @@ void tst_ZTOptionParser::settings()
     QCOMPARE(s.outputDir, QStringLiteral("out"));
     QVERIFY(s.writeMaps && s.writeOverlay && s.json && s.quiet && s.fastDecode);
     QCOMPARE(s.crops.size(), 2);
-    QCOMPARE(s.pixelWeight, ZTPixelWeight::Threshold);
+    QCOMPARE(s.pixelWeight, SalienzPixelWeightThreshold);
     QCOMPARE(s.grid, QSize(4, 3));
     QCOMPARE(s.analysisSize, QSize(640, 480));
     QCOMPARE(s.weight(SalienzSobel), 5);

@@ -1,5 +1,6 @@
 // ztroi end to end: the installed program's command line, output files, JSON and exit status.
 
+#include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
 #include <QImageWriter>
@@ -108,6 +109,8 @@ private slots:
     void initTestCase();
     void jsonShape();
     void salienceMapIsTheMixersAnalysis();
+    void gridScoresAreTheClusterersCells_data();
+    void gridScoresAreTheClusterersCells();
     void exitStatus_data();
     void exitStatus();
     void usageErrorWritesNothing();
@@ -216,6 +219,48 @@ void tst_ztroi::salienceMapIsTheMixersAnalysis()
     const QImage written(QDir(out).filePath(QStringLiteral("portrait.salience.png")));
     QCOMPARE(written.size(), QSize(100, 150));
     QCOMPARE(written.convertToFormat(QImage::Format_ARGB32), expected);
+}
+
+void tst_ztroi::gridScoresAreTheClusterersCells_data()
+{
+    QTest::addColumn<QString>("grid");
+    QTest::addColumn<QSize>("expected");
+
+    QTest::newRow("4x3") << "4x3" << QSize(4, 3);
+    QTest::newRow("7x5, slivers left over") << "7x5" << QSize(7, 5);
+    QTest::newRow("finer than the map") << "100x100" << QSize(48, 32);
+}
+
+void tst_ztroi::gridScoresAreTheClusterersCells()
+{
+    QFETCH(QString, grid);
+    QFETCH(QSize, expected);
+
+    const QString out = m_work.filePath(QStringLiteral("grid"));
+    const Result result = ztroi(
+        {"--json", "--size", "48x48", "--grid", grid, "--out", out, picture("landscape.png")},
+        m_work.path());
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject json = result.jsonLines().value(0).value("grid").toObject();
+    QCOMPARE(json.value("columns").toInt(), expected.width());
+    QCOMPARE(json.value("rows").toInt(), expected.height());
+
+    const QImage map(QDir(out).filePath(QStringLiteral("landscape.salience.png")));
+    QCOMPARE(map.size(), QSize(48, 32));
+    ZTSalienzClusterer clusterer;
+    clusterer.setCountCubesV(expected.width());
+    clusterer.setCountCubesH(expected.height());
+    const QImage cubes = clusterer.cluster(map.convertToFormat(QImage::Format_ARGB32));
+    const QJsonArray rows = json.value("scores").toArray();
+    QCOMPARE(rows.size(), expected.height());
+    for (int row = 0; row < expected.height(); ++row) {
+        const QJsonArray scores = rows.at(row).toArray();
+        QCOMPARE(scores.size(), expected.width());
+        for (int column = 0; column < expected.width(); ++column) {
+            const QPoint corner(column * (48 / expected.width()), row * (32 / expected.height()));
+            QCOMPARE(scores.at(column).toInt(), qRed(cubes.pixel(corner)));
+        }
+    }
 }
 
 void tst_ztroi::exitStatus_data()

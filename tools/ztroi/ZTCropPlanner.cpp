@@ -1,5 +1,8 @@
 #include "ZTCropPlanner.h"
 
+#include <ZTSalienzMaximizerHorizontal.h>
+#include <ZTSalienzMaximizerVertical.h>
+
 #include <algorithm>
 
 QString ZTCropRequest::aspectText() const
@@ -13,6 +16,21 @@ ZTCropPlanner::ZTCropPlanner(
     , m_geometry(inputSize, profile.mapSize())
     , m_bestStart(std::move(bestStart))
 {}
+
+// startOfBestRange() is bestRange() over the running sums of the map's columns (rows); those are
+// summed once here and shared by every crop of the map.
+ZTCropPlanner::BestStart ZTCropPlanner::maximizerStart(
+    const QImage& map, ZTSalienzPixelWeightMethod method)
+{
+    const ZTSalienzMaximizerHorizontal horizontal(method);
+    const ZTSalienzMaximizerVertical vertical(method);
+    const QList<qint64> columns = horizontal.conglumerate(horizontal.sums(map));
+    const QList<qint64> rows = vertical.conglumerate(vertical.sums(map));
+    return [horizontal, vertical, columns, rows](Qt::Orientation axis, int length) {
+        return axis == Qt::Horizontal ? horizontal.bestRange(columns, length)
+                                      : vertical.bestRange(rows, length);
+    };
+}
 
 QSize ZTCropPlanner::largestWindow(const QSize& picture, int aspectWidth, int aspectHeight)
 {

@@ -4,6 +4,9 @@
 #include "ZTMapGeometry.h"
 #include "ZTSalienceProfile.h"
 
+#include <ZTSalienzPixelWeightMethod.h>
+
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -50,6 +53,13 @@ public:
      * (Qt::Horizontal: a column, Qt::Vertical: a row), or -1 when there is none.
      */
     using BestStart = std::function<int(Qt::Orientation axis, int length)>;
+
+    /**
+     * Placement by the library's maximizers (ZTSalienzMaximizerHorizontal for columns,
+     * ZTSalienzMaximizerVertical for rows) on @p map, with pixels weighed by @p method: the same
+     * starts as their startOfBestRange(), with the map's running sums taken once for all crops.
+     */
+    static BestStart maximizerStart(const QImage& map, ZTSalienzPixelWeightMethod method);
 
     /**
      * @p profile sums the salience map, @p inputSize is the picture's size in the coordinates

@@ -279,9 +279,9 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
     if (parser.isSet(optPixelWeight)) {
         const QString value = parser.value(optPixelWeight);
         if (value == QLatin1String("linear")) {
-            s.pixelWeight = ZTPixelWeight::Linear;
+            s.pixelWeight = SalienzPixelWeightLinear;
         } else if (value == QLatin1String("threshold")) {
-            s.pixelWeight = ZTPixelWeight::Threshold;
+            s.pixelWeight = SalienzPixelWeightThreshold;
         } else {
             return fail(
                 QStringLiteral("--pixel-weight %1: expected linear or threshold").arg(value));

@@ -6,11 +6,13 @@
 #include "ZTSalienceProfile.h"
 
 #include <ZTAbstractROI.h>
+#include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -19,10 +21,11 @@ namespace {
 constexpr int overlayJpegQuality = 90;
 
 // ---------------------------------------------------------------------------------------------
-// Bridges to library classes that are not on this branch yet. Each is marked WAITING and is the
-// only place that has to change when the class arrives.
+// Bridges to mixer operations that are not on this branch yet (the mixer's full method set).
+// Each is marked WAITING and is the only place that has to change when the operation arrives;
+// until then a run that needs one fails for every picture with a clear message.
 
-// WAITING: ZTSalienzMixer's updateHistogram* forwarders (the mixer's full method set).
+// WAITING: ZTSalienzMixer's updateHistogram* forwarders.
 bool configureHistogram(ZTSalienzMixer& mixer, const ZTHistogramSettings& histogram)
 {
     Q_UNUSED(mixer)
@@ -30,7 +33,7 @@ bool configureHistogram(ZTSalienzMixer& mixer, const ZTHistogramSettings& histog
         && !histogram.threshold && !histogram.minWidth && !histogram.minHeight;
 }
 
-// WAITING: ZTSalienzMixer::injectVeryImportantAreas (the mixer's full method set).
+// WAITING: ZTSalienzMixer::injectVeryImportantAreas.
 bool injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& rects, const QSize& workSize)
 {
     Q_UNUSED(mixer)
@@ -38,24 +41,34 @@ bool injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& rects, const QSize& 
     return rects.isEmpty();
 }
 
-// WAITING: ZTSalienzMaximizerHorizontal / ZTSalienzMaximizerVertical (post-analysis classes).
-ZTCropPlanner::BestStart maximizer(const QImage& map, ZTPixelWeight pixelWeight)
-{
-    Q_UNUSED(map)
-    Q_UNUSED(pixelWeight)
-    return [](Qt::Orientation, int) { return -1; };
-}
-
-// WAITING: ZTSalienzClusterer (post-analysis classes). The scores of the cube map, row by row.
-bool gridScores(const QImage& map, const QSize& grid, QSize* cubes, QVector<int>* scores)
-{
-    Q_UNUSED(map)
-    Q_UNUSED(grid)
-    Q_UNUSED(cubes)
-    Q_UNUSED(scores)
-    return false;
-}
 // ---------------------------------------------------------------------------------------------
+
+// The clusterer's scores for a grid of columns x rows cells, row by row. cluster() cuts the
+// width into countCubesV() columns and the height into countCubesH() rows. When the map is not a
+// multiple of the cell size, it scores the pixels left over at the right and bottom as narrower
+// cells; those slivers are not reported, so the scores always have the requested shape. A grid
+// finer than the map is reduced to one cell per map pixel.
+QVector<int> gridScores(const QImage& map, QSize* grid)
+{
+    const int columns = std::min(grid->width(), map.width());
+    const int rows = std::min(grid->height(), map.height());
+    *grid = QSize(columns, rows);
+    ZTSalienzClusterer clusterer;
+    clusterer.setCountCubesV(columns);
+    clusterer.setCountCubesH(rows);
+    const QImage cubes = clusterer.cluster(map);
+    const int cellWidth = map.width() / columns;
+    const int cellHeight = map.height() / rows;
+    QVector<int> scores;
+    scores.reserve(columns * rows);
+    for (int row = 0; row < rows; ++row) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(cubes.constScanLine(row * cellHeight));
+        for (int column = 0; column < columns; ++column) {
+            scores.append(qRed(line[column * cellWidth]));
+        }
+    }
+    return scores;
+}
 
 // The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered, so
 // that --maps costs no second analysis.
@@ -155,15 +168,14 @@ bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
 
     const ZTSalienceProfile profile(salience);
     const ZTCropPlanner planner(
-        profile, report.inputSize, maximizer(salience, m_settings.pixelWeight));
+        profile, report.inputSize, ZTCropPlanner::maximizerStart(salience, m_settings.pixelWeight));
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));
     }
     report.focus = planner.focalPoint();
-    if (m_settings.grid.isValid()
-        && !gridScores(salience, m_settings.grid, &report.grid, &report.gridScores)) {
-        report.error = QStringLiteral("grid scores are not available in this build");
-        return false;
+    if (m_settings.grid.isValid()) {
+        report.grid = m_settings.grid;
+        report.gridScores = gridScores(salience, &report.grid);
     }
 
     // Files last: a picture that failed above leaves nothing behind.

@@ -5,6 +5,7 @@
 #include "ZTImageLoader.h"
 
 #include <ZTSalienzMethod.h>
+#include <ZTSalienzPixelWeightMethod.h>
 
 #include <QList>
 #include <QMap>
@@ -14,12 +15,6 @@
 #include <QStringList>
 
 #include <optional>
-
-/** How the crop maximizers weigh a map pixel's salience. */
-enum class ZTPixelWeight {
-    Linear,   ///< every pixel counts its salience
-    Threshold ///< only pixels above 153 count
-};
 
 /** Histogram-method parameters given on the command line; unset ones keep the method's default. */
 struct ZTHistogramSettings
@@ -49,7 +44,7 @@ struct ZTToolSettings
     bool quiet = false;
     bool fastDecode = false;
     QList<ZTCropRequest> crops;
-    ZTPixelWeight pixelWeight = ZTPixelWeight::Linear;
+    ZTSalienzPixelWeightMethod pixelWeight = SalienzPixelWeightLinear;
     QSize grid; ///< columns x rows of --grid; invalid when not asked
     QSize analysisSize {defaultAnalysisSide, defaultAnalysisSide};
     QMap<ZTSalienzMethod, int> weights; ///< --weight overrides, as given to setMethodWeight

@@ -398,8 +398,9 @@ void tst_ZTCropPlanner::salienceKeptMatchesNaiveSum()
 
 void tst_ZTCropPlanner::blackMapKeepsNothingAndFocusesOnCentre()
 {
-    const ZTCropPlanner planner(ZTSalienceProfile(uniformMap(QSize(48, 32), 0)), QSize(601, 401),
-        FakeMaximizer().function());
+    FakeMaximizer maximizer;
+    const ZTCropPlanner planner(
+        ZTSalienceProfile(uniformMap(QSize(48, 32), 0)), QSize(601, 401), maximizer.function());
     QCOMPARE(planner.plan(aspect(1, 1)).salienceKept, 0.0);
     QCOMPARE(planner.focalPoint(), QPoint(300, 200));
 }

@@ -178,7 +178,7 @@ bool ZTImageLoader::read(QImageReader& reader)
         }
     }
 
-    const QImage decoded = reader.read();
+    QImage decoded = reader.read();
     if (decoded.isNull()) {
         return fail(readerError(reader));
     }
@@ -192,7 +192,8 @@ bool ZTImageLoader::read(QImageReader& reader)
                         .arg(sizeText(decoded.size())));
     }
 
-    m_image = decoded.convertToFormat(QImage::Format_ARGB32);
+    // Converted in place where Qt can, so a large picture is not held twice.
+    m_image = std::move(decoded).convertToFormat(QImage::Format_ARGB32);
     if (m_image.isNull()) {
         return fail(QStringLiteral("not enough memory to convert the picture"));
     }

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -92,8 +93,13 @@ int main(int argc, char* argv[])
                 const QByteArray line = ZTReportFormatter::toJsonLine(report);
                 std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
             } else if (summaries && report.ok()) {
+                ZTPictureReport shown = report;
+                if (settings.bundledPicture) {
+                    shown.input = QFileInfo(report.input).fileName()
+                        + QStringLiteral(" (the bundled photograph)");
+                }
                 std::fputs(
-                    qPrintable(ZTReportFormatter::toText(report, settings.writeOverlay)), stdout);
+                    qPrintable(ZTReportFormatter::toText(shown, settings.writeOverlay)), stdout);
             }
             std::fflush(stdout);
         },

@@ -1,0 +1,319 @@
+#include "ZTHistogramROI.h"
+
+#include "ZTDisjointSet.h"
+#include "ZTHistogram.h"
+#include "ZTSalienceMap_p.h"
+#include "ZTSegmentEdge.h"
+
+#include <QMap>
+#include <QPainter>
+#include <QVector>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr double defaultChiSquareThreshold = 0.67;
+constexpr int defaultVerticalBlocks = 11;
+constexpr int defaultHorizontalBlocks = 15;
+constexpr double defaultMinHeight = 0.25;
+constexpr double defaultMinWidth = 0.5;
+constexpr int defaultBins = 32;
+
+// Luma and chroma weights of the conversion.
+constexpr double lumaGreen = 0.587;
+constexpr double lumaRed = 0.299;
+constexpr double lumaBlue = 0.114;
+constexpr double redChromaScale = 0.713;
+constexpr double blueChromaScale = 0.564;
+constexpr double chromaOffset = 128.0;
+
+constexpr QRgb opaqueBlack = 0xFF000000u;
+constexpr QRgb noPixel = 0u;
+constexpr int maxLevel = 255;
+
+// Histograms of three block rows are alive at a time: the row above, the row and the row below.
+constexpr int histogramRows = 3;
+
+// Marks a segment that is not painted; painted segments store w * h - 1 >= -1.
+constexpr int notPainted = std::numeric_limits<int>::min();
+
+// Formats whose pixels are 32-bit 0xAARRGGBB words, read as they are.
+bool hasRgbWords(const QImage& image)
+{
+    const QImage::Format format = image.format();
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+        || format == QImage::Format_ARGB32_Premultiplied;
+}
+
+// The low 8 bits of a channel value truncated toward zero.
+inline quint32 lowByte(double value)
+{
+    return quint32(int(value)) & 0xFFu;
+}
+
+// A paint value truncated toward zero and clamped to a grey level; NaN gives 0.
+int greyLevel(double value)
+{
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    if (value >= maxLevel) {
+        return maxLevel;
+    }
+    return int(value);
+}
+
+} // namespace
+
+ZTHistogramROI::ZTHistogramROI()
+    : m_chiSquareThreshold(defaultChiSquareThreshold)
+    , m_verticalBlocks(defaultVerticalBlocks)
+    , m_horizontalBlocks(defaultHorizontalBlocks)
+    , m_minHeight(defaultMinHeight)
+    , m_minWidth(defaultMinWidth)
+    , m_bin1(defaultBins)
+    , m_bin2(defaultBins)
+{}
+
+ZTHistogramROI::~ZTHistogramROI() = default;
+
+void ZTHistogramROI::setChiSquareThreshold(double threshold)
+{
+    m_chiSquareThreshold = threshold;
+}
+
+void ZTHistogramROI::setVerticalBlocks(int blocks)
+{
+    m_verticalBlocks = blocks;
+}
+
+void ZTHistogramROI::setHorizontalBlocks(int blocks)
+{
+    m_horizontalBlocks = blocks;
+}
+
+void ZTHistogramROI::setMinHeight(double fraction)
+{
+    m_minHeight = fraction;
+}
+
+void ZTHistogramROI::setMinWidth(double fraction)
+{
+    m_minWidth = fraction;
+}
+
+void ZTHistogramROI::setBin1(int bins)
+{
+    m_bin1 = bins;
+}
+
+void ZTHistogramROI::setBin2(int bins)
+{
+    m_bin2 = bins;
+}
+
+// Luma and the two chroma differences, truncated (not rounded) to integers; the sum for the luma
+// is taken in this order, which puts it just below v for 65 grey levels v.
+unsigned int ZTHistogramROI::RGB2YCrCb(const unsigned int& rgb) const
+{
+    const double r = (rgb >> 16) & 0xFFu;
+    const double g = (rgb >> 8) & 0xFFu;
+    const double b = rgb & 0xFFu;
+    const double y = lumaGreen * g + lumaRed * r + lumaBlue * b;
+    const double cr = (r - y) * redChromaScale + chromaOffset;
+    const double cb = (b - y) * blueChromaScale + chromaOffset;
+    return opaqueBlack | lowByte(y) << 16 | lowByte(cb) << 8 | lowByte(cr);
+}
+
+// One pass over the scan lines. Neighbouring pixels are often equal, so the last conversion is
+// kept and reused; alpha takes no part in it.
+QImage ZTHistogramROI::convertToYcbcr(QImage frame, const QImage& source) const
+{
+    QImage converted = createTargetImage(source);
+    if (converted.isNull()) {
+        return converted;
+    }
+    const QImage words
+        = hasRgbWords(source) ? source : source.convertToFormat(QImage::Format_ARGB32);
+    const int width = std::min(frame.width(), words.width());
+    const int height = std::min(frame.height(), words.height());
+    if (width < converted.width() || height < converted.height()) {
+        converted.fill(noPixel);
+    }
+    constexpr quint32 colourBits = 0x00FFFFFFu;
+    quint32 lastColour = 0;
+    QRgb lastConverted = RGB2YCrCb(lastColour);
+    for (int y = 0; y < height; ++y) {
+        const QRgb* const in = reinterpret_cast<const QRgb*>(words.constScanLine(y));
+        QRgb* const out = reinterpret_cast<QRgb*>(converted.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 colour = in[x] & colourBits;
+            if (colour != lastColour) {
+                lastColour = colour;
+                lastConverted = RGB2YCrCb(colour);
+            }
+            out[x] = lastConverted;
+        }
+    }
+    return converted;
+}
+
+void ZTHistogramROI::drawTarget(
+    int x, int y, double value, QImage& target, int blockWidth, int blockHeight) const
+{
+    if (blockWidth < 1 || blockHeight < 1 || target.format() == QImage::Format_Indexed8) {
+        return;
+    }
+    // The block clipped to the image, in 64 bits so that far-away blocks cannot overflow.
+    const qint64 left = std::max<qint64>(qint64(x) * blockWidth, 0);
+    const qint64 top = std::max<qint64>(qint64(y) * blockHeight, 0);
+    const qint64 right = std::min<qint64>(qint64(x) * blockWidth + blockWidth, target.width());
+    const qint64 bottom = std::min<qint64>(qint64(y) * blockHeight + blockHeight, target.height());
+    if (left >= right || top >= bottom) {
+        return;
+    }
+    const int level = greyLevel(value);
+    const QRgb grey = ZTSalienceMap::grey(unsigned(level));
+    // An opaque colour on 32-bit words is written as it is, which is what QPainter would do.
+    if (hasRgbWords(target)) {
+        for (qint64 row = top; row < bottom; ++row) {
+            QRgb* const line = reinterpret_cast<QRgb*>(target.scanLine(int(row)));
+            std::fill(line + left, line + right, grey);
+        }
+        return;
+    }
+    QPainter painter(&target);
+    painter.fillRect(
+        QRect(int(left), int(top), int(right - left), int(bottom - top)), QColor(grey));
+}
+
+// The steps: convert the image once; count every block into a normalised histogram, keeping
+// three block rows of histograms alive; link every 8-connected pair of blocks once by an edge
+// weighing the chi-square distance of its left (or upper) block to the other; sort the edges
+// stably by weight; join across edges up to the threshold; paint the blocks of segments that
+// stretch far enough.
+QImage ZTHistogramROI::evaluate(const QImage& image)
+{
+    QImage map = createTargetImage(image);
+    if (map.isNull()) {
+        return map;
+    }
+    map.fill(opaqueBlack);
+
+    const int rows = m_verticalBlocks;
+    const int columns = m_horizontalBlocks;
+    if (rows < 1 || columns < 1) {
+        return map;
+    }
+    // ZTHistogram refuses negative bin counts; refuse them here already, so that the outcome
+    // does not depend on whether the blocks below hold pixels.
+    if (m_bin1 < 0 || m_bin2 < 0) {
+        throw std::bad_array_new_length();
+    }
+    const int blockWidth = map.width() / columns;
+    const int blockHeight = map.height() / rows;
+    // Blocks without pixels: whatever their segments, painting them paints nothing. Past this
+    // point rows <= height and columns <= width, so rows * columns and every block id fit an int.
+    if (blockWidth < 1 || blockHeight < 1) {
+        return map;
+    }
+
+    const QImage ycbcr = convertToYcbcr(map, image);
+    const int bytesPerLine = ycbcr.bytesPerLine();
+    std::vector<ZTHistogram> histograms(size_t(histogramRows) * size_t(columns));
+    const auto histogramRow = [&](int row) {
+        return histograms.data() + size_t(row % histogramRows) * size_t(columns);
+    };
+    // Each block is counted through a read-only view of the converted image's scan lines.
+    const auto countRow = [&](int row) {
+        ZTHistogram* const out = histogramRow(row);
+        const uchar* const firstLine = ycbcr.constScanLine(row * blockHeight);
+        for (int j = 0; j < columns; ++j) {
+            const QImage block(firstLine + size_t(j) * size_t(blockWidth) * sizeof(QRgb),
+                blockWidth, blockHeight, bytesPerLine, QImage::Format_ARGB32);
+            out[j] = ZTHistogram(block, m_bin1, m_bin2);
+            out[j].normalizeHistogram();
+        }
+    };
+
+    const size_t v = size_t(rows);
+    const size_t h = size_t(columns);
+    std::vector<ZTSegmentEdge> edges;
+    edges.reserve(v * (h - 1) + (v - 1) * h + 2 * (v - 1) * (h - 1));
+    countRow(0);
+    for (int i = 0; i < rows; ++i) {
+        if (i + 1 < rows) {
+            countRow(i + 1);
+        }
+        ZTHistogram* const above = i > 0 ? histogramRow(i - 1) : nullptr;
+        ZTHistogram* const current = histogramRow(i);
+        ZTHistogram* const below = i + 1 < rows ? histogramRow(i + 1) : nullptr;
+        for (int j = 0; j < columns; ++j) {
+            const int id = i * columns + j;
+            const bool hasRight = j + 1 < columns;
+            ZTHistogram& own = current[j];
+            if (above && hasRight) {
+                edges.emplace_back(id, id - columns + 1, own.compareHistogram(&above[j + 1]));
+            }
+            if (hasRight) {
+                edges.emplace_back(id, id + 1, own.compareHistogram(&current[j + 1]));
+            }
+            if (below && hasRight) {
+                edges.emplace_back(id, id + columns + 1, own.compareHistogram(&below[j + 1]));
+            }
+            if (below) {
+                edges.emplace_back(id, id + columns, own.compareHistogram(&below[j]));
+            }
+        }
+    }
+    histograms.clear();
+
+    // A NaN weight (a flat histogram opposite a filled bin) has no place among the numbers, and
+    // a comparison that is not a strict weak order would make the sort undefined. Those edges go
+    // after every numbered edge, in the order they were made. They can neither end the walk nor
+    // join two blocks, so the walk stops before them.
+    const auto numbered = std::stable_partition(
+        edges.begin(), edges.end(), [](ZTSegmentEdge edge) { return !std::isnan(edge.weight()); });
+    std::stable_sort(edges.begin(), numbered);
+
+    ZTDisjointSet forest(rows, columns);
+    for (auto edge = edges.begin(); edge != numbered; ++edge) {
+        const double weight = edge->weight();
+        if (weight > m_chiSquareThreshold) {
+            break;
+        }
+        const int a = forest.find(edge->from());
+        const int b = forest.find(edge->to());
+        if (a != b && weight <= m_chiSquareThreshold) {
+            forest.join(a, b);
+        }
+    }
+
+    // What each segment paints, by root: w * h - 1 for a segment that spans far enough.
+    const double minHeightSpan = rows * m_minHeight;
+    const double minWidthSpan = columns * m_minWidth;
+    std::vector<int> paintValue(v * h, notPainted);
+    const QMap<int, QVector<int>> extents = forest.getSegmentSizes();
+    for (auto extent = extents.cbegin(); extent != extents.cend(); ++extent) {
+        const QVector<int>& box = extent.value();
+        const int widthSpan = box[2] - box[0];
+        const int heightSpan = box[3] - box[1];
+        if (double(heightSpan) > minHeightSpan || double(widthSpan) > minWidthSpan) {
+            paintValue[size_t(extent.key())] = widthSpan * heightSpan - 1;
+        }
+    }
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            const int value = paintValue[size_t(forest.find(i * columns + j))];
+            if (value != notPainted) {
+                drawTarget(j, i, value, map, blockWidth, blockHeight);
+            }
+        }
+    }
+    return map;
+}

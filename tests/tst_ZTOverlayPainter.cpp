@@ -1,0 +1,130 @@
+#include "ZTOverlayPainter.h"
+
+#include <QtTest>
+
+namespace {
+
+QImage filled(const QSize& size, QRgb colour)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The overlay's blend for one channel: the photo kept at 180/256, under heat of alpha 3v/4.
+int blended(int photo, int hot, int v)
+{
+    const int alpha = v * 3 / 4;
+    return (photo * 180 / 256 * (255 - alpha) + hot * alpha) / 255;
+}
+
+ZTCrop crop(const QRect& rect)
+{
+    ZTCrop c;
+    c.rect = rect;
+    return c;
+}
+
+} // namespace
+
+class tst_ZTOverlayPainter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void heatBlend_data();
+    void heatBlend();
+    void largePhotosAreScaledDown_data();
+    void largePhotosAreScaledDown();
+    void cropsAreDrawnInsideTheirRect();
+    void nullInputGivesNullOverlay();
+    void coloursRepeatAfterSix();
+};
+
+void tst_ZTOverlayPainter::heatBlend_data()
+{
+    QTest::addColumn<int>("salience");
+    QTest::addColumn<QRgb>("expected");
+
+    // Photo (200, 100, 50); the ramp for v is (3v, 3v - 255, 3v - 510), clamped to 0 ... 255.
+    QTest::newRow("no salience dims the photo")
+        << 0 << qRgb(blended(200, 0, 0), blended(100, 0, 0), blended(50, 0, 0));
+    QTest::newRow("60 is dark red")
+        << 60 << qRgb(blended(200, 180, 60), blended(100, 0, 60), blended(50, 0, 60));
+    QTest::newRow("120 is orange")
+        << 120 << qRgb(blended(200, 255, 120), blended(100, 105, 120), blended(50, 0, 120));
+    QTest::newRow("255 is white") << 255
+                                  << qRgb(blended(200, 255, 255), blended(100, 255, 255),
+                                         blended(50, 255, 255));
+}
+
+void tst_ZTOverlayPainter::heatBlend()
+{
+    QFETCH(int, salience);
+    QFETCH(QRgb, expected);
+
+    const QImage overlay = ZTOverlayPainter::paint(filled(QSize(64, 64), qRgb(200, 100, 50)),
+        filled(QSize(16, 16), qRgb(salience, salience, salience)), QSize(64, 64), {},
+        QPoint(60, 60));
+    QCOMPARE(overlay.size(), QSize(64, 64));
+    // Far from the focal ring.
+    QCOMPARE(overlay.pixel(5, 5), expected);
+    QCOMPARE(overlay.pixel(40, 20), expected);
+}
+
+void tst_ZTOverlayPainter::largePhotosAreScaledDown_data()
+{
+    QTest::addColumn<QSize>("photo");
+    QTest::addColumn<QSize>("expected");
+
+    QTest::newRow("small stays") << QSize(600, 400) << QSize(600, 400);
+    QTest::newRow("limit stays") << QSize(1600, 900) << QSize(1600, 900);
+    QTest::newRow("wide") << QSize(3200, 1000) << QSize(1600, 500);
+    QTest::newRow("tall") << QSize(1000, 4000) << QSize(400, 1600);
+}
+
+void tst_ZTOverlayPainter::largePhotosAreScaledDown()
+{
+    QFETCH(QSize, photo);
+    QFETCH(QSize, expected);
+    const QImage overlay = ZTOverlayPainter::paint(
+        filled(photo, qRgb(1, 2, 3)), filled(QSize(48, 32), qRgb(0, 0, 0)), photo, {}, QPoint());
+    QCOMPARE(overlay.size(), expected);
+}
+
+void tst_ZTOverlayPainter::cropsAreDrawnInsideTheirRect()
+{
+    // Input 400x200 shown at 200x100: the crop (100, 0, 200, 200) becomes (50, 0, 100, 100).
+    const QImage overlay = ZTOverlayPainter::paint(filled(QSize(200, 100), qRgb(0, 0, 0)),
+        filled(QSize(20, 10), qRgb(0, 0, 0)), QSize(400, 200), {crop(QRect(100, 0, 200, 200))},
+        QPoint(0, 0));
+    const QRgb cyan = ZTOverlayPainter::cropColour(0).rgb();
+    QCOMPARE(overlay.pixel(50, 50), cyan);  // left edge
+    QCOMPARE(overlay.pixel(149, 50), cyan); // right edge, inside the crop
+    QCOMPARE(overlay.pixel(100, 0), cyan);  // top edge
+    QCOMPARE(overlay.pixel(100, 99), cyan); // bottom edge
+    QCOMPARE(overlay.pixel(49, 50), qRgb(0, 0, 0));
+    QCOMPARE(overlay.pixel(150, 50), qRgb(0, 0, 0));
+    QCOMPARE(overlay.pixel(100, 50), qRgb(0, 0, 0));
+}
+
+void tst_ZTOverlayPainter::nullInputGivesNullOverlay()
+{
+    const QImage photo = filled(QSize(8, 8), qRgb(1, 2, 3));
+    QVERIFY(ZTOverlayPainter::paint(QImage(), photo, QSize(8, 8), {}, QPoint()).isNull());
+    QVERIFY(ZTOverlayPainter::paint(photo, QImage(), QSize(8, 8), {}, QPoint()).isNull());
+    QVERIFY(ZTOverlayPainter::paint(photo, photo, QSize(), {}, QPoint()).isNull());
+}
+
+void tst_ZTOverlayPainter::coloursRepeatAfterSix()
+{
+    QStringList names;
+    for (int i = 0; i < 7; ++i) {
+        names.append(ZTOverlayPainter::cropColourName(i));
+    }
+    QCOMPARE(names, (QStringList {"cyan", "green", "pink", "yellow", "blue", "white", "cyan"}));
+    QCOMPARE(ZTOverlayPainter::cropColour(6), ZTOverlayPainter::cropColour(0));
+}
+
+QTEST_GUILESS_MAIN(tst_ZTOverlayPainter)
+#include "tst_ZTOverlayPainter.moc"

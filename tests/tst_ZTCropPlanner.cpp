@@ -83,7 +83,6 @@ private slots:
     void centresWhenMaximizerFindsNothing();
     void centresWhenWindowFillsTheMapAxis();
     void exactAspectIsCentredWithoutAsking();
-    void requestWithoutAspectGivesNullRect();
 
     void maximizerStartIsStartOfBestRange_data();
     void maximizerStartIsStartOfBestRange();
@@ -285,14 +284,6 @@ void tst_ZTCropPlanner::exactAspectIsCentredWithoutAsking()
     QCOMPARE(crop.rect, QRect(0, 0, 600, 400));
     QVERIFY(crop.centred);
     QCOMPARE(crop.salienceKept, 1.0);
-}
-
-void tst_ZTCropPlanner::requestWithoutAspectGivesNullRect()
-{
-    const ZTCropPlanner planner(ZTSalienceProfile(uniformMap(QSize(48, 32), 7)), QSize(60, 40), {});
-    const ZTCrop crop = planner.plan(ZTCropRequest());
-    QVERIFY(crop.rect.isNull());
-    QCOMPARE(crop.salienceKept, 0.0);
 }
 
 void tst_ZTCropPlanner::maximizerStartIsStartOfBestRange_data()

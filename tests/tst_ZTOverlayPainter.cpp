@@ -38,7 +38,6 @@ private slots:
     void largePhotosAreScaledDown();
     void cropsAreDrawnInsideTheirRect();
     void nullInputGivesNullOverlay();
-    void coloursRepeatAfterSix();
 };
 
 void tst_ZTOverlayPainter::heatBlend_data()
@@ -114,16 +113,6 @@ void tst_ZTOverlayPainter::nullInputGivesNullOverlay()
     QVERIFY(ZTOverlayPainter::paint(QImage(), photo, QSize(8, 8), {}, QPoint()).isNull());
     QVERIFY(ZTOverlayPainter::paint(photo, QImage(), QSize(8, 8), {}, QPoint()).isNull());
     QVERIFY(ZTOverlayPainter::paint(photo, photo, QSize(), {}, QPoint()).isNull());
-}
-
-void tst_ZTOverlayPainter::coloursRepeatAfterSix()
-{
-    QStringList names;
-    for (int i = 0; i < 7; ++i) {
-        names.append(ZTOverlayPainter::cropColourName(i));
-    }
-    QCOMPARE(names, (QStringList {"cyan", "green", "pink", "yellow", "blue", "white", "cyan"}));
-    QCOMPARE(ZTOverlayPainter::cropColour(6), ZTOverlayPainter::cropColour(0));
 }
 
 QTEST_GUILESS_MAIN(tst_ZTOverlayPainter)

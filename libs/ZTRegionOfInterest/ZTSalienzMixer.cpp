@@ -2,17 +2,38 @@
 
 #include "ZTAbstractROI.h"
 #include "ZTGaussROI.h"
+#include "ZTHistogramROI.h"
 #include "ZTSalienceMap_p.h"
+#include "ZTSalienzAchanta.h"
+#include "ZTSobelROI.h"
+#include "ZTVeryImportantAreasROI.h"
 
 #include <algorithm>
 #include <limits>
 #include <vector>
 
+namespace {
+
+// Default weights, as passed to setMethodWeight() (the histogram's is stored negated).
+constexpr int defaultSobelWeight = 20;
+constexpr int defaultGaussWeight = 2;
+constexpr int defaultHistogramWeight = 10;
+constexpr int defaultAreasWeight = 20;
+constexpr int defaultAchantaWeight = 10;
+
+} // namespace
+
 ZTSalienzMixer::ZTSalienzMixer(const QSize& size)
     : m_size(size)
 {
+    m_methods.insert(SalienzAchanta, new ZTSalienzAchanta);
+    m_methods.insert(SalienzSobel, new ZTSobelROI);
     m_methods.insert(SalienzGauss, new ZTGaussROI);
-    setMethodWeight(SalienzGauss, 2);
+    m_methods.insert(SalienzHistogram, new ZTHistogramROI);
+    setMethodWeight(SalienzSobel, defaultSobelWeight);
+    setMethodWeight(SalienzGauss, defaultGaussWeight);
+    setMethodWeight(SalienzHistogram, defaultHistogramWeight);
+    setMethodWeight(SalienzAchanta, defaultAchantaWeight);
 }
 
 ZTSalienzMixer::~ZTSalienzMixer()
@@ -37,6 +58,57 @@ void ZTSalienzMixer::setMethodWeight(ZTSalienzMethod method, int weight)
 ZTAbstractROI* ZTSalienzMixer::roiMethod(ZTSalienzMethod method) const
 {
     return m_methods.value(method, nullptr);
+}
+
+ZTHistogramROI* ZTSalienzMixer::histogramROI() const
+{
+    // The constructor stores a ZTHistogramROI under this key and nothing replaces it.
+    return static_cast<ZTHistogramROI*>(roiMethod(SalienzHistogram));
+}
+
+void ZTSalienzMixer::updateHistogramBinsChannel1(int bins)
+{
+    histogramROI()->setBin1(bins);
+}
+
+void ZTSalienzMixer::updateHistogramBinsChannel2(int bins)
+{
+    histogramROI()->setBin2(bins);
+}
+
+void ZTSalienzMixer::updateHistogramChiSquareThreshold(double threshold)
+{
+    histogramROI()->setChiSquareThreshold(threshold);
+}
+
+void ZTSalienzMixer::updateHistogramHorizontalBlocks(int blocks)
+{
+    histogramROI()->setHorizontalBlocks(blocks);
+}
+
+void ZTSalienzMixer::updateHistogramVerticalBlocks(int blocks)
+{
+    histogramROI()->setVerticalBlocks(blocks);
+}
+
+void ZTSalienzMixer::updateHistogramMinWidth(double fraction)
+{
+    histogramROI()->setMinWidth(fraction);
+}
+
+void ZTSalienzMixer::updateHistogramMinHeight(double fraction)
+{
+    histogramROI()->setMinHeight(fraction);
+}
+
+void ZTSalienzMixer::injectVeryImportantAreas(const QList<QRect>& rects, const QSize& size)
+{
+    // The new method is made before the old one goes, so an allocation failure leaves the mixer
+    // as it was.
+    ZTAbstractROI* const areas = new ZTVeryImportantAreasROI(rects, size);
+    delete m_methods.value(SalienzVeryImportantAreas, nullptr);
+    m_methods.insert(SalienzVeryImportantAreas, areas);
+    setMethodWeight(SalienzVeryImportantAreas, defaultAreasWeight);
 }
 
 void ZTSalienzMixer::setMethodEnabled(ZTSalienzMethod method, bool enabled)

@@ -7,9 +7,11 @@
 #include <QImage>
 #include <QList>
 #include <QMap>
+#include <QRect>
 #include <QSize>
 
 class ZTAbstractROI;
+class ZTHistogramROI;
 
 /**
  * Analyses a picture: scales it to the analysis size, lets every enabled salience method evaluate
@@ -17,6 +19,10 @@ class ZTAbstractROI;
  *
  * The mixer owns its methods and destroys them with itself; it is neither copied nor assigned.
  * Methods are visited in ascending ZTSalienzMethod order.
+ *
+ * A new mixer holds four methods, all enabled: Sobel edges (weight 20), the centre prior (2),
+ * histogram segmentation (10, stored as -10) and the symmetric-surround contrast (10). Very
+ * important areas join only through injectVeryImportantAreas().
  */
 class ZTREGIONOFINTEREST_EXPORT ZTSalienzMixer
 {
@@ -38,6 +44,30 @@ public:
 
     /** The method under @p method, or null. The mixer keeps ownership. */
     ZTAbstractROI* roiMethod(ZTSalienzMethod method) const;
+
+    /** The histogram segmentation method (never null); the mixer keeps ownership. */
+    ZTHistogramROI* histogramROI() const;
+
+    /**
+     * Forwarders to the histogram segmentation method's setters; each value is passed on
+     * unchanged and used from the next analysis on (see ZTHistogramROI for ranges and defaults).
+     */
+    void updateHistogramBinsChannel1(int bins);
+    void updateHistogramBinsChannel2(int bins);
+    void updateHistogramChiSquareThreshold(double threshold);
+    void updateHistogramHorizontalBlocks(int blocks);
+    void updateHistogramVerticalBlocks(int blocks);
+    void updateHistogramMinWidth(double fraction);
+    void updateHistogramMinHeight(double fraction);
+
+    /**
+     * Adds the very important areas @p rects, given in a picture of @p size, as an enabled method
+     * of weight 20 under SalienzVeryImportantAreas. A method injected before is destroyed, and any
+     * pointer to it from roiMethod() becomes invalid. The areas are drawn into the work image as
+     * they are; pass rectangles in work-image coordinates and the work image's size, or the method
+     * logs a warning on every analysis.
+     */
+    void injectVeryImportantAreas(const QList<QRect>& rects, const QSize& size);
 
     /** Enables or disables the method under @p method; a key without a method is ignored. */
     void setMethodEnabled(ZTSalienzMethod method, bool enabled);

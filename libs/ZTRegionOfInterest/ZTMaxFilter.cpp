@@ -1,0 +1,260 @@
+#include "ZTMaxFilter.h"
+
+#include "ZTPixelAccess_p.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace {
+
+constexpr int largestRed = 255;
+constexpr QRgb opaqueAlpha = 0xFF000000u;
+
+inline int redOf(QRgb pixel)
+{
+    return int((pixel >> 16) & 0xFFu);
+}
+
+// A spreading candidate as one ordered 64-bit key: red + 1 in the high word (so 0 stands for "no
+// candidate") and the complement of the candidate's position along its arm in the low word. The
+// greatest key is then the reddest candidate and, among equally red ones, the first along the
+// arm, which is the first in row-major order.
+inline quint64 candidateKey(QRgb pixel, int threshold, int position)
+{
+    const int red = redOf(pixel);
+    // All ones for a spreading pixel, 0 otherwise; branch-free, as reds vary from pixel to pixel.
+    const quint64 spreads = quint64(0) - quint64(red > threshold);
+    return ((quint64(red + 1) << 32) | quint64(~quint32(position))) & spreads;
+}
+
+inline int keyRed(quint64 key)
+{
+    return int(key >> 32) - 1;
+}
+
+inline int keyPosition(quint64 key)
+{
+    return int(~quint32(key));
+}
+
+// The maximum of every window of 2 * half + 1 keys centred on the positions of a line, windows
+// cut at the line's ends, in constant time per position (van Herk / Gil-Werman). The line is
+// padded with half empty keys on either side and cut into blocks of the window's length; each
+// window then covers a tail of one block and a head of the next, whose running maxima are known.
+class LineMaximum
+{
+public:
+    LineMaximum(int length, int half)
+        : m_length(length)
+        , m_half(half)
+        , m_padded(size_t(length) + 2 * size_t(half), 0)
+        , m_suffix(size_t(length))
+    {}
+
+    /** The length keys of the line, to be filled before compute(). */
+    quint64* keys() { return m_padded.data() + m_half; }
+
+    /** Writes the maximum of the window centred on position i to out[i]. */
+    void compute(quint64* out)
+    {
+        const std::ptrdiff_t length = m_length;
+        const std::ptrdiff_t window = 2 * std::ptrdiff_t(m_half) + 1;
+        const std::ptrdiff_t padded = length + window - 1;
+        const quint64* const keys = m_padded.data();
+
+        // Maxima from each window start to the end of its block. A block that starts inside the
+        // line ends at most at the last padded key.
+        for (std::ptrdiff_t start = 0; start < length; start += window) {
+            quint64 maximum = 0;
+            std::ptrdiff_t i = start + window - 1;
+            for (; i >= length; --i) {
+                maximum = std::max(maximum, keys[i]);
+            }
+            for (; i >= start; --i) {
+                maximum = std::max(maximum, keys[i]);
+                m_suffix[size_t(i)] = maximum;
+            }
+        }
+        // Maxima from each block's start to each window end, joined with the suffix maxima.
+        for (std::ptrdiff_t start = 0; start < padded; start += window) {
+            const std::ptrdiff_t end = std::min(start + window, padded);
+            quint64 maximum = 0;
+            for (std::ptrdiff_t i = start; i < end; ++i) {
+                maximum = std::max(maximum, keys[i]);
+                const std::ptrdiff_t windowStart = i - (window - 1);
+                if (windowStart >= 0) {
+                    out[windowStart] = std::max(m_suffix[size_t(windowStart)], maximum);
+                }
+            }
+        }
+    }
+
+private:
+    const int m_length;
+    const int m_half;
+    std::vector<quint64> m_padded;
+    std::vector<quint64> m_suffix;
+};
+
+// The filter on an image whose scan lines hold QRgb words, in time proportional to its pixel
+// count. For every pixel it finds the best spreading candidate of its row window and of its
+// column window (the same van Herk / Gil-Werman scheme, run down the columns with a ring of
+// suffix rows so that only one window's height of rows is held), and copies the better of the two
+// if it is redder than the pixel. Of two equally red candidates the column one wins if it lies
+// above the pixel, since it comes first in row-major order.
+void spreadQRgbWords(const QImage& input, QImage& result, int half, int threshold)
+{
+    const int width = input.width();
+    const int height = input.height();
+    // QImage::setPixel forces alpha to 255 in an RGB32 image and stores the word as it is in the
+    // other two formats.
+    const QRgb writtenAlpha = input.format() == QImage::Format_RGB32 ? opaqueAlpha : 0u;
+
+    const size_t columns = size_t(width);
+    std::vector<const QRgb*> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        rows[size_t(y)] = reinterpret_cast<const QRgb*>(input.constScanLine(y));
+    }
+
+    // An arm longer than the picture reaches the whole row or column; cutting it changes nothing.
+    LineMaximum rowMaximum(width, std::min(half, width - 1));
+    std::vector<quint64> rowBest(columns);
+
+    const int columnHalf = std::min(half, height - 1);
+    const std::ptrdiff_t window = 2 * std::ptrdiff_t(columnHalf) + 1;
+    const std::ptrdiff_t paddedRows = std::ptrdiff_t(height) + window - 1;
+    const size_t ringRows = size_t(std::min<std::ptrdiff_t>(window, height));
+    std::vector<quint64> suffixRing(ringRows * columns);
+    std::vector<quint64> prefix(columns);
+    std::vector<quint64> running(columns);
+
+    // Column keys of padded row j (row j - columnHalf of the picture; empty outside it), merged
+    // into a row of maxima.
+    const auto mergeColumnKeys = [&](std::ptrdiff_t j, quint64* maxima) {
+        const std::ptrdiff_t y = j - columnHalf;
+        if (y < 0 || y >= height) {
+            return;
+        }
+        const QRgb* const line = rows[size_t(y)];
+        for (int x = 0; x < width; ++x) {
+            maxima[x] = std::max(maxima[x], candidateKey(line[x], threshold, int(y)));
+        }
+    };
+
+    for (std::ptrdiff_t j = 0; j < paddedRows; ++j) {
+        const std::ptrdiff_t inBlock = j % window;
+        if (inBlock == 0) {
+            std::fill(prefix.begin(), prefix.end(), 0);
+        }
+        mergeColumnKeys(j, prefix.data());
+
+        // At the end of a block, the suffix maxima of its rows that start a window.
+        const std::ptrdiff_t blockStart = j - inBlock;
+        if (inBlock == window - 1 && blockStart < height) {
+            std::fill(running.begin(), running.end(), 0);
+            for (std::ptrdiff_t i = j; i >= blockStart; --i) {
+                mergeColumnKeys(i, running.data());
+                if (i < height) {
+                    std::copy(running.begin(), running.end(),
+                        suffixRing.begin() + std::ptrdiff_t(size_t(i % window) * size_t(width)));
+                }
+            }
+        }
+
+        const std::ptrdiff_t y = j - (window - 1);
+        if (y < 0) {
+            continue;
+        }
+        const QRgb* const line = rows[size_t(y)];
+        quint64* const rowKeys = rowMaximum.keys();
+        for (int x = 0; x < width; ++x) {
+            rowKeys[x] = candidateKey(line[x], threshold, x);
+        }
+        rowMaximum.compute(rowBest.data());
+
+        const quint64* const suffix = suffixRing.data() + size_t(y % window) * size_t(width);
+        QRgb* const out = reinterpret_cast<QRgb*>(result.scanLine(int(y)));
+        for (int x = 0; x < width; ++x) {
+            const quint64 rowKey = rowBest[size_t(x)];
+            const quint64 columnKey = std::max(suffix[x], prefix[size_t(x)]);
+            const int ownRed = redOf(line[x]);
+            const int rowRed = keyRed(rowKey);
+            const int columnRed = keyRed(columnKey);
+            if (rowRed <= ownRed && columnRed <= ownRed) {
+                continue;
+            }
+            const bool fromColumn
+                = columnRed > rowRed || (columnRed == rowRed && keyPosition(columnKey) < y);
+            const QRgb winner
+                = fromColumn ? rows[size_t(keyPosition(columnKey))][x] : line[keyPosition(rowKey)];
+            out[x] = winner | writtenAlpha;
+        }
+    }
+}
+
+// The filter exactly as its definition reads, through pixel reads and writes, for formats whose
+// scan lines are not QRgb words. A pixel written into some of them reads back with another red
+// (premultiplied formats with few alpha bits), and later comparisons see that red, so these
+// formats are not given the candidate search above. Indexed images copy the winner's index.
+void spreadPixelByPixel(const QImage& input, QImage& result, int half, int threshold)
+{
+    const int width = input.width();
+    const int height = input.height();
+    const bool indexed = ZTPixelAccess::isIndexed(input.format());
+    const ZTPixelAccess::PixelReader source(input);
+    const ZTPixelAccess::PixelReader target(result);
+
+    const auto spreadOnto = [&](QRgb pixel, int fromX, int fromY, int x, int y) {
+        if (redOf(pixel) <= redOf(target.pixel(x, y))) {
+            return;
+        }
+        if (indexed) {
+            result.setPixel(x, y, uint(input.pixelIndex(fromX, fromY)));
+        } else {
+            result.setPixel(x, y, pixel);
+        }
+    };
+
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const QRgb pixel = source.pixel(x, y);
+            if (redOf(pixel) <= threshold) {
+                continue;
+            }
+            // Arm positions outside the picture are skipped, so the arms are cut to it.
+            const int lastX = int(std::min<qint64>(qint64(x) + half, width - 1));
+            for (int xx = std::max(x - half, 0); xx <= lastX; ++xx) {
+                spreadOnto(pixel, x, y, xx, y);
+            }
+            const int lastY = int(std::min<qint64>(qint64(y) + half, height - 1));
+            for (int yy = std::max(y - half, 0); yy <= lastY; ++yy) {
+                spreadOnto(pixel, x, y, x, yy);
+            }
+        }
+    }
+}
+
+} // namespace
+
+ZTMaxFilter::ZTMaxFilter(int size, int threshold)
+    : size(size)
+    , threshold(threshold)
+{}
+
+ZTMaxFilter::~ZTMaxFilter() = default;
+
+QImage ZTMaxFilter::evaluate(const QImage& image)
+{
+    QImage result = image.copy();
+    const int half = size / 2;
+    if (result.isNull() || half <= 0 || threshold >= largestRed) {
+        return result;
+    }
+    if (ZTPixelAccess::holdsQRgbWords(image.format())) {
+        spreadQRgbWords(image, result, half, threshold);
+    } else {
+        spreadPixelByPixel(image, result, half, threshold);
+    }
+    return result;
+}

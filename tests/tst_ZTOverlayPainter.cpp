@@ -11,11 +11,12 @@ QImage filled(const QSize& size, QRgb colour)
     return image;
 }
 
-// The overlay's blend for one channel: the photo kept at 180/256, under heat of alpha 3v/4.
-int blended(int photo, int hot, int v)
+// The overlay's blend for one channel: the photo's grey kept at 150/256, under heat of strength
+// v (stretched to the map's maximum) and alpha 7v/8.
+int blended(int grey, int hot, int v)
 {
-    const int alpha = v * 3 / 4;
-    return (photo * 180 / 256 * (255 - alpha) + hot * alpha) / 255;
+    const int alpha = v * 7 / 8;
+    return (grey * 150 / 256 * (255 - alpha) + hot * alpha) / 255;
 }
 
 ZTCrop crop(const QRect& rect)
@@ -45,16 +46,17 @@ void tst_ZTOverlayPainter::heatBlend_data()
     QTest::addColumn<int>("salience");
     QTest::addColumn<QRgb>("expected");
 
-    // Photo (200, 100, 50); the ramp for v is (3v, 3v - 255, 3v - 510), clamped to 0 ... 255.
-    QTest::newRow("no salience dims the photo")
-        << 0 << qRgb(blended(200, 0, 0), blended(100, 0, 0), blended(50, 0, 0));
-    QTest::newRow("60 is dark red")
-        << 60 << qRgb(blended(200, 180, 60), blended(100, 0, 60), blended(50, 0, 60));
-    QTest::newRow("120 is orange")
-        << 120 << qRgb(blended(200, 255, 120), blended(100, 105, 120), blended(50, 0, 120));
-    QTest::newRow("255 is white") << 255
-                                  << qRgb(blended(200, 255, 255), blended(100, 255, 255),
-                                         blended(50, 255, 255));
+    // The photo (200, 100, 50) is grey 126. The map's maximum is 200, so salience s shows as heat
+    // v = s * 255 / 200, coloured (3v, 3v - 255, 3v - 510) clamped to 0 ... 255.
+    const int grey = qGray(200, 100, 50);
+    QTest::newRow("no salience: dimmed grey")
+        << 0 << qRgb(blended(grey, 0, 0), blended(grey, 0, 0), blended(grey, 0, 0));
+    QTest::newRow("40 is dark red (v 51)")
+        << 40 << qRgb(blended(grey, 153, 51), blended(grey, 0, 51), blended(grey, 0, 51));
+    QTest::newRow("100 is orange (v 127)")
+        << 100 << qRgb(blended(grey, 255, 127), blended(grey, 126, 127), blended(grey, 0, 127));
+    QTest::newRow("the maximum is white")
+        << 200 << qRgb(blended(grey, 255, 255), blended(grey, 255, 255), blended(grey, 255, 255));
 }
 
 void tst_ZTOverlayPainter::heatBlend()
@@ -62,13 +64,19 @@ void tst_ZTOverlayPainter::heatBlend()
     QFETCH(int, salience);
     QFETCH(QRgb, expected);
 
-    const QImage overlay = ZTOverlayPainter::paint(filled(QSize(64, 64), qRgb(200, 100, 50)),
-        filled(QSize(16, 16), qRgb(salience, salience, salience)), QSize(64, 64), {},
-        QPoint(60, 60));
+    // Left half of the map at the salience under test, right half at the maximum 200.
+    QImage map = filled(QSize(16, 16), qRgb(200, 200, 200));
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            map.setPixel(x, y, qRgb(salience, salience, salience));
+        }
+    }
+    const QImage overlay = ZTOverlayPainter::paint(
+        filled(QSize(64, 64), qRgb(200, 100, 50)), map, QSize(64, 64), {}, QPoint(60, 60));
     QCOMPARE(overlay.size(), QSize(64, 64));
-    // Far from the focal ring.
+    // Inside the left half, away from the smoothed border and the focal ring.
     QCOMPARE(overlay.pixel(5, 5), expected);
-    QCOMPARE(overlay.pixel(40, 20), expected);
+    QCOMPARE(overlay.pixel(20, 40), expected);
 }
 
 void tst_ZTOverlayPainter::largePhotosAreScaledDown_data()

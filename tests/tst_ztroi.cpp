@@ -111,6 +111,9 @@ private slots:
     void salienceMapIsTheMixersAnalysis();
     void gridScoresAreTheClusterersCells_data();
     void gridScoresAreTheClusterersCells();
+    void methodSettingsReachTheMixer_data();
+    void methodSettingsReachTheMixer();
+    void areasAreScaledToTheWorkImage();
     void exitStatus_data();
     void exitStatus();
     void usageErrorWritesNothing();
@@ -263,6 +266,74 @@ void tst_ztroi::gridScoresAreTheClusterersCells()
             QCOMPARE(scores.at(column).toInt(), qRed(cubes.pixel(corner)));
         }
     }
+}
+
+void tst_ztroi::methodSettingsReachTheMixer_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("histogramLevel");
+
+    // A picture of one colour is one segment over the whole block grid: level columns' span
+    // times rows' span, minus 1.
+    QTest::newRow("default 15x11 blocks") << QStringList() << 14 * 10 - 1;
+    QTest::newRow("5x4 blocks") << QStringList {"--hist-blocks", "5x4"} << 4 * 3 - 1;
+    QTest::newRow("threshold below every distance") << QStringList {"--hist-threshold", "-1"} << 0;
+    QTest::newRow("segments must span the whole grid") << QStringList {"--hist-min", "1"} << 0;
+}
+
+void tst_ztroi::methodSettingsReachTheMixer()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, histogramLevel);
+
+    QImage flat(300, 200, QImage::Format_RGB32);
+    flat.fill(qRgb(90, 140, 60));
+    save(flat, picture(QStringLiteral("flat.png")));
+    const QString out = m_work.filePath(QStringLiteral("settings"));
+    const Result result = ztroi(QStringList {"--json", "--maps", "--weight", "sobel=7", "--disable",
+                                    "contrast", "--out", out, picture("flat.png")}
+            + options,
+        m_work.path());
+    QCOMPARE(result.exitCode, 0);
+
+    const QImage histogram(QDir(out).filePath(QStringLiteral("flat.histogram.png")));
+    QCOMPARE(qRed(histogram.pixel(240, 160)), histogramLevel);
+    QVERIFY(!QFileInfo::exists(QDir(out).filePath(QStringLiteral("flat.contrast.png"))));
+    const QJsonArray methods = result.jsonLines().value(0).value("methods").toArray();
+    QCOMPARE(methods.at(0).toObject(),
+        (QJsonObject {{"name", "sobel"}, {"enabled", true}, {"weight", 7}}));
+    QCOMPARE(methods.at(2).toObject(),
+        (QJsonObject {{"name", "histogram"}, {"enabled", true}, {"weight", 10}}));
+    QCOMPARE(methods.at(4).toObject(),
+        (QJsonObject {{"name", "contrast"}, {"enabled", false}, {"weight", 10}}));
+}
+
+// Areas arrive in picture pixels and reach the mixer on the work image, with its size (the
+// library would warn otherwise).
+void tst_ztroi::areasAreScaledToTheWorkImage()
+{
+    const QString out = m_work.filePath(QStringLiteral("areas"));
+    const Result result = ztroi({"--json", "--maps", "--area", "100,50,50,25", "--weight",
+                                    "areas=30", "--out", out, picture("landscape.png")},
+        m_work.path());
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err, QByteArray());
+    const QJsonArray methods = result.jsonLines().value(0).value("methods").toArray();
+    QCOMPARE(methods.at(3).toObject(),
+        (QJsonObject {{"name", "areas"}, {"enabled", true}, {"weight", 30}}));
+
+    // Scale 1.6: the area is the map rect (160, 80, 80, 40); QPainter's outline reaches one
+    // pixel further right and down.
+    const QImage areas(QDir(out).filePath(QStringLiteral("landscape.areas.png")));
+    QCOMPARE(areas.size(), QSize(480, 320));
+    for (const QPoint& inside : {QPoint(160, 80), QPoint(240, 120)}) {
+        QCOMPARE(qRed(areas.pixel(inside)), 255);
+    }
+    for (const QPoint& outside :
+        {QPoint(159, 80), QPoint(241, 120), QPoint(200, 79), QPoint(200, 121)}) {
+        QVERIFY(qRed(areas.pixel(outside)) < 255);
+    }
+    QCOMPARE(qRed(areas.pixel(0, 0)), 0);
 }
 
 void tst_ztroi::exitStatus_data()

@@ -26,8 +26,8 @@ constexpr NamedColour cropColours[] = {
 };
 constexpr int cropColourCount = int(std::size(cropColours));
 
-// The photo keeps this share (of 256) of its brightness under the heat.
-constexpr int photoShare = 180;
+// The photo is shown in grey at this share (of 256) of its brightness, so the heat stands out.
+constexpr int photoShare = 150;
 
 // "Hot" colour ramp for salience v: black, red, yellow, white.
 inline int ramp(int v, int offset)
@@ -35,15 +35,27 @@ inline int ramp(int v, int offset)
     return std::clamp(3 * v - offset, 0, 255);
 }
 
-// Blends heat over the dimmed photo; the heat covers up to three quarters where v is 255.
+// Blends heat of strength v (0 ... 255) over the dimmed grey photo; the heat covers up to seven
+// eighths of it where v is 255.
 inline QRgb heat(QRgb photo, int v)
 {
-    const int alpha = v * 3 / 4;
-    const auto channel = [alpha](int base, int hot) {
-        return (base * photoShare / 256 * (255 - alpha) + hot * alpha) / 255;
-    };
-    return qRgb(channel(qRed(photo), ramp(v, 0)), channel(qGreen(photo), ramp(v, 255)),
-        channel(qBlue(photo), ramp(v, 510)));
+    const int alpha = v * 7 / 8;
+    const int base = qGray(photo) * photoShare / 256 * (255 - alpha);
+    const auto channel = [base, alpha](int hot) { return (base + hot * alpha) / 255; };
+    return qRgb(channel(ramp(v, 0)), channel(ramp(v, 255)), channel(ramp(v, 510)));
+}
+
+// The largest salience of @p map, at least 1.
+int maximumSalience(const QImage& map)
+{
+    int maximum = 1;
+    for (int y = 0; y < map.height(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(map.constScanLine(y));
+        for (int x = 0; x < map.width(); ++x) {
+            maximum = std::max(maximum, qRed(line[x]));
+        }
+    }
+    return maximum;
 }
 
 } // namespace
@@ -74,11 +86,13 @@ QImage ZTOverlayPainter::paint(const QImage& photo, const QImage& map, const QSi
     if (overlay.isNull() || heatMap.isNull()) {
         return QImage();
     }
+    // The heat is stretched so that the map's most salient spot glows white.
+    const int maximum = maximumSalience(heatMap);
     for (int y = 0; y < size.height(); ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(overlay.scanLine(y));
         const QRgb* salience = reinterpret_cast<const QRgb*>(heatMap.constScanLine(y));
         for (int x = 0; x < size.width(); ++x) {
-            line[x] = heat(line[x], qRed(salience[x]));
+            line[x] = heat(line[x], qRed(salience[x]) * 255 / maximum);
         }
     }
 

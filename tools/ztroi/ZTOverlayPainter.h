@@ -11,9 +11,9 @@
 #include <QString>
 
 /**
- * Draws the overlay picture: the photograph, dimmed, with its salience laid over it as heat
- * (dark red through yellow to white where the map is brightest), every crop as a coloured
- * rectangle and the focal point as a ring. No text is drawn, so no fonts are needed.
+ * Draws the overlay picture: the photograph in dimmed grey, with its salience laid over it as
+ * heat (dark red through yellow to white at the map's most salient spot), every crop as a
+ * coloured rectangle and the focal point as a ring. No text is drawn, so no fonts are needed.
  */
 class ZTOverlayPainter
 {

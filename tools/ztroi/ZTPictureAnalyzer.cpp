@@ -20,29 +20,6 @@ namespace {
 
 constexpr int overlayJpegQuality = 90;
 
-// ---------------------------------------------------------------------------------------------
-// Bridges to mixer operations that are not on this branch yet (the mixer's full method set).
-// Each is marked WAITING and is the only place that has to change when the operation arrives;
-// until then a run that needs one fails for every picture with a clear message.
-
-// WAITING: ZTSalienzMixer's updateHistogram* forwarders.
-bool configureHistogram(ZTSalienzMixer& mixer, const ZTHistogramSettings& histogram)
-{
-    Q_UNUSED(mixer)
-    return !histogram.bins1 && !histogram.bins2 && !histogram.columns && !histogram.rows
-        && !histogram.threshold && !histogram.minWidth && !histogram.minHeight;
-}
-
-// WAITING: ZTSalienzMixer::injectVeryImportantAreas.
-bool injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& rects, const QSize& workSize)
-{
-    Q_UNUSED(mixer)
-    Q_UNUSED(workSize)
-    return rects.isEmpty();
-}
-
-// ---------------------------------------------------------------------------------------------
-
 // The clusterer's scores for a grid of columns x rows cells, row by row. cluster() cuts the
 // width into countCubesV() columns and the height into countCubesH() rows. When the map is not a
 // multiple of the cell size, it scores the pixels left over at the right and bottom as narrower
@@ -94,6 +71,28 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
         m_mixer->setMethodWeight(method, settings.weight(method));
         m_mixer->setMethodEnabled(method, settings.isEnabled(method));
     }
+    const ZTHistogramSettings& histogram = settings.histogram;
+    if (histogram.bins1) {
+        m_mixer->updateHistogramBinsChannel1(*histogram.bins1);
+    }
+    if (histogram.bins2) {
+        m_mixer->updateHistogramBinsChannel2(*histogram.bins2);
+    }
+    if (histogram.threshold) {
+        m_mixer->updateHistogramChiSquareThreshold(*histogram.threshold);
+    }
+    if (histogram.columns) {
+        m_mixer->updateHistogramHorizontalBlocks(*histogram.columns);
+    }
+    if (histogram.rows) {
+        m_mixer->updateHistogramVerticalBlocks(*histogram.rows);
+    }
+    if (histogram.minWidth) {
+        m_mixer->updateHistogramMinWidth(*histogram.minWidth);
+    }
+    if (histogram.minHeight) {
+        m_mixer->updateHistogramMinHeight(*histogram.minHeight);
+    }
 }
 
 ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
@@ -132,10 +131,6 @@ bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
-    if (!configureHistogram(*m_mixer, m_settings.histogram)) {
-        report.error = QStringLiteral("the histogram settings are not available in this build");
-        return false;
-    }
     if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
         // Areas are given in input pixels; the mixer wants them on the work image, with its size.
         const ZTMapGeometry toWork(report.inputSize, workSize);
@@ -143,10 +138,7 @@ bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
         for (const QRect& area : m_settings.areas) {
             rects.append(toWork.toMap(area));
         }
-        if (!injectAreas(*m_mixer, rects, workSize)) {
-            report.error = QStringLiteral("very important areas are not available in this build");
-            return false;
-        }
+        m_mixer->injectVeryImportantAreas(rects, workSize);
         m_mixer->setMethodWeight(
             SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
     }

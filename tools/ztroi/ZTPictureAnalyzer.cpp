@@ -125,7 +125,7 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
     return report;
 }
 
-bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
 {
     const QImage picture = m_loader.takeImage();
     report.inputSize = m_loader.inputSize();
@@ -154,7 +154,7 @@ bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     const QImage salience = combine(*m_mixer, maps);
     if (salience.isNull() || maps.size() != mapMethods.size()) {
         report.error = QStringLiteral("the analysis gave no salience map");
-        return false;
+        return;
     }
     report.analysisSize = salience.size();
 
@@ -184,23 +184,20 @@ bool ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
         return true;
     };
     if (!write(QStringLiteral("salience"), salience, -1)) {
-        return false;
+        return;
     }
     if (m_settings.writeMaps) {
         for (int i = 0; i < maps.size(); ++i) {
             if (!write(ZTToolSettings::methodName(mapMethods.at(i)), maps.at(i), -1)) {
-                return false;
+                return;
             }
         }
     }
     if (m_settings.writeOverlay) {
         const QImage overlay = ZTOverlayPainter::paint(
             picture, salience, report.inputSize, report.crops, report.focus);
-        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality)) {
-            return false;
-        }
+        write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
     }
-    return true;
 }
 
 QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const

@@ -66,7 +66,7 @@ public:
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
 private:
-    bool analyzePicture(ZTPictureReport& report, const QString& outputName);
+    void analyzePicture(ZTPictureReport& report, const QString& outputName);
     QList<ZTMethodState> methodStates() const;
 
     ZTToolSettings m_settings;

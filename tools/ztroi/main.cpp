@@ -33,9 +33,13 @@ int usageError(const QString& text)
 bool readInputList(ZTToolSettings& settings)
 {
     QFile file;
-    const bool opened = settings.listFile == QLatin1String("-")
-        ? file.open(stdin, QIODevice::ReadOnly)
-        : (file.setFileName(settings.listFile), file.open(QIODevice::ReadOnly));
+    bool opened = false;
+    if (settings.listFile == QLatin1String("-")) {
+        opened = file.open(stdin, QIODevice::ReadOnly);
+    } else {
+        file.setFileName(settings.listFile);
+        opened = file.open(QIODevice::ReadOnly);
+    }
     if (!opened) {
         return false;
     }

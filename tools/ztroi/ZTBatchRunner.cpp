@@ -1,6 +1,8 @@
 #include "ZTBatchRunner.h"
 
 #include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QSet>
 
 #include <algorithm>
@@ -43,6 +45,11 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     std::condition_variable finishedOne;
     int finished = 0;
     std::atomic<int> next {0};
+
+    // Qt finds its image plugins on first use and caches them; doing that here, before the
+    // workers start, keeps them from building the cache concurrently.
+    QImageReader::supportedImageFormats();
+    QImageWriter::supportedImageFormats();
 
     // Workers take the next picture in input order; each owns its analyzer and mixer.
     const auto work = [&] {

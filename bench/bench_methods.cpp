@@ -4,6 +4,10 @@
 #include "BenchPictures.h"
 
 #include "ZTGaussROI.h"
+#include "ZTHistogramROI.h"
+#include "ZTMaxFilter.h"
+#include "ZTSalienzAchanta.h"
+#include "ZTSobelROI.h"
 #include "ZTVeryImportantAreasROI.h"
 
 #include <benchmark/benchmark.h>
@@ -35,7 +39,10 @@ void BM_Evaluate(benchmark::State& state)
         benchmark::DoNotOptimize(method.evaluate(image));
     }
 }
+BENCHMARK_TEMPLATE(BM_Evaluate, ZTSobelROI)->Apply(methodArguments);
 BENCHMARK_TEMPLATE(BM_Evaluate, ZTGaussROI)->Apply(methodArguments);
+BENCHMARK_TEMPLATE(BM_Evaluate, ZTHistogramROI)->Apply(methodArguments);
+BENCHMARK_TEMPLATE(BM_Evaluate, ZTSalienzAchanta)->Apply(methodArguments);
 
 void BM_VeryImportantAreas(benchmark::State& state)
 {
@@ -49,5 +56,25 @@ void BM_VeryImportantAreas(benchmark::State& state)
     }
 }
 BENCHMARK(BM_VeryImportantAreas)->Apply(methodArguments);
+
+// The maximum filter at the sizes its two users pass (7 and 90), on the Sobel magnitude of the
+// picture, so that the share of spreading pixels is that of a real evaluation. Range 2 is the size.
+void BM_MaxFilter(benchmark::State& state)
+{
+    const QImage image = picture(state);
+    ZTSobelROI sobel;
+    sobel.configureSobelH();
+    const QImage horizontal = sobel.convolute(image);
+    sobel.configureSobelV();
+    const QImage magnitude = sobel.combine(horizontal, sobel.convolute(image));
+    ZTMaxFilter filter(int(state.range(2)), 50);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(filter.evaluate(magnitude));
+    }
+}
+BENCHMARK(BM_MaxFilter)
+    ->ArgNames({"size", "contrast", "filter"})
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {7, 90}})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -81,6 +81,29 @@ QByteArray pngHeaderOnly(quint32 width, quint32 height)
         + pngChunk("IEND", QByteArray());
 }
 
+// A GIF whose logical screen is @p width x @p height pixels, holding one frame of 1x1 pixel at
+// its corner: two colours, and the LZW codes clear, colour 0, end in 3 bits each.
+QByteArray gifWithScreen(quint16 width, quint16 height)
+{
+    QByteArray gif("GIF89a");
+    const auto word = [&gif](quint16 value) {
+        gif += char(value & 0xFF);
+        gif += char(value >> 8);
+    };
+    word(width);
+    word(height);
+    gif += QByteArray("\x80\x00\x00", 3);             // global colour table of 2 entries
+    gif += QByteArray("\x00\x00\x00\xFF\xFF\xFF", 6); // black, white
+    gif += ',';
+    word(0);
+    word(0);
+    word(1);
+    word(1);
+    gif += QByteArray("\x00\x02\x02\x44\x01\x00", 6); // no local table, code size 2, data
+    gif += ';';
+    return gif;
+}
+
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& data)
 {
     const QString path = dir.filePath(name);
@@ -199,6 +222,11 @@ void tst_ZTImageLoader::refusesBadInput_data()
     QTest::newRow("huge size in the header")
         << pngHeaderOnly(20000, 20000) << "too large (20000x20000";
     QTest::newRow("zero width in the header") << pngHeaderOnly(0, 10) << "no picture size";
+    // Regression (fuzz_reader): for a GIF screen 32768 or more pixels wide, Qt's reader reports
+    // the first frame's width, so a 1x1 frame on a 65535x2000 screen passed the pixel limit and
+    // decoded into 131 million pixels.
+    QTest::newRow("GIF screen wider than 32767 bypassed the pixel limit")
+        << gifWithScreen(65535, 2000) << "too large (65535x2000";
 }
 
 void tst_ZTImageLoader::refusesBadInput()

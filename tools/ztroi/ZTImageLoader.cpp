@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtEndian>
 
 #include <atomic>
 #include <cstdio>
@@ -76,6 +77,26 @@ QString sizeText(const QSize& size)
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
+// The logical screen of a GIF, which its frames are decoded into; invalid for other data. For a
+// screen 32768 or more pixels wide, Qt's reader reports the first frame's width instead, which a
+// GIF may declare far smaller. The screen's width and height follow the signature, little-endian.
+QSize gifScreenSize(QIODevice* device)
+{
+    constexpr int signatureBytes = 6;
+    const QByteArray head = device ? device->peek(signatureBytes + 4) : QByteArray();
+    if (head.size() < signatureBytes + 4
+        || (!head.startsWith("GIF87a") && !head.startsWith("GIF89a"))) {
+        return QSize();
+    }
+    const uchar* const sizes = reinterpret_cast<const uchar*>(head.constData()) + signatureBytes;
+    return QSize(qFromLittleEndian<quint16>(sizes), qFromLittleEndian<quint16>(sizes + 2));
+}
+
+bool exceeds(const QSize& size, qint64 maxPixels)
+{
+    return qint64(size.width()) * size.height() > maxPixels;
+}
+
 // The largest DCT reduction (1/8, 1/4, 1/2) of @p stored that still covers @p needed.
 QSize reducedDecodeSize(const QSize& stored, const QSize& needed)
 {
@@ -142,6 +163,8 @@ bool ZTImageLoader::load(QIODevice* device)
 bool ZTImageLoader::read(QImageReader& reader)
 {
     m_error.clear();
+    // Peeked before the reader reads anything, while the device is at the file's start.
+    const QSize gifScreen = gifScreenSize(reader.device());
     // Header and data: every warning of the decoder stays with this picture.
     const DecoderWarnings warnings;
     reader.setAutoTransform(true);
@@ -160,9 +183,11 @@ bool ZTImageLoader::read(QImageReader& reader)
         if (stored.isEmpty()) {
             return fail(QStringLiteral("the picture has no pixels (%1)").arg(sizeText(stored)));
         }
-        if (qint64(stored.width()) * stored.height() > m_maxPixels) {
+        // A GIF is decoded into its screen, which the reader may report smaller.
+        const QSize decodedSize = gifScreen.isValid() ? gifScreen.expandedTo(stored) : stored;
+        if (exceeds(decodedSize, m_maxPixels)) {
             return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
-                            .arg(sizeText(stored))
+                            .arg(sizeText(decodedSize))
                             .arg(m_maxPixels));
         }
     }
@@ -185,9 +210,9 @@ bool ZTImageLoader::read(QImageReader& reader)
     if (warnings.endedEarly()) {
         return fail(QStringLiteral("truncated picture data"));
     }
-    // Formats without a size in their header are checked once decoded.
-    if (!headerHasSize
-        && (decoded.size().isEmpty() || qint64(decoded.width()) * decoded.height() > m_maxPixels)) {
+    // Checked once decoded as well: formats without a size in their header, and any decoder
+    // that makes more pixels than the header said.
+    if (decoded.size().isEmpty() || exceeds(decoded.size(), m_maxPixels)) {
         return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
                         .arg(sizeText(decoded.size())));
     }

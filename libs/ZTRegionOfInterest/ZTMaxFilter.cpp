@@ -1,6 +1,8 @@
 #include "ZTMaxFilter.h"
 
+#include "ZTMaxFilter_p.h"
 #include "ZTPixelAccess_p.h"
+#include "ZTSalienceMap_p.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -235,7 +237,123 @@ void spreadPixelByPixel(const QImage& input, QImage& result, int half, int thres
     }
 }
 
+// out[i] = max(a[i], b[i]); a and b may overlap each other but not out.
+void maxOfPairs(
+    const quint8* __restrict a, const quint8* __restrict b, quint8* __restrict out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = std::max(a[i], b[i]);
+    }
+}
+
+// Turns data[i], for every i < data.size() - (window - 1) * stride, into the maximum of
+// data[i + k * stride] for k = 0 ... window - 1. Doubling: after the level of step s each entry
+// is the maximum of a run of 2s entries, and a window is the union of two overlapping runs of
+// the largest power of two that fits it. So the cost grows with log2(window), and every level is
+// a plain loop over two distinct buffers, which the compiler vectorises. Entries past the valid
+// range end up undefined; scratch must have data's size.
+void slidingMaximum(
+    std::vector<quint8>& data, std::vector<quint8>& scratch, size_t stride, int window)
+{
+    const size_t count = data.size();
+    int run = 1;
+    while (run < window) {
+        const int step = std::min(run, window - run);
+        const size_t offset = size_t(step) * stride;
+        maxOfPairs(data.data(), data.data() + offset, scratch.data(), count - offset);
+        data.swap(scratch);
+        run += step;
+    }
+}
+
+// Whether every stored word is the opaque grey word of its red.
+bool isOpaqueGreyMap(const QImage& image)
+{
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
+        const QRgb* const line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        QRgb differences = 0;
+        for (int x = 0; x < width; ++x) {
+            differences |= line[x] ^ ZTSalienceMap::grey(unsigned(redOf(line[x])));
+        }
+        if (differences != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The filter on an opaque grey map through its plane of reds (see ZTGreyMaxFilter::spread).
+void spreadOpaqueGreyMap(const QImage& input, QImage& result, int half, int threshold)
+{
+    const int width = input.width();
+    const int height = input.height();
+    const size_t columns = size_t(width);
+    std::vector<quint8> reds(columns * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        const QRgb* const line = reinterpret_cast<const QRgb*>(input.constScanLine(y));
+        quint8* const row = reds.data() + size_t(y) * columns;
+        for (int x = 0; x < width; ++x) {
+            row[x] = quint8(redOf(line[x]));
+        }
+    }
+    std::vector<quint8> spread(reds.size());
+    ZTGreyMaxFilter::spread(reds.data(), spread.data(), width, height, half, threshold);
+    for (int y = 0; y < height; ++y) {
+        const quint8* const row = spread.data() + size_t(y) * columns;
+        QRgb* const line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            line[x] = ZTSalienceMap::grey(row[x]);
+        }
+    }
+}
+
 } // namespace
+
+// Row and column maxima of the spreading values, each by sliding windows over a buffer framed
+// by empty (0) entries, so that windows are cut at the borders. A value of 0 never wins over a
+// pixel's own value, which is why non-spreading pixels can stand in as 0.
+void ZTGreyMaxFilter::spread(
+    const quint8* plane, quint8* out, int width, int height, int half, int threshold)
+{
+    // An arm longer than the picture reaches the whole row or column; cutting it changes nothing.
+    const int rowHalf = std::min(half, width - 1);
+    const int columnHalf = std::min(half, height - 1);
+    const size_t columns = size_t(width);
+    const size_t pixels = columns * size_t(height);
+    const int spreadAbove = std::clamp(threshold, -1, 255);
+    const auto spreading
+        = [spreadAbove](quint8 value) { return int(value) > spreadAbove ? value : quint8(0); };
+
+    std::vector<quint8> columnMaxima((size_t(height) + 2 * size_t(columnHalf)) * columns, 0);
+    std::vector<quint8> scratch(columnMaxima.size());
+    quint8* const framed = columnMaxima.data() + size_t(columnHalf) * columns;
+    for (size_t i = 0; i < pixels; ++i) {
+        framed[i] = spreading(plane[i]);
+    }
+    // Row y of the framed plane now holds the maxima of picture rows y - columnHalf ... y +
+    // columnHalf.
+    slidingMaximum(columnMaxima, scratch, columns, 2 * columnHalf + 1);
+
+    const size_t framedRow = columns + 2 * size_t(rowHalf);
+    std::vector<quint8> rowMaxima(framedRow);
+    std::vector<quint8> rowScratch(framedRow);
+    for (int y = 0; y < height; ++y) {
+        const quint8* const in = plane + size_t(y) * columns;
+        std::fill(rowMaxima.begin(), rowMaxima.end(), quint8(0));
+        quint8* const values = rowMaxima.data() + rowHalf;
+        for (int x = 0; x < width; ++x) {
+            values[x] = spreading(in[x]);
+        }
+        slidingMaximum(rowMaxima, rowScratch, 1, 2 * rowHalf + 1);
+        const quint8* const inColumn = columnMaxima.data() + size_t(y) * columns;
+        quint8* const line = out + size_t(y) * columns;
+        for (int x = 0; x < width; ++x) {
+            line[x] = std::max(in[x], std::max(rowMaxima[size_t(x)], inColumn[x]));
+        }
+    }
+}
 
 ZTMaxFilter::ZTMaxFilter(int size, int threshold)
     : size(size)
@@ -252,7 +370,12 @@ QImage ZTMaxFilter::evaluate(const QImage& image)
         return result;
     }
     if (ZTPixelAccess::holdsQRgbWords(image.format())) {
-        spreadQRgbWords(image, result, half, threshold);
+        // Salience maps are opaque grey: there the winner's word follows from its red alone.
+        if (isOpaqueGreyMap(image)) {
+            spreadOpaqueGreyMap(image, result, half, threshold);
+        } else {
+            spreadQRgbWords(image, result, half, threshold);
+        }
     } else {
         spreadPixelByPixel(image, result, half, threshold);
     }

@@ -284,73 +284,95 @@ bool isOpaqueGreyMap(const QImage& image)
     return true;
 }
 
-// The filter on an opaque grey map through its plane of reds (see ZTGreyMaxFilter::spread).
+// The reds of row y of a 32-bit image.
+void copyReds(const QImage& image, int y, quint8* reds)
+{
+    const QRgb* const line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    const int width = image.width();
+    for (int x = 0; x < width; ++x) {
+        reds[x] = quint8(redOf(line[x]));
+    }
+}
+
+// The filter on an opaque grey map through its reds, row by row for short arms, as a plane for
+// long ones.
 void spreadOpaqueGreyMap(const QImage& input, QImage& result, int half, int threshold)
 {
     const int width = input.width();
     const int height = input.height();
-    const size_t columns = size_t(width);
-    std::vector<quint8> reds(columns * size_t(height));
-    for (int y = 0; y < height; ++y) {
-        const QRgb* const line = reinterpret_cast<const QRgb*>(input.constScanLine(y));
-        quint8* const row = reds.data() + size_t(y) * columns;
-        for (int x = 0; x < width; ++x) {
-            row[x] = quint8(redOf(line[x]));
-        }
-    }
-    std::vector<quint8> spread(reds.size());
-    ZTGreyMaxFilter::spread(reds.data(), spread.data(), width, height, half, threshold);
-    for (int y = 0; y < height; ++y) {
-        const quint8* const row = spread.data() + size_t(y) * columns;
+    const auto store = [&result, width](int y, const quint8* row) {
         QRgb* const line = reinterpret_cast<QRgb*>(result.scanLine(y));
         for (int x = 0; x < width; ++x) {
             line[x] = ZTSalienceMap::grey(row[x]);
         }
+    };
+    if (half <= ZTGreyMaxFilter::shortArm) {
+        const auto fill = [&input](int y, quint8* row) { copyReds(input, y, row); };
+        ZTGreyMaxFilter::spreadRows(width, height, half, threshold, fill, store);
+        return;
+    }
+    const size_t columns = size_t(width);
+    std::vector<quint8> reds(columns * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        copyReds(input, y, reds.data() + size_t(y) * columns);
+    }
+    std::vector<quint8> spread(reds.size());
+    ZTGreyMaxFilter::spread(reds.data(), spread.data(), width, height, half, threshold);
+    for (int y = 0; y < height; ++y) {
+        store(y, spread.data() + size_t(y) * columns);
     }
 }
 
 } // namespace
 
-// Row and column maxima of the spreading values, each by sliding windows over a buffer framed
-// by empty (0) entries, so that windows are cut at the borders. A value of 0 never wins over a
-// pixel's own value, which is why non-spreading pixels can stand in as 0.
+ZTGreyMaxFilter::RowMaxima::RowMaxima(int width, int half, int threshold)
+    : m_width(width)
+    , m_half(std::min(half, width - 1)) // a longer arm reaches the whole row
+    , m_threshold(clampedThreshold(threshold))
+    , m_framed(size_t(width) + 2 * size_t(m_half))
+    , m_scratch(m_framed.size())
+{}
+
+// The row framed by half empty (0) entries on either side, so that windows are cut at its ends.
+const quint8* ZTGreyMaxFilter::RowMaxima::compute(const quint8* values)
+{
+    std::fill(m_framed.begin(), m_framed.end(), quint8(0));
+    quint8* const inside = m_framed.data() + m_half;
+    for (int x = 0; x < m_width; ++x) {
+        inside[x] = spreading(values[x], m_threshold);
+    }
+    slidingMaximum(m_framed, m_scratch, 1, 2 * m_half + 1);
+    return m_framed.data();
+}
+
+// Column maxima by sliding windows over the plane of spreading values framed by empty rows above
+// and below, row maxima row by row.
 void ZTGreyMaxFilter::spread(
     const quint8* plane, quint8* out, int width, int height, int half, int threshold)
 {
-    // An arm longer than the picture reaches the whole row or column; cutting it changes nothing.
-    const int rowHalf = std::min(half, width - 1);
-    const int columnHalf = std::min(half, height - 1);
+    const int limit = clampedThreshold(threshold);
+    const int columnHalf = std::min(half, height - 1); // a longer arm reaches the whole column
     const size_t columns = size_t(width);
     const size_t pixels = columns * size_t(height);
-    const int spreadAbove = std::clamp(threshold, -1, 255);
-    const auto spreading
-        = [spreadAbove](quint8 value) { return int(value) > spreadAbove ? value : quint8(0); };
 
     std::vector<quint8> columnMaxima((size_t(height) + 2 * size_t(columnHalf)) * columns, 0);
     std::vector<quint8> scratch(columnMaxima.size());
     quint8* const framed = columnMaxima.data() + size_t(columnHalf) * columns;
     for (size_t i = 0; i < pixels; ++i) {
-        framed[i] = spreading(plane[i]);
+        framed[i] = spreading(plane[i], limit);
     }
-    // Row y of the framed plane now holds the maxima of picture rows y - columnHalf ... y +
+    // Row y of the framed plane now holds the maxima over picture rows y - columnHalf ... y +
     // columnHalf.
     slidingMaximum(columnMaxima, scratch, columns, 2 * columnHalf + 1);
 
-    const size_t framedRow = columns + 2 * size_t(rowHalf);
-    std::vector<quint8> rowMaxima(framedRow);
-    std::vector<quint8> rowScratch(framedRow);
+    RowMaxima rowMaxima(width, half, threshold);
     for (int y = 0; y < height; ++y) {
         const quint8* const in = plane + size_t(y) * columns;
-        std::fill(rowMaxima.begin(), rowMaxima.end(), quint8(0));
-        quint8* const values = rowMaxima.data() + rowHalf;
-        for (int x = 0; x < width; ++x) {
-            values[x] = spreading(in[x]);
-        }
-        slidingMaximum(rowMaxima, rowScratch, 1, 2 * rowHalf + 1);
+        const quint8* const inRow = rowMaxima.compute(in);
         const quint8* const inColumn = columnMaxima.data() + size_t(y) * columns;
         quint8* const line = out + size_t(y) * columns;
-        for (int x = 0; x < width; ++x) {
-            line[x] = std::max(in[x], std::max(rowMaxima[size_t(x)], inColumn[x]));
+        for (size_t x = 0; x < columns; ++x) {
+            line[x] = std::max(in[x], std::max(inRow[x], inColumn[x]));
         }
     }
 }

@@ -23,7 +23,7 @@ constexpr QRgb opaqueAlpha = 0xFF000000u;
 // - Each output still sees its products added one by one in kernel order; the loops only run
 //   over many outputs at once, which the compiler vectorises without changing any operation.
 // - x / 1.0 == x for every double, so a kernel sum of exactly 1.0 needs no division.
-// - Truncated sums lie in 0 ... 256, so storing int(sum) in a byte keeps its low 8 bits.
+// - Converting the truncated int to a byte keeps its low 8 bits, as the definition stores.
 
 // sums[x] = weights[0] * in[x] + weights[1] * in[x + 1] + ..., added in that order.
 void weightedSums(const double* __restrict in, const double* weights, int taps,

@@ -325,6 +325,32 @@ void spreadOpaqueGreyMap(const QImage& input, QImage& result, int half, int thre
 
 } // namespace
 
+Q_NEVER_INLINE void ZTGreyMaxFilter::maxOfThree(const quint8* __restrict a,
+    const quint8* __restrict b, const quint8* __restrict c, quint8* __restrict out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const quint8 ab = a[i] > b[i] ? a[i] : b[i];
+        out[i] = ab > c[i] ? ab : c[i];
+    }
+}
+
+Q_NEVER_INLINE void ZTGreyMaxFilter::raiseTo(
+    quint8* __restrict maxima, const quint8* __restrict row, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const quint8 value = row[i];
+        maxima[i] = maxima[i] > value ? maxima[i] : value;
+    }
+}
+
+Q_NEVER_INLINE void ZTGreyMaxFilter::spreadingValues(
+    const quint8* __restrict values, int threshold, quint8* __restrict out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = spreading(values[i], threshold);
+    }
+}
+
 ZTGreyMaxFilter::RowMaxima::RowMaxima(int width, int half, int threshold)
     : m_width(width)
     , m_half(std::min(half, width - 1)) // a longer arm reaches the whole row
@@ -337,10 +363,7 @@ ZTGreyMaxFilter::RowMaxima::RowMaxima(int width, int half, int threshold)
 const quint8* ZTGreyMaxFilter::RowMaxima::compute(const quint8* values)
 {
     std::fill(m_framed.begin(), m_framed.end(), quint8(0));
-    quint8* const inside = m_framed.data() + m_half;
-    for (int x = 0; x < m_width; ++x) {
-        inside[x] = spreading(values[x], m_threshold);
-    }
+    spreadingValues(values, m_threshold, m_framed.data() + m_half, size_t(m_width));
     slidingMaximum(m_framed, m_scratch, 1, 2 * m_half + 1);
     return m_framed.data();
 }
@@ -357,10 +380,7 @@ void ZTGreyMaxFilter::spread(
 
     std::vector<quint8> columnMaxima((size_t(height) + 2 * size_t(columnHalf)) * columns, 0);
     std::vector<quint8> scratch(columnMaxima.size());
-    quint8* const framed = columnMaxima.data() + size_t(columnHalf) * columns;
-    for (size_t i = 0; i < pixels; ++i) {
-        framed[i] = spreading(plane[i], limit);
-    }
+    spreadingValues(plane, limit, columnMaxima.data() + size_t(columnHalf) * columns, pixels);
     // Row y of the framed plane now holds the maxima over picture rows y - columnHalf ... y +
     // columnHalf.
     slidingMaximum(columnMaxima, scratch, columns, 2 * columnHalf + 1);
@@ -368,12 +388,8 @@ void ZTGreyMaxFilter::spread(
     RowMaxima rowMaxima(width, half, threshold);
     for (int y = 0; y < height; ++y) {
         const quint8* const in = plane + size_t(y) * columns;
-        const quint8* const inRow = rowMaxima.compute(in);
-        const quint8* const inColumn = columnMaxima.data() + size_t(y) * columns;
-        quint8* const line = out + size_t(y) * columns;
-        for (size_t x = 0; x < columns; ++x) {
-            line[x] = std::max(in[x], std::max(inRow[x], inColumn[x]));
-        }
+        maxOfThree(in, rowMaxima.compute(in), columnMaxima.data() + size_t(y) * columns,
+            out + size_t(y) * columns, columns);
     }
 }
 

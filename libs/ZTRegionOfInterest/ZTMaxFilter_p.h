@@ -31,6 +31,18 @@ inline quint8 spreading(quint8 value, int threshold)
     return int(value) > threshold ? value : quint8(0);
 }
 
+// Loops over whole rows, kept out of line so that their buffers are known not to overlap and
+// the compiler vectorises them.
+
+/** out[i] = max(a[i], b[i], c[i]); out may not overlap the others. */
+void maxOfThree(const quint8* a, const quint8* b, const quint8* c, quint8* out, size_t count);
+
+/** maxima[i] = max(maxima[i], row[i]); the buffers may not overlap. */
+void raiseTo(quint8* maxima, const quint8* row, size_t count);
+
+/** out[i] = the value that values[i] spreads above @p threshold; no overlap. */
+void spreadingValues(const quint8* values, int threshold, quint8* out, size_t count);
+
 /**
  * Maxima of the spreading values of one row over windows of half pixels on either side, cut at
  * the row's ends. Buffers are allocated once, at construction.
@@ -82,25 +94,16 @@ void spreadRows(int width, int height, int half, int threshold, Fill fill, Take 
         for (; filled <= std::min(y + columnHalf, height - 1); ++filled) {
             quint8* const row = values.data() + slot(filled);
             fill(filled, row);
-            quint8* const spreadRow = spreads.data() + slot(filled);
-            for (size_t x = 0; x < columns; ++x) {
-                spreadRow[x] = spreading(row[x], limit);
-            }
+            spreadingValues(row, limit, spreads.data() + slot(filled), columns);
         }
         const int first = std::max(y - columnHalf, 0);
         const int last = std::min(y + columnHalf, height - 1);
         std::copy_n(spreads.data() + slot(first), columns, columnMaxima.data());
         for (int row = first + 1; row <= last; ++row) {
-            const quint8* const spreadRow = spreads.data() + slot(row);
-            for (size_t x = 0; x < columns; ++x) {
-                columnMaxima[x] = std::max(columnMaxima[x], spreadRow[x]);
-            }
+            raiseTo(columnMaxima.data(), spreads.data() + slot(row), columns);
         }
         const quint8* const own = values.data() + slot(y);
-        const quint8* const inRow = rowMaxima.compute(own);
-        for (size_t x = 0; x < columns; ++x) {
-            out[x] = std::max(own[x], std::max(inRow[x], columnMaxima[x]));
-        }
+        maxOfThree(own, rowMaxima.compute(own), columnMaxima.data(), out.data(), columns);
         take(y, out.data());
     }
 }

@@ -514,17 +514,18 @@ QByteArray pngClaiming(const QByteArray& png, quint32 width, quint32 height)
     return data;
 }
 
-// A 4 x 4 GIF with four colours. Qt writes no GIF, so the LZW stream is made here in its
-// simplest form: a clear code before every two pixel codes keeps every code 3 bits wide.
-QByteArray tinyGif()
+// A 4 x 4 GIF frame with four colours on a screen of @p screen pixels. Qt writes no GIF, so the
+// LZW stream is made here in its simplest form: a clear code before every two pixel codes keeps
+// every code 3 bits wide.
+QByteArray tinyGif(const QSize& screen = QSize(4, 4))
 {
     QByteArray gif("GIF89a");
     const auto word = [&](int value) {
         gif.append(char(value & 0xFF));
         gif.append(char(value >> 8));
     };
-    word(4);
-    word(4);
+    word(screen.width());
+    word(screen.height());
     gif.append(char(0xF1)); // global colour table of 4 entries
     gif.append(char(0));
     gif.append(char(0));
@@ -584,6 +585,8 @@ std::vector<MethodCase> readerCases()
         {"picture.jpg", jpeg},
         {"picture.bmp", encoded(picture, "BMP")},
         {"picture.gif", tinyGif()},
+        // Qt reports the frame's width for screens 32768 or more pixels wide.
+        {"wide-screen.gif", tinyGif(QSize(40000, 30))},
         {"indexed.png", encoded(indexed, "PNG")},
         {"grey.jpg", encoded(picture.convertToFormat(QImage::Format_Grayscale8), "JPEG", 50)},
         {"one-pixel.png", encoded(samplePicture(1, 1), "PNG")},

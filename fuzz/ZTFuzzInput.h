@@ -107,6 +107,7 @@ constexpr int rawDouble = 255;
 constexpr int smallSides = 32;
 constexpr int largeSideStart = 224;
 constexpr int largeSideStep = 12;
+constexpr int largestSide = smallSides + (255 - largeSideStart) * largeSideStep;
 
 // The formats a picture can have; the table index is what the input names.
 constexpr QImage::Format pictureFormats[] = {

@@ -131,9 +131,11 @@ void fuzzHistogram(ZTFuzz::Reader& in, const QImage& picture)
     histogram.setHorizontalBlocks(horizontal);
     histogram.setVerticalBlocks(vertical);
 
-    // Tables of up to 257 x 257 entries for every block are slow; cut them to the budget.
+    // Tables of up to 257 x 257 entries for every block are slow; cut them to the budget. A
+    // block holds at least one pixel, so there are at most as many as the largest picture has.
     const qint64 blocks = horizontal >= 1 && vertical >= 1
-        ? qint64(std::min(horizontal, 404)) * std::min(vertical, 404)
+        ? qint64(std::min(horizontal, ZTFuzz::largestSide))
+            * std::min(vertical, ZTFuzz::largestSide)
         : 0;
     const qint64 entries
         = qint64(std::clamp(bins1, 1, histogramBinLimit)) * std::clamp(bins2, 1, histogramBinLimit);
@@ -181,7 +183,9 @@ void fuzzHistogram(ZTFuzz::Reader& in, const QImage& picture)
         placeholder.compareHistogram(&own);
         require(placeholder.getHistogramValue(0, 0) == 0.0, "a placeholder holds nothing");
     } catch (const std::bad_array_new_length&) {
-        // Only a negative bin count may be refused; which of the two was checked above.
+        require(std::min({ownBins.width(), ownBins.height(), otherBins.width(), otherBins.height()})
+                < 0,
+            "ZTHistogram refuses only negative bin counts");
     }
 }
 

@@ -189,7 +189,7 @@ std::vector<MixerCase> mixerCases()
     add("huge-analysis-size", [](MixerCase& c) { c.analysisSize = QSize(intMax, intMax); });
     add("one-huge-analysis-side", [](MixerCase& c) {
         c.analysisSize = QSize(intMax, 3);
-        c.width = 404;
+        c.width = ZTFuzz::largestSide;
         c.height = 2;
     });
     add("upscaled-picture", [](MixerCase& c) {
@@ -208,9 +208,9 @@ std::vector<MixerCase> mixerCases()
         c.verticalBlocks = intMin;
     });
     add("block-counts-above-100", [](MixerCase& c) {
-        c.analysisSize = QSize(404, 404);
-        c.width = 404;
-        c.height = 404;
+        c.analysisSize = QSize(ZTFuzz::largestSide, ZTFuzz::largestSide);
+        c.width = ZTFuzz::largestSide;
+        c.height = ZTFuzz::largestSide;
         c.horizontalBlocks = 101;
         c.verticalBlocks = 256;
     });
@@ -405,7 +405,8 @@ std::vector<MethodCase> methodCases()
     add("histogram-defaults", Histogram, histogram(32, 32, 15, 11, 0.67), 150, 110);
     add("histogram-blocks-zero", Histogram, histogram(32, 32, 0, 11, 0.67));
     add("histogram-blocks-negative", Histogram, histogram(32, 32, -1, -1, 0.67));
-    add("histogram-blocks-above-100", Histogram, histogram(32, 32, 101, 200, 0.67), 404, 404);
+    add("histogram-blocks-above-100", Histogram, histogram(32, 32, 101, 200, 0.67),
+        ZTFuzz::largestSide, ZTFuzz::largestSide);
     add("histogram-bins-zero", Histogram, histogram(0, 0, 15, 11, 0.67));
     add("histogram-bins-large", Histogram, histogram(65536, 257, 2, 2, 0.67));
     add("histogram-bins-negative", Histogram, histogram(-1, 32, 15, 11, 0.67));

@@ -10,6 +10,7 @@
 
 #include "ZTFuzzChecks.h"
 #include "ZTFuzzInput.h"
+#include "ZTFuzzReferences.h"
 
 #include <ZTDisjointSet.h>
 #include <ZTGaussROI.h>
@@ -50,20 +51,37 @@ constexpr int histogramBinLimit = 257;
 constexpr int largestTableBins = 1 << 10;
 constexpr qint64 histogramEntryBudget = qint64(1) << 22;
 
+// Pictures up to this many pixels, and blur kernels up to this size, are compared with the
+// straightforward implementations of ZTFuzzReferences.h.
+constexpr qint64 comparedPixels = 48 * 48;
+constexpr int largestComparedKernel = 257;
+// The blur that ZTSobelROI applies first.
+constexpr int sobelBlurSize = 3;
+constexpr double sobelBlurSigma = 2.6;
+
 int boundedBlurSize(int size)
 {
     return size > largestBlurSize ? largestBlurSize : size;
 }
 
+// Pictures small enough to be compared with the straightforward implementations.
+bool comparable(const QImage& picture)
+{
+    return qint64(picture.width()) * picture.height() <= comparedPixels;
+}
+
 void fuzzBlur(ZTFuzz::Reader& in, const QImage& picture)
 {
     const int size = boundedBlurSize(in.setting());
-    ZTGaussianBlur blur(size, in.real());
+    const double sigma = in.real();
+    ZTGaussianBlur blur(size, sigma);
     const QImage blurred = blur.evaluate(picture);
     require(blurred.size() == picture.size(), "blur keeps the size");
-    if (!blurred.isNull()) {
-        require(blurred.format() == QImage::Format_ARGB32, "blur gives ARGB32");
-        require(qAlpha(blurred.pixel(0, 0)) == 255, "blur gives opaque pixels");
+    if (comparable(picture) && size <= largestComparedKernel) {
+        // The constructor's kernel: sizes below 1 act as 1, even sizes as the next odd one.
+        const int used = std::max(size, 1) | 1;
+        require(blurred == ZTFuzz::naiveBlur(picture, blur.createGaussianKernel(used, sigma)),
+            "blur equals the straightforward blur");
     }
     const int kernelSize = boundedBlurSize(in.setting());
     blur.createGaussianKernel(kernelSize, in.real());
@@ -71,16 +89,33 @@ void fuzzBlur(ZTFuzz::Reader& in, const QImage& picture)
 
 void fuzzMaxFilter(ZTFuzz::Reader& in, const QImage& picture)
 {
-    ZTMaxFilter filter {in.setting(), in.setting()};
+    const int size = in.setting();
+    const int threshold = in.setting();
+    ZTMaxFilter filter(size, threshold);
     const QImage filtered = filter.evaluate(picture);
     require(filtered.size() == picture.size() && filtered.format() == picture.format(),
         "the maximum filter keeps size and format");
+    // Other formats are filtered through pixel reads and writes already.
+    const QImage::Format format = picture.format();
+    if (comparable(picture)
+        && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+            || format == QImage::Format_ARGB32_Premultiplied)) {
+        require(filtered == ZTFuzz::naiveMaxFilter(picture, size, threshold),
+            "maximum filter equals the straightforward filter");
+    }
 }
 
 void fuzzSobel(ZTFuzz::Reader& in, const QImage& picture, const QImage& other)
 {
     ZTSobelROI sobel;
-    ZTFuzz::requireMap(sobel.evaluate(picture), picture.size(), "Sobel map");
+    const QImage map = sobel.evaluate(picture);
+    ZTFuzz::requireMap(map, picture.size(), "Sobel map");
+    if (comparable(picture)) {
+        ZTGaussianBlur blur(sobelBlurSize, sobelBlurSigma);
+        const QVector<double> kernel = blur.createGaussianKernel(sobelBlurSize, sobelBlurSigma);
+        require(
+            map == ZTFuzz::naiveSobel(picture, kernel), "Sobel map equals the straightforward one");
+    }
     if (in.flag()) {
         sobel.configureSobelV();
     }
@@ -289,7 +324,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     case 2: {
         ZTGaussROI gauss;
-        ZTFuzz::requireMap(gauss.evaluate(picture), picture.size(), "centre prior map");
+        const QImage prior = gauss.evaluate(picture);
+        ZTFuzz::requireMap(prior, picture.size(), "centre prior map");
+        require(prior == ZTFuzz::naivePrior(picture.size()), "the prior is the Gaussian bump");
         fuzzSobel(in, picture, in.picture());
         break;
     }

@@ -9,6 +9,7 @@
 
 #include "ZTFuzzChecks.h"
 #include "ZTFuzzInput.h"
+#include "ZTFuzzReferences.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
@@ -215,8 +216,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The mix of whatever a host hands it: the maps, the picture itself, any weights.
     maps.append(picture);
-    mixer.mix(maps, mixWeights);
-    mixer.mix(QList<QImage>() << picture << map, mixWeights);
+    const QImage mixed = mixer.mix(maps, mixWeights);
+    if (pixels(maps.first().size()) <= repeatedPixels) {
+        require(mixed == ZTFuzz::naiveMix(maps, mixWeights), "mix equals the straightforward mix");
+    }
+    const QList<QImage> pictureFirst {picture, map};
+    const QImage mixedPicture = mixer.mix(pictureFirst, mixWeights);
+    if (pixels(picture.size()) <= repeatedPixels) {
+        require(mixedPicture == ZTFuzz::naiveMix(pictureFirst, mixWeights),
+            "mix of the picture equals the straightforward mix");
+    }
 
     postAnalysis(in, map);
     postAnalysis(in, picture);

@@ -1,0 +1,237 @@
+#ifndef ZTFUZZREFERENCES_H
+#define ZTFUZZREFERENCES_H
+
+// Straightforward implementations of the filters, the centre prior, the Sobel map and the mix,
+// written as their definitions read: the fuzz targets compare the library's fast versions with
+// them on small pictures, so that a fast path that silently computes something else is a finding
+// as much as a crash is.
+
+#include <QImage>
+#include <QList>
+#include <QVector>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace ZTFuzz {
+
+/** The pixel as QImage::pixel reads it, except that an index outside the colour table reads 0. */
+inline QRgb readPixel(const QImage& image, int x, int y)
+{
+    const QImage::Format format = image.format();
+    if (format == QImage::Format_Indexed8 || format == QImage::Format_Mono
+        || format == QImage::Format_MonoLSB) {
+        const int index = image.pixelIndex(x, y);
+        return index < image.colorCount() ? image.color(index) : 0u;
+    }
+    return image.pixel(x, y);
+}
+
+inline QRgb opaqueChannels(double red, double green, double blue, double divisor)
+{
+    const auto channel = [divisor](double sum) { return QRgb(int(sum / divisor)) & 0xFFu; };
+    return 0xFF000000u | channel(red) << 16 | channel(green) << 8 | channel(blue);
+}
+
+/** The two-pass blur with @p kernel: rows into the target, then columns in place from the top. */
+inline QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
+{
+    QImage target(image.size(), QImage::Format_ARGB32);
+    const int half = kernel.size() / 2;
+    double divisor = 0.0;
+    for (const double weight : kernel) {
+        divisor += weight;
+    }
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double red = 0.0, green = 0.0, blue = 0.0;
+            for (int k = -half; k <= half; ++k) {
+                if (x + k >= 0 && x + k < width) {
+                    const double weight = kernel[k + half];
+                    const QRgb p = readPixel(image, x + k, y);
+                    red += weight * qRed(p);
+                    green += weight * qGreen(p);
+                    blue += weight * qBlue(p);
+                }
+            }
+            target.setPixel(x, y, opaqueChannels(red, green, blue, divisor));
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double red = 0.0, green = 0.0, blue = 0.0;
+            for (int k = -half; k <= half; ++k) {
+                if (y + k >= 0 && y + k < height) {
+                    const double weight = kernel[k + half];
+                    const QRgb p = target.pixel(x, y + k);
+                    red += weight * qRed(p);
+                    green += weight * qGreen(p);
+                    blue += weight * qBlue(p);
+                }
+            }
+            target.setPixel(x, y, opaqueChannels(red, green, blue, divisor));
+        }
+    }
+    return target;
+}
+
+/**
+ * The cross maximum filter through QImage::pixel and QImage::setPixel, for images whose pixels
+ * are QRgb words (RGB32, ARGB32, ARGB32_Premultiplied).
+ */
+inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
+{
+    QImage result = image.copy();
+    const int half = size / 2;
+    if (half < 0) {
+        return result;
+    }
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (qRed(p) <= threshold) {
+                continue;
+            }
+            // Arm positions outside the picture are skipped: the arms are cut to it.
+            for (int xx = std::max(0, x - half); xx <= std::min(width - 1, x + half); ++xx) {
+                if (qRed(p) > qRed(result.pixel(xx, y))) {
+                    result.setPixel(xx, y, p);
+                }
+            }
+            for (int yy = std::max(0, y - half); yy <= std::min(height - 1, y + half); ++yy) {
+                if (qRed(p) > qRed(result.pixel(x, yy))) {
+                    result.setPixel(x, yy, p);
+                }
+            }
+        }
+    }
+    return result;
+}
+
+/** The centre prior of a picture of @p size. */
+inline QImage naivePrior(const QSize& size)
+{
+    QImage target(size, QImage::Format_ARGB32);
+    const double w = size.width();
+    const double h = size.height();
+    for (double y = 0.0; y < h; y += 1.0) {
+        const double dy = y - 0.5 * h;
+        for (double x = 0.0; x < w; x += 1.0) {
+            const double dx = x - 0.5 * w;
+            const int g = int(std::exp(((dx * dx + dy * dy) * -0.5) / 16900.0) * 255.0);
+            target.setPixel(int(x), int(y), qRgb(g, g, g));
+        }
+    }
+    return target;
+}
+
+/** The response of an ARGB32 @p source to a 3x3 kernel, borders copied from the interior. */
+inline QImage naiveConvolution(const QImage& source, const int (&kernel)[9])
+{
+    QImage target(source.size(), QImage::Format_ARGB32);
+    const int width = source.width();
+    const int height = source.height();
+    if (width < 3 || height < 3) {
+        target.fill(0xFF000000u);
+        return target;
+    }
+    for (int y = 1; y < height - 1; ++y) {
+        for (int x = 1; x < width - 1; ++x) {
+            int red = 0, green = 0, blue = 0;
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j) {
+                    const QRgb p = source.pixel(x - 1 + j, y - 1 + i);
+                    red += kernel[3 * i + j] * qRed(p);
+                    green += kernel[3 * i + j] * qGreen(p);
+                    blue += kernel[3 * i + j] * qBlue(p);
+                }
+            }
+            const QRgb v = QRgb((std::abs(red) + std::abs(green) + std::abs(blue)) / 12) & 0xFFu;
+            target.setPixel(x, y, (source.pixel(x, y) & 0xFF000000u) | v << 16 | v << 8 | v);
+        }
+    }
+    for (int x = 0; x < width; ++x) {
+        target.setPixel(x, 0, target.pixel(x, 1));
+        target.setPixel(x, height - 1, target.pixel(x, height - 2));
+    }
+    for (int y = 0; y < height; ++y) {
+        target.setPixel(0, y, target.pixel(1, y));
+        target.setPixel(width - 1, y, target.pixel(width - 2, y));
+    }
+    return target;
+}
+
+/**
+ * The Sobel map: blur (size 3, sigma 2.6), the two edge responses, their magnitude saturated at
+ * 255, and the maximum filter of size 7 and threshold 50.
+ */
+inline QImage naiveSobel(const QImage& image, const QVector<double>& blurKernel)
+{
+    if (image.isNull()) {
+        return QImage();
+    }
+    static const int horizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+    static const int vertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
+    const QImage blurred = naiveBlur(image, blurKernel);
+    const QImage a = naiveConvolution(blurred, horizontal);
+    const QImage b = naiveConvolution(blurred, vertical);
+    QImage magnitude(a.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const int red = qRed(a.pixel(x, y));
+            const int otherRed = qRed(b.pixel(x, y));
+            const QRgb m
+                = QRgb(std::min(int(std::sqrt(double(red * red + otherRed * otherRed))), 255));
+            magnitude.setPixel(x, y, (a.pixel(x, y) & 0xFF000000u) | m << 16 | m << 8 | m);
+        }
+    }
+    return naiveMaxFilter(magnitude, 7, 50);
+}
+
+/**
+ * The weighted mix: per pixel the sum of red x weight over the maps that have a weight, in 64
+ * bits, divided by the sum of the positive weights (1 without any), clamped to 0 ... 255. A map
+ * smaller than the first adds nothing where it has no pixel.
+ */
+inline QImage naiveMix(const QList<QImage>& maps, const QList<int>& weights)
+{
+    if (maps.isEmpty() || maps.first().isNull()) {
+        return QImage();
+    }
+    qint64 normaliser = 0;
+    for (const int weight : weights) {
+        normaliser += weight > 0 ? weight : 0;
+    }
+    normaliser = normaliser == 0 ? 1 : normaliser;
+    // Maps of 32-bit pixels are read as the words they hold, others in their ARGB32 form.
+    QList<QImage> sources;
+    for (int i = 0; i < std::min(maps.size(), weights.size()); ++i) {
+        const QImage& map = maps.at(i);
+        sources.append(map.depth() == 32 ? map : map.convertToFormat(QImage::Format_ARGB32));
+    }
+    QImage result(maps.first().size(), QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        for (int x = 0; x < result.width(); ++x) {
+            qint64 sum = 0;
+            for (int i = 0; i < sources.size(); ++i) {
+                const QImage& map = sources.at(i);
+                if (x < map.width() && y < map.height()) {
+                    const QRgb word = reinterpret_cast<const QRgb*>(map.constScanLine(y))[x];
+                    sum += qint64(qRed(word)) * weights.at(i);
+                }
+            }
+            const int v = int(std::clamp<qint64>(sum / normaliser, 0, 255));
+            result.setPixel(x, y, qRgb(v, v, v));
+        }
+    }
+    return result;
+}
+
+} // namespace ZTFuzz
+
+#endif // ZTFUZZREFERENCES_H

@@ -348,7 +348,7 @@ void salienceRow(const ChannelRows* above, const ChannelRows& last, const double
  * A second walk visits those rows, the last table row kept aside from the first.
  */
 template<typename RowDone>
-void forEachSalienceRow(const QImage& source, RowDone&& rowDone)
+void forEachSalienceRow(const QImage& source, double* plane, RowDone&& rowDone)
 {
     const int width = source.width();
     const int height = source.height();
@@ -361,13 +361,12 @@ void forEachSalienceRow(const QImage& source, RowDone&& rowDone)
         const ZTSymmetricSurround::Span columns = ZTSymmetricSurround::span(x, width);
         columnCounts[size_t(x)] = columns.last - columns.first + 1;
     }
-    std::vector<double> salience(static_cast<size_t>(width));
 
     const auto emitRow = [&](int y, const ChannelRows* above, const ChannelRows& last) {
         const ZTSymmetricSurround::Span rows = ZTSymmetricSurround::span(y, height);
         salienceRow(above, last, columnCounts.data(), rows.last - rows.first + 1, smoothed.row(y),
-            width, salience.data());
-        rowDone(y, salience.data());
+            width, plane + size_t(y) * size_t(width));
+        rowDone(y);
     };
 
     tables.walk(height - 1, [&](int r, const ChannelRows& table) {
@@ -388,11 +387,69 @@ void forEachSalienceRow(const QImage& source, RowDone&& rowDone)
     });
 }
 
+// The smallest and the largest value of a salience plane, starting from the stretch's limits.
+struct Extremes
+{
+    double minimum = stretchMinimumStart;
+    double maximum = 0.0;
+};
+
+/*
+ * The salience plane of @p source into @p plane (width x height doubles, row-major), with its
+ * extremes. Salience is never NaN and never -0 (a sum of squares), so its smallest and largest
+ * value do not depend on the order of the comparisons: four interleaved running extremes give
+ * the same as one scan in index order.
+ */
+inline Extremes fillPlane(const QImage& source, double* plane)
+{
+    const int width = source.width();
+    constexpr int lanes = 4;
+    double minimum[lanes]
+        = {stretchMinimumStart, stretchMinimumStart, stretchMinimumStart, stretchMinimumStart};
+    double maximum[lanes] = {0.0, 0.0, 0.0, 0.0};
+    forEachSalienceRow(source, plane, [&](int y) {
+        const double* const row = plane + size_t(y) * size_t(width);
+        int x = 0;
+        for (; x + lanes <= width; x += lanes) {
+            for (int k = 0; k < lanes; ++k) {
+                minimum[k] = row[x + k] < minimum[k] ? row[x + k] : minimum[k];
+                maximum[k] = row[x + k] > maximum[k] ? row[x + k] : maximum[k];
+            }
+        }
+        for (; x < width; ++x) {
+            minimum[0] = row[x] < minimum[0] ? row[x] : minimum[0];
+            maximum[0] = row[x] > maximum[0] ? row[x] : maximum[0];
+        }
+    });
+    Extremes extremes;
+    for (int k = 0; k < lanes; ++k) {
+        extremes.minimum = std::min(extremes.minimum, minimum[k]);
+        extremes.maximum = std::max(extremes.maximum, maximum[k]);
+    }
+    return extremes;
+}
+
+Extremes fillPlaneBaseline(const QImage& source, double* plane)
+{
+    return fillPlane(source, plane);
+}
+
+ZTROI_TARGET_AVX2 Extremes fillPlaneAvx2(const QImage& source, double* plane)
+{
+    return fillPlane(source, plane);
+}
+
+Extremes fillPlane(const QImage& source, double* plane, ZTSimd::Level level)
+{
+    return level == ZTSimd::Level::Avx2 ? fillPlaneAvx2(source, plane)
+                                        : fillPlaneBaseline(source, plane);
+}
+
 /*
  * Division of whole numbers below 2^31 by a fixed divisor d through one multiplication: with
  * 2^L >= d and k = 31 + L, m = ceil(2^k / d) overshoots 2^k / d by less than 1 / 2^L, so
  * n * m / 2^k exceeds n / d by less than n / 2^k < 1 / d, which never reaches the next whole
- * number: the quotient is exact.
+ * number: the quotient is exact. m is below 2^32, so the product fits 64 bits.
  */
 class ExactDivision
 {
@@ -404,18 +461,60 @@ public:
             ++bits;
         }
         m_shift = 31 + bits;
-        m_multiplier = ((quint64(1) << m_shift) + divisor - 1) / divisor;
+        m_multiplier = quint32(((quint64(1) << m_shift) + divisor - 1) / divisor);
     }
 
     quint32 operator()(quint32 numerator) const
     {
-        return quint32((quint64(numerator) * m_multiplier) >> m_shift);
+        return quint32((quint64(numerator) * quint64(m_multiplier)) >> m_shift);
     }
 
 private:
-    quint64 m_multiplier;
+    quint32 m_multiplier;
     int m_shift;
 };
+
+/*
+ * The salience of @p source, stretched: fills @p plane with the salience, then replaces each
+ * row in place by its grey pixel words (v * 255 / range, v the salience above the minimum
+ * truncated to an int), which take the first half of the row's room: word x is written after
+ * double x / 2 has been read. Returns false, leaving the salience in the plane, when the
+ * salience spreads by less than 1.
+ */
+inline bool stretchSalience(const QImage& source, double* plane)
+{
+    const int width = source.width();
+    const int height = source.height();
+    const Extremes extremes = fillPlane(source, plane);
+    const double minimum = extremes.minimum;
+    const int range = int(extremes.maximum - minimum);
+    if (range < 1) {
+        return false;
+    }
+    // v <= range, and range is at most about 3 * 255^2, so v * 255 stays far below 2^31.
+    const ExactDivision byRange {quint32(range)};
+    for (int y = 0; y < height; ++y) {
+        const double* const row = plane + size_t(y) * size_t(width);
+        QRgb* const words = reinterpret_cast<QRgb*>(plane + size_t(y) * size_t(width));
+        for (int x = 0; x < width; ++x) {
+            const int v = int(row[x] - minimum);
+            const quint32 value
+                = std::min(byRange(quint32(v * largestSalience)), quint32(largestSalience));
+            words[x] = ZTSalienceMap::grey(value);
+        }
+    }
+    return true;
+}
+
+bool stretchSalienceBaseline(const QImage& source, double* plane)
+{
+    return stretchSalience(source, plane);
+}
+
+ZTROI_TARGET_AVX2 bool stretchSalienceAvx2(const QImage& source, double* plane)
+{
+    return stretchSalience(source, plane);
+}
 
 } // namespace
 
@@ -499,17 +598,20 @@ double ZTSalienzAchanta::integralSum(
     return inside ? sum : 0.0;
 }
 
-std::vector<double> ZTSymmetricSurround::saliencePlane(const QImage& source)
+std::vector<double> ZTSymmetricSurround::saliencePlane(const QImage& source, ZTSimd::Level level)
 {
     if (source.isNull()) {
         return {};
     }
-    const size_t width = size_t(source.width());
-    std::vector<double> plane(width * size_t(source.height()));
-    forEachSalienceRow(source, [&](int y, const double* row) {
-        std::copy_n(row, width, plane.data() + size_t(y) * width);
-    });
+    std::vector<double> plane(size_t(source.width()) * size_t(source.height()));
+    fillPlane(source, plane.data(), level);
     return plane;
+}
+
+bool ZTSymmetricSurround::stretchSalience(const QImage& source, double* plane, ZTSimd::Level level)
+{
+    return level == ZTSimd::Level::Avx2 ? stretchSalienceAvx2(source, plane)
+                                        : stretchSalienceBaseline(source, plane);
 }
 
 // The salience plane, stretched between its smallest and largest value into a grey map, whose
@@ -523,42 +625,15 @@ QImage ZTSalienzAchanta::evaluate(const QImage& image)
         = ZTPixelAccess::holdsQRgbWords(image.format()) ? image : adjustFormat(image);
     const int width = source.width();
     const int height = source.height();
-    // The plane holds one row of doubles per map row. Once the stretch is known, each row is
-    // replaced in place by its grey pixel words, which take half the room: word x is written
-    // after double x / 2 has been read. The map passed to the filter is a view of the plane, so
-    // one evaluation allocates one picture-sized buffer besides the filter's result.
-    const qsizetype rowBytes = qsizetype(width) * qsizetype(sizeof(double));
+    // The map passed to the filter is a view of the plane, whose rows have become pixel words,
+    // so one evaluation allocates one picture-sized buffer besides the filter's result.
     const std::unique_ptr<double[]> plane(new double[size_t(width) * size_t(height)]);
-    double minimum = stretchMinimumStart;
-    double maximum = 0.0;
-    forEachSalienceRow(source, [&](int y, const double* row) {
-        double* const out = plane.get() + size_t(y) * size_t(width);
-        for (int x = 0; x < width; ++x) {
-            const double value = row[x];
-            out[x] = value;
-            minimum = value < minimum ? value : minimum;
-            maximum = value > maximum ? value : maximum;
-        }
-    });
-    const int range = int(maximum - minimum);
-
+    const bool stretched
+        = ZTSymmetricSurround::stretchSalience(source, plane.get(), ZTSimd::available());
     uchar* const bytes = reinterpret_cast<uchar*>(plane.get());
-    QImage map(bytes, width, height, rowBytes, QImage::Format_ARGB32);
-    if (range < 1) {
+    QImage map(bytes, width, height, width * int(sizeof(double)), QImage::Format_ARGB32);
+    if (!stretched) {
         map.fill(opaqueBlack);
-    } else {
-        // v <= range, and range is at most about 3 * 255^2, so v * 255 stays far below 2^31.
-        const ExactDivision byRange {quint32(range)};
-        for (int y = 0; y < height; ++y) {
-            const double* const row = plane.get() + size_t(y) * size_t(width);
-            QRgb* const line = reinterpret_cast<QRgb*>(bytes + y * rowBytes);
-            for (int x = 0; x < width; ++x) {
-                const int v = int(row[x] - minimum);
-                const int value
-                    = std::min(int(byRange(quint32(v * largestSalience))), largestSalience);
-                line[x] = ZTSalienceMap::grey(unsigned(value));
-            }
-        }
     }
     const QImage spread = maxFilter.evaluate(map);
     // The result must not share the plane, which goes away with this call.

@@ -5,6 +5,7 @@
 // plane itself, not only the stretched map. Not installed.
 
 #include "ZTRegionOfInterestExport.h"
+#include "ZTSimd_p.h"
 
 #include <QImage>
 
@@ -101,9 +102,21 @@ double rectangleSum(const Entry& entry, int x1, int y1, int x2, int y2)
  * The salience of every pixel of @p source, row-major: the squared distance, summed over luma,
  * red difference and blue difference, between the mean of its surround and its 1-2-1 smoothed
  * colour, added in that order. @p source must hold 0xAARRGGBB words (alpha is ignored); a null
- * source gives an empty plane. This is the plane that ZTSalienzAchanta::evaluate() stretches.
+ * source gives an empty plane. This is the plane that ZTSalienzAchanta::evaluate() stretches;
+ * @p level picks the compiled variant of the loops (both give the same plane).
  */
-ZTREGIONOFINTEREST_EXPORT std::vector<double> saliencePlane(const QImage& source);
+ZTREGIONOFINTEREST_EXPORT std::vector<double> saliencePlane(
+    const QImage& source, ZTSimd::Level level = ZTSimd::available());
+
+/**
+ * The stretched salience of @p source, written over @p plane (width x height doubles): the grey
+ * map words (v * 255 / range, v the salience above the smallest, truncated) fill the first half
+ * of each row's room, so that the rows of the map lie width doubles apart. Returns false when the
+ * salience spreads by less than 1; the words are then not written. @p source must be non-null
+ * and hold 0xAARRGGBB words.
+ */
+ZTREGIONOFINTEREST_EXPORT bool stretchSalience(
+    const QImage& source, double* plane, ZTSimd::Level level);
 
 } // namespace ZTSymmetricSurround
 

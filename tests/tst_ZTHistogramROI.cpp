@@ -1,5 +1,6 @@
 #include "ZTHistogram.h"
 #include "ZTHistogramROI.h"
+#include "ZTHistogramROI_p.h"
 
 #include <QDir>
 #include <QPainter>
@@ -189,6 +190,7 @@ void verifySameMap(const QImage& actual, const QImage& expected, const char* nam
 } // namespace
 
 Q_DECLARE_METATYPE(Settings)
+Q_DECLARE_METATYPE(ZTSimd::Level)
 
 class tst_ZTHistogramROI : public QObject
 {
@@ -201,6 +203,8 @@ private slots:
     void convertWholeImage_data();
     void convertWholeImage();
     void convertWithinFrame();
+    void chromaOfEveryColour_data();
+    void chromaOfEveryColour();
 
     void drawTarget_data();
     void drawTarget();
@@ -319,6 +323,47 @@ void tst_ZTHistogramROI::convertWithinFrame()
     const QImage larger = roi.convertToYcbcr(QImage(50, 40, QImage::Format_ARGB32), source);
     QCOMPARE(larger, filled(QSize(5, 4), red));
     QVERIFY(roi.convertToYcbcr(source, QImage()).isNull());
+}
+
+void tst_ZTHistogramROI::chromaOfEveryColour_data()
+{
+    QTest::addColumn<ZTSimd::Level>("level");
+    QTest::newRow("baseline") << ZTSimd::Level::Baseline;
+    QTest::newRow("AVX2") << ZTSimd::Level::Avx2;
+}
+
+// The block counting converts whole rows at once, compiled for the baseline and for AVX2; both
+// must give RGB2YCrCb's chroma for each of the 2^24 colours, whatever the alpha.
+void tst_ZTHistogramROI::chromaOfEveryColour()
+{
+    QFETCH(ZTSimd::Level, level);
+    if (level == ZTSimd::Level::Avx2 && ZTSimd::available() != ZTSimd::Level::Avx2) {
+        QSKIP("This processor has no AVX2");
+    }
+    const ZTHistogramROI roi;
+    constexpr int rowLength = 4099; // not a multiple of any vector width
+    std::vector<QRgb> pixels(rowLength);
+    std::vector<qint32> cb(rowLength);
+    std::vector<qint32> cr(rowLength);
+    for (quint32 first = 0; first < (1u << 24); first += rowLength) {
+        const int count = int(std::min<quint32>(rowLength, (1u << 24) - first));
+        for (int i = 0; i < count; ++i) {
+            pixels[size_t(i)]
+                = ((first + quint32(i)) * 0x9E3779B9u & 0xFF000000u) | (first + quint32(i));
+        }
+        ZTBlockHistograms::chroma(pixels.data(), count, cb.data(), cr.data(), level);
+        for (int i = 0; i < count; ++i) {
+            const QRgb packed = roi.RGB2YCrCb(pixels[size_t(i)]);
+            if (cb[size_t(i)] != qGreen(packed) || cr[size_t(i)] != qBlue(packed)) {
+                QFAIL(qPrintable(QString("colour %1: %2, %3 instead of %4, %5")
+                                     .arg(pixels[size_t(i)], 8, 16, QLatin1Char('0'))
+                                     .arg(cb[size_t(i)])
+                                     .arg(cr[size_t(i)])
+                                     .arg(qGreen(packed))
+                                     .arg(qBlue(packed))));
+            }
+        }
+    }
 }
 
 void tst_ZTHistogramROI::drawTarget_data()

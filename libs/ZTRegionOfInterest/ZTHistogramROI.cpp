@@ -1,4 +1,5 @@
 #include "ZTHistogramROI.h"
+#include "ZTHistogramROI_p.h"
 
 #include "ZTDisjointSet.h"
 #include "ZTSalienceMap_p.h"
@@ -263,6 +264,12 @@ double chiSquare(const SparseHistogram& expected, const SparseHistogram& observe
 }
 
 } // namespace
+
+void ZTBlockHistograms::chroma(
+    const QRgb* pixels, int count, qint32* cb, qint32* cr, ZTSimd::Level level)
+{
+    chromaFunction(level)(pixels, count, cb, cr);
+}
 
 ZTHistogramROI::ZTHistogramROI()
     : m_chiSquareThreshold(defaultChiSquareThreshold)

@@ -517,6 +517,23 @@ void tst_ZTHistogramROI::evaluateMatchesNaiveReference_data()
     }
 
     QRandomGenerator random(20240607);
+    // Blocks of one and two pixels, odd block sizes, and bins that every block fills.
+    const struct
+    {
+        const char* name;
+        QSize size;
+        Settings settings;
+    } grids[] = {
+        {"one-pixel blocks", QSize(15, 11), Settings()},
+        {"two-pixel-wide blocks, leftover rows", QSize(31, 34), Settings()},
+        {"3x5 blocks, leftover columns", QSize(47, 55), Settings()},
+        {"one Cb bin, two Cr bins: full tables", QSize(90, 66), Settings().withBins(1, 2)},
+        {"odd bin counts", QSize(150, 110), Settings().withBins(7, 5).withThreshold(2.0)},
+    };
+    for (const auto& grid : grids) {
+        QTest::newRow(grid.name) << randomBlockPicture(random, grid.size, QImage::Format_RGB32)
+                                 << grid.settings << false;
+    }
     const double thresholds[] = {0.0, 0.3, 0.67, 1.0, 2.5};
     const int bins[] = {0, 1, 2, 3, 8, 32};
     const double minima[] = {0.0, 0.25, 0.5, 0.8};

@@ -446,10 +446,11 @@ Extremes fillPlane(const QImage& source, double* plane, ZTSimd::Level level)
 }
 
 /*
- * Division of whole numbers below 2^31 by a fixed divisor d through one multiplication: with
- * 2^L >= d and k = 31 + L, m = ceil(2^k / d) overshoots 2^k / d by less than 1 / 2^L, so
- * n * m / 2^k exceeds n / d by less than n / 2^k < 1 / d, which never reaches the next whole
- * number: the quotient is exact. m is below 2^32, so the product fits 64 bits.
+ * Division of whole numbers n below 2^31 by a fixed divisor d through one multiplication. With
+ * L the smallest power such that 2^L >= d and k = 31 + L, m = ceil(2^k / d) exceeds 2^k / d by
+ * less than 1, so n * m / 2^k exceeds n / d by less than n / 2^k < 2^-L <= 1 / d. n / d is a
+ * whole number plus at most (d - 1) / d, so the excess never reaches the next whole number and
+ * the truncated quotient is exact. m stays below 2^32, so the product fits 64 bits.
  */
 class ExactDivision
 {

@@ -216,6 +216,7 @@ private slots:
     void evaluateMatchesNaiveReference();
     void negativeBinCountsThrow_data();
     void negativeBinCountsThrow();
+    void unaddressableBinTablesThrowBadAlloc();
 };
 
 void tst_ZTHistogramROI::conversion_data()
@@ -595,6 +596,15 @@ void tst_ZTHistogramROI::negativeBinCountsThrow()
     QVERIFY(roi.evaluate(QImage()).isNull());
     roi.setVerticalBlocks(0);
     QCOMPARE(roi.evaluate(image), greyMap(size, {}));
+}
+
+// The tables of 2^31 - 1 bins per channel cannot be addressed: refused before any allocation.
+void tst_ZTHistogramROI::unaddressableBinTablesThrowBadAlloc()
+{
+    ZTHistogramROI roi;
+    roi.setBin1(std::numeric_limits<int>::max());
+    roi.setBin2(std::numeric_limits<int>::max());
+    QVERIFY_EXCEPTION_THROWN(roi.evaluate(filled(QSize(150, 110), qRgb(1, 2, 3))), std::bad_alloc);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTHistogramROI)

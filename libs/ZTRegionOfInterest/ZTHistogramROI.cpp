@@ -427,6 +427,10 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     const QImage words = hasRgbWords(image) ? image : image.convertToFormat(QImage::Format_ARGB32);
     const int bins1 = usableBins(m_bin1);
     const int bins2 = usableBins(m_bin2);
+    // Two count tables of bins1 x bins2 entries must be addressable, as a ZTHistogram's table.
+    if (size_t(bins1) > std::vector<quint32>().max_size() / 2 / size_t(bins2)) {
+        throw std::bad_alloc();
+    }
     BlockCounter counter(words, blockWidth, bins1, bins2, ZTSimd::available());
     std::vector<SparseHistogram> histograms(size_t(histogramRows) * size_t(columns));
     const auto histogramRow = [&](int row) {

@@ -76,12 +76,14 @@ void tst_ZTGaussROI::pixelValues()
     QCOMPARE(map.pixel(position), qRgb(value, value, value));
 }
 
-// Odd and even sizes exercise the mirrored columns and rows on both sides of the centre.
+// Odd and even sizes exercise the mirrored columns and rows on both sides of the centre; the
+// large ones reach every level of the prior down to 0 and every distance where it changes.
 void tst_ZTGaussROI::matchesFormulaEverywhere_data()
 {
     QTest::addColumn<QSize>("size");
     for (const QSize size : {QSize(1, 1), QSize(1, 7), QSize(7, 1), QSize(2, 3), QSize(5, 4),
-             QSize(33, 17), QSize(320, 240), QSize(641, 481), QSize(900, 3)}) {
+             QSize(33, 17), QSize(320, 240), QSize(640, 480), QSize(641, 481), QSize(900, 3),
+             QSize(3, 1001), QSize(1280, 960), QSize(1279, 959), QSize(1000, 2)}) {
         QTest::addRow("%dx%d", size.width(), size.height()) << size;
     }
 }

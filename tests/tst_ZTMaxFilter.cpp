@@ -29,6 +29,22 @@ QVector<int> reds(const QImage& line)
     return values;
 }
 
+// An opaque grey map with reds drawn from @p reds, stored as the words of @p format.
+QImage greyMap(
+    const QSize& size, QImage::Format format, std::mt19937& random, const std::vector<int>& reds)
+{
+    QImage map(size, format);
+    std::uniform_int_distribution<size_t> pick(0, reds.size() - 1);
+    for (int y = 0; y < size.height(); ++y) {
+        QRgb* const line = reinterpret_cast<QRgb*>(map.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int red = reds[pick(random)];
+            line[x] = qRgb(red, red, red);
+        }
+    }
+    return map;
+}
+
 // Captures warnings, so that a test can show that none was logged.
 QStringList capturedWarnings;
 void captureWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
@@ -56,6 +72,8 @@ private slots:
     void matchesNaiveFilter_data();
     void matchesNaiveFilter();
     void armsLongerThanThePicture();
+    void greyMapsMatchNaiveFilter_data();
+    void greyMapsMatchNaiveFilter();
     void otherFormatsMatchNaiveFilter_data();
     void otherFormatsMatchNaiveFilter();
     void indexedImageCopiesColourIndices();
@@ -255,6 +273,57 @@ void tst_ZTMaxFilter::armsLongerThanThePicture()
     for (const int size : {63, 64, 1000, INT_MAX}) {
         ZTMaxFilter filter(size, 50);
         QVERIFY(ZTImageTest::sameStoredPixels(filter.evaluate(input), expected, "long arms"));
+    }
+}
+
+void tst_ZTMaxFilter::greyMapsMatchNaiveFilter_data()
+{
+    QTest::addColumn<QImage::Format>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("oneColouredPixel");
+    for (const QImage::Format format :
+        {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied}) {
+        for (const QSize size :
+            {QSize(1, 1), QSize(2, 1), QSize(1, 2), QSize(2, 2), QSize(1, 37), QSize(37, 1),
+                QSize(3, 5), QSize(16, 16), QSize(17, 15), QSize(64, 9), QSize(97, 61)}) {
+            QTest::addRow("%d %dx%d", int(format), size.width(), size.height())
+                << format << size << false;
+        }
+        QTest::addRow("%d 31x23 with one coloured pixel", int(format))
+            << format << QSize(31, 23) << true;
+    }
+}
+
+// Opaque grey maps, the maps that salience methods filter, against the filter as defined: arms
+// from none to longer than the picture, thresholds at both ends of the red range. One coloured
+// pixel makes a map no longer grey, which must not change the result either.
+void tst_ZTMaxFilter::greyMapsMatchNaiveFilter()
+{
+    QFETCH(QImage::Format, format);
+    QFETCH(QSize, size);
+    QFETCH(bool, oneColouredPixel);
+    std::mt19937 random(size.width() * 1000 + size.height());
+    const std::vector<std::vector<int>> redSets
+        = {{0, 1, 50, 51, 150, 151, 254, 255}, ZTImageTest::allReds(), {0, 0, 0, 0, 60, 200}};
+    for (const std::vector<int>& reds : redSets) {
+        QImage input = greyMap(size, format, random, reds);
+        if (oneColouredPixel) {
+            input.setPixel(size.width() / 2, size.height() / 3, qRgb(200, 7, 9));
+        }
+        for (const int filterSize : {0, 2, 3, 4, 7, 9, 15, 31, 90, 200}) {
+            for (const int threshold : {-1, 0, 50, 150, 254, 255}) {
+                ZTMaxFilter filter(filterSize, threshold);
+                const QString name = QStringLiteral("greymap-%1-%2x%3-size%4-threshold%5")
+                                         .arg(int(format))
+                                         .arg(size.width())
+                                         .arg(size.height())
+                                         .arg(filterSize)
+                                         .arg(threshold);
+                QVERIFY2(ZTImageTest::sameStoredPixels(filter.evaluate(input),
+                             ZTImageTest::naiveMaxFilter(input, filterSize, threshold), name),
+                    qPrintable(name));
+            }
+        }
     }
 }
 

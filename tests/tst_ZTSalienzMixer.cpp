@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -26,6 +27,45 @@ QImage picture(const QSize& size, QImage::Format format = QImage::Format_RGB32)
     QImage image(size, format);
     image.fill(QColor(40, 90, 160));
     return image;
+}
+
+// The mix as defined, pixel by pixel with 64-bit sums.
+QImage naiveMix(const QList<QImage>& maps, const QList<int>& weights)
+{
+    qint64 normaliser = 0;
+    for (const int weight : weights) {
+        normaliser += std::max(weight, 0);
+    }
+    normaliser = normaliser == 0 ? 1 : normaliser;
+    QImage result(maps.first().size(), QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        for (int x = 0; x < result.width(); ++x) {
+            qint64 sum = 0;
+            for (int i = 0; i < maps.size(); ++i) {
+                sum += qRed(maps[i].pixel(x, y)) * qint64(weights[i]);
+            }
+            const int v = int(std::clamp<qint64>(sum / normaliser, 0, 255));
+            result.setPixel(x, y, qRgb(v, v, v));
+        }
+    }
+    return result;
+}
+
+// Two maps that hold every pair of reds, in a width that leaves a remainder after each group of
+// pixels that the mix handles at once.
+QList<QImage> everyPairOfReds()
+{
+    constexpr int width = 251;
+    constexpr int height = (65536 + width - 1) / width;
+    QImage first(width, height, QImage::Format_ARGB32);
+    QImage second(width, height, QImage::Format_ARGB32);
+    for (int i = 0; i < width * height; ++i) {
+        const int a = i % 65536 / 256;
+        const int b = i % 256;
+        first.setPixel(i % width, i / width, qRgb(a, a, a));
+        second.setPixel(i % width, i / width, qRgb(b, b, b));
+    }
+    return {first, second};
 }
 
 void verifyUniformGrey(const QImage& map, int value)
@@ -180,6 +220,8 @@ private slots:
     void mixIgnoresMapsWithoutWeight();
     void mixOfNothingIsNull();
     void mixReadsMapsOfAnyDepth();
+    void mixOfEverySum_data();
+    void mixOfEverySum();
 
     void analyzeScalesToWorkImage_data();
     void analyzeScalesToWorkImage();
@@ -290,6 +332,33 @@ void tst_ZTSalienzMixer::mixReadsMapsOfAnyDepth()
     ZTSalienzMixer mixer(QSize(10, 10));
     const QImage mixed = mixer.mix({greyMap(QSize(5, 3), 100), grey8}, {1, 1});
     verifyUniformGrey(mixed, 150);
+}
+
+void tst_ZTSalienzMixer::mixOfEverySum_data()
+{
+    QTest::addColumn<QList<int>>("weights");
+    // Weights n - 1 and 1 make the sums a * (n - 1) + b cover every value from 0 to 255 * n for
+    // n up to 257, each divided by n.
+    for (const int n : {1, 2, 3, 7, 12, 32, 100, 127, 200, 255, 256, 257}) {
+        QTest::addRow("normaliser %d, every sum", n) << QList<int> {n - 1, 1};
+    }
+    QTest::newRow("default weights of Sobel and histogram") << QList<int> {20, -10};
+    QTest::newRow("negative first") << QList<int> {-7, 5};
+    QTest::newRow("normaliser 2^16") << QList<int> {65535, 1};
+    QTest::newRow("normaliser 2^16 + 1") << QList<int> {65536, 1};
+    QTest::newRow("normaliser 99991") << QList<int> {99990, 1};
+    QTest::newRow("largest 32-bit sums") << QList<int> {65536, -8355968};
+    QTest::newRow("just past 32-bit sums") << QList<int> {65536, -8355969};
+    QTest::newRow("extreme weights") << QList<int> {intMax, intMin};
+}
+
+// Every pair of reds, so every weighted sum, against the mix as defined with 64-bit sums.
+void tst_ZTSalienzMixer::mixOfEverySum()
+{
+    QFETCH(QList<int>, weights);
+    const QList<QImage> maps = everyPairOfReds();
+    ZTSalienzMixer mixer(QSize(10, 10));
+    QVERIFY(mixer.mix(maps, weights) == naiveMix(maps, weights));
 }
 
 void tst_ZTSalienzMixer::analyzeScalesToWorkImage_data()

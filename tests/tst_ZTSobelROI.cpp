@@ -73,6 +73,19 @@ QImage naiveSobel(const QImage& image)
     return ZTImageTest::naiveMaxFilter(magnitude, 7, 50);
 }
 
+// A Sobel method whose responses are fixed, to show that evaluate() builds on convolute().
+class FixedResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& image) const override
+    {
+        QImage responses(image.size(), QImage::Format_ARGB32);
+        responses.fill(qRgb(30, 30, 30));
+        responses.setPixel(image.width() / 2, image.height() / 2, qRgb(100, 100, 100));
+        return responses;
+    }
+};
+
 QImage uniform(int width, int height, QRgb colour)
 {
     QImage image(width, height, QImage::Format_ARGB32);
@@ -97,6 +110,8 @@ private slots:
     void combine_data();
     void combine();
     void combineOfMismatchedImages();
+    void combineOfEveryPair();
+    void evaluateUsesOverriddenConvolute();
     void evaluationIsRepeatable();
     void matchesNaiveMap_data();
     void matchesNaiveMap();
@@ -247,6 +262,39 @@ void tst_ZTSobelROI::combineOfMismatchedImages()
     QCOMPARE(sobel.combine(first, second), uniform(2, 2, qRgb(50, 50, 50)));
 }
 
+// Every pair of reds against the magnitude as defined, in a width that leaves a remainder of
+// pixels after each group of eight.
+void tst_ZTSobelROI::combineOfEveryPair()
+{
+    constexpr int width = 251;
+    constexpr int height = (65536 + width - 1) / width;
+    QImage first(width, height, QImage::Format_ARGB32);
+    QImage second(width, height, QImage::Format_ARGB32);
+    for (int i = 0; i < width * height; ++i) {
+        const int a = i % 65536 / 256;
+        const int b = i % 256;
+        first.setPixel(i % width, i / width, qRgba(a, 0, 0, 255 - a));
+        second.setPixel(i % width, i / width, qRgb(b, 0, 0));
+    }
+    ZTSobelROI sobel;
+    QVERIFY(ZTImageTest::sameStoredPixels(
+        sobel.combine(first, second), naiveCombine(first, second), "every pair"));
+}
+
+// A subclass's responses of 30 with one of 100 give magnitudes of 42 and one of 141, which
+// spreads three pixels along its row and column.
+void tst_ZTSobelROI::evaluateUsesOverriddenConvolute()
+{
+    FixedResponses sobel;
+    const QImage map = sobel.evaluate(uniform(9, 9, qRgb(0, 0, 0)));
+    for (int y = 0; y < 9; ++y) {
+        for (int x = 0; x < 9; ++x) {
+            const bool onCross = (y == 4 && qAbs(x - 4) <= 3) || (x == 4 && qAbs(y - 4) <= 3);
+            QCOMPARE(map.pixel(x, y), onCross ? qRgb(141, 141, 141) : qRgb(42, 42, 42));
+        }
+    }
+}
+
 // A second evaluation gives the same map; afterwards the vertical-edge kernel is configured.
 void tst_ZTSobelROI::evaluationIsRepeatable()
 {
@@ -263,7 +311,8 @@ void tst_ZTSobelROI::matchesNaiveMap_data()
     QTest::addColumn<QImage>("input");
     std::mt19937 random(9);
     for (const QSize size :
-        {QSize(3, 3), QSize(3, 8), QSize(8, 3), QSize(8, 8), QSize(31, 17), QSize(64, 48)}) {
+        {QSize(3, 3), QSize(4, 3), QSize(3, 4), QSize(3, 8), QSize(8, 3), QSize(8, 8),
+            QSize(31, 17), QSize(64, 48), QSize(97, 5), QSize(5, 97), QSize(161, 121)}) {
         QTest::addRow("noise %dx%d", size.width(), size.height()) << ZTImageTest::randomPicture(
             size, QImage::Format_ARGB32, random, ZTImageTest::allReds());
         QTest::addRow("blocks %dx%d", size.width(), size.height())
@@ -271,6 +320,12 @@ void tst_ZTSobelROI::matchesNaiveMap_data()
     }
     QTest::newRow("RGB888 blocks") << ZTImageTest::randomBlocks(QSize(33, 21), 3, random)
                                           .convertToFormat(QImage::Format_RGB888);
+    QTest::newRow("RGB32 noise with random alpha bytes") << ZTImageTest::randomPicture(
+        QSize(37, 29), QImage::Format_RGB32, random, ZTImageTest::allReds());
+    QTest::newRow("Indexed8 blocks") << ZTImageTest::randomBlocks(QSize(35, 26), 3, random)
+                                            .convertToFormat(QImage::Format_Indexed8);
+    QTest::newRow("Grayscale8 blocks") << ZTImageTest::randomBlocks(QSize(26, 35), 2, random)
+                                              .convertToFormat(QImage::Format_Grayscale8);
     QTest::newRow("transparent noise")
         << ZTImageTest::randomPicture(QSize(20, 20), QImage::Format_ARGB32, random, {0, 255})
                .convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -1,5 +1,6 @@
 #include "ZTGaussianBlur.h"
 
+#include "ZTGaussianBlur_p.h"
 #include "ZTPixelAccess_p.h"
 
 #include <algorithm>
@@ -13,16 +14,86 @@ constexpr double derivedSigmaSlope = 0.3;
 constexpr double derivedSigmaOffset = 0.8;
 constexpr QRgb opaqueAlpha = 0xFF000000u;
 
-// Low 8 bits of a channel sum divided by the kernel sum, truncated toward zero.
-inline QRgb channelBits(double sum, double divisor)
+// Why the passes below give the bits of the blur as defined (per pixel and channel, the weighted
+// samples added in kernel order to 0.0, samples outside the picture skipped, the sum divided by
+// the kernel sum, truncated, low 8 bits kept):
+// - Every weight and every sample is >= +0, so every product and partial sum is >= +0. Adding
+//   +0.0 to such a value returns it unchanged, so a skipped sample may stand as a 0 sample of a
+//   framed line, and the first addition to 0.0 may be left out.
+// - Each output still sees its products added one by one in kernel order; the loops only run
+//   over many outputs at once, which the compiler vectorises without changing any operation.
+// - x / 1.0 == x for every double, so a kernel sum of exactly 1.0 needs no division.
+// - Converting the truncated int to a byte keeps its low 8 bits, as the definition stores.
+
+// sums[x] = weights[0] * in[x] + weights[1] * in[x + 1] + ..., added in that order.
+void weightedSums(const double* __restrict in, const double* weights, int taps,
+    double* __restrict sums, size_t count)
 {
-    return QRgb(int(sum / divisor)) & 0xFFu;
+    const double first = weights[0];
+    for (size_t x = 0; x < count; ++x) {
+        sums[x] = first * in[x];
+    }
+    for (int k = 1; k < taps; ++k) {
+        const double weight = weights[k];
+        const double* const shifted = in + k;
+        for (size_t x = 0; x < count; ++x) {
+            sums[x] = sums[x] + weight * shifted[x];
+        }
+    }
 }
 
-inline QRgb opaquePixel(double red, double green, double blue, double divisor)
+// out[x] = low 8 bits of int(sums[x] / divisor).
+void storeChannel(
+    const double* __restrict sums, double divisor, quint8* __restrict out, size_t count)
 {
-    return opaqueAlpha | (channelBits(red, divisor) << 16) | (channelBits(green, divisor) << 8)
-        | channelBits(blue, divisor);
+    if (divisor == 1.0) {
+        for (size_t x = 0; x < count; ++x) {
+            out[x] = quint8(int(sums[x]));
+        }
+    } else {
+        for (size_t x = 0; x < count; ++x) {
+            out[x] = quint8(int(sums[x] / divisor));
+        }
+    }
+}
+
+// sums[x] = weight * plane row[x] (first), or sums[x] + weight * row[x].
+void addWeightedRow(
+    const quint8* __restrict row, double weight, bool first, double* __restrict sums, size_t count)
+{
+    if (first) {
+        for (size_t x = 0; x < count; ++x) {
+            sums[x] = weight * double(row[x]);
+        }
+    } else {
+        for (size_t x = 0; x < count; ++x) {
+            sums[x] = sums[x] + weight * double(row[x]);
+        }
+    }
+}
+
+// out[x] = low 8 bits of int(((w[0] * a[x] + w[1] * b[x]) + w[2] * c[x]) / divisor): the three-tap
+// kernel of the Sobel method in one loop, without storing partial sums.
+template<typename Sample>
+void threeTaps(const Sample* __restrict a, const Sample* __restrict b, const Sample* __restrict c,
+    const double* weights, double divisor, quint8* __restrict out, size_t count)
+{
+    const double first = weights[0];
+    const double second = weights[1];
+    const double third = weights[2];
+    if (divisor == 1.0) {
+        for (size_t x = 0; x < count; ++x) {
+            const double sum
+                = (first * double(a[x]) + second * double(b[x])) + third * double(c[x]);
+            out[x] = quint8(int(sum));
+        }
+    } else {
+        for (size_t x = 0; x < count; ++x) {
+            const double sum
+                = (first * double(a[x]) + second * double(b[x])) + third * double(c[x]);
+            out[x] = quint8(int(sum / divisor));
+        }
+    }
 }
 
 } // namespace
@@ -70,83 +141,110 @@ QVector<double> ZTGaussianBlur::createGaussianKernel(int size, double sigma)
     return weights;
 }
 
-// Row pass from the input into the target, then column pass in place on the target, top to
-// bottom. Per pixel and channel the weighted samples are added in kernel order starting from 0;
-// samples outside the picture are skipped, but the divisor stays the full kernel sum. Arms that
-// reach past the picture are cut to it first, which skips exactly the samples the loop would
-// skip, so huge kernels cost no more than the picture is wide or high.
+// An arm longer than the picture reaches every pixel of its line: the kernel's outer weights only
+// ever meet samples outside the picture, so the arms are cut to the line.
+ZTBlur::RowStream::RowStream(const QImage& image, const QVector<double>& kernel, int keptRows)
+    : m_image(image)
+    , m_kernel(kernel)
+    , m_reader(image)
+    , m_wordFormat(ZTPixelAccess::holdsQRgbWords(image.format()))
+    , m_width(std::max(image.width(), 1))
+    , m_height(std::max(image.height(), 1))
+    , m_columns(size_t(m_width))
+    , m_rowHalf(std::min(kernel.size() / 2, m_width - 1))
+    , m_columnHalf(std::min(kernel.size() / 2, m_height - 1))
+{
+    for (const double weight : m_kernel) {
+        m_divisor += weight;
+    }
+    // Row y needs the passed rows y ... y + half and the finished rows y - half ... y - 1, and
+    // is stored in a slot of its own.
+    m_passedRows = m_columnHalf + 1;
+    m_finishedRows = std::max(m_columnHalf + 1, keptRows);
+    m_converted.resize(m_wordFormat ? 0 : m_columns);
+    m_framedLines.assign(3 * (m_columns + 2 * size_t(m_rowHalf)), 0.0);
+    m_sums.resize(m_columns);
+    m_passed.resize(size_t(m_passedRows) * 3 * m_columns);
+    m_finished.resize(size_t(m_finishedRows) * 3 * m_columns);
+}
+
+// Row pass of row y over lines framed by rowHalf zero samples on either side. QRgb-word formats
+// are read straight from their scan lines; the dropped alpha is the only thing QImage::pixel
+// would change in them. Other formats go through the reader.
+void ZTBlur::RowStream::rowPass(int y)
+{
+    const QRgb* source = reinterpret_cast<const QRgb*>(m_image.constScanLine(y));
+    if (!m_wordFormat) {
+        for (int x = 0; x < m_width; ++x) {
+            m_converted[size_t(x)] = m_reader.pixel(x, y);
+        }
+        source = m_converted.data();
+    }
+    const size_t framed = m_columns + 2 * size_t(m_rowHalf);
+    double* const lines[3] = {m_framedLines.data() + m_rowHalf,
+        m_framedLines.data() + framed + m_rowHalf, m_framedLines.data() + 2 * framed + m_rowHalf};
+    for (int x = 0; x < m_width; ++x) {
+        const QRgb pixel = source[x];
+        lines[0][x] = double((pixel >> 16) & 0xFFu);
+        lines[1][x] = double((pixel >> 8) & 0xFFu);
+        lines[2][x] = double(pixel & 0xFFu);
+    }
+    const int fullHalf = m_kernel.size() / 2;
+    const double* const weights = m_kernel.constData() + (fullHalf - m_rowHalf);
+    for (int channel = 0; channel < 3; ++channel) {
+        const double* const line = lines[channel];
+        if (m_rowHalf == 1) {
+            threeTaps(
+                line - 1, line, line + 1, weights, m_divisor, passedRow(channel, y), m_columns);
+            continue;
+        }
+        weightedSums(line - m_rowHalf, weights, 2 * m_rowHalf + 1, m_sums.data(), m_columns);
+        storeChannel(m_sums.data(), m_divisor, passedRow(channel, y), m_columns);
+    }
+}
+
+// Column pass of the next row y: the finished rows above it and the passed rows from y down.
+// Only column x feeds pixel x, so the whole row is summed before it is stored.
+void ZTBlur::RowStream::finishNextRow()
+{
+    const int y = m_nextFinished++;
+    for (; m_nextPassed <= std::min(y + m_columnHalf, m_height - 1); ++m_nextPassed) {
+        rowPass(m_nextPassed);
+    }
+    const int first = std::max(-m_columnHalf, -y);
+    const int last = std::min(m_columnHalf, m_height - 1 - y);
+    const double* const weights = m_kernel.constData() + m_kernel.size() / 2; // k = -half ... half
+    for (int channel = 0; channel < 3; ++channel) {
+        if (first == -1 && last == 1) {
+            threeTaps(finishedRow(channel, y - 1), passedRow(channel, y), passedRow(channel, y + 1),
+                weights - 1, m_divisor, finishedRow(channel, y), m_columns);
+            continue;
+        }
+        for (int k = first; k <= last; ++k) {
+            const quint8* const source
+                = k < 0 ? finishedRow(channel, y + k) : passedRow(channel, y + k);
+            addWeightedRow(source, weights[k], k == first, m_sums.data(), m_columns);
+        }
+        storeChannel(m_sums.data(), m_divisor, finishedRow(channel, y), m_columns);
+    }
+}
+
 QImage ZTGaussianBlur::evaluate(const QImage& image)
 {
     QImage target = createTargetImage(image);
-    const int width = image.width();
-    const int height = image.height();
-    if (height < 1 || width < 1) {
+    if (target.isNull()) {
         return target;
     }
-    const int half = kernel.size() / 2;
-    const double* const weights = kernel.constData() + half; // weights[k] for k = -half ... half
-    double divisor = 0.0;
-    for (const double weight : kernel) {
-        divisor += weight;
-    }
-
-    // Row pass. QRgb-word formats are read straight from their scan lines; the dropped alpha is
-    // the only thing QImage::pixel would change in them. Other formats go through the reader.
-    const bool wordFormat = ZTPixelAccess::holdsQRgbWords(image.format());
-    const ZTPixelAccess::PixelReader reader(image);
-    std::vector<QRgb> converted(wordFormat ? 0 : size_t(width));
-    for (int y = 0; y < height; ++y) {
-        const QRgb* source = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        if (!wordFormat) {
-            for (int x = 0; x < width; ++x) {
-                converted[size_t(x)] = reader.pixel(x, y);
-            }
-            source = converted.data();
-        }
+    ZTBlur::RowStream rows(image, kernel, 1);
+    const int width = target.width();
+    for (int y = 0; y < target.height(); ++y) {
+        rows.finishNextRow();
+        const quint8* const red = rows.row(0, y);
+        const quint8* const green = rows.row(1, y);
+        const quint8* const blue = rows.row(2, y);
         QRgb* const line = reinterpret_cast<QRgb*>(target.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            const int first = std::max(-half, -x);
-            const int last = std::min(half, width - 1 - x);
-            double red = 0.0;
-            double green = 0.0;
-            double blue = 0.0;
-            for (int k = first; k <= last; ++k) {
-                const double weight = weights[k];
-                const QRgb pixel = source[x + k];
-                red += weight * qRed(pixel);
-                green += weight * qGreen(pixel);
-                blue += weight * qBlue(pixel);
-            }
-            line[x] = opaquePixel(red, green, blue, divisor);
-        }
-    }
-
-    // Column pass. Row y reads rows y - half ... y + half of the target: the rows above already
-    // hold their final values, row y and those below still hold the row pass. Only column x feeds
-    // pixel x, so a whole row can be accumulated before it is written back.
-    const size_t columns = size_t(width);
-    std::vector<double> reds(columns);
-    std::vector<double> greens(columns);
-    std::vector<double> blues(columns);
-    for (int y = 0; y < height; ++y) {
-        std::fill(reds.begin(), reds.end(), 0.0);
-        std::fill(greens.begin(), greens.end(), 0.0);
-        std::fill(blues.begin(), blues.end(), 0.0);
-        const int first = std::max(-half, -y);
-        const int last = std::min(half, height - 1 - y);
-        for (int k = first; k <= last; ++k) {
-            const double weight = weights[k];
-            const QRgb* const source = reinterpret_cast<const QRgb*>(target.constScanLine(y + k));
-            for (int x = 0; x < width; ++x) {
-                const QRgb pixel = source[x];
-                reds[size_t(x)] += weight * qRed(pixel);
-                greens[size_t(x)] += weight * qGreen(pixel);
-                blues[size_t(x)] += weight * qBlue(pixel);
-            }
-        }
-        QRgb* const line = reinterpret_cast<QRgb*>(target.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            line[x] = opaquePixel(reds[size_t(x)], greens[size_t(x)], blues[size_t(x)], divisor);
+            line[x] = opaqueAlpha | (QRgb(red[x]) << 16) | (QRgb(green[x]) << 8) | QRgb(blue[x]);
         }
     }
     return target;

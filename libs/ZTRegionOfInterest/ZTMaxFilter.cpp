@@ -1,6 +1,8 @@
 #include "ZTMaxFilter.h"
 
+#include "ZTMaxFilter_p.h"
 #include "ZTPixelAccess_p.h"
+#include "ZTSalienceMap_p.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -235,7 +237,161 @@ void spreadPixelByPixel(const QImage& input, QImage& result, int half, int thres
     }
 }
 
+// out[i] = max(a[i], b[i]); a and b may overlap each other but not out.
+void maxOfPairs(
+    const quint8* __restrict a, const quint8* __restrict b, quint8* __restrict out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = std::max(a[i], b[i]);
+    }
+}
+
+// Turns data[i], for every i < data.size() - (window - 1) * stride, into the maximum of
+// data[i + k * stride] for k = 0 ... window - 1. Doubling: after the level of step s each entry
+// is the maximum of a run of 2s entries, and a window is the union of two overlapping runs of
+// the largest power of two that fits it. So the cost grows with log2(window), and every level is
+// a plain loop over two distinct buffers, which the compiler vectorises. Entries past the valid
+// range end up undefined; scratch must have data's size.
+void slidingMaximum(
+    std::vector<quint8>& data, std::vector<quint8>& scratch, size_t stride, int window)
+{
+    const size_t count = data.size();
+    int run = 1;
+    while (run < window) {
+        const int step = std::min(run, window - run);
+        const size_t offset = size_t(step) * stride;
+        maxOfPairs(data.data(), data.data() + offset, scratch.data(), count - offset);
+        data.swap(scratch);
+        run += step;
+    }
+}
+
+// Whether every stored word is the opaque grey word of its red.
+bool isOpaqueGreyMap(const QImage& image)
+{
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
+        const QRgb* const line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        QRgb differences = 0;
+        for (int x = 0; x < width; ++x) {
+            differences |= line[x] ^ ZTSalienceMap::grey(unsigned(redOf(line[x])));
+        }
+        if (differences != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The reds of row y of a 32-bit image.
+void copyReds(const QImage& image, int y, quint8* reds)
+{
+    const QRgb* const line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    const int width = image.width();
+    for (int x = 0; x < width; ++x) {
+        reds[x] = quint8(redOf(line[x]));
+    }
+}
+
+// The filter on an opaque grey map through its reds, row by row for short arms, as a plane for
+// long ones.
+void spreadOpaqueGreyMap(const QImage& input, QImage& result, int half, int threshold)
+{
+    const int width = input.width();
+    const int height = input.height();
+    const auto store = [&result, width](int y, const quint8* row) {
+        QRgb* const line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            line[x] = ZTSalienceMap::grey(row[x]);
+        }
+    };
+    if (half <= ZTGreyMaxFilter::shortArm) {
+        const auto fill = [&input](int y, quint8* row) { copyReds(input, y, row); };
+        ZTGreyMaxFilter::spreadRows(width, height, half, threshold, fill, store);
+        return;
+    }
+    const size_t columns = size_t(width);
+    std::vector<quint8> reds(columns * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        copyReds(input, y, reds.data() + size_t(y) * columns);
+    }
+    std::vector<quint8> spread(reds.size());
+    ZTGreyMaxFilter::spread(reds.data(), spread.data(), width, height, half, threshold);
+    for (int y = 0; y < height; ++y) {
+        store(y, spread.data() + size_t(y) * columns);
+    }
+}
+
 } // namespace
+
+Q_NEVER_INLINE void ZTGreyMaxFilter::maxOfThree(const quint8* __restrict a,
+    const quint8* __restrict b, const quint8* __restrict c, quint8* __restrict out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const quint8 ab = a[i] > b[i] ? a[i] : b[i];
+        out[i] = ab > c[i] ? ab : c[i];
+    }
+}
+
+Q_NEVER_INLINE void ZTGreyMaxFilter::raiseTo(
+    quint8* __restrict maxima, const quint8* __restrict row, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const quint8 value = row[i];
+        maxima[i] = maxima[i] > value ? maxima[i] : value;
+    }
+}
+
+Q_NEVER_INLINE void ZTGreyMaxFilter::spreadingValues(
+    const quint8* __restrict values, int threshold, quint8* __restrict out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = spreading(values[i], threshold);
+    }
+}
+
+ZTGreyMaxFilter::RowMaxima::RowMaxima(int width, int half, int threshold)
+    : m_width(width)
+    , m_half(std::min(half, width - 1)) // a longer arm reaches the whole row
+    , m_threshold(clampedThreshold(threshold))
+    , m_framed(size_t(width) + 2 * size_t(m_half))
+    , m_scratch(m_framed.size())
+{}
+
+// The row framed by half empty (0) entries on either side, so that windows are cut at its ends.
+const quint8* ZTGreyMaxFilter::RowMaxima::compute(const quint8* values)
+{
+    std::fill(m_framed.begin(), m_framed.end(), quint8(0));
+    spreadingValues(values, m_threshold, m_framed.data() + m_half, size_t(m_width));
+    slidingMaximum(m_framed, m_scratch, 1, 2 * m_half + 1);
+    return m_framed.data();
+}
+
+// Column maxima by sliding windows over the plane of spreading values framed by empty rows above
+// and below, row maxima row by row.
+void ZTGreyMaxFilter::spread(
+    const quint8* plane, quint8* out, int width, int height, int half, int threshold)
+{
+    const int limit = clampedThreshold(threshold);
+    const int columnHalf = std::min(half, height - 1); // a longer arm reaches the whole column
+    const size_t columns = size_t(width);
+    const size_t pixels = columns * size_t(height);
+
+    std::vector<quint8> columnMaxima((size_t(height) + 2 * size_t(columnHalf)) * columns, 0);
+    std::vector<quint8> scratch(columnMaxima.size());
+    spreadingValues(plane, limit, columnMaxima.data() + size_t(columnHalf) * columns, pixels);
+    // Row y of the framed plane now holds the maxima over picture rows y - columnHalf ... y +
+    // columnHalf.
+    slidingMaximum(columnMaxima, scratch, columns, 2 * columnHalf + 1);
+
+    RowMaxima rowMaxima(width, half, threshold);
+    for (int y = 0; y < height; ++y) {
+        const quint8* const in = plane + size_t(y) * columns;
+        maxOfThree(in, rowMaxima.compute(in), columnMaxima.data() + size_t(y) * columns,
+            out + size_t(y) * columns, columns);
+    }
+}
 
 ZTMaxFilter::ZTMaxFilter(int size, int threshold)
     : size(size)
@@ -252,7 +408,12 @@ QImage ZTMaxFilter::evaluate(const QImage& image)
         return result;
     }
     if (ZTPixelAccess::holdsQRgbWords(image.format())) {
-        spreadQRgbWords(image, result, half, threshold);
+        // Salience maps are opaque grey: there the winner's word follows from its red alone.
+        if (isOpaqueGreyMap(image)) {
+            spreadOpaqueGreyMap(image, result, half, threshold);
+        } else {
+            spreadQRgbWords(image, result, half, threshold);
+        }
     } else {
         spreadPixelByPixel(image, result, half, threshold);
     }

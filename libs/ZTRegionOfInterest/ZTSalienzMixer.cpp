@@ -9,6 +9,7 @@
 #include "ZTVeryImportantAreasROI.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -20,6 +21,72 @@ constexpr int defaultGaussWeight = 2;
 constexpr int defaultHistogramWeight = 10;
 constexpr int defaultAreasWeight = 20;
 constexpr int defaultAchantaWeight = 10;
+
+constexpr int largestSalience = 255;
+
+// v = min(floor(a / n), 255) for sums a from 0 to 255 * n, as a multiplication and a shift: with
+// 2^shift >= 255 * n * n and multiplier m = ceil(2^shift / n), floor(a * m / 2^shift) equals
+// floor(a / n). Write e = m * n - 2^shift (0 <= e < n) and a = q * n + r (0 <= r < n); then
+// a * m / 2^shift = q + r / n + a * e / (n * 2^shift), where r / n <= (n - 1) / n and
+// a * e < 255 * n * n <= 2^shift makes the last term less than 1 / n: together less than 1.
+// For n <= 2^16 the multiplier fits 32 bits and a * m stays below 2^49.
+// A map of the mix with its weight and the part of it that the result reads.
+struct Source
+{
+    QImage map;
+    qint64 weight;
+    int width;
+    int height;
+};
+
+class ExactQuotient
+{
+public:
+    static constexpr qint64 largestDivisor = qint64(1) << 16;
+
+    explicit ExactQuotient(qint64 divisor)
+    {
+        const quint64 square = quint64(largestSalience) * quint64(divisor) * quint64(divisor);
+        while ((quint64(1) << m_shift) < square) {
+            ++m_shift;
+        }
+        m_multiplier = ((quint64(1) << m_shift) + quint64(divisor) - 1) / quint64(divisor);
+    }
+
+    /** floor(a / divisor) for 0 <= a <= 255 * divisor. */
+    quint32 operator()(qint32 a) const { return quint32((quint64(a) * m_multiplier) >> m_shift); }
+
+private:
+    int m_shift = 0;
+    quint64 m_multiplier = 1;
+};
+
+// The mix with 32-bit sums: every weighted sum fits, and 0 < normaliser <= 2^16. Negative sums
+// truncate toward 0 and clamp to 0; sums of 255 * normaliser and more clamp to 255.
+void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result)
+{
+    const int width = result.width();
+    const qint32 largest = qint32(largestSalience * normaliser);
+    const ExactQuotient quotient(normaliser);
+    std::vector<qint32> sums(static_cast<size_t>(width));
+    for (int y = 0; y < result.height(); ++y) {
+        std::fill(sums.begin(), sums.end(), 0);
+        for (const Source& source : sources) {
+            if (y >= source.height) {
+                continue;
+            }
+            const QRgb* const line = reinterpret_cast<const QRgb*>(source.map.constScanLine(y));
+            const qint32 weight = qint32(source.weight);
+            for (int x = 0; x < source.width; ++x) {
+                sums[size_t(x)] += ZTSalienceMap::salience(line[x]) * weight;
+            }
+        }
+        QRgb* const out = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            out[x] = ZTSalienceMap::grey(quotient(std::clamp(sums[size_t(x)], 0, largest)));
+        }
+    }
+}
 
 } // namespace
 
@@ -224,13 +291,6 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
     }
 
     // Only maps with a weight take part; each is read over the part it shares with the result.
-    struct Source
-    {
-        QImage map;
-        qint64 weight;
-        int width;
-        int height;
-    };
     std::vector<Source> sources;
     const int paired = std::min(maps.size(), weights.size());
     sources.reserve(size_t(paired));
@@ -238,6 +298,18 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
         const QImage map = ZTSalienceMap::with32BitPixels(maps.at(i));
         sources.push_back(
             {map, weights.at(i), std::min(map.width(), width), std::min(map.height(), height)});
+    }
+
+    // Sums and quotients in 32 bits when no sum can leave their range, which holds for any
+    // sensible weights; these loops vectorise. The results are those of the 64-bit loop below.
+    qint64 largestSum = 0;
+    for (const Source& source : sources) {
+        largestSum += largestSalience * std::abs(source.weight);
+    }
+    if (largestSum <= std::numeric_limits<qint32>::max()
+        && normaliser <= ExactQuotient::largestDivisor) {
+        mix32(sources, normaliser, result);
+        return result;
     }
 
     std::vector<qint64> accumulator(static_cast<size_t>(width));

@@ -1,0 +1,99 @@
+#include "ZTBatchRunner.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSet>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings)
+    : m_settings(settings)
+{}
+
+QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
+{
+    QStringList names;
+    QSet<QString> used;
+    for (const QString& input : inputs) {
+        QString base = QFileInfo(input).completeBaseName();
+        if (base.isEmpty()) {
+            base = QStringLiteral("picture");
+        }
+        QString name = base;
+        for (int n = 2; used.contains(name); ++n) {
+            name = QStringLiteral("%1-%2").arg(base).arg(n);
+        }
+        used.insert(name);
+        names.append(name);
+    }
+    return names;
+}
+
+int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const Progress& progress)
+{
+    const int count = inputs.size();
+    const QStringList names = outputNames(inputs);
+    std::vector<std::optional<ZTPictureReport>> reports(static_cast<size_t>(count));
+    std::mutex mutex;
+    std::condition_variable finishedOne;
+    int finished = 0;
+    std::atomic<int> next {0};
+
+    // Qt finds its image plugins on first use and caches them; doing that here, before the
+    // workers start, keeps them from building the cache concurrently.
+    QImageReader::supportedImageFormats();
+    QImageWriter::supportedImageFormats();
+
+    // Workers take the next picture in input order; each owns its analyzer and mixer.
+    const auto work = [&] {
+        ZTPictureAnalyzer analyzer(m_settings);
+        for (int index = next++; index < count; index = next++) {
+            ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));
+            const std::lock_guard<std::mutex> lock(mutex);
+            reports[size_t(index)] = std::move(report);
+            ++finished;
+            finishedOne.notify_one();
+        }
+    };
+    const int workers = std::clamp(m_settings.jobs, 1, std::max(1, count));
+    std::vector<std::thread> threads;
+    threads.reserve(size_t(workers));
+    for (int i = 0; i < workers; ++i) {
+        threads.emplace_back(work);
+    }
+
+    int failures = 0;
+    int reportedProgress = -1;
+    for (int index = 0; index < count; ++index) {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            if (progress && finished != reportedProgress) {
+                reportedProgress = finished;
+                lock.unlock();
+                progress(reportedProgress);
+                lock.lock();
+                continue;
+            }
+            if (reports[size_t(index)]) {
+                break;
+            }
+            finishedOne.wait(lock);
+        }
+        const ZTPictureReport report = std::move(*reports[size_t(index)]);
+        reports[size_t(index)].reset();
+        lock.unlock();
+        failures += report.ok() ? 0 : 1;
+        deliver(index, report);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return failures;
+}

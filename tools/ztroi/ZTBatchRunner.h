@@ -1,0 +1,39 @@
+#ifndef ZTBATCHRUNNER_H
+#define ZTBATCHRUNNER_H
+
+#include "ZTPictureAnalyzer.h"
+#include "ZTToolSettings.h"
+
+#include <QStringList>
+
+#include <functional>
+
+/**
+ * Analyses a list of pictures with settings.jobs worker threads, each with its own
+ * ZTPictureAnalyzer (and so its own mixer). Reports are handed over on the calling thread in
+ * input order, whatever order the workers finish in.
+ */
+class ZTBatchRunner
+{
+public:
+    /** Receives the report of picture @p index; called in input order. */
+    using Deliver = std::function<void(int index, const ZTPictureReport& report)>;
+    /** Told how many pictures are finished, whenever that changes. */
+    using Progress = std::function<void(int finished)>;
+
+    explicit ZTBatchRunner(const ZTToolSettings& settings);
+
+    /**
+     * Output names for @p inputs: each file name without its last suffix, made unique in input
+     * order by appending -2, -3, ... ("picture" for a name that would be empty).
+     */
+    static QStringList outputNames(const QStringList& inputs);
+
+    /** Analyses @p inputs; returns the number of pictures that failed. */
+    int run(const QStringList& inputs, const Deliver& deliver, const Progress& progress = {});
+
+private:
+    ZTToolSettings m_settings;
+};
+
+#endif // ZTBATCHRUNNER_H

@@ -1,0 +1,203 @@
+#include "ZTImageLoader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+// Qt's image plugins report recoverable decoding trouble only as warnings: a JPEG that ends
+// early decodes "successfully" with a grey bottom and "Premature end of JPEG file". While a
+// thread decodes, its warnings are collected here instead of being printed, so the loader can
+// refuse such a picture. Other threads' messages pass through unchanged.
+thread_local QStringList* t_decoderWarnings = nullptr;
+std::atomic<QtMessageHandler> g_nextHandler {nullptr};
+
+void collectDecoderWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (t_decoderWarnings && type == QtWarningMsg) {
+        t_decoderWarnings->append(text);
+        return;
+    }
+    if (const QtMessageHandler next = g_nextHandler.load()) {
+        next(type, context, text);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+}
+
+class DecoderWarnings
+{
+public:
+    DecoderWarnings()
+    {
+        static std::once_flag installed;
+        std::call_once(
+            installed, [] { g_nextHandler.store(qInstallMessageHandler(collectDecoderWarnings)); });
+        t_decoderWarnings = &m_warnings;
+    }
+    ~DecoderWarnings() { t_decoderWarnings = nullptr; }
+    Q_DISABLE_COPY(DecoderWarnings)
+
+    bool endedEarly() const
+    {
+        for (const QString& warning : m_warnings) {
+            if (warning.contains(QLatin1String("premature end"), Qt::CaseInsensitive)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QStringList m_warnings;
+};
+
+QString readerError(const QImageReader& reader)
+{
+    switch (reader.error()) {
+    case QImageReader::UnsupportedFormatError:
+        return QStringLiteral("not a picture in a format that can be read");
+    case QImageReader::InvalidDataError:
+        return QStringLiteral("damaged or truncated picture data");
+    case QImageReader::DeviceError:
+        return QStringLiteral("cannot read the file");
+    default:
+        return QStringLiteral("cannot decode the picture (%1)").arg(reader.errorString());
+    }
+}
+
+QString sizeText(const QSize& size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+// The largest DCT reduction (1/8, 1/4, 1/2) of @p stored that still covers @p needed.
+QSize reducedDecodeSize(const QSize& stored, const QSize& needed)
+{
+    for (const int factor : {8, 4, 2}) {
+        const QSize reduced(stored.width() / factor, stored.height() / factor);
+        if (reduced.width() >= std::max(1, needed.width())
+            && reduced.height() >= std::max(1, needed.height())) {
+            return reduced;
+        }
+    }
+    return QSize();
+}
+
+} // namespace
+
+ZTImageLoader::ZTImageLoader() = default;
+
+void ZTImageLoader::setMaxPixels(qint64 pixels)
+{
+    m_maxPixels = std::max<qint64>(1, pixels);
+}
+
+void ZTImageLoader::setFastDecodeSize(const QSize& analysisSize)
+{
+    m_fastDecodeSize = analysisSize;
+}
+
+bool ZTImageLoader::fail(const QString& error)
+{
+    m_image = QImage();
+    m_inputSize = QSize();
+    m_error = error;
+    return false;
+}
+
+bool ZTImageLoader::load(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return fail(QStringLiteral("no such file"));
+    }
+    if (info.isDir()) {
+        return fail(QStringLiteral("is a directory"));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return fail(QStringLiteral("cannot open the file (%1)").arg(file.errorString()));
+    }
+    if (file.size() == 0) {
+        return fail(QStringLiteral("empty file"));
+    }
+    return load(&file);
+}
+
+bool ZTImageLoader::load(QIODevice* device)
+{
+    if (!device || !device->isReadable()) {
+        return fail(QStringLiteral("cannot read the file"));
+    }
+    QImageReader reader(device);
+    return read(reader);
+}
+
+bool ZTImageLoader::read(QImageReader& reader)
+{
+    m_error.clear();
+    // Header and data: every warning of the decoder stays with this picture.
+    const DecoderWarnings warnings;
+    reader.setAutoTransform(true);
+    if (!reader.canRead()) {
+        return fail(readerError(reader));
+    }
+
+    // The header's size is that of the stored picture, before its EXIF orientation.
+    const QSize stored = reader.size();
+    const bool headerHasSize = stored.isValid();
+    if (!headerHasSize && reader.supportsOption(QImageIOHandler::Size)) {
+        return fail(
+            QStringLiteral("no picture size in the header (damaged, truncated or without pixels)"));
+    }
+    if (headerHasSize) {
+        if (stored.isEmpty()) {
+            return fail(QStringLiteral("the picture has no pixels (%1)").arg(sizeText(stored)));
+        }
+        if (qint64(stored.width()) * stored.height() > m_maxPixels) {
+            return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
+                            .arg(sizeText(stored))
+                            .arg(m_maxPixels));
+        }
+    }
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize upright = turned ? stored.transposed() : stored;
+
+    if (headerHasSize && m_fastDecodeSize.isValid() && reader.format() == "jpeg"
+        && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        const QSize needed = upright.scaled(m_fastDecodeSize, Qt::KeepAspectRatio);
+        const QSize reduced = reducedDecodeSize(stored, turned ? needed.transposed() : needed);
+        if (reduced.isValid()) {
+            reader.setScaledSize(reduced);
+        }
+    }
+
+    QImage decoded = reader.read();
+    if (decoded.isNull()) {
+        return fail(readerError(reader));
+    }
+    if (warnings.endedEarly()) {
+        return fail(QStringLiteral("truncated picture data"));
+    }
+    // Formats without a size in their header are checked once decoded.
+    if (!headerHasSize
+        && (decoded.size().isEmpty() || qint64(decoded.width()) * decoded.height() > m_maxPixels)) {
+        return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
+                        .arg(sizeText(decoded.size())));
+    }
+
+    // Converted in place where Qt can, so a large picture is not held twice.
+    m_image = std::move(decoded).convertToFormat(QImage::Format_ARGB32);
+    if (m_image.isNull()) {
+        return fail(QStringLiteral("not enough memory to convert the picture"));
+    }
+    // A reduced decode is smaller than the picture; crops are still given in its full size.
+    m_inputSize = reader.scaledSize().isValid() ? upright : m_image.size();
+    return true;
+}

@@ -1,0 +1,449 @@
+#include "ZTOptionParser.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QIODevice>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+constexpr int maxAnalysisSide = 4096;
+constexpr int maxCropTerm = 100000;
+constexpr int maxWeight = 1000;
+constexpr int maxAreaCoordinate = 1000000;
+constexpr int maxGridCells = 100;
+constexpr int maxHistogramBlocks = 100;
+constexpr int maxHistogramBins = 256;
+constexpr int maxJobs = 256;
+
+// Options by name, so that parse() and helpText() describe the same command line.
+const char* const optOut = "out";
+const char* const optMaps = "maps";
+const char* const optOverlay = "overlay";
+const char* const optJson = "json";
+const char* const optCrop = "crop";
+const char* const optPixelWeight = "pixel-weight";
+const char* const optGrid = "grid";
+const char* const optSize = "size";
+const char* const optWeight = "weight";
+const char* const optDisable = "disable";
+const char* const optArea = "area";
+const char* const optHistBins = "hist-bins";
+const char* const optHistBlocks = "hist-blocks";
+const char* const optHistThreshold = "hist-threshold";
+const char* const optHistMin = "hist-min";
+const char* const optFastDecode = "fast-decode";
+const char* const optMaxPixels = "max-pixels";
+const char* const optList = "list";
+const char* const optJobs = "jobs";
+const char* const optQuiet = "quiet";
+
+QString methodNames()
+{
+    QStringList names;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        names.append(ZTToolSettings::methodName(method));
+    }
+    return names.join(QLatin1String(", "));
+}
+
+void describe(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Finds where the salient parts of photographs are: writes a salience map per picture,\n"
+        "suggests crops for given aspect ratios, a focal point and grid scores."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {{QStringLiteral("o"), optOut},
+            QStringLiteral("Write the output files into <dir> (default: ztroi-out)."),
+            QStringLiteral("dir")},
+        {optMaps, QStringLiteral("Also write each method's own map (NAME.METHOD.png).")},
+        {optOverlay,
+            QStringLiteral("Also write the picture with the salience as a heat overlay and every "
+                           "crop drawn on it (NAME.overlay.jpg).")},
+        {optJson,
+            QStringLiteral("Print one JSON object per picture on standard output (JSON Lines), in "
+                           "input order.")},
+        {{QStringLiteral("c"), optCrop},
+            QStringLiteral("Suggest a crop: W:H is an aspect ratio, WxH an output size (its aspect "
+                           "counts). Repeatable."),
+            QStringLiteral("W:H|WxH")},
+        {optPixelWeight,
+            QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
+                           "threshold (only pixels above 153)."),
+            QStringLiteral("linear|threshold")},
+        {optGrid, QStringLiteral("Report grid scores for C columns and R rows (1-100)."),
+            QStringLiteral("CxR")},
+        {{QStringLiteral("s"), optSize},
+            QStringLiteral("Analysis size: each picture is scaled to fit into it (default 480x480, "
+                           "sides 1-4096)."),
+            QStringLiteral("WxH")},
+        {optWeight,
+            QStringLiteral("Weight of a method, -1000 to 1000 (defaults: sobel=20, center=2, "
+                           "histogram=10, areas=20, contrast=10). Repeatable."),
+            QStringLiteral("NAME=N")},
+        {optDisable, QStringLiteral("Switch a method off. Repeatable."), QStringLiteral("NAME")},
+        {optArea,
+            QStringLiteral("A very important area in picture pixels (after EXIF orientation); "
+                           "enables the areas method. Repeatable."),
+            QStringLiteral("X,Y,W,H")},
+        {optHistBins,
+            QStringLiteral(
+                "Histogram method: chroma bins per channel, N or N1,N2 (1-256; default 32)."),
+            QStringLiteral("N[,N2]")},
+        {optHistBlocks,
+            QStringLiteral("Histogram method: block columns x rows (1-100 each; default 15x11)."),
+            QStringLiteral("CxR")},
+        {optHistThreshold,
+            QStringLiteral("Histogram method: largest chi-square distance that joins two blocks "
+                           "(default 0.67)."),
+            QStringLiteral("X")},
+        {optHistMin,
+            QStringLiteral("Histogram method: share of the grid's width (and height) that a "
+                           "segment must exceed to count, F or FW,FH (0-1; default 0.5,0.25)."),
+            QStringLiteral("F[,FH]")},
+        {optFastDecode,
+            QStringLiteral("Let JPEG pictures decode at a reduced size (never below the analysis "
+                           "size). Faster; maps may then differ slightly from a full decode.")},
+        {optMaxPixels,
+            QStringLiteral("Refuse pictures with more pixels than N, checked from the header "
+                           "before decoding (default 100000000)."),
+            QStringLiteral("N")},
+        {optList,
+            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input."),
+            QStringLiteral("file")},
+        {{QStringLiteral("j"), optJobs},
+            QStringLiteral("Analyse N pictures at once (default: the number of cores)."),
+            QStringLiteral("N")},
+        {{QStringLiteral("q"), optQuiet},
+            QStringLiteral("No progress bar and no summary; errors are still reported.")},
+    });
+    parser.addPositionalArgument(QStringLiteral("image"),
+        QStringLiteral("Pictures to analyse (PNG, JPEG, BMP, GIF, WebP, TIFF, ...). Without any, "
+                       "the bundled photograph is analysed."),
+        QStringLiteral("[image...]"));
+}
+
+bool parseBoundedInt(const QString& text, int min, int max, int* value)
+{
+    bool ok = false;
+    const int parsed = text.toInt(&ok);
+    if (!ok || parsed < min || parsed > max) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+bool parseFiniteDouble(const QString& text, double min, double max, double* value)
+{
+    bool ok = false;
+    const double parsed = text.toDouble(&ok);
+    if (!ok || !std::isfinite(parsed) || parsed < min || parsed > max) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// "A" or "A,B": one value for both, or one each.
+template<typename T, typename Parse>
+bool parseOneOrTwo(const QString& text, Parse parse, T* first, T* second)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() > 2 || !parse(parts.first(), first)) {
+        return false;
+    }
+    return parse(parts.last(), second);
+}
+
+} // namespace
+
+QStringList ZTOptionParser::bundledPictureCrops()
+{
+    return {QStringLiteral("1:1"), QStringLiteral("4:5"), QStringLiteral("16:9")};
+}
+
+QString ZTOptionParser::bundledPicturePath()
+{
+    return QStringLiteral(":/samples/coffee.jpg");
+}
+
+bool ZTOptionParser::fail(const QString& error)
+{
+    m_error = error;
+    return false;
+}
+
+bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* size)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    int width = 0;
+    int height = 0;
+    if (!match.hasMatch() || !parseBoundedInt(match.captured(1), min, max, &width)
+        || !parseBoundedInt(match.captured(2), min, max, &height)) {
+        return false;
+    }
+    *size = QSize(width, height);
+    return true;
+}
+
+bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d+)([:x])(\\d+)$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    int width = 0;
+    int height = 0;
+    if (!match.hasMatch() || !parseBoundedInt(match.captured(1), 1, maxCropTerm, &width)
+        || !parseBoundedInt(match.captured(3), 1, maxCropTerm, &height)) {
+        return false;
+    }
+    const int divisor = std::gcd(width, height);
+    request->text = text;
+    request->aspectWidth = width / divisor;
+    request->aspectHeight = height / divisor;
+    request->outputSize = match.captured(2) == QLatin1String("x") ? QSize(width, height) : QSize();
+    return true;
+}
+
+QStringList ZTOptionParser::readList(QIODevice* device)
+{
+    QStringList paths;
+    QTextStream stream(device);
+    stream.setCodec("UTF-8");
+    QString line;
+    while (stream.readLineInto(&line)) {
+        if (line.endsWith(QLatin1Char('\r'))) {
+            line.chop(1);
+        }
+        if (!line.trimmed().isEmpty()) {
+            paths.append(line);
+        }
+    }
+    return paths;
+}
+
+ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int defaultJobs)
+{
+    m_settings = ZTToolSettings();
+    m_error.clear();
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(arguments)) {
+        m_error = parser.errorText();
+        return UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        return ShowHelp;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        return ShowVersion;
+    }
+    return apply(parser, defaultJobs) ? Run : UsageError;
+}
+
+bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
+{
+    ZTToolSettings& s = m_settings;
+    s.inputs = parser.positionalArguments();
+    s.listFile = parser.value(optList);
+    if (parser.isSet(optOut)) {
+        s.outputDir = parser.value(optOut);
+        if (s.outputDir.isEmpty()) {
+            return fail(QStringLiteral("--out needs a folder"));
+        }
+    }
+    s.writeMaps = parser.isSet(optMaps);
+    s.writeOverlay = parser.isSet(optOverlay);
+    s.json = parser.isSet(optJson);
+    s.quiet = parser.isSet(optQuiet);
+    s.fastDecode = parser.isSet(optFastDecode);
+
+    for (const QString& text : parser.values(optCrop)) {
+        ZTCropRequest request;
+        if (!parseCrop(text, &request)) {
+            return fail(QStringLiteral("--crop %1: expected W:H (an aspect) or WxH (a size), "
+                                       "with whole numbers from 1 to %2")
+                            .arg(text)
+                            .arg(maxCropTerm));
+        }
+        s.crops.append(request);
+    }
+
+    if (parser.isSet(optPixelWeight)) {
+        const QString value = parser.value(optPixelWeight);
+        if (value == QLatin1String("linear")) {
+            s.pixelWeight = SalienzPixelWeightLinear;
+        } else if (value == QLatin1String("threshold")) {
+            s.pixelWeight = SalienzPixelWeightThreshold;
+        } else {
+            return fail(
+                QStringLiteral("--pixel-weight %1: expected linear or threshold").arg(value));
+        }
+    }
+
+    if (parser.isSet(optGrid) && !parseSize(parser.value(optGrid), 1, maxGridCells, &s.grid)) {
+        return fail(QStringLiteral("--grid %1: expected CxR, columns and rows from 1 to %2")
+                        .arg(parser.value(optGrid))
+                        .arg(maxGridCells));
+    }
+    if (parser.isSet(optSize)
+        && !parseSize(parser.value(optSize), 1, maxAnalysisSide, &s.analysisSize)) {
+        return fail(QStringLiteral("--size %1: expected WxH, sides from 1 to %2")
+                        .arg(parser.value(optSize))
+                        .arg(maxAnalysisSide));
+    }
+
+    for (const QString& text : parser.values(optWeight)) {
+        const int equals = text.indexOf(QLatin1Char('='));
+        ZTSalienzMethod method;
+        int weight = 0;
+        if (equals < 0 || !ZTToolSettings::methodFromName(text.left(equals), &method)
+            || !parseBoundedInt(text.mid(equals + 1), -maxWeight, maxWeight, &weight)) {
+            return fail(QStringLiteral("--weight %1: expected NAME=N with NAME one of %2 and N "
+                                       "from %3 to %4")
+                            .arg(text, methodNames())
+                            .arg(-maxWeight)
+                            .arg(maxWeight));
+        }
+        s.weights.insert(method, weight);
+    }
+    for (const QString& name : parser.values(optDisable)) {
+        ZTSalienzMethod method;
+        if (!ZTToolSettings::methodFromName(name, &method)) {
+            return fail(QStringLiteral("--disable %1: unknown method; the methods are %2")
+                            .arg(name, methodNames()));
+        }
+        s.disabled.append(method);
+    }
+
+    for (const QString& text : parser.values(optArea)) {
+        const QStringList parts = text.split(QLatin1Char(','));
+        int values[4] = {};
+        bool ok = parts.size() == 4;
+        for (int i = 0; ok && i < 4; ++i) {
+            ok = parseBoundedInt(parts.at(i), i < 2 ? 0 : 1, maxAreaCoordinate, &values[i]);
+        }
+        if (!ok) {
+            return fail(QStringLiteral("--area %1: expected X,Y,W,H in picture pixels, X and Y "
+                                       "from 0, W and H from 1, all up to %2")
+                            .arg(text)
+                            .arg(maxAreaCoordinate));
+        }
+        s.areas.append(QRect(values[0], values[1], values[2], values[3]));
+    }
+
+    ZTHistogramSettings& h = s.histogram;
+    if (parser.isSet(optHistBins)) {
+        int bins1 = 0;
+        int bins2 = 0;
+        const auto parseBins
+            = [](const QString& t, int* v) { return parseBoundedInt(t, 1, maxHistogramBins, v); };
+        if (!parseOneOrTwo(parser.value(optHistBins), parseBins, &bins1, &bins2)) {
+            return fail(QStringLiteral("--hist-bins %1: expected N or N1,N2 from 1 to %2")
+                            .arg(parser.value(optHistBins))
+                            .arg(maxHistogramBins));
+        }
+        h.bins1 = bins1;
+        h.bins2 = bins2;
+    }
+    if (parser.isSet(optHistBlocks)) {
+        QSize blocks;
+        if (!parseSize(parser.value(optHistBlocks), 1, maxHistogramBlocks, &blocks)) {
+            return fail(QStringLiteral("--hist-blocks %1: expected CxR from 1 to %2")
+                            .arg(parser.value(optHistBlocks))
+                            .arg(maxHistogramBlocks));
+        }
+        h.columns = blocks.width();
+        h.rows = blocks.height();
+    }
+    if (parser.isSet(optHistThreshold)) {
+        double threshold = 0.0;
+        if (!parseFiniteDouble(parser.value(optHistThreshold), -1e9, 1e9, &threshold)) {
+            return fail(QStringLiteral("--hist-threshold %1: expected a number")
+                            .arg(parser.value(optHistThreshold)));
+        }
+        h.threshold = threshold;
+    }
+    if (parser.isSet(optHistMin)) {
+        double minWidth = 0.0;
+        double minHeight = 0.0;
+        const auto parseShare
+            = [](const QString& t, double* v) { return parseFiniteDouble(t, 0.0, 1.0, v); };
+        if (!parseOneOrTwo(parser.value(optHistMin), parseShare, &minWidth, &minHeight)) {
+            return fail(QStringLiteral("--hist-min %1: expected F or FW,FH from 0 to 1")
+                            .arg(parser.value(optHistMin)));
+        }
+        h.minWidth = minWidth;
+        h.minHeight = minHeight;
+    }
+
+    if (parser.isSet(optMaxPixels)) {
+        bool ok = false;
+        s.maxPixels = parser.value(optMaxPixels).toLongLong(&ok);
+        if (!ok || s.maxPixels < 1) {
+            return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1")
+                            .arg(parser.value(optMaxPixels)));
+        }
+    }
+    s.jobs = std::clamp(defaultJobs, 1, maxJobs);
+    if (parser.isSet(optJobs) && !parseBoundedInt(parser.value(optJobs), 1, maxJobs, &s.jobs)) {
+        return fail(QStringLiteral("--jobs %1: expected a whole number from 1 to %2")
+                        .arg(parser.value(optJobs))
+                        .arg(maxJobs));
+    }
+
+    bool anyMethod = false;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        anyMethod = anyMethod || s.isEnabled(method);
+    }
+    if (!anyMethod) {
+        return fail(QStringLiteral("every method is disabled; nothing to analyse"));
+    }
+
+    if (s.inputs.isEmpty() && s.listFile.isEmpty()) {
+        s.bundledPicture = true;
+        s.inputs.append(bundledPicturePath());
+        s.writeOverlay = true;
+        if (s.crops.isEmpty()) {
+            for (const QString& text : bundledPictureCrops()) {
+                ZTCropRequest request;
+                parseCrop(text, &request);
+                s.crops.append(request);
+            }
+        }
+    }
+    return true;
+}
+
+QString ZTOptionParser::helpText() const
+{
+    QCommandLineParser parser;
+    describe(parser);
+    QString text = parser.helpText();
+    // Qt starts with the program path as it was typed; the name reads better.
+    const int firstLineEnd = text.indexOf(QLatin1Char('\n'));
+    text.replace(0, firstLineEnd, QStringLiteral("Usage: ztroi [options] [image...]"));
+    text += QStringLiteral(
+        "\nMethods (for --weight and --disable): %1.\n"
+        "  sobel: colour edges; center: a prior for the middle of the picture; histogram: large\n"
+        "  areas of one colour, counted negatively; areas: the --area rectangles; contrast: "
+        "colour\n"
+        "  contrast against the surroundings.\n"
+        "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats):\n"
+        "  NAME.salience.png   the mixed salience map at the analysis size (0 ... 255, grey)\n"
+        "  NAME.METHOD.png     with --maps\n"
+        "  NAME.overlay.jpg    with --overlay\n"
+        "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
+        "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
+        "\nExit status: 0 when every picture was analysed, 1 when any failed, 2 for a usage "
+        "error.\n")
+                .arg(methodNames());
+    return text;
+}

@@ -1,0 +1,61 @@
+#ifndef ZTOPTIONPARSER_H
+#define ZTOPTIONPARSER_H
+
+#include "ZTToolSettings.h"
+
+#include <QString>
+#include <QStringList>
+
+class QCommandLineParser;
+class QIODevice;
+
+/**
+ * Turns ztroi's command line into ZTToolSettings. Every malformed value is a usage error with one
+ * line of explanation; nothing is clamped silently.
+ */
+class ZTOptionParser
+{
+public:
+    enum Outcome {
+        Run,         ///< settings() holds the run
+        ShowHelp,    ///< --help: print helpText()
+        ShowVersion, ///< --version
+        UsageError   ///< errorText() says what is wrong
+    };
+
+    /** The crops that the bundled photograph gets when no --crop is given. */
+    static QStringList bundledPictureCrops();
+    /** The resource path of the bundled photograph. */
+    static QString bundledPicturePath();
+
+    /**
+     * Parses @p arguments (the first is the program's name). Without pictures and without
+     * --list, the run analyses the bundled photograph and draws its overlay, with the crops of
+     * bundledPictureCrops() unless --crop is given. --jobs defaults to @p defaultJobs.
+     */
+    Outcome parse(const QStringList& arguments, int defaultJobs = 1);
+
+    ZTToolSettings settings() const { return m_settings; }
+    QString errorText() const { return m_error; }
+    QString helpText() const;
+
+    /**
+     * The paths in @p device, one per line; blank lines are skipped and a trailing carriage
+     * return is dropped. Paths are taken as they are, spaces included.
+     */
+    static QStringList readList(QIODevice* device);
+
+    /** Parses "16:9" (an aspect) or "1920x1080" (an output size); false if malformed. */
+    static bool parseCrop(const QString& text, ZTCropRequest* request);
+    /** Parses "WxH" with both parts in @p min ... @p max; false otherwise. */
+    static bool parseSize(const QString& text, int min, int max, QSize* size);
+
+private:
+    bool fail(const QString& error);
+    bool apply(const QCommandLineParser& parser, int defaultJobs);
+
+    ZTToolSettings m_settings;
+    QString m_error;
+};
+
+#endif // ZTOPTIONPARSER_H

@@ -1,0 +1,216 @@
+#include "ZTPictureAnalyzer.h"
+
+#include "ZTAtomicFile.h"
+#include "ZTMapGeometry.h"
+#include "ZTOverlayPainter.h"
+#include "ZTSalienceProfile.h"
+
+#include <ZTAbstractROI.h>
+#include <ZTSalienzClusterer.h>
+#include <ZTSalienzMixer.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+namespace {
+
+constexpr int overlayJpegQuality = 90;
+
+// The clusterer's scores for a grid of columns x rows cells, row by row. cluster() cuts the
+// width into countCubesV() columns and the height into countCubesH() rows. When the map is not a
+// multiple of the cell size, it scores the pixels left over at the right and bottom as narrower
+// cells; those slivers are not reported, so the scores always have the requested shape. A grid
+// finer than the map is reduced to one cell per map pixel.
+QVector<int> gridScores(const QImage& map, QSize* grid)
+{
+    const int columns = std::min(grid->width(), map.width());
+    const int rows = std::min(grid->height(), map.height());
+    *grid = QSize(columns, rows);
+    ZTSalienzClusterer clusterer;
+    clusterer.setCountCubesV(columns);
+    clusterer.setCountCubesH(rows);
+    const QImage cubes = clusterer.cluster(map);
+    const int cellWidth = map.width() / columns;
+    const int cellHeight = map.height() / rows;
+    QVector<int> scores;
+    scores.reserve(columns * rows);
+    for (int row = 0; row < rows; ++row) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(cubes.constScanLine(row * cellHeight));
+        for (int column = 0; column < columns; ++column) {
+            scores.append(qRed(line[column * cellWidth]));
+        }
+    }
+    return scores;
+}
+
+// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered, so
+// that --maps costs no second analysis.
+QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
+{
+    if (maps.isEmpty()) {
+        return QImage();
+    }
+    return maps.size() == 1 ? maps.first() : mixer.mix(maps, mixer.gatherWeights());
+}
+
+} // namespace
+
+ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
+    : m_settings(settings)
+    , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+{
+    m_loader.setMaxPixels(settings.maxPixels);
+    if (settings.fastDecode) {
+        m_loader.setFastDecodeSize(settings.analysisSize);
+    }
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        m_mixer->setMethodWeight(method, settings.weight(method));
+        m_mixer->setMethodEnabled(method, settings.isEnabled(method));
+    }
+    const ZTHistogramSettings& histogram = settings.histogram;
+    if (histogram.bins1) {
+        m_mixer->updateHistogramBinsChannel1(*histogram.bins1);
+    }
+    if (histogram.bins2) {
+        m_mixer->updateHistogramBinsChannel2(*histogram.bins2);
+    }
+    if (histogram.threshold) {
+        m_mixer->updateHistogramChiSquareThreshold(*histogram.threshold);
+    }
+    if (histogram.columns) {
+        m_mixer->updateHistogramHorizontalBlocks(*histogram.columns);
+    }
+    if (histogram.rows) {
+        m_mixer->updateHistogramVerticalBlocks(*histogram.rows);
+    }
+    if (histogram.minWidth) {
+        m_mixer->updateHistogramMinWidth(*histogram.minWidth);
+    }
+    if (histogram.minHeight) {
+        m_mixer->updateHistogramMinHeight(*histogram.minHeight);
+    }
+}
+
+ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
+
+ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
+{
+    ZTPictureReport report;
+    report.input = path;
+    try {
+        if (!m_loader.load(path)) {
+            report.error = m_loader.errorString();
+        } else {
+            analyzePicture(report, outputName);
+        }
+    } catch (const std::bad_alloc&) {
+        report.error = QStringLiteral("not enough memory");
+    } catch (const std::exception& e) {
+        report.error = QString::fromLocal8Bit(e.what());
+    }
+    if (!report.ok()) {
+        // All or nothing: files already written for this picture go as well.
+        for (const ZTOutputFile& file : report.files) {
+            QFile::remove(file.path);
+        }
+        ZTPictureReport failed;
+        failed.input = report.input;
+        failed.error = report.error;
+        report = failed;
+    }
+    return report;
+}
+
+void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+{
+    const QImage picture = m_loader.takeImage();
+    report.inputSize = m_loader.inputSize();
+    const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+
+    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
+        // Areas are given in input pixels; the mixer wants them on the work image, with its size.
+        const ZTMapGeometry toWork(report.inputSize, workSize);
+        QList<QRect> rects;
+        for (const QRect& area : m_settings.areas) {
+            rects.append(toWork.toMap(area));
+        }
+        m_mixer->injectVeryImportantAreas(rects, workSize);
+        m_mixer->setMethodWeight(
+            SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+    }
+    report.methods = methodStates();
+
+    const QList<QImage> maps = m_mixer->gatherResults(picture);
+    QList<ZTSalienzMethod> mapMethods;
+    for (const ZTMethodState& state : report.methods) {
+        if (state.enabled) {
+            mapMethods.append(state.method);
+        }
+    }
+    const QImage salience = combine(*m_mixer, maps);
+    if (salience.isNull() || maps.size() != mapMethods.size()) {
+        report.error = QStringLiteral("the analysis gave no salience map");
+        return;
+    }
+    report.analysisSize = salience.size();
+
+    const ZTSalienceProfile profile(salience);
+    const ZTCropPlanner planner(
+        profile, report.inputSize, ZTCropPlanner::maximizerStart(salience, m_settings.pixelWeight));
+    for (const ZTCropRequest& request : m_settings.crops) {
+        report.crops.append(planner.plan(request));
+    }
+    report.focus = planner.focalPoint();
+    if (m_settings.grid.isValid()) {
+        report.grid = m_settings.grid;
+        report.gridScores = gridScores(salience, &report.grid);
+    }
+
+    // Files last: a picture that failed above leaves nothing behind.
+    const QDir dir(m_settings.outputDir);
+    const auto write = [&](const QString& kind, const QImage& image, int quality) {
+        const QString path = dir.filePath(outputName + QLatin1Char('.') + kind
+            + (kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png")));
+        QString error;
+        if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
+            report.error = error;
+            return false;
+        }
+        report.files.append({kind, path});
+        return true;
+    };
+    if (!write(QStringLiteral("salience"), salience, -1)) {
+        return;
+    }
+    if (m_settings.writeMaps) {
+        for (int i = 0; i < maps.size(); ++i) {
+            if (!write(ZTToolSettings::methodName(mapMethods.at(i)), maps.at(i), -1)) {
+                return;
+            }
+        }
+    }
+    if (m_settings.writeOverlay) {
+        const QImage overlay = ZTOverlayPainter::paint(
+            picture, salience, report.inputSize, report.crops, report.focus);
+        write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
+    }
+}
+
+QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const
+{
+    QList<ZTMethodState> states;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        ZTMethodState state {method, false, m_settings.weight(method)};
+        if (const ZTAbstractROI* roi = m_mixer->roiMethod(method)) {
+            state.enabled = roi->isEnabled();
+            // The mixer stores the histogram's weight negated; report it as it was given.
+            state.weight = method == SalienzHistogram ? -roi->weight() : roi->weight();
+        }
+        states.append(state);
+    }
+    return states;
+}

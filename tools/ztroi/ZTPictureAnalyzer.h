@@ -1,0 +1,77 @@
+#ifndef ZTPICTUREANALYZER_H
+#define ZTPICTUREANALYZER_H
+
+#include "ZTCropPlanner.h"
+#include "ZTImageLoader.h"
+#include "ZTToolSettings.h"
+
+#include <QList>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class ZTSalienzMixer;
+
+/** A method as the mixer ran it. */
+struct ZTMethodState
+{
+    ZTSalienzMethod method;
+    bool enabled = false;
+    int weight = 0; ///< as given to setMethodWeight (the histogram's counts negatively)
+};
+
+/** A file written for a picture. */
+struct ZTOutputFile
+{
+    QString kind; ///< "salience", "overlay" or a method's name
+    QString path;
+};
+
+/** What ztroi found out about one picture, or why it could not. */
+struct ZTPictureReport
+{
+    QString input;      ///< the path as given
+    QString error;      ///< empty when the picture was analysed
+    QSize inputSize;    ///< after EXIF orientation
+    QSize analysisSize; ///< the salience map's size
+    QList<ZTMethodState> methods;
+    QList<ZTCrop> crops;
+    QPoint focus;            ///< input pixel
+    QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
+    QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
+    QList<ZTOutputFile> files;
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+/**
+ * Analyses pictures one after another with one mixer configured from the settings: reads the
+ * picture, computes its salience map, plans crops, the focal point and grid scores, and writes
+ * the output files. Used by one thread at a time; parallel runs give each thread its own.
+ */
+class ZTPictureAnalyzer
+{
+public:
+    explicit ZTPictureAnalyzer(const ZTToolSettings& settings);
+    ~ZTPictureAnalyzer();
+    Q_DISABLE_COPY(ZTPictureAnalyzer)
+
+    /**
+     * Analyses the picture at @p path and writes its files as
+     * settings.outputDir/@p outputName.KIND.png. The output folder must exist. Never throws.
+     */
+    ZTPictureReport analyze(const QString& path, const QString& outputName);
+
+private:
+    void analyzePicture(ZTPictureReport& report, const QString& outputName);
+    QList<ZTMethodState> methodStates() const;
+
+    ZTToolSettings m_settings;
+    std::unique_ptr<ZTSalienzMixer> m_mixer;
+    ZTImageLoader m_loader;
+};
+
+#endif // ZTPICTUREANALYZER_H

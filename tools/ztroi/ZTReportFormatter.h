@@ -1,0 +1,33 @@
+#ifndef ZTREPORTFORMATTER_H
+#define ZTREPORTFORMATTER_H
+
+#include "ZTPictureAnalyzer.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+/**
+ * Presents a ZTPictureReport: as a JSON object (one line of ztroi's JSON Lines output) or as a
+ * short summary for people.
+ */
+class ZTReportFormatter
+{
+public:
+    /** The version of the JSON objects' layout, in their "version" field. */
+    static constexpr int jsonVersion = 1;
+
+    /**
+     * The report as JSON. Always "version" and "input"; a failed picture adds "error" and
+     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files" and,
+     * with --grid, "grid". Rectangles are {"x", "y", "width", "height"} in input pixels;
+     * "salienceKept" is rounded to four decimals.
+     */
+    static QJsonObject toJson(const ZTPictureReport& report);
+    /** toJson() as one compact line, with its line feed. */
+    static QByteArray toJsonLine(const ZTPictureReport& report);
+    /** A few lines for a terminal; @p coloursShown names each crop's overlay colour. */
+    static QString toText(const ZTPictureReport& report, bool coloursShown);
+};
+
+#endif // ZTREPORTFORMATTER_H

@@ -1,0 +1,72 @@
+#ifndef ZTTOOLSETTINGS_H
+#define ZTTOOLSETTINGS_H
+
+#include "ZTCropPlanner.h"
+#include "ZTImageLoader.h"
+
+#include <ZTSalienzMethod.h>
+#include <ZTSalienzPixelWeightMethod.h>
+
+#include <QList>
+#include <QMap>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+/** Histogram-method parameters given on the command line; unset ones keep the method's default. */
+struct ZTHistogramSettings
+{
+    std::optional<int> bins1;
+    std::optional<int> bins2;
+    std::optional<int> columns; ///< horizontal blocks
+    std::optional<int> rows;    ///< vertical blocks
+    std::optional<double> threshold;
+    std::optional<double> minWidth;
+    std::optional<double> minHeight;
+};
+
+/** Everything that one run of ztroi does, as parsed from its command line. */
+struct ZTToolSettings
+{
+    /** The default analysis size: a square, so that portrait and landscape get equal detail. */
+    static constexpr int defaultAnalysisSide = 480;
+
+    QStringList inputs;          ///< paths in input order (command line first, then --list)
+    QString listFile;            ///< --list FILE, "-" for standard input; empty when not given
+    bool bundledPicture = false; ///< no picture given: analyse the bundled photograph
+    QString outputDir = QStringLiteral("ztroi-out");
+    bool writeMaps = false;
+    bool writeOverlay = false;
+    bool json = false;
+    bool quiet = false;
+    bool fastDecode = false;
+    QList<ZTCropRequest> crops;
+    ZTSalienzPixelWeightMethod pixelWeight = SalienzPixelWeightLinear;
+    QSize grid; ///< columns x rows of --grid; invalid when not asked
+    QSize analysisSize {defaultAnalysisSide, defaultAnalysisSide};
+    QMap<ZTSalienzMethod, int> weights; ///< --weight overrides, as given to setMethodWeight
+    QList<ZTSalienzMethod> disabled;
+    QList<QRect> areas; ///< very important areas in input coordinates
+    ZTHistogramSettings histogram;
+    qint64 maxPixels = ZTImageLoader::defaultMaxPixels;
+    int jobs = 1;
+
+    /** The five methods in the mixer's key order. */
+    static QList<ZTSalienzMethod> allMethods();
+    /** The command-line name of @p method: sobel, center, histogram, areas, contrast. */
+    static QString methodName(ZTSalienzMethod method);
+    /** The method called @p name ("centre" is accepted for center); false if there is none. */
+    static bool methodFromName(const QString& name, ZTSalienzMethod* method);
+    /** The mixer's default weight of @p method, as given to setMethodWeight. */
+    static int defaultWeight(ZTSalienzMethod method);
+
+    /** The weight that the run gives @p method. */
+    int weight(ZTSalienzMethod method) const;
+    /** Whether the run uses @p method (areas only with at least one --area). */
+    bool isEnabled(ZTSalienzMethod method) const;
+};
+
+#endif // ZTTOOLSETTINGS_H

@@ -307,6 +307,8 @@ void salienceRow(const ChannelRows* above, const ChannelRows& last, const double
     double rowCount, const ChannelRows& smoothed, int width, double* salience)
 {
     const double* const end[3] = {last.channel(0), last.channel(1), last.channel(2)};
+    // The entries of the last column, the same for every surround of the middle and right groups.
+    const double endWhole[3] = {end[0][width - 1], end[1][width - 1], end[2][width - 1]};
     const int leftEnd = (width + 1) / 2;
     const int rightBegin = width / 2 + 1;
     if (!above) {
@@ -314,26 +316,27 @@ void salienceRow(const ChannelRows* above, const ChannelRows& last, const double
             0, leftEnd, [&](int c, int x) { return end[c][2 * x]; }, columnCounts, rowCount,
             smoothed, salience);
         salienceOfColumns(
-            leftEnd, rightBegin, [&](int c, int) { return end[c][width - 1]; }, columnCounts,
-            rowCount, smoothed, salience);
+            leftEnd, rightBegin, [&](int c, int) { return endWhole[c]; }, columnCounts, rowCount,
+            smoothed, salience);
         salienceOfColumns(
             rightBegin, width,
-            [&](int c, int x) { return end[c][width - 1] - end[c][2 * x - width - 1]; },
-            columnCounts, rowCount, smoothed, salience);
+            [&](int c, int x) { return endWhole[c] - end[c][2 * x - width - 1]; }, columnCounts,
+            rowCount, smoothed, salience);
         return;
     }
     const double* const top[3] = {above->channel(0), above->channel(1), above->channel(2)};
+    const double topWhole[3] = {top[0][width - 1], top[1][width - 1], top[2][width - 1]};
     salienceOfColumns(
         0, leftEnd, [&](int c, int x) { return end[c][2 * x] - top[c][2 * x]; }, columnCounts,
         rowCount, smoothed, salience);
     salienceOfColumns(
-        leftEnd, rightBegin, [&](int c, int) { return end[c][width - 1] - top[c][width - 1]; },
-        columnCounts, rowCount, smoothed, salience);
+        leftEnd, rightBegin, [&](int c, int) { return endWhole[c] - topWhole[c]; }, columnCounts,
+        rowCount, smoothed, salience);
     salienceOfColumns(
         rightBegin, width,
         [&](int c, int x) {
             const int before = 2 * x - width - 1;
-            return ((end[c][width - 1] + top[c][before]) - top[c][width - 1]) - end[c][before];
+            return ((endWhole[c] + top[c][before]) - topWhole[c]) - end[c][before];
         },
         columnCounts, rowCount, smoothed, salience);
 }
@@ -476,13 +479,12 @@ private:
 };
 
 /*
- * The salience of @p source, stretched: fills @p plane with the salience, then replaces each
- * row in place by its grey pixel words (v * 255 / range, v the salience above the minimum
- * truncated to an int), which take the first half of the row's room: word x is written after
- * double x / 2 has been read. Returns false, leaving the salience in the plane, when the
- * salience spreads by less than 1.
+ * The salience of @p source, stretched into grey map words: fills @p plane with the salience,
+ * then writes v * 255 / range for every pixel (v the salience above the minimum, truncated to an
+ * int) into the rows of @p map, @p mapStride bytes apart. Returns false, writing nothing to the
+ * map, when the salience spreads by less than 1.
  */
-inline bool stretchSalience(const QImage& source, double* plane)
+inline bool stretchSalience(const QImage& source, double* plane, uchar* map, qsizetype mapStride)
 {
     const int width = source.width();
     const int height = source.height();
@@ -496,7 +498,7 @@ inline bool stretchSalience(const QImage& source, double* plane)
     const ExactDivision byRange {quint32(range)};
     for (int y = 0; y < height; ++y) {
         const double* const row = plane + size_t(y) * size_t(width);
-        QRgb* const words = reinterpret_cast<QRgb*>(plane + size_t(y) * size_t(width));
+        QRgb* const words = reinterpret_cast<QRgb*>(map + y * mapStride);
         for (int x = 0; x < width; ++x) {
             const int v = int(row[x] - minimum);
             const quint32 value
@@ -507,14 +509,15 @@ inline bool stretchSalience(const QImage& source, double* plane)
     return true;
 }
 
-bool stretchSalienceBaseline(const QImage& source, double* plane)
+bool stretchSalienceBaseline(const QImage& source, double* plane, uchar* map, qsizetype mapStride)
 {
-    return stretchSalience(source, plane);
+    return stretchSalience(source, plane, map, mapStride);
 }
 
-ZTROI_TARGET_AVX2 bool stretchSalienceAvx2(const QImage& source, double* plane)
+ZTROI_TARGET_AVX2 bool stretchSalienceAvx2(
+    const QImage& source, double* plane, uchar* map, qsizetype mapStride)
 {
-    return stretchSalience(source, plane);
+    return stretchSalience(source, plane, map, mapStride);
 }
 
 } // namespace
@@ -609,10 +612,25 @@ std::vector<double> ZTSymmetricSurround::saliencePlane(const QImage& source, ZTS
     return plane;
 }
 
-bool ZTSymmetricSurround::stretchSalience(const QImage& source, double* plane, ZTSimd::Level level)
+QImage ZTSymmetricSurround::stretchedSalience(const QImage& source, ZTSimd::Level level)
 {
-    return level == ZTSimd::Level::Avx2 ? stretchSalienceAvx2(source, plane)
-                                        : stretchSalienceBaseline(source, plane);
+    QImage map(source.size(), QImage::Format_ARGB32);
+    if (map.isNull()) {
+        return map;
+    }
+    // The plane goes away before the map is returned, so that the maximum filter that follows in
+    // evaluate() can reuse its memory.
+    const std::unique_ptr<double[]> plane(
+        new double[size_t(source.width()) * size_t(source.height())]);
+    uchar* const bits = map.bits();
+    const qsizetype stride = map.bytesPerLine();
+    const bool stretched = level == ZTSimd::Level::Avx2
+        ? stretchSalienceAvx2(source, plane.get(), bits, stride)
+        : stretchSalienceBaseline(source, plane.get(), bits, stride);
+    if (!stretched) {
+        map.fill(opaqueBlack);
+    }
+    return map;
 }
 
 // The salience plane, stretched between its smallest and largest value into a grey map, whose
@@ -624,19 +642,5 @@ QImage ZTSalienzAchanta::evaluate(const QImage& image)
     }
     const QImage source
         = ZTPixelAccess::holdsQRgbWords(image.format()) ? image : adjustFormat(image);
-    const int width = source.width();
-    const int height = source.height();
-    // The map passed to the filter is a view of the plane, whose rows have become pixel words,
-    // so one evaluation allocates one picture-sized buffer besides the filter's result.
-    const std::unique_ptr<double[]> plane(new double[size_t(width) * size_t(height)]);
-    const bool stretched
-        = ZTSymmetricSurround::stretchSalience(source, plane.get(), ZTSimd::available());
-    uchar* const bytes = reinterpret_cast<uchar*>(plane.get());
-    QImage map(bytes, width, height, width * int(sizeof(double)), QImage::Format_ARGB32);
-    if (!stretched) {
-        map.fill(opaqueBlack);
-    }
-    const QImage spread = maxFilter.evaluate(map);
-    // The result must not share the plane, which goes away with this call.
-    return spread.constBits() == bytes ? spread.copy() : spread;
+    return maxFilter.evaluate(ZTSymmetricSurround::stretchedSalience(source, ZTSimd::available()));
 }

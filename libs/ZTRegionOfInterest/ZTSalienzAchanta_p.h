@@ -109,14 +109,12 @@ ZTREGIONOFINTEREST_EXPORT std::vector<double> saliencePlane(
     const QImage& source, ZTSimd::Level level = ZTSimd::available());
 
 /**
- * The stretched salience of @p source, written over @p plane (width x height doubles): the grey
- * map words (v * 255 / range, v the salience above the smallest, truncated) fill the first half
- * of each row's room, so that the rows of the map lie width doubles apart. Returns false when the
- * salience spreads by less than 1; the words are then not written. @p source must be non-null
- * and hold 0xAARRGGBB words.
+ * The stretched salience map of @p source before the maximum filter: a Format_ARGB32 image of
+ * its size whose pixels are opaque grey v * 255 / range (v the salience above the smallest,
+ * truncated), or opaque black when the salience spreads by less than 1. A null source gives a
+ * null map. @p level picks the compiled variant of the loops (both give the same map).
  */
-ZTREGIONOFINTEREST_EXPORT bool stretchSalience(
-    const QImage& source, double* plane, ZTSimd::Level level);
+ZTREGIONOFINTEREST_EXPORT QImage stretchedSalience(const QImage& source, ZTSimd::Level level);
 
 } // namespace ZTSymmetricSurround
 

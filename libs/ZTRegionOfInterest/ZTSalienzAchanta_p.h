@@ -111,8 +111,9 @@ ZTREGIONOFINTEREST_EXPORT std::vector<double> saliencePlane(
 /**
  * The stretched salience map of @p source before the maximum filter: a Format_ARGB32 image of
  * its size whose pixels are opaque grey v * 255 / range (v the salience above the smallest,
- * truncated), or opaque black when the salience spreads by less than 1. A null source gives a
- * null map. @p level picks the compiled variant of the loops (both give the same map).
+ * truncated), or opaque black when the salience spreads by less than 1. @p source must hold
+ * 0xAARRGGBB words (alpha is ignored); a null source gives a null map. @p level picks the compiled
+ * variant of the loops (both give the same map).
  */
 ZTREGIONOFINTEREST_EXPORT QImage stretchedSalience(const QImage& source, ZTSimd::Level level);
 

@@ -1,5 +1,6 @@
 #include "ZTHistogram.h"
 #include "ZTHistogramROI.h"
+#include "ZTHistogramROI_p.h"
 
 #include <QDir>
 #include <QPainter>
@@ -189,6 +190,7 @@ void verifySameMap(const QImage& actual, const QImage& expected, const char* nam
 } // namespace
 
 Q_DECLARE_METATYPE(Settings)
+Q_DECLARE_METATYPE(ZTSimd::Level)
 
 class tst_ZTHistogramROI : public QObject
 {
@@ -201,6 +203,8 @@ private slots:
     void convertWholeImage_data();
     void convertWholeImage();
     void convertWithinFrame();
+    void chromaOfEveryColour_data();
+    void chromaOfEveryColour();
 
     void drawTarget_data();
     void drawTarget();
@@ -321,6 +325,47 @@ void tst_ZTHistogramROI::convertWithinFrame()
     const QImage larger = roi.convertToYcbcr(QImage(50, 40, QImage::Format_ARGB32), source);
     QCOMPARE(larger, filled(QSize(5, 4), red));
     QVERIFY(roi.convertToYcbcr(source, QImage()).isNull());
+}
+
+void tst_ZTHistogramROI::chromaOfEveryColour_data()
+{
+    QTest::addColumn<ZTSimd::Level>("level");
+    QTest::newRow("baseline") << ZTSimd::Level::Baseline;
+    QTest::newRow("AVX2") << ZTSimd::Level::Avx2;
+}
+
+// The block counting converts whole rows at once, compiled for the baseline and for AVX2; both
+// must give RGB2YCrCb's chroma for each of the 2^24 colours, whatever the alpha.
+void tst_ZTHistogramROI::chromaOfEveryColour()
+{
+    QFETCH(ZTSimd::Level, level);
+    if (level == ZTSimd::Level::Avx2 && ZTSimd::available() != ZTSimd::Level::Avx2) {
+        QSKIP("This processor has no AVX2");
+    }
+    const ZTHistogramROI roi;
+    constexpr int rowLength = 4099; // not a multiple of any vector width
+    std::vector<QRgb> pixels(rowLength);
+    std::vector<qint32> cb(rowLength);
+    std::vector<qint32> cr(rowLength);
+    for (quint32 first = 0; first < (1u << 24); first += rowLength) {
+        const int count = int(std::min<quint32>(rowLength, (1u << 24) - first));
+        for (int i = 0; i < count; ++i) {
+            pixels[size_t(i)]
+                = ((first + quint32(i)) * 0x9E3779B9u & 0xFF000000u) | (first + quint32(i));
+        }
+        ZTBlockHistograms::chroma(pixels.data(), count, cb.data(), cr.data(), level);
+        for (int i = 0; i < count; ++i) {
+            const QRgb packed = roi.RGB2YCrCb(pixels[size_t(i)]);
+            if (cb[size_t(i)] != qGreen(packed) || cr[size_t(i)] != qBlue(packed)) {
+                QFAIL(qPrintable(QString("colour %1: %2, %3 instead of %4, %5")
+                                     .arg(pixels[size_t(i)], 8, 16, QLatin1Char('0'))
+                                     .arg(cb[size_t(i)])
+                                     .arg(cr[size_t(i)])
+                                     .arg(qGreen(packed))
+                                     .arg(qBlue(packed))));
+            }
+        }
+    }
 }
 
 void tst_ZTHistogramROI::drawTarget_data()
@@ -474,6 +519,23 @@ void tst_ZTHistogramROI::evaluateMatchesNaiveReference_data()
     }
 
     QRandomGenerator random(20240607);
+    // Blocks of one and two pixels, odd block sizes, and bins that every block fills.
+    const struct
+    {
+        const char* name;
+        QSize size;
+        Settings settings;
+    } grids[] = {
+        {"one-pixel blocks", QSize(15, 11), Settings()},
+        {"two-pixel-wide blocks, leftover rows", QSize(31, 34), Settings()},
+        {"3x5 blocks, leftover columns", QSize(47, 55), Settings()},
+        {"one Cb bin, two Cr bins: full tables", QSize(90, 66), Settings().withBins(1, 2)},
+        {"odd bin counts", QSize(150, 110), Settings().withBins(7, 5).withThreshold(2.0)},
+    };
+    for (const auto& grid : grids) {
+        QTest::newRow(grid.name) << randomBlockPicture(random, grid.size, QImage::Format_RGB32)
+                                 << grid.settings << false;
+    }
     const double thresholds[] = {0.0, 0.3, 0.67, 1.0, 2.5};
     const int bins[] = {0, 1, 2, 3, 8, 32};
     const double minima[] = {0.0, 0.25, 0.5, 0.8};
@@ -508,9 +570,9 @@ void tst_ZTHistogramROI::evaluateMatchesNaiveReference()
     verifySameMap(roi.evaluate(image), expected, QTest::currentDataTag());
 }
 
-// Regression (fuzz_mixer): 65536 x 65536 bins made every block a table of 32 GiB. Counts above
-// 257 cannot change a map; they give the naive map of 257 bins, and moderately large counts give
-// the naive map of their own.
+// Regression (fuzz_mixer): 65536 x 65536 bins made every block a table of 32 GiB, and tables
+// beyond the address space threw std::bad_alloc. Counts above 257 cannot change a map; they give
+// the naive map of 257 bins, and moderately large counts give the naive map of their own.
 void tst_ZTHistogramROI::hugeBinCountsAllocatedGigabytes_data()
 {
     QTest::addColumn<QImage>("image");
@@ -518,8 +580,9 @@ void tst_ZTHistogramROI::hugeBinCountsAllocatedGigabytes_data()
     QTest::addColumn<Settings>("reference");
 
     QRandomGenerator random(20241205);
-    const int binCounts[][2] = {{300, 300}, {1000, 2}, {256, 512}, {65536, 65536},
-        {std::numeric_limits<int>::max(), 5}, {1, std::numeric_limits<int>::max()}};
+    constexpr int intMax = std::numeric_limits<int>::max();
+    const int binCounts[][2] = {{300, 300}, {1000, 2}, {256, 512}, {65536, 65536}, {intMax, 5},
+        {1, intMax}, {intMax, intMax}};
     for (const auto& bins : binCounts) {
         const QSize size(random.bounded(20, 90), random.bounded(20, 70));
         const Settings s = Settings()
@@ -576,5 +639,6 @@ void tst_ZTHistogramROI::negativeBinCountsThrow()
     QCOMPARE(roi.evaluate(image), greyMap(size, {}));
 }
 
+// The tables of 2^31 - 1 bins per channel cannot be addressed: refused before any allocation.
 QTEST_GUILESS_MAIN(tst_ZTHistogramROI)
 #include "tst_ZTHistogramROI.moc"

@@ -103,6 +103,16 @@ QList<int> redsOfRow(const QImage& map, int y)
     return reds;
 }
 
+// The compiled variants of the row loops that this processor runs.
+QList<ZTSimd::Level> levels()
+{
+    QList<ZTSimd::Level> result {ZTSimd::Level::Baseline};
+    if (ZTSimd::available() == ZTSimd::Level::Avx2) {
+        result.append(ZTSimd::Level::Avx2);
+    }
+    return result;
+}
+
 // Exact comparison of two lists of doubles (QCOMPARE compares doubles fuzzily).
 bool sameValues(const QList<double>& actual, const QList<double>& expected)
 {
@@ -349,8 +359,12 @@ void tst_ZTSalienzAchanta::matchesNaiveMap_data()
 {
     QTest::addColumn<QImage>("picture");
     std::mt19937 random(21);
-    for (const QSize size : {QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(2, 3), QSize(5, 5),
-             QSize(16, 9), QSize(33, 20), QSize(64, 48), QSize(120, 97)}) {
+    // Odd and even widths and heights from 1 up: the rows are made in two walks over the table
+    // (upper and lower half), the columns in three groups (left, middle, right).
+    for (const QSize size :
+        {QSize(1, 1), QSize(2, 1), QSize(1, 2), QSize(2, 2), QSize(3, 3), QSize(4, 4), QSize(3, 4),
+            QSize(4, 3), QSize(1, 9), QSize(9, 1), QSize(2, 3), QSize(5, 5), QSize(7, 6),
+            QSize(6, 7), QSize(16, 9), QSize(33, 20), QSize(64, 48), QSize(120, 97)}) {
         QTest::addRow("RGB32 noise %dx%d", size.width(), size.height())
             << ZTImageTest::randomPicture(
                    size, QImage::Format_RGB32, random, ZTImageTest::allReds());
@@ -365,10 +379,12 @@ void tst_ZTSalienzAchanta::matchesNaiveMap_data()
                                             .convertToFormat(QImage::Format_RGBA8888);
     QTest::newRow("two colours") << ZTImageTest::randomPicture(
         QSize(40, 40), QImage::Format_ARGB32, random, {0, 255});
+    QTest::newRow("uniform") << uniform(11, 8, qRgb(90, 10, 200));
 }
 
 // Whole maps and salience planes against the method written out from its list helpers and
-// the filter as defined.
+// the filter as defined. The plane and the stretched map are checked for both compiled variants
+// of the row loops.
 void tst_ZTSalienzAchanta::matchesNaiveMap()
 {
     QFETCH(QImage, picture);
@@ -378,18 +394,24 @@ void tst_ZTSalienzAchanta::matchesNaiveMap()
     QVERIFY(
         ZTImageTest::sameStoredPixels(method.evaluate(picture), expected, QTest::currentDataTag()));
 
-    // The stretch hides small differences, so the saliences are compared as well.
     const QImage words = picture.depth() == 32 && picture.format() != QImage::Format_RGBA8888
         ? picture
         : picture.convertToFormat(QImage::Format_ARGB32);
-    const std::vector<double> plane = ZTSymmetricSurround::saliencePlane(words);
-    QVERIFY(sameValues(QList<double>(plane.cbegin(), plane.cend()), naive.salience));
+    for (const ZTSimd::Level level : levels()) {
+        // The stretch hides small differences, so the saliences are compared as well.
+        const std::vector<double> plane = ZTSymmetricSurround::saliencePlane(words, level);
+        QVERIFY(sameValues(QList<double>(plane.cbegin(), plane.cend()), naive.salience));
+
+        QVERIFY(ZTImageTest::sameStoredPixels(ZTSymmetricSurround::stretchedSalience(words, level),
+            naive.raw, QTest::currentDataTag()));
+    }
 }
 
 void tst_ZTSalienzAchanta::nullImageGivesNullMap()
 {
     ZTSalienzAchanta method;
     QVERIFY(method.evaluate(QImage()).isNull());
+    QVERIFY(ZTSymmetricSurround::saliencePlane(QImage()).empty());
 }
 
 QTEST_GUILESS_MAIN(tst_ZTSalienzAchanta)

@@ -109,6 +109,7 @@ private slots:
     void initTestCase();
     void jsonShape();
     void salienceMapIsTheMixersAnalysis();
+    void noMapStillReportsCrops();
     void gridScoresAreTheClusterersCells_data();
     void gridScoresAreTheClusterersCells();
     void methodSettingsReachTheMixer_data();
@@ -225,6 +226,19 @@ void tst_ztroi::salienceMapIsTheMixersAnalysis()
     const QImage written(QDir(out).filePath(QStringLiteral("portrait.salience.png")));
     QCOMPARE(written.size(), QSize(100, 150));
     QCOMPARE(written.convertToFormat(QImage::Format_ARGB32), expected);
+}
+
+void tst_ztroi::noMapStillReportsCrops()
+{
+    const QString out = m_work.filePath(QStringLiteral("nomap"));
+    const Result result
+        = ztroi({"--json", "--no-map", "--crop", "1:1", "--out", out, picture("landscape.png")},
+            m_work.path());
+    QCOMPARE(result.exitCode, 0);
+    const QJsonObject json = result.jsonLines().value(0);
+    QCOMPARE(json.value("crops").toArray().size(), 1);
+    QVERIFY(json.value("files").toObject().isEmpty());
+    QCOMPARE(filesIn(out), QStringList());
 }
 
 void tst_ztroi::gridScoresAreTheClusterersCells_data()

@@ -27,7 +27,8 @@ public:
      * Format_RGB32, Format_ARGB32 and Format_ARGB32_Premultiplied words are read as they are
      * (alpha ignored); other formats are converted with adjustFormat() first. A picture whose
      * distances spread by less than 1 (a uniform one) gives a black map; a null image gives a
-     * null map. Holds four width x height planes of doubles while it runs.
+     * null map. While it runs it holds a width x height plane of doubles with the stretched map
+     * (12 bytes per pixel), then the map with the filter's buffers, and a few rows of work memory.
      */
     QImage evaluate(const QImage& image) override;
 

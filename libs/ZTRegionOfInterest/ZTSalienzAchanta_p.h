@@ -4,6 +4,9 @@
 // Internals of ZTSalienzAchanta, shared with its tests so that they can compare the salience
 // plane itself, not only the stretched map. Not installed.
 
+#include "ZTRegionOfInterestExport.h"
+#include "ZTSimd_p.h"
+
 #include <QImage>
 
 #include <algorithm>
@@ -32,33 +35,6 @@ constexpr Span span(int position, int length)
         return {0, int(std::min<long long>(twice, length - 1))};
     }
     return {int(std::max<long long>(twice - length, 0)), length - 1};
-}
-
-// Colour space: luma and the two colour differences, kept as unrounded doubles.
-constexpr double lumaRed = 0.299;
-constexpr double lumaGreen = 0.587;
-constexpr double lumaBlue = 0.114;
-constexpr double redDifferenceScale = 0.713;
-constexpr double blueDifferenceScale = 0.564;
-constexpr double differenceOffset = 128.0;
-
-enum class Channel { Luma, RedDifference, BlueDifference };
-
-inline double channelValue(QRgb pixel, Channel channel)
-{
-    const double red = qRed(pixel);
-    const double green = qGreen(pixel);
-    const double blue = qBlue(pixel);
-    const double luma = (green * lumaGreen + lumaRed * red) + lumaBlue * blue;
-    switch (channel) {
-    case Channel::Luma:
-        return luma;
-    case Channel::RedDifference:
-        return (red - luma) * redDifferenceScale + differenceOffset;
-    case Channel::BlueDifference:
-        return (blue - luma) * blueDifferenceScale + differenceOffset;
-    }
-    return luma;
 }
 
 /**
@@ -123,86 +99,23 @@ double rectangleSum(const Entry& entry, int x1, int y1, int x2, int y2)
 }
 
 /**
- * Turns a contiguous plane into its summed-area table, in place: each value is read before the
- * table entry replaces it, and the row above already holds table entries.
- */
-inline void toSummedAreaTable(std::vector<double>& plane, int width, int height)
-{
-    for (int y = 0; y < height; ++y) {
-        double* const row = plane.data() + std::ptrdiff_t(y) * width;
-        double rowSum = 0.0;
-        for (int x = 0; x < width; ++x) {
-            rowSum += row[x];
-            row[x] = y > 0 ? row[x - width] + rowSum : rowSum;
-        }
-    }
-}
-
-/**
  * The salience of every pixel of @p source, row-major: the squared distance, summed over luma,
  * red difference and blue difference, between the mean of its surround and its 1-2-1 smoothed
- * colour. @p source must hold 0xAARRGGBB words (alpha is ignored).
- *
- * The channels are handled one after the other: the channel plane, its smoothing, then the
- * plane turned into its summed-area table in place, and the squared distance added to the
- * salience. That gives (luma^2 + red^2) + blue^2, the same sum in the same order as taking the
- * channels together, with four planes instead of ten.
+ * colour, added in that order. @p source must hold 0xAARRGGBB words (alpha is ignored); a null
+ * source gives an empty plane. This is the plane that ZTSalienzAchanta::evaluate() stretches;
+ * @p level picks the compiled variant of the loops (both give the same plane).
  */
-inline std::vector<double> saliencePlane(const QImage& source)
-{
-    const int width = source.width();
-    const int height = source.height();
-    const size_t count = size_t(width) * size_t(height);
+ZTREGIONOFINTEREST_EXPORT std::vector<double> saliencePlane(
+    const QImage& source, ZTSimd::Level level = ZTSimd::available());
 
-    std::vector<Span> columnSpans(static_cast<size_t>(width));
-    for (int x = 0; x < width; ++x) {
-        columnSpans[size_t(x)] = span(x, width);
-    }
-    std::vector<Span> rowSpans(static_cast<size_t>(height));
-    for (int y = 0; y < height; ++y) {
-        rowSpans[size_t(y)] = span(y, height);
-    }
-
-    const std::vector<double> kernel = {1.0, 2.0, 1.0};
-    std::vector<double> plane(count);
-    std::vector<double> smoothed(count);
-    std::vector<double> scratch(count);
-    std::vector<double> salience(count);
-    const auto tableEntry
-        = [&](int y, int x) { return plane[size_t(y) * size_t(width) + size_t(x)]; };
-
-    for (const Channel channel : {Channel::Luma, Channel::RedDifference, Channel::BlueDifference}) {
-        for (int y = 0; y < height; ++y) {
-            const QRgb* const line = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-            double* const row = plane.data() + size_t(y) * size_t(width);
-            for (int x = 0; x < width; ++x) {
-                row[x] = channelValue(line[x], channel);
-            }
-        }
-        smoothPlane(plane, width, height, kernel, scratch, smoothed);
-        toSummedAreaTable(plane, width, height);
-
-        for (int y = 0; y < height; ++y) {
-            const Span rows = rowSpans[size_t(y)];
-            const long long rowCount = static_cast<long long>(rows.last) - rows.first + 1;
-            const size_t offset = size_t(y) * size_t(width);
-            for (int x = 0; x < width; ++x) {
-                const Span columns = columnSpans[size_t(x)];
-                // 64-bit area: the same value as the int product wherever that does not overflow.
-                const double area
-                    = double((static_cast<long long>(columns.last) - columns.first + 1) * rowCount);
-                const double mean
-                    = rectangleSum(tableEntry, columns.first, rows.first, columns.last, rows.last)
-                    / area;
-                const double distance = mean - smoothed[offset + size_t(x)];
-                double& value = salience[offset + size_t(x)];
-                value
-                    = channel == Channel::Luma ? distance * distance : value + distance * distance;
-            }
-        }
-    }
-    return salience;
-}
+/**
+ * The stretched salience map of @p source before the maximum filter: a Format_ARGB32 image of
+ * its size whose pixels are opaque grey v * 255 / range (v the salience above the smallest,
+ * truncated), or opaque black when the salience spreads by less than 1. @p source must hold
+ * 0xAARRGGBB words (alpha is ignored); a null source gives a null map. @p level picks the compiled
+ * variant of the loops (both give the same map).
+ */
+ZTREGIONOFINTEREST_EXPORT QImage stretchedSalience(const QImage& source, ZTSimd::Level level);
 
 } // namespace ZTSymmetricSurround
 

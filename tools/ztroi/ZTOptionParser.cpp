@@ -22,6 +22,7 @@ constexpr int maxJobs = 256;
 
 // Options by name, so that parse() and helpText() describe the same command line.
 const char* const optOut = "out";
+const char* const optNoMap = "no-map";
 const char* const optMaps = "maps";
 const char* const optOverlay = "overlay";
 const char* const optJson = "json";
@@ -62,6 +63,9 @@ void describe(QCommandLineParser& parser)
         {{QStringLiteral("o"), optOut},
             QStringLiteral("Write the output files into <dir> (default: ztroi-out)."),
             QStringLiteral("dir")},
+        {optNoMap,
+            QStringLiteral("Do not write the salience map (NAME.salience.png); crops, focal point "
+                           "and grid scores are still reported.")},
         {optMaps, QStringLiteral("Also write each method's own map (NAME.METHOD.png).")},
         {optOverlay,
             QStringLiteral("Also write the picture with the salience as a heat overlay and every "
@@ -259,6 +263,7 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
             return fail(QStringLiteral("--out needs a folder"));
         }
     }
+    s.writeSalienceMap = !parser.isSet(optNoMap);
     s.writeMaps = parser.isSet(optMaps);
     s.writeOverlay = parser.isSet(optOverlay);
     s.json = parser.isSet(optJson);
@@ -437,7 +442,9 @@ QString ZTOptionParser::helpText() const
         "colour\n"
         "  contrast against the surroundings.\n"
         "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats):\n"
-        "  NAME.salience.png   the mixed salience map at the analysis size (0 ... 255, grey)\n"
+        "  NAME.salience.png   the mixed salience map at the analysis size (8-bit grey, 0 ... "
+        "255),\n"
+        "                      unless --no-map\n"
         "  NAME.METHOD.png     with --maps\n"
         "  NAME.overlay.jpg    with --overlay\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"

@@ -57,6 +57,21 @@ QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
     return maps.size() == 1 ? maps.first() : mixer.mix(maps, mixer.gatherWeights());
 }
 
+// A salience map as an 8-bit grey picture of its red components: the same values in a quarter
+// of the pixel data, which makes the PNG several times faster to write and smaller.
+QImage greyMap(const QImage& map)
+{
+    QImage grey(map.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < map.height(); ++y) {
+        const QRgb* const in = reinterpret_cast<const QRgb*>(map.constScanLine(y));
+        uchar* const out = grey.scanLine(y);
+        for (int x = 0; x < map.width(); ++x) {
+            out[x] = uchar(qRed(in[x]));
+        }
+    }
+    return grey;
+}
+
 } // namespace
 
 ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
@@ -183,12 +198,12 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
         report.files.append({kind, path});
         return true;
     };
-    if (!write(QStringLiteral("salience"), salience, -1)) {
+    if (m_settings.writeSalienceMap && !write(QStringLiteral("salience"), greyMap(salience), -1)) {
         return;
     }
     if (m_settings.writeMaps) {
         for (int i = 0; i < maps.size(); ++i) {
-            if (!write(ZTToolSettings::methodName(mapMethods.at(i)), maps.at(i), -1)) {
+            if (!write(ZTToolSettings::methodName(mapMethods.at(i)), greyMap(maps.at(i)), -1)) {
                 return;
             }
         }

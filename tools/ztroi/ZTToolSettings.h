@@ -38,6 +38,7 @@ struct ZTToolSettings
     QString listFile;            ///< --list FILE, "-" for standard input; empty when not given
     bool bundledPicture = false; ///< no picture given: analyse the bundled photograph
     QString outputDir = QStringLiteral("ztroi-out");
+    bool writeSalienceMap = true; ///< false with --no-map
     bool writeMaps = false;
     bool writeOverlay = false;
     bool json = false;

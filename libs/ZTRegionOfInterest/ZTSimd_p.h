@@ -1,0 +1,39 @@
+#ifndef ZTSIMD_P_H
+#define ZTSIMD_P_H
+
+// Runtime choice between the baseline x86-64 code and AVX2 code for the hot loops of a few
+// methods. Not installed.
+//
+// A hot function is compiled twice from the same source: once for the baseline (SSE2), once with
+// ZTROI_TARGET_AVX2, which lets the compiler widen the same loops to four doubles. Both variants
+// perform the same IEEE operations in the same order: vectorising never reassociates without
+// -ffast-math, AVX2 brings no fused multiply-add, and the library is compiled without
+// contraction. So the choice changes the speed, never a bit of the result; the tests run both.
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZTROI_AVX2_DISPATCH 1
+// Compiles a function, and everything that it calls and that can be inlined, for AVX2.
+#define ZTROI_TARGET_AVX2 __attribute__((target("avx2"), flatten))
+#else
+#define ZTROI_AVX2_DISPATCH 0
+#define ZTROI_TARGET_AVX2
+#endif
+
+namespace ZTSimd {
+
+/** The instruction sets that the hot loops are compiled for. */
+enum class Level { Baseline, Avx2 };
+
+/** The best level that this processor runs. */
+inline Level available()
+{
+#if ZTROI_AVX2_DISPATCH
+    return __builtin_cpu_supports("avx2") ? Level::Avx2 : Level::Baseline;
+#else
+    return Level::Baseline;
+#endif
+}
+
+} // namespace ZTSimd
+
+#endif // ZTSIMD_P_H

@@ -17,7 +17,7 @@ struct Run
 {
     int exitCode = -1;
     QList<QJsonObject> reports;
-    QStringList errorLines;
+    QString errors; // standard error
 };
 
 Run ztroi(const QStringList& arguments, const QString& workingDirectory)
@@ -36,8 +36,7 @@ Run ztroi(const QStringList& arguments, const QString& workingDirectory)
             run.reports.append(QJsonDocument::fromJson(line).object());
         }
     }
-    run.errorLines = QString::fromUtf8(process.readAllStandardError())
-                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
 
@@ -187,10 +186,12 @@ void tst_ztroiMalformedFiles::brokenFileAmongGoodOnes()
     QVERIFY2(reason.contains(reasonWord, Qt::CaseInsensitive), qPrintable(reason));
     QVERIFY(!run.reports.at(1).contains("files"));
 
-    // ztroi's own lines on standard error: exactly one, naming the file and the reason. (A
-    // decoder may print a line of its own, such as libpng's "libpng error: Read Error".)
-    const QStringList ours = run.errorLines.filter(QRegularExpression("^ztroi: "));
-    QCOMPARE(ours, QStringList {"ztroi: " + inputs.at(1) + ": " + reason});
+    // ztroi's own report on standard error: exactly one line, naming the file and the reason.
+    // libpng prints "libpng error: ..." there itself, in two writes from the decoding thread,
+    // so ztroi's line may land between them: it is looked for in the text, not as a line.
+    QCOMPARE(run.errors.count(QLatin1String("ztroi: ")), 1);
+    QVERIFY2(run.errors.contains("ztroi: " + inputs.at(1) + ": " + reason + "\n"),
+        qPrintable(run.errors));
 
     // Everything of the good pictures, nothing else: no file of the broken one, no temporary.
     QStringList expected = outputsOf("first") + outputsOf("last");
@@ -231,10 +232,12 @@ void tst_ztroiMalformedFiles::batchOfBrokenFiles()
         const bool good = i == 0 || i == inputs.size() - 1;
         QCOMPARE(report.contains("error"), !good);
         if (!good) {
-            QVERIFY(run.errorLines.contains(
-                "ztroi: " + inputs.at(i) + ": " + report.value("error").toString()));
+            QVERIFY2(run.errors.contains(
+                         "ztroi: " + inputs.at(i) + ": " + report.value("error").toString() + "\n"),
+                qPrintable(run.errors));
         }
     }
+    QCOMPARE(run.errors.count(QLatin1String("ztroi: ")), broken.size());
     QStringList written = QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System);
     written.sort();
     QCOMPARE(written, (QStringList {"first.salience.png", "last.salience.png"}));

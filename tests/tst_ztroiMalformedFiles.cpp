@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -80,16 +79,21 @@ quint32 crc32(const QByteArray& data)
     return ~crc;
 }
 
+QByteArray bigEndian(quint32 value)
+{
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, sizeof bytes);
+}
+
 // @p png with a header that claims @p side x @p side pixels, its checksum corrected, so that
 // only the size gives it away.
 QByteArray claimingSize(QByteArray png, quint32 side)
 {
     constexpr int headerChunk = 12;      // after the signature and the chunk length
     constexpr int headerChunkBytes = 17; // "IHDR" and 13 bytes of data
-    qToBigEndian(side, png.data() + headerChunk + 4);
-    qToBigEndian(side, png.data() + headerChunk + 8);
-    qToBigEndian(
-        crc32(png.mid(headerChunk, headerChunkBytes)), png.data() + headerChunk + headerChunkBytes);
+    png.replace(headerChunk + 4, 8, bigEndian(side) + bigEndian(side));
+    png.replace(headerChunk + headerChunkBytes, 4,
+        bigEndian(crc32(png.mid(headerChunk, headerChunkBytes))));
     return png;
 }
 

@@ -1,6 +1,7 @@
 #include "ZTHistogramROI.h"
 #include "ZTHistogramROI_p.h"
 
+#include "ZTColourSpace_p.h"
 #include "ZTDisjointSet.h"
 #include "ZTSalienceMap_p.h"
 #include "ZTSegmentEdge.h"
@@ -26,12 +27,7 @@ constexpr double defaultMinWidth = 0.5;
 constexpr int defaultBins = 32;
 
 // Luma and chroma weights of the conversion.
-constexpr double lumaGreen = 0.587;
-constexpr double lumaRed = 0.299;
-constexpr double lumaBlue = 0.114;
-constexpr double redChromaScale = 0.713;
-constexpr double blueChromaScale = 0.564;
-constexpr double chromaOffset = 128.0;
+using namespace ZTColourSpace;
 
 constexpr QRgb opaqueBlack = 0xFF000000u;
 constexpr QRgb noPixel = 0u;
@@ -116,8 +112,8 @@ inline void chromaLoop(const QRgb* pixels, int count, qint32* cb, qint32* cr)
         const double g = int((p >> 8) & 0xFFu);
         const double b = int(p & 0xFFu);
         const double y = lumaGreen * g + lumaRed * r + lumaBlue * b;
-        cr[x] = int((r - y) * redChromaScale + chromaOffset);
-        cb[x] = int((b - y) * blueChromaScale + chromaOffset);
+        cr[x] = int((r - y) * redDifferenceScale + differenceOffset);
+        cb[x] = int((b - y) * blueDifferenceScale + differenceOffset);
     }
 }
 
@@ -329,8 +325,8 @@ unsigned int ZTHistogramROI::RGB2YCrCb(const unsigned int& rgb) const
     const double g = (rgb >> 8) & 0xFFu;
     const double b = rgb & 0xFFu;
     const double y = lumaGreen * g + lumaRed * r + lumaBlue * b;
-    const double cr = (r - y) * redChromaScale + chromaOffset;
-    const double cb = (b - y) * blueChromaScale + chromaOffset;
+    const double cr = (r - y) * redDifferenceScale + differenceOffset;
+    const double cb = (b - y) * blueDifferenceScale + differenceOffset;
     return opaqueBlack | lowByte(y) << 16 | lowByte(cb) << 8 | lowByte(cr);
 }
 

@@ -1,5 +1,6 @@
 #include "ZTSalienzAchanta.h"
 
+#include "ZTColourSpace_p.h"
 #include "ZTPixelAccess_p.h"
 #include "ZTSalienceMap_p.h"
 #include "ZTSalienzAchanta_p.h"
@@ -21,12 +22,7 @@ constexpr QRgb opaqueBlack = 0xFF000000u;
 
 // Colour space: luma and the two colour differences, kept as unrounded doubles, with the
 // coefficients and the order of operations of the chroma conversion of the histogram method.
-constexpr double lumaRed = 0.299;
-constexpr double lumaGreen = 0.587;
-constexpr double lumaBlue = 0.114;
-constexpr double redDifferenceScale = 0.713;
-constexpr double blueDifferenceScale = 0.564;
-constexpr double differenceOffset = 128.0;
+using namespace ZTColourSpace;
 
 constexpr int channelCount = 3; // luma, red difference, blue difference
 

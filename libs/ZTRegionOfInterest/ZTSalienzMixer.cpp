@@ -27,12 +27,6 @@ constexpr qint64 maxWorkPixels = qint64(1) << 29;
 
 constexpr int largestSalience = 255;
 
-// v = min(floor(a / n), 255) for sums a from 0 to 255 * n, as a multiplication and a shift: with
-// 2^shift >= 255 * n * n and multiplier m = ceil(2^shift / n), floor(a * m / 2^shift) equals
-// floor(a / n). Write e = m * n - 2^shift (0 <= e < n) and a = q * n + r (0 <= r < n); then
-// a * m / 2^shift = q + r / n + a * e / (n * 2^shift), where r / n <= (n - 1) / n and
-// a * e < 255 * n * n <= 2^shift makes the last term less than 1 / n: together less than 1.
-// For n <= 2^16 the multiplier fits 32 bits and a * m stays below 2^49.
 // A map of the mix with its weight and the part of it that the result reads.
 struct Source
 {
@@ -42,6 +36,12 @@ struct Source
     int height;
 };
 
+// v = min(floor(a / n), 255) for sums a from 0 to 255 * n, as a multiplication and a shift: with
+// 2^shift >= 255 * n * n and multiplier m = ceil(2^shift / n), floor(a * m / 2^shift) equals
+// floor(a / n). Write e = m * n - 2^shift (0 <= e < n) and a = q * n + r (0 <= r < n); then
+// a * m / 2^shift = q + r / n + a * e / (n * 2^shift), where r / n <= (n - 1) / n and
+// a * e < 255 * n * n <= 2^shift makes the last term less than 1 / n: together less than 1.
+// For n <= 2^16 the multiplier fits 32 bits and a * m stays below 2^49.
 class ExactQuotient
 {
 public:

@@ -246,20 +246,19 @@ void maxOfPairs(
     }
 }
 
-// Turns data[i], for every i < data.size() - (window - 1) * stride, into the maximum of
-// data[i + k * stride] for k = 0 ... window - 1. Doubling: after the level of step s each entry
+// Turns data[i], for every i < data.size() - (window - 1), into the maximum of data[i + k] for
+// k = 0 ... window - 1. Doubling: after the level of step s each entry
 // is the maximum of a run of 2s entries, and a window is the union of two overlapping runs of
 // the largest power of two that fits it. So the cost grows with log2(window), and every level is
 // a plain loop over two distinct buffers, which the compiler vectorises. Entries past the valid
 // range end up undefined; scratch must have data's size.
-void slidingMaximum(
-    std::vector<quint8>& data, std::vector<quint8>& scratch, size_t stride, int window)
+void slidingMaximum(std::vector<quint8>& data, std::vector<quint8>& scratch, int window)
 {
     const size_t count = data.size();
     int run = 1;
     while (run < window) {
         const int step = std::min(run, window - run);
-        const size_t offset = size_t(step) * stride;
+        const size_t offset = size_t(step);
         maxOfPairs(data.data(), data.data() + offset, scratch.data(), count - offset);
         data.swap(scratch);
         run += step;
@@ -364,12 +363,15 @@ const quint8* ZTGreyMaxFilter::RowMaxima::compute(const quint8* values)
 {
     std::fill(m_framed.begin(), m_framed.end(), quint8(0));
     spreadingValues(values, m_threshold, m_framed.data() + m_half, size_t(m_width));
-    slidingMaximum(m_framed, m_scratch, 1, 2 * m_half + 1);
+    slidingMaximum(m_framed, m_scratch, 2 * m_half + 1);
     return m_framed.data();
 }
 
-// Column maxima by sliding windows over the plane of spreading values framed by empty rows above
-// and below, row maxima row by row.
+// Column maxima over the plane of spreading values framed by empty rows above and below, by the
+// van Herk / Gil-Werman scheme on whole rows: the framed rows are cut into blocks of the window's
+// height; a window then covers a tail of one block and a head of the next, so its maximum is the
+// suffix maximum at its first row joined with the prefix maximum at its last. Three row passes,
+// whatever the arm length. Row maxima row by row.
 void ZTGreyMaxFilter::spread(
     const quint8* plane, quint8* out, int width, int height, int half, int threshold)
 {
@@ -377,13 +379,35 @@ void ZTGreyMaxFilter::spread(
     const int columnHalf = std::min(half, height - 1); // a longer arm reaches the whole column
     const size_t columns = size_t(width);
     const size_t pixels = columns * size_t(height);
+    const int window = 2 * columnHalf + 1;
+    const int framedRows = height + window - 1;
 
-    std::vector<quint8> columnMaxima((size_t(height) + 2 * size_t(columnHalf)) * columns, 0);
-    std::vector<quint8> scratch(columnMaxima.size());
-    spreadingValues(plane, limit, columnMaxima.data() + size_t(columnHalf) * columns, pixels);
-    // Row y of the framed plane now holds the maxima over picture rows y - columnHalf ... y +
+    std::vector<quint8> prefix(size_t(framedRows) * columns, 0);
+    spreadingValues(plane, limit, prefix.data() + size_t(columnHalf) * columns, pixels);
+    const auto row
+        = [columns](std::vector<quint8>& rows, int y) { return rows.data() + size_t(y) * columns; };
+
+    // Suffix maxima of the blocks in which some window starts; every such block ends inside the
+    // framed rows.
+    std::vector<quint8> columnMaxima(size_t(framedRows) * columns);
+    for (int start = 0; start < height; start += window) {
+        const int last = start + window - 1;
+        std::copy_n(row(prefix, last), columns, row(columnMaxima, last));
+        for (int y = last - 1; y >= start; --y) {
+            maxOfPairs(row(prefix, y), row(columnMaxima, y + 1), row(columnMaxima, y), columns);
+        }
+    }
+    // Prefix maxima of every block, in place.
+    for (int y = 1; y < framedRows; ++y) {
+        if (y % window != 0) {
+            raiseTo(row(prefix, y), row(prefix, y - 1), columns);
+        }
+    }
+    // Row y of columnMaxima becomes the maximum over picture rows y - columnHalf ... y +
     // columnHalf.
-    slidingMaximum(columnMaxima, scratch, columns, 2 * columnHalf + 1);
+    for (int y = 0; y < height; ++y) {
+        raiseTo(row(columnMaxima, y), row(prefix, y + window - 1), columns);
+    }
 
     RowMaxima rowMaxima(width, half, threshold);
     for (int y = 0; y < height; ++y) {

@@ -65,7 +65,8 @@ private:
 
 /**
  * The filter of the width x height plane @p plane into @p out (both row by row, not
- * overlapping), with arms of @p half >= 1 pixels. Its cost does not grow with the arms.
+ * overlapping), with arms of @p half >= 1 pixels. Along columns its cost does not grow with the
+ * arms; along rows it grows with their logarithm, in passes that the compiler vectorises.
  */
 void spread(const quint8* plane, quint8* out, int width, int height, int half, int threshold);
 

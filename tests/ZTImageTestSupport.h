@@ -21,8 +21,8 @@ namespace ZTImageTest {
 inline bool sameStoredPixels(const QImage& actual, const QImage& expected, const QString& name)
 {
     bool same = actual.format() == expected.format() && actual.size() == expected.size();
-    const size_t rowBytes = size_t(actual.width() * actual.depth() + 7) / 8;
     for (int y = 0; same && y < actual.height(); ++y) {
+        const size_t rowBytes = size_t(actual.width() * actual.depth() + 7) / 8;
         same = std::memcmp(actual.constScanLine(y), expected.constScanLine(y), rowBytes) == 0;
     }
     if (!same) {
@@ -60,14 +60,12 @@ inline QVector<QRgb> pixels(const QString& text)
     return words;
 }
 
-// The pixel words of @p image, row by row, as QImage::pixel reads them.
+// The pixel words of @p image converted to Format_ARGB32, row by row.
 inline QVector<QRgb> pixelsOf(const QImage& image)
 {
-    QVector<QRgb> words;
-    for (int i = 0; i < image.width() * image.height(); ++i) {
-        words.append(image.pixel(i % image.width(), i / image.width()));
-    }
-    return words;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32); // rows follow each other
+    const QRgb* const words = reinterpret_cast<const QRgb*>(argb.constBits());
+    return QVector<QRgb>(words, words + argb.width() * argb.height());
 }
 
 // A picture of random pixel words whose red components are drawn from @p reds, so that equal
@@ -105,16 +103,14 @@ inline QImage randomBlocks(const QSize& size, int block, std::mt19937& random)
 inline QImage naiveMaxFilter(const QImage& input, int size, int threshold)
 {
     QImage result = input.copy(0, 0, input.width(), input.height());
-    const int half = size / 2;
-    for (int y = 0; y < input.height(); ++y) {
-        for (int x = 0; x < input.width(); ++x) {
-            const QRgb p = input.pixel(x, y);
-            // Each arm position is a pixel of its own, so row and column may be walked together.
-            for (int k = -half; k <= half && qRed(p) > threshold; ++k) {
-                for (const QPoint q : {QPoint(x + k, y), QPoint(x, y + k)}) {
-                    if (input.valid(q) && qRed(p) > qRed(result.pixel(q))) {
-                        result.setPixel(q, p);
-                    }
+    for (int i = 0; i < input.width() * input.height(); ++i) {
+        const QPoint p(i % input.width(), i / input.width());
+        const QRgb word = input.pixel(p);
+        // Each arm position is a pixel of its own, so row and column may be walked together.
+        for (int k = -(size / 2); k <= size / 2 && qRed(word) > threshold; ++k) {
+            for (const QPoint q : {p + QPoint(k, 0), p + QPoint(0, k)}) {
+                if (input.valid(q) && qRed(word) > qRed(result.pixel(q))) {
+                    result.setPixel(q, word);
                 }
             }
         }
@@ -126,13 +122,12 @@ inline QImage naiveMaxFilter(const QImage& input, int size, int threshold)
 template<typename Run>
 int messagesDuring(Run run)
 {
-    static int count;
-    count = 0;
+    static int count = 0;
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString&) { ++count; });
     run();
     qInstallMessageHandler(previous);
-    return count;
+    return std::exchange(count, 0);
 }
 
 } // namespace ZTImageTest

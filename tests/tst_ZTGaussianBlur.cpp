@@ -38,8 +38,8 @@ class tst_ZTGaussianBlur : public QObject
     Q_OBJECT
 
 private slots:
-    // QVector compares its doubles exactly.
-    void kernelWeights()
+    // Size 3, sigma 2.6. QVector compares its doubles exactly.
+    void fixedResults()
     {
         ZTGaussianBlur blur(3, 2.6);
         QCOMPARE(blur.createGaussianKernel(3, 2.6),
@@ -51,13 +51,8 @@ private slots:
         QCOMPARE(blur.createGaussianKernel(0, 2.6), QVector<double>());
         // A sigma whose square underflows keeps the middle weight.
         QCOMPARE(blur.createGaussianKernel(5, 1e-200), QVector<double>({0, 0, 1, 0, 0}));
-    }
-
-    // Size 3, sigma 2.6: the borders darken, and the in-place column pass brightens the interior
-    // from top to bottom.
-    void uniformPictures()
-    {
-        ZTGaussianBlur blur(3, 2.6);
+        // Uniform pictures: the borders darken, and the in-place column pass brightens the
+        // interior from top to bottom.
         const QImage orange = blur.evaluate(uniform(QSize(5, 5), qRgb(200, 100, 50)));
         QCOMPARE(pixelsOf(orange.copy(2, 0, 1, 5)),
             pixels("134 67 33, 178 89 44, 192 96 48, 197 98 49, 134 66 33"));
@@ -68,34 +63,27 @@ private slots:
                 "116, 172, 172, 116, 153, 228, 228, 153, 165, 246, 246, 165, 113, 169, 169, 113"));
     }
 
-    void matchesNaiveBlur_data()
-    {
-        QTest::addColumn<QSize>("size");
-        for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(2, 3),
-                 QSize(17, 12), QSize(64, 48)}) {
-            QTest::addRow("%dx%d", size.width(), size.height()) << size;
-        }
-    }
-
-    // Pictures of several formats, with random alpha bytes that all become 255, against the blur
-    // as defined, for kernels narrower and wider than the picture. A size below 1 acts as 1 and an
-    // even size as the next odd one, also where the sigma is derived from the size.
+    // Pictures of several sizes and formats, with random alpha bytes that all become 255, against
+    // the blur as defined, for kernels narrower and wider than the picture. A size below 1 acts as
+    // 1 and an even size as the next odd one, also where the sigma is derived from the size.
     void matchesNaiveBlur()
     {
-        QFETCH(QSize, size);
-        std::mt19937 random(size.width() * 100 + size.height());
-        for (const QImage::Format format :
-            {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
-                QImage::Format_RGB888, QImage::Format_Grayscale8, QImage::Format_Indexed8}) {
-            const QImage input = randomPicture(size, format, random, allReds());
-            for (const int kernelSize : {-4, 1, 2, 3, 4, 9, 41}) {
-                for (const double sigma : {2.6, 0.0}) {
-                    ZTGaussianBlur blur(kernelSize, sigma);
-                    const int oddSize = qMax(kernelSize, 1) | 1;
-                    QVERIFY(sameStoredPixels(blur.evaluate(input),
-                        naiveBlur(input, blur.createGaussianKernel(oddSize, sigma)),
-                        QString::asprintf("blur-%dx%d-format%d-size%d-sigma%g", size.width(),
-                            size.height(), int(format), kernelSize, sigma)));
+        std::mt19937 random(3);
+        for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(2, 3),
+                 QSize(17, 12), QSize(64, 48)}) {
+            for (const QImage::Format format :
+                {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
+                    QImage::Format_RGB888, QImage::Format_Grayscale8, QImage::Format_Indexed8}) {
+                const QImage input = randomPicture(size, format, random, allReds());
+                for (const int kernelSize : {-4, 1, 2, 3, 4, 9, 41}) {
+                    for (const double sigma : {2.6, 0.0}) {
+                        ZTGaussianBlur blur(kernelSize, sigma);
+                        const QVector<double> kernel
+                            = blur.createGaussianKernel(qMax(kernelSize, 1) | 1, sigma);
+                        QVERIFY(sameStoredPixels(blur.evaluate(input), naiveBlur(input, kernel),
+                            QString::asprintf("blur-%dx%d-format%d-size%d-sigma%g", size.width(),
+                                size.height(), int(format), kernelSize, sigma)));
+                    }
                 }
             }
         }

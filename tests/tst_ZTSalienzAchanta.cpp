@@ -28,12 +28,13 @@ QList<double> naiveSalience(ZTSalienzAchanta& m, const QImage& source)
         tables[c] = m.createZeroed2dList(w, h);
         m.integralImage(planes[c], w, h, tables[c]);
     }
+    // The surround of a pixel: the largest span centred on it that fits, along one axis.
+    const auto span = [](int v, int n) {
+        return v < n - v ? std::pair(0, qMin(2 * v, n - 1)) : std::pair(qMax(2 * v - n, 0), n - 1);
+    };
     for (int i = 0; i < w * h; ++i) {
-        const int x = i % w, y = i / w;
-        const int x1 = x < w - x ? 0 : qMax(2 * x - w, 0),
-                  x2 = x < w - x ? qMin(2 * x, w - 1) : w - 1;
-        const int y1 = y < h - y ? 0 : qMax(2 * y - h, 0),
-                  y2 = y < h - y ? qMin(2 * y, h - 1) : h - 1;
+        const auto [x1, x2] = span(i % w, w);
+        const auto [y1, y2] = span(i / w, h);
         const double area = (x2 - x1 + 1) * (y2 - y1 + 1);
         double d[3];
         for (int c = 0; c < 3; ++c) {
@@ -44,18 +45,15 @@ QList<double> naiveSalience(ZTSalienzAchanta& m, const QImage& source)
     return salience;
 }
 
-// The stretch as defined: extremes from 2^30 and 0, a black map for a range of 0.
+// The stretch as defined (the extremes start at 2^30 and 0, which every salience passes), a
+// black map for a range of 0.
 QImage naiveStretch(const QList<double>& salience, const QSize& size)
 {
-    double minimum = 1073741824.0, maximum = 0.0;
-    for (const double s : salience) {
-        minimum = s < minimum ? s : minimum;
-        maximum = s > maximum ? s : maximum;
-    }
-    const int range = int(maximum - minimum);
+    const auto [low, high] = std::minmax_element(salience.begin(), salience.end());
     QVector<QRgb> map;
     for (const double s : salience) {
-        const int value = range == 0 ? 0 : qBound(0, int(s - minimum) * 255 / range, 255);
+        const int range = int(*high - *low);
+        const int value = range == 0 ? 0 : qBound(0, int(s - *low) * 255 / range, 255);
         map.append(qRgb(value, value, value));
     }
     return pictureOf(size, map);
@@ -68,32 +66,21 @@ class tst_ZTSalienzAchanta : public QObject
     Q_OBJECT
 
 private slots:
-    // The helpers at their edges; the comparison with the method below covers the rest. Lists
-    // of zeros are empty for a count below 1. Smoothing leaves the output alone for an empty
-    // kernel or planes too short; an even kernel's last weight is not used. Rectangle sums start
-    // at the table's edge for a start of 0 or below, and are 0 for an entry outside the table; a
-    // table too small is left alone.
+    // The helpers at edges that the comparison with the method below does not reach: lists of
+    // zeros are empty for a count below 1, smoothing leaves the output alone for planes too
+    // short, and rectangle sums start at the table's edge for a start below 0 and are 0 for an
+    // entry outside the table.
     void helpers()
     {
         ZTSalienzAchanta m;
-        QCOMPARE(m.createZeroedList(0), QList<double>());
-        QCOMPARE(m.createZeroed2dList(2, 3), QList<QList<double>>({{0, 0}, {0, 0}, {0, 0}}));
-        QCOMPARE(m.createZeroed2dList(2, -1), QList<QList<double>>());
+        QCOMPARE(m.createZeroedList(0).size() + m.createZeroed2dList(2, -1).size(), 0);
         QList<double> output {9, 9, 9, 9};
-        m.gaussianSmooth({1, 2, 3, 4}, 2, 2, {}, output);
         m.gaussianSmooth({1, 2, 3}, 2, 2, {1, 2, 1}, output);
-        m.gaussianSmooth({1, 2, 3, 4}, 4, 0, {1, 2, 1}, output);
         QCOMPARE(output, QList<double>({9, 9, 9, 9}));
-        m.gaussianSmooth({2, 4, 6, 8}, 4, 1, {1, 1}, output);
-        QCOMPARE(output, QList<double>({2, 3, 5, 7}));
-        QList<QList<double>> table = m.createZeroed2dList(3, 2);
-        m.integralImage({1, 2, 3, 4, 5, 6}, 3, 2, table);
-        QCOMPARE(table, QList<QList<double>>({{1, 3, 6}, {5, 12, 21}}));
-        QCOMPARE(m.integralSum(table, -3, -3, 0, 0), 1.0);
-        QCOMPARE(m.integralSum(table, 0, 0, 3, 1), 0.0);
-        QList<QList<double>> tooSmall {{7, 7, 7}, {7, 7}};
-        m.integralImage({1, 2, 3, 4, 5, 6}, 3, 2, tooSmall);
-        QCOMPARE(tooSmall, QList<QList<double>>({{7, 7, 7}, {7, 7}}));
+        const QList<QList<double>> table {{1, 3, 6}, {5, 12, 21}};
+        QCOMPARE(
+            QList<double>({m.integralSum(table, -3, -3, 0, 0), m.integralSum(table, 0, 0, 3, 1)}),
+            QList<double>({1, 0}));
     }
 
     // A 5x5 grey (128, 128, 128) picture with a pixel (255, 0, 0) in the middle: raw salience
@@ -120,19 +107,15 @@ private slots:
         QTest::addColumn<QImage>("picture");
         std::mt19937 random(21);
         for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(2, 1), QSize(1, 2), QSize(3, 4),
-                 QSize(4, 3), QSize(1, 9), QSize(9, 1), QSize(7, 6), QSize(16, 9), QSize(33, 20),
-                 QSize(120, 97)}) {
+                 QSize(9, 1), QSize(16, 9), QSize(120, 97)}) {
             QTest::addRow("noise %dx%d", size.width(), size.height())
                 << randomPicture(size, QImage::Format_RGB32, random, allReds());
-            QTest::addRow("blocks %dx%d", size.width(), size.height())
-                << randomBlocks(size, 4, random);
         }
         QTest::newRow("premultiplied words")
             << randomPicture(QSize(21, 13), QImage::Format_ARGB32_Premultiplied, random, allReds());
+        QTest::newRow("blocks") << randomBlocks(QSize(50, 31), 5, random);
         QTest::newRow("RGB888 is converted")
             << randomBlocks(QSize(50, 31), 5, random).convertToFormat(QImage::Format_RGB888);
-        QTest::newRow("two colours")
-            << randomPicture(QSize(40, 40), QImage::Format_ARGB32, random, {0, 255});
         QTest::newRow("uniform gives a black map") << uniform(QSize(11, 8), qRgb(90, 10, 200));
     }
 
@@ -142,9 +125,8 @@ private slots:
     {
         QFETCH(QImage, picture);
         ZTSalienzAchanta method;
-        const QImage words = picture.format() == QImage::Format_RGB888
-            ? picture.convertToFormat(QImage::Format_ARGB32)
-            : picture;
+        const QImage words = picture.convertToFormat(
+            picture.depth() == 32 ? picture.format() : QImage::Format_ARGB32);
         const QList<double> salience = naiveSalience(method, words);
         const QImage stretched = naiveStretch(salience, words.size());
         for (const ZTSimd::Level level : {ZTSimd::Level::Baseline, ZTSimd::available()}) {

@@ -1,125 +1,133 @@
 #ifndef ZTIMAGETESTSUPPORT_H
 #define ZTIMAGETESTSUPPORT_H
 
-// Helpers shared by the image tests: exact comparison of stored pixel words and random pictures.
+// Helpers shared by the image tests: pictures built in code, random pictures, exact comparison of
+// stored pixel words, and the cross maximum filter as defined.
 
 #include <QDir>
 #include <QImage>
-#include <QString>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <random>
-#include <vector>
 
 namespace ZTImageTest {
 
-/**
- * Whether @p actual and @p expected have the same format, size and stored bytes in every row
- * (QImage's operator== ignores the alpha byte of Format_RGB32). On a mismatch both images are
- * saved in the temporary folder under @p name and the first differing pixel is reported.
- */
+// Whether @p actual and @p expected have the same format, size and stored bytes in every row
+// (QImage's operator== ignores the alpha byte of Format_RGB32). On a mismatch both images are
+// saved in the temporary folder under @p name.
 inline bool sameStoredPixels(const QImage& actual, const QImage& expected, const QString& name)
 {
-    if (actual.format() != expected.format() || actual.size() != expected.size()) {
-        qWarning("%s: format %d / %d, size %dx%d / %dx%d", qPrintable(name), actual.format(),
-            expected.format(), actual.width(), actual.height(), expected.width(),
-            expected.height());
-        return false;
+    bool same = actual.format() == expected.format() && actual.size() == expected.size();
+    for (int y = 0; same && y < actual.height(); ++y) {
+        const size_t rowBytes = size_t(actual.width() * actual.depth() + 7) / 8;
+        same = std::memcmp(actual.constScanLine(y), expected.constScanLine(y), rowBytes) == 0;
     }
-    const int rowBytes = (actual.width() * actual.depth() + 7) / 8;
-    for (int y = 0; y < actual.height(); ++y) {
-        if (std::memcmp(actual.constScanLine(y), expected.constScanLine(y), size_t(rowBytes))
-            != 0) {
-            int x = 0;
-            while (x < actual.width() && actual.pixel(x, y) == expected.pixel(x, y)) {
-                ++x;
-            }
-            const QString base = QDir::temp().filePath(name);
-            actual.save(base + QLatin1String("-actual.png"));
-            expected.save(base + QLatin1String("-expected.png"));
-            qWarning(
-                "%s: first difference in row %d near column %d (%08x / %08x), saved as %s-*.png",
-                qPrintable(name), y, x, x < actual.width() ? actual.pixel(x, y) : 0u,
-                x < actual.width() ? expected.pixel(x, y) : 0u, qPrintable(base));
-            return false;
-        }
+    if (!same) {
+        const QString base = QDir::temp().filePath(QString(name).replace(' ', '_'));
+        actual.save(base + "-actual.png");
+        expected.save(base + "-expected.png");
+        qWarning("%s: the images differ, saved as %s-*.png", qPrintable(name), qPrintable(base));
     }
-    return true;
+    return same;
 }
 
-/**
- * A picture of random pixel words whose red components are drawn from @p reds, so that equal
- * reds with different other channels are common. For Format_RGB32 the alpha byte is random too,
- * as in scan lines written directly.
- */
+// A @p format picture of @p size filled with @p colour.
+inline QImage uniform(const QSize& size, QRgb colour, QImage::Format format = QImage::Format_ARGB32)
+{
+    QImage image(size, format);
+    image.fill(QColor::fromRgba(colour));
+    return image;
+}
+
+// A Format_ARGB32 picture of @p size that stores @p pixels row by row.
+inline QImage pictureOf(const QSize& size, const QVector<QRgb>& pixels)
+{
+    const uchar* const bits = reinterpret_cast<const uchar*>(pixels.constData());
+    return QImage(bits, size.width(), size.height(), QImage::Format_ARGB32).copy();
+}
+
+// Opaque pixel words from @p text: comma-separated pixels, each "r g b" or a grey "v".
+inline QVector<QRgb> pixels(const QString& text)
+{
+    QVector<QRgb> words;
+    for (const QString& pixel : text.split(',')) {
+        const QStringList c = pixel.split(' ', Qt::SkipEmptyParts);
+        words.append(qRgb(c[0].toInt(), c.value(1, c[0]).toInt(), c.value(2, c[0]).toInt()));
+    }
+    return words;
+}
+
+// The pixel words of @p image converted to Format_ARGB32, row by row.
+inline QVector<QRgb> pixelsOf(const QImage& image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32); // rows follow each other
+    const QRgb* const words = reinterpret_cast<const QRgb*>(argb.constBits());
+    return QVector<QRgb>(words, words + argb.width() * argb.height());
+}
+
+// A picture of random pixel words whose red components are drawn from @p reds, so that equal
+// reds with different other channels are common. The 0xAARRGGBB formats keep a random alpha byte
+// (Format_RGB32 too, as in scan lines written directly); other formats are converted.
 inline QImage randomPicture(
     const QSize& size, QImage::Format format, std::mt19937& random, const std::vector<int>& reds)
 {
-    QImage argb(size, QImage::Format_ARGB32);
-    std::uniform_int_distribution<quint32> word;
+    QImage words(size, QImage::Format_ARGB32); // rows of 4-byte pixels follow each other
     std::uniform_int_distribution<size_t> pick(0, reds.size() - 1);
-    for (int y = 0; y < argb.height(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(argb.scanLine(y));
-        for (int x = 0; x < argb.width(); ++x) {
-            line[x] = (word(random) & 0xFF00FFFFu) | (quint32(reds[pick(random)]) << 16);
-        }
+    std::generate_n(reinterpret_cast<QRgb*>(words.bits()), size.width() * size.height(),
+        [&] { return (quint32(random()) & 0xFF00FFFFu) | quint32(reds[pick(random)]) << 16; });
+    if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied) {
+        words.reinterpretAsFormat(format);
     }
-    if (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32
-        || format == QImage::Format_ARGB32_Premultiplied) {
-        // Reinterpret the words rather than convert them, keeping every bit random.
-        QImage words(size, format);
-        for (int y = 0; y < argb.height(); ++y) {
-            std::memcpy(words.scanLine(y), argb.constScanLine(y), size_t(argb.width()) * 4);
-        }
-        return words;
-    }
-    return argb.convertToFormat(format);
+    return words.convertToFormat(format);
 }
 
-/** Every red value 0 ... 255. */
+// Every red value 0 ... 255.
 inline std::vector<int> allReds()
 {
     std::vector<int> reds(256);
-    for (int i = 0; i < 256; ++i) {
-        reds[size_t(i)] = i;
-    }
+    std::iota(reds.begin(), reds.end(), 0);
     return reds;
 }
 
-/** A picture of random colours in blocks of about @p block x @p block pixels. */
+// A picture of random colours in blocks of about @p block x @p block pixels.
 inline QImage randomBlocks(const QSize& size, int block, std::mt19937& random)
 {
     const QSize blocks((size.width() + block - 1) / block, (size.height() + block - 1) / block);
     return randomPicture(blocks, QImage::Format_ARGB32, random, allReds()).scaled(size);
 }
 
-// The filter exactly as defined, through QImage::pixel and QImage::setPixel.
+// The cross maximum filter exactly as defined, through QImage::pixel and QImage::setPixel.
 inline QImage naiveMaxFilter(const QImage& input, int size, int threshold)
 {
     QImage result = input.copy(0, 0, input.width(), input.height());
-    const int half = size / 2;
-    for (int y = 0; y < input.height(); ++y) {
-        for (int x = 0; x < input.width(); ++x) {
-            const QRgb p = input.pixel(x, y);
-            if (qRed(p) <= threshold || half < 0) {
-                continue;
-            }
-            for (int k = -half; k <= half; ++k) {
-                const int xx = x + k;
-                if (xx >= 0 && xx < input.width() && qRed(p) > qRed(result.pixel(xx, y))) {
-                    result.setPixel(xx, y, p);
-                }
-            }
-            for (int k = -half; k <= half; ++k) {
-                const int yy = y + k;
-                if (yy >= 0 && yy < input.height() && qRed(p) > qRed(result.pixel(x, yy))) {
-                    result.setPixel(x, yy, p);
+    for (int i = 0; i < input.width() * input.height(); ++i) {
+        const QPoint p(i % input.width(), i / input.width());
+        const QRgb word = input.pixel(p);
+        // Each arm position is a pixel of its own, so row and column may be walked together.
+        for (int k = -(size / 2); k <= size / 2 && qRed(word) > threshold; ++k) {
+            for (const QPoint q : {p + QPoint(k, 0), p + QPoint(0, k)}) {
+                if (input.valid(q) && qRed(word) > qRed(result.pixel(q))) {
+                    result.setPixel(q, word);
                 }
             }
         }
     }
     return result;
+}
+
+// The number of messages that Qt logs while @p run runs.
+template<typename Run>
+int messagesDuring(Run run)
+{
+    static int count = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString&) { ++count; });
+    run();
+    qInstallMessageHandler(previous);
+    return std::exchange(count, 0);
 }
 
 } // namespace ZTImageTest

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <utility>
 
 namespace ZTImageTest {
 

@@ -2,70 +2,45 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <limits>
 #include <new>
 
 namespace {
 
-constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+using Words = QVector<QRgb>;
+using Counts = QVector<int>;
 
-// A packed YCbCr word with the given luma and chroma.
-constexpr QRgb ycbcr(int y, int cb, int cr)
+// A one-row block of packed YCbCr words.
+QImage row(const Words& words)
 {
-    return 0xFF000000u | quint32(y) << 16 | quint32(cb) << 8 | quint32(cr);
-}
-
-// A one-row block of @p count pixels, all @p word.
-QImage uniformBlock(int count, QRgb word)
-{
-    QImage block(count, 1, QImage::Format_ARGB32);
-    block.fill(word);
+    QImage block(words.size(), 1, QImage::Format_ARGB32);
+    std::copy(words.cbegin(), words.cend(), reinterpret_cast<QRgb*>(block.scanLine(0)));
     return block;
 }
 
-// A one-row block that puts counts[i] pixels into column i of a one-row histogram of
-// counts.size() channel-2 bins: each pixel carries the lowest Cr level of its bin.
-QImage blockWithColumnCounts(const QVector<int>& counts)
+// A block that puts counts[i] pixels into column i of a one-row histogram of counts.size() bins.
+QImage columns(const Counts& counts)
 {
-    int total = 0;
-    for (const int count : counts) {
-        total += count;
+    Words words;
+    for (int i = 0; i < counts.size(); ++i) {
+        words += Words(counts[i], qRgb(50, 0, (i * 256 + counts.size() - 1) / counts.size()));
     }
-    QImage block(qMax(total, 1), 1, QImage::Format_ARGB32);
-    block.fill(0);
-    QRgb* const line = reinterpret_cast<QRgb*>(block.scanLine(0));
-    int x = 0;
-    for (int bin = 0; bin < counts.size(); ++bin) {
-        const int cr = (bin * 256 + counts.size() - 1) / counts.size();
-        for (int i = 0; i < counts[bin]; ++i) {
-            line[x++] = ycbcr(50, 128, cr);
-        }
-    }
-    return total == 0 ? QImage() : block;
+    return row(words);
 }
 
-bool same(double a, double b)
+// The entries that are not 0 as "row,column=value", to 17 digits: exact, and NaN shows as nan.
+QString nonZero(ZTHistogram& histogram, const QSize& bins)
 {
-    return (std::isnan(a) && std::isnan(b)) || a == b;
-}
-
-// Exact comparison of every entry, NaN matching NaN.
-void verifyEntries(ZTHistogram& histogram, int rows, const QVector<double>& expected)
-{
-    const int columns = expected.size() / rows;
-    for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < columns; ++x) {
-            const double actual = histogram.getHistogramValue(x, y);
-            const double wanted = expected[y * columns + x];
-            QVERIFY2(same(actual, wanted),
-                qPrintable(QString("entry (row %1, column %2) is %3, expected %4")
-                               .arg(y)
-                               .arg(x)
-                               .arg(actual, 0, 'g', 17)
-                               .arg(wanted, 0, 'g', 17)));
+    QStringList list;
+    for (int y = 0; y < qMax(bins.width(), 1); ++y) {
+        for (int x = 0; x < qMax(bins.height(), 1); ++x) {
+            const double value = histogram.getHistogramValue(x, y);
+            if (value != 0.0) {
+                list << QString("%1,%2=%3").arg(y).arg(x).arg(value, 0, 'g', 17);
+            }
         }
     }
+    return list.join(' ');
 }
 
 } // namespace
@@ -75,201 +50,100 @@ class tst_ZTHistogram : public QObject
     Q_OBJECT
 
 private slots:
-    void binOfChannelValue_data();
-    void binOfChannelValue();
-    void rowsAreBlueChromaColumnsRedChroma();
-    void greyBlockFillsTheMiddleBin();
-    void normalisation_data();
-    void normalisation();
+    void countAndNormalise_data();
+    void countAndNormalise();
     void comparison_data();
     void comparison();
-    void tablesOfOtherSizes();
-    void blockOfOtherDepthIsConvertedFirst();
-    void unusableBinCountsThrow_data();
-    void unusableBinCountsThrow();
+    void unusableTables();
 };
 
-void tst_ZTHistogram::binOfChannelValue_data()
+void tst_ZTHistogram::countAndNormalise_data()
 {
-    QTest::addColumn<int>("bins");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("bin");
+    QTest::addColumn<QImage>("block");
+    QTest::addColumn<QSize>("bins");      // channel 1 (Cb, rows) x channel 2 (Cr, columns)
+    QTest::addColumn<QString>("entries"); // counted / normalised
 
-    QTest::newRow("32 bins, 0") << 32 << 0 << 0;
-    QTest::newRow("32 bins, 7 is the last level of bin 0") << 32 << 7 << 0;
-    QTest::newRow("32 bins, 8 starts bin 1") << 32 << 8 << 1;
-    QTest::newRow("32 bins, 128") << 32 << 128 << 16;
-    QTest::newRow("32 bins, 255") << 32 << 255 << 31;
-    QTest::newRow("3 bins, 85") << 3 << 85 << 0;
-    QTest::newRow("3 bins, 86") << 3 << 86 << 1;
-    QTest::newRow("3 bins, 171") << 3 << 171 << 2;
-    QTest::newRow("1 bin, 255") << 1 << 255 << 0;
-    QTest::newRow("0 bins count as 1") << 0 << 255 << 0;
-    QTest::newRow("1000 bins, 255") << 1000 << 255 << 996;
-}
-
-// The same value in both chroma channels lands on the diagonal entry (bin, bin).
-void tst_ZTHistogram::binOfChannelValue()
-{
-    QFETCH(int, bins);
-    QFETCH(int, value);
-    QFETCH(int, bin);
-
-    ZTHistogram histogram(uniformBlock(3, ycbcr(9, value, value)), bins, bins);
-    QCOMPARE(histogram.getHistogramValue(bin, bin), 3.0);
-    QCOMPARE(histogram.getHistogramValue(bin - 1, bin), 0.0);
-    QCOMPARE(histogram.getHistogramValue(bin, bin + 1), 0.0);
-}
-
-// Rows follow Cb (green byte), columns Cr (blue byte); luma and alpha take no part.
-void tst_ZTHistogram::rowsAreBlueChromaColumnsRedChroma()
-{
-    QImage block(2, 2, QImage::Format_ARGB32);
-    block.setPixel(0, 0, ycbcr(0, 200, 10));
-    block.setPixel(1, 0, ycbcr(255, 200, 10));
-    block.setPixel(0, 1, 0x00000000u | 200u << 8 | 10u);
-    block.setPixel(1, 1, ycbcr(40, 10, 200));
-    ZTHistogram histogram(block, 2, 4);
-    verifyEntries(histogram, 2, {0.0, 0.0, 0.0, 1.0, 3.0, 0.0, 0.0, 0.0});
-}
-
-void tst_ZTHistogram::greyBlockFillsTheMiddleBin()
-{
-    QImage block(16, 16, QImage::Format_ARGB32);
-    block.fill(ycbcr(127, 128, 128));
-    ZTHistogram histogram(block, 32, 32);
-    QCOMPARE(histogram.getHistogramValue(16, 16), 256.0);
-    histogram.normalizeHistogram();
-    QVector<double> expected(32 * 32, 0.0);
-    expected[16 * 32 + 16] = 1.0;
-    verifyEntries(histogram, 32, expected);
-}
-
-void tst_ZTHistogram::normalisation_data()
-{
-    QTest::addColumn<QVector<int>>("counts");
-    QTest::addColumn<QVector<double>>("normalised");
-
+    QTest::newRow("8 starts bin 1 of 32")
+        << row({qRgb(9, 8, 8)}) << QSize(32, 32) << "1,1=1 / 1,1=1";
+    QTest::newRow("3 bins: 85 in bin 0, 86 in bin 1")
+        << row({qRgb(9, 85, 86)}) << QSize(3, 3) << "0,1=1 / 0,1=1";
+    QTest::newRow("0 bins count as 1; flat tables give NaN")
+        << row(Words(3, qRgb(9, 255, 255))) << QSize(0, 0) << "0,0=3 / 0,0=nan";
+    QTest::newRow("rows follow Cb, columns Cr; luma and alpha take no part")
+        << row({qRgb(0, 200, 10), qRgb(255, 200, 10), 200u << 8 | 10u, qRgb(4, 10, 200)})
+        << QSize(2, 4) << "0,3=1 1,0=3 / 0,3=0.33333333333333331 1,0=1";
+    QTest::newRow("grey block: row 16, column 16")
+        << row(Words(256, qRgb(127, 128, 128))) << QSize(32, 32) << "16,16=256 / 16,16=1";
     QTest::newRow("one bin of 2000 pixels: the minimum stays at 1000")
-        << QVector<int> {2000} << QVector<double> {1.0};
+        << columns({2000}) << QSize(1, 1) << "0,0=2000 / 0,0=1";
     QTest::newRow("counts above 1000 do not reach 0")
-        << QVector<int> {1500, 3000} << QVector<double> {0.25, 1.0};
-    QTest::newRow("empty bin 0, fullest 1")
-        << QVector<int> {4, 1, 0, 2} << QVector<double> {1.0, 0.25, 0.0, 0.5};
-    QTest::newRow("flat: one bin of 1000 pixels")
-        << QVector<int> {1000} << QVector<double> {notANumber};
-    QTest::newRow("flat: equal counts")
-        << QVector<int> {5, 5} << QVector<double> {notANumber, notANumber};
-    QTest::newRow("flat: empty block")
-        << QVector<int> {0, 0, 0} << QVector<double> {notANumber, notANumber, notANumber};
+        << columns({1500, 3000}) << QSize(1, 2) << "0,0=1500 0,1=3000 / 0,0=0.25 0,1=1";
+    QTest::newRow("empty block") << QImage() << QSize(1, 2) << " / 0,0=nan 0,1=nan";
+    QImage wide(3, 5, QImage::Format_RGB888);
+    wide.fill(QColor(1, 200, 30));
+    QTest::newRow("24-bit block: green is Cb, blue Cr") << wide << QSize(4, 4) << "3,0=15 / 3,0=1";
 }
 
-void tst_ZTHistogram::normalisation()
+void tst_ZTHistogram::countAndNormalise()
 {
-    QFETCH(QVector<int>, counts);
-    QFETCH(QVector<double>, normalised);
+    QFETCH(QImage, block);
+    QFETCH(QSize, bins);
+    QFETCH(QString, entries);
 
-    ZTHistogram histogram(blockWithColumnCounts(counts), 1, counts.size());
-    QVector<double> raw;
-    for (const int count : counts) {
-        raw << count;
-    }
-    verifyEntries(histogram, 1, raw);
+    ZTHistogram histogram(block, bins.width(), bins.height());
+    const QString counted = nonZero(histogram, bins);
     histogram.normalizeHistogram();
-    verifyEntries(histogram, 1, normalised);
+    QCOMPARE(counted + " / " + nonZero(histogram, bins), entries);
 }
 
 void tst_ZTHistogram::comparison_data()
 {
-    QTest::addColumn<QVector<int>>("expectedCounts");
-    QTest::addColumn<QVector<int>>("otherCounts");
+    QTest::addColumn<Counts>("expected");
+    QTest::addColumn<Counts>("other");
     QTest::addColumn<double>("distance");
 
-    // Normalised, these are (1.0, 0.5, 0.0) and (1.0, 0.0, 0.0).
-    QTest::newRow("(1, 0.5) against (1, 0)")
-        << QVector<int> {2, 1, 0} << QVector<int> {1, 0, 0} << 0.5;
-    QTest::newRow("(1, 0) against (1, 0.5): empty bins add nothing")
-        << QVector<int> {1, 0, 0} << QVector<int> {2, 1, 0} << 0.0;
-    QTest::newRow("itself") << QVector<int> {7, 3, 0, 1} << QVector<int> {7, 3, 0, 1} << 0.0;
-    QTest::newRow("disjoint colours") << QVector<int> {0, 9} << QVector<int> {9, 0} << 1.0;
+    // Normalised, these are (1, 0.5, 0) and (1, 0, 0).
+    QTest::newRow("(1, 0.5) against (1, 0)") << Counts {2, 1, 0} << Counts {1, 0, 0} << 0.5;
+    QTest::newRow("(1, 0) against (1, 0.5)") << Counts {1, 0, 0} << Counts {2, 1, 0} << 0.0;
+    QTest::newRow("itself") << Counts {7, 3, 0, 1} << Counts {7, 3, 0, 1} << 0.0;
     // (1 - 0.25)^2 / 1 + (0.25 - 1)^2 / 0.25
-    QTest::newRow("sum over the bins")
-        << QVector<int> {4, 1, 0} << QVector<int> {1, 4, 0} << 2.8125;
-    QTest::newRow("flat other opposite a full bin is NaN")
-        << QVector<int> {1, 0} << QVector<int> {3, 3} << notANumber;
-    QTest::newRow("flat expected histogram skips every bin")
-        << QVector<int> {3, 3} << QVector<int> {1, 0} << 0.0;
+    QTest::newRow("sum over the bins") << Counts {4, 1, 0} << Counts {1, 4, 0} << 2.8125;
+    QTest::newRow("flat other opposite a full bin")
+        << Counts {1, 0} << Counts {3, 3} << std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("flat expected histogram") << Counts {3, 3} << Counts {1, 0} << 0.0;
 }
 
 void tst_ZTHistogram::comparison()
 {
-    QFETCH(QVector<int>, expectedCounts);
-    QFETCH(QVector<int>, otherCounts);
+    QFETCH(Counts, expected);
+    QFETCH(Counts, other);
     QFETCH(double, distance);
 
-    ZTHistogram expected(blockWithColumnCounts(expectedCounts), 1, expectedCounts.size());
-    ZTHistogram other(blockWithColumnCounts(otherCounts), 1, otherCounts.size());
-    expected.normalizeHistogram();
-    other.normalizeHistogram();
-    const double actual = expected.compareHistogram(&other);
-    QVERIFY2(same(actual, distance), qPrintable(QString::number(actual, 'g', 17)));
+    ZTHistogram a(columns(expected), 1, expected.size());
+    ZTHistogram b(columns(other), 1, other.size());
+    a.normalizeHistogram();
+    b.normalizeHistogram();
+    QCOMPARE(QString::number(a.compareHistogram(&b), 'g', 17), QString::number(distance, 'g', 17));
 }
 
-// Entries that the other table lacks count as empty bins; a placeholder has no entries at all.
-void tst_ZTHistogram::tablesOfOtherSizes()
+// Entries that the other table lacks count as empty bins, as do indices outside a table; a
+// placeholder has no entries. Negative counts and tables beyond memory are refused.
+void tst_ZTHistogram::unusableTables()
 {
-    QImage block(2, 1, QImage::Format_ARGB32);
-    block.setPixel(0, 0, ycbcr(0, 0, 0));     // row 0, column 0
-    block.setPixel(1, 0, ycbcr(0, 255, 255)); // row 1, column 1
-    ZTHistogram expected(block, 2, 2);
-    ZTHistogram smaller(uniformBlock(1, ycbcr(0, 0, 0)), 1, 1);
-    ZTHistogram placeholder;
-
-    QCOMPARE(expected.compareHistogram(&smaller), 1.0);
-    QCOMPARE(expected.compareHistogram(nullptr), 2.0);
-    QCOMPARE(expected.compareHistogram(&placeholder), 2.0);
-    QCOMPARE(placeholder.compareHistogram(&expected), 0.0);
-    placeholder.normalizeHistogram();
-    QCOMPARE(placeholder.getHistogramValue(0, 0), 0.0);
-    QCOMPARE(expected.getHistogramValue(-1, 0), 0.0);
-    QCOMPARE(expected.getHistogramValue(0, 2), 0.0);
-}
-
-// A 24-bit block is widened to 0xFFRRGGBB words: green is read as Cb, blue as Cr.
-void tst_ZTHistogram::blockOfOtherDepthIsConvertedFirst()
-{
-    QImage block(3, 5, QImage::Format_RGB888);
-    block.fill(QColor(1, 200, 30));
-    ZTHistogram histogram(block, 4, 4);
-    QCOMPARE(histogram.getHistogramValue(0, 3), 15.0);
-}
-
-void tst_ZTHistogram::unusableBinCountsThrow_data()
-{
-    QTest::addColumn<int>("bins1");
-    QTest::addColumn<int>("bins2");
-    QTest::addColumn<bool>("tooLarge");
-
-    QTest::newRow("negative channel 1") << -1 << 32 << false;
-    QTest::newRow("negative channel 2") << 32 << -1 << false;
-    QTest::newRow("negative channel 2, no channel-1 bins") << 0 << -7 << false;
-    QTest::newRow("both negative") << -3 << -3 << false;
-    QTest::newRow("table beyond memory")
-        << std::numeric_limits<int>::max() << std::numeric_limits<int>::max() << true;
-}
-
-void tst_ZTHistogram::unusableBinCountsThrow()
-{
-    QFETCH(int, bins1);
-    QFETCH(int, bins2);
-    QFETCH(bool, tooLarge);
-
-    const QImage block = uniformBlock(2, ycbcr(0, 0, 0));
-    if (tooLarge) {
-        QVERIFY_EXCEPTION_THROWN(ZTHistogram(block, bins1, bins2), std::bad_alloc);
-    } else {
-        QVERIFY_EXCEPTION_THROWN(ZTHistogram(block, bins1, bins2), std::bad_array_new_length);
+    ZTHistogram expected(row({qRgb(0, 0, 0), qRgb(0, 255, 255)}), 2, 2);
+    ZTHistogram smaller(row({qRgb(0, 0, 0)}), 1, 1);
+    ZTHistogram none;
+    const QVector<double> values {expected.compareHistogram(&smaller),
+        expected.compareHistogram(nullptr), expected.compareHistogram(&none),
+        none.compareHistogram(&expected), expected.getHistogramValue(2, 0),
+        expected.getHistogramValue(-1, 0), none.getHistogramValue(0, 0)};
+    QCOMPARE(values, (QVector<double> {1, 2, 2, 0, 0, 0, 0}));
+    for (const QPoint bins : {QPoint(-1, 32), QPoint(32, -1), QPoint(0, -7)}) {
+        QVERIFY_EXCEPTION_THROWN(
+            ZTHistogram(row({0}), bins.x(), bins.y()), std::bad_array_new_length);
     }
+    const int huge = std::numeric_limits<int>::max();
+    QVERIFY_EXCEPTION_THROWN(ZTHistogram(row({0}), huge, huge), std::bad_alloc);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTHistogram)

@@ -25,15 +25,6 @@ QString text(const Points& points)
     return list.join(' ');
 }
 
-QString text(const QVector<int>& values)
-{
-    QStringList list;
-    for (const int value : values) {
-        list << QString::number(value);
-    }
-    return list.join(' ');
-}
-
 // A centre to 9 digits, which tells every float apart; NaN shows as nan.
 QString text(const centroid& c)
 {
@@ -73,7 +64,8 @@ void tst_ZTDisjointSet::edgeOrder()
 {
     const auto less
         = [](double a, double b) { return ZTSegmentEdge(9, 8, a) < ZTSegmentEdge(1, 2, b); };
-    QCOMPARE(QVector<bool>({less(0.5, 0.5), less(0.25, 0.5), less(notANumber, 1.0), less(1.0, notANumber)}),
+    QCOMPARE(QVector<bool>(
+                 {less(0.5, 0.5), less(0.25, 0.5), less(notANumber, 1.0), less(1.0, notANumber)}),
         QVector<bool>({false, true, false, false}));
 }
 
@@ -129,24 +121,26 @@ void tst_ZTDisjointSet::forest()
 
 void tst_ZTDisjointSet::statistics_data()
 {
-    QTest::addColumn<QSize>("grid");     // columns x rows
-    QTest::addColumn<Cells>("segment");  // its cells, merged into one segment
-    QTest::addColumn<QString>("result"); // getSegmentSizes | box of segment | center
+    QTest::addColumn<QSize>("grid");    // columns x rows
+    QTest::addColumn<Cells>("segment"); // its cells, merged into one segment
+    QTest::addColumn<Cells>("boxes");   // of getSegmentSizes, then of segment (the far corner)
+    QTest::addColumn<QString>("center");
 
     QTest::newRow("2 x 2 in one segment: hull centroid")
-        << QSize(2, 2) << Cells {0, 1, 2, 3} << "0 0 1 1 | 0 0 2 2 | 1 1";
+        << QSize(2, 2) << Cells {0, 1, 2, 3} << Cells {0, 0, 1, 1, 0, 0, 2, 2} << "1 1";
     QTest::newRow("row of four cells")
-        << QSize(4, 1) << Cells {0, 1, 2, 3} << "0 0 3 0 | 0 0 4 1 | 2 0.5";
+        << QSize(4, 1) << Cells {0, 1, 2, 3} << Cells {0, 0, 3, 0, 0, 0, 4, 1} << "2 0.5";
     QTest::newRow("single cell at row 2, column 3: mean of its corners")
-        << QSize(4, 3) << Cells {11} << "3 2 3 2 | 3 2 4 3 | 3.5 2.5";
+        << QSize(4, 3) << Cells {11} << Cells {3, 2, 3, 2, 3, 2, 4, 3} << "3.5 2.5";
     QTest::newRow("left found in a later cell")
-        << QSize(3, 3) << Cells {2, 4, 6} << "0 0 2 2 | 0 0 3 3 | 1.5 1.5";
-    QTest::newRow("row 0 and column 0 of a 6 x 4 grid") << QSize(
-        6, 4) << Cells {0, 1, 2, 3, 4, 5, 6, 12, 18} << "0 0 5 3 | 0 0 6 4 | 2.35483861 1.51612902";
+        << QSize(3, 3) << Cells {2, 4, 6} << Cells {0, 0, 2, 2, 0, 0, 3, 3} << "1.5 1.5";
+    QTest::newRow("row 0 and column 0 of a 6 x 4 grid")
+        << QSize(6, 4) << Cells {0, 1, 2, 3, 4, 5, 6, 12, 18} << Cells {0, 0, 5, 3, 0, 0, 6, 4}
+        << "2.35483861 1.51612902";
     QTest::newRow("diagonal: zero-area hull")
-        << QSize(4, 4) << Cells {0, 5, 10, 15} << "0 0 3 3 | 0 0 4 4 | nan nan";
+        << QSize(4, 4) << Cells {0, 5, 10, 15} << Cells {0, 0, 3, 3, 0, 0, 4, 4} << "nan nan";
     QTest::newRow("other diagonal: finite")
-        << QSize(4, 4) << Cells {3, 6, 9, 12} << "0 0 3 3 | 0 0 4 4 | 2 2";
+        << QSize(4, 4) << Cells {3, 6, 9, 12} << Cells {0, 0, 3, 3, 0, 0, 4, 4} << "2 2";
 }
 
 void tst_ZTDisjointSet::statistics()
@@ -160,9 +154,8 @@ void tst_ZTDisjointSet::statistics()
     }
     const int root = set.find(segment[0]);
     const ::segment s = set.getSegmentInformations().at(root);
-    QTEST(text(set.getSegmentSizes().value(root)) + " | " + text({s.left, s.top, s.right, s.bottom})
-            + " | " + text(s.center),
-        "result");
+    QTEST(set.getSegmentSizes().value(root) + (Cells {s.left, s.top, s.right, s.bottom}), "boxes");
+    QTEST(text(s.center), "center");
 }
 
 void tst_ZTDisjointSet::geometry_data()

@@ -9,9 +9,9 @@ namespace {
 
 using Rects = QList<QRect>;
 
-constexpr int intMax = std::numeric_limits<int>::max();
-constexpr int intMin = std::numeric_limits<int>::min();
+constexpr int intMax = std::numeric_limits<int>::max(), intMin = -intMax - 1;
 constexpr QSize mapSize(64, 48);
+QStringList messages;
 
 QImage evaluate(const Rects& rects, const QSize& size = mapSize, const QSize& reference = mapSize)
 {
@@ -36,8 +36,6 @@ QImage painted(const Rects& halos, const Rects& rects)
     painter.drawRects(rects.toVector());
     return map;
 }
-
-QStringList messages;
 
 } // namespace
 
@@ -99,7 +97,6 @@ void tst_ZTVeryImportantAreasROI::sizeWarning()
 {
     const Rects rects {QRect(10, 10, 20, 10), QRect(300, 200, 40, 60)};
     const QSize picture(320, 240);
-    messages.clear();
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType type, const QMessageLogContext& c, const QString& text) {
             messages << QString("%1 %2 %3:%4 %5: %6")
@@ -108,9 +105,9 @@ void tst_ZTVeryImportantAreasROI::sizeWarning()
                             .arg(c.function, text);
         });
     const QImage mismatched = evaluate(rects, picture, QSize(640, 480));
-    QVERIFY(evaluate(rects, picture, QSize(640, 480)) == mismatched); // a second warning
+    evaluate(rects, picture, QSize(640, 480)); // a second warning
     evaluate(rects, picture, QSize(320, 239)); // the height alone differs: a third
-    evaluate(rects, picture, picture);
+    const QImage matched = evaluate(rects, picture, picture);
     QVERIFY(evaluate(rects, QSize(), QSize(640, 480)).isNull()); // nothing to draw on
     qInstallMessageHandler(previous);
     const QString warning = QString::fromUtf8(
@@ -118,7 +115,7 @@ void tst_ZTVeryImportantAreasROI::sizeWarning()
         "ZTVeryImportantAreasROI::evaluate(const QImage&): TODO: umrechnen der Gr\xc3\xb6\xc3\x9f"
         "e! (worldmatrix berechnen)");
     QCOMPARE(messages, QVector<QString>(3, warning).toList());
-    QCOMPARE(mismatched, evaluate(rects, picture, picture));
+    QCOMPARE(mismatched, matched);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTVeryImportantAreasROI)

@@ -1,3 +1,6 @@
+// The histogram segmentation method and its parts: the chroma conversion, ZTHistogram's block
+// histograms and their distance, and the whole map against a plain reference.
+
 #include "ZTHistogram.h"
 #include "ZTHistogramROI.h"
 #include "ZTHistogramROI_p.h"
@@ -159,10 +162,10 @@ void tst_ZTHistogramROI::histogram()
         ZTHistogram b = normalised(columns(other), 1, other.size());
         return a.compareHistogram(&b);
     };
-    ZTHistogram grey = normalised(painted(QSize(16, 16), qRgb(127, 128, 128)), 32, 32);
+    ZTHistogram greyBlock = normalised(painted(QSize(16, 16), qRgb(127, 128, 128)), 32, 32);
     ZTHistogram big = normalised(columns({2000}), 1, 1), flat = normalised(columns({9}), 0, 0);
-    QCOMPARE(QVector<double>({grey.getHistogramValue(16, 16), grey.getHistogramValue(15, 16),
-                 big.getHistogramValue(0, 0)}),
+    QCOMPARE(QVector<double>({greyBlock.getHistogramValue(16, 16),
+                 greyBlock.getHistogramValue(15, 16), big.getHistogramValue(0, 0)}),
         QVector<double>({1, 0, 1}));
     QVERIFY(std::isnan(flat.getHistogramValue(0, 0)));
     QCOMPARE(QVector<double>({distance({2, 1, 0}, {1, 0, 0}), distance({1, 0, 0}, {2, 1, 0}),

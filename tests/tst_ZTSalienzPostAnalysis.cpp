@@ -1,3 +1,6 @@
+// The post-analysis of a salience map: ZTSalienzClusterer's cube map, and the best window along
+// either axis that ZTSalienzMaximizerHorizontal and ZTSalienzMaximizerVertical find.
+
 #include "ZTImageTestSupport.h"
 #include "ZTSalienzClusterer.h"
 #include "ZTSalienzMaximizerHorizontal.h"

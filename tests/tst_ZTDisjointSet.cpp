@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <stdexcept>
+
 namespace {
 
 using Points = std::vector<QPoint>;
@@ -138,6 +140,7 @@ void tst_ZTDisjointSet::geometry_data()
     QTest::newRow("centroid of the square") << Points {{0, 0}, {2, 0}, {2, 2}, {0, 2}} << "1 1";
     QTest::newRow("centroid, closed") << Points {{0, 0}, {2, 0}, {2, 2}, {0, 2}, {0, 0}} << "1 1";
     QTest::newRow("centroid of a single vertex") << Points {{3, 4}} << "nan nan";
+    QTest::newRow("centroid of no polygon") << Points {} << "throws std::out_of_range";
     // Summing the moments in double, or multiplying in float, gives other last bits.
     QTest::newRow("centroid: moments rounded to float after every edge, the closing one too")
         << Points {{181, 170}, {277, 35}, {206, 229}, {126, 263}} << "202.14267 173.643295";
@@ -158,6 +161,10 @@ void tst_ZTDisjointSet::geometry()
         result = text(set.convex_hull(points));
     } else if (operation == "cross") {
         result = QString::number(set.cross(points[0], points[1], points[2]));
+    } else if (points.empty()) {
+        QVERIFY_EXCEPTION_THROWN(set.calculateCentroid(nullptr), std::out_of_range);
+        QVERIFY_EXCEPTION_THROWN(set.calculateCentroid(&points), std::out_of_range);
+        result = "throws std::out_of_range";
     } else {
         const Points before = points;
         result = text(set.calculateCentroid(&points));

@@ -177,6 +177,7 @@ void tst_ZTSalienzPostAnalysis::bestRange_data()
     QTest::newRow("four entries, L 5") << Sums {1, 2, 3, 4} << 5 << 0;
     QTest::newRow("three entries, L 2") << Sums {1, 2, 3} << 2 << -1;
     QTest::newRow("length 0") << Sums {1, 2, 3, 4} << 0 << -1;
+    QTest::newRow("empty axis") << Sums {} << 1 << 0;
     QTest::newRow("negative length") << Sums {1, 2, 3, 4} << -1 << -1;
     QTest::newRow("running sums beyond 64 bits")
         << Sums {std::numeric_limits<qint64>::max(), 3, 7, 0} << 1 << 2;

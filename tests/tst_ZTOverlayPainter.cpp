@@ -2,125 +2,65 @@
 
 #include <QtTest>
 
-namespace {
-
-QImage filled(const QSize& size, QRgb colour)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(colour);
-    return image;
-}
-
-// The overlay's blend for one channel: the photo's grey kept at 150/256, under heat of strength
-// v (stretched to the map's maximum) and alpha 7v/8.
-int blended(int grey, int hot, int v)
-{
-    const int alpha = v * 7 / 8;
-    return (grey * 150 / 256 * (255 - alpha) + hot * alpha) / 255;
-}
-
-ZTCrop crop(const QRect& rect)
-{
-    ZTCrop c;
-    c.rect = rect;
-    return c;
-}
-
-} // namespace
-
 class tst_ZTOverlayPainter : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void heatBlend_data();
     void heatBlend();
-    void largePhotosAreScaledDown_data();
-    void largePhotosAreScaledDown();
-    void cropsAreDrawnInsideTheirRect();
-    void nullInputGivesNullOverlay();
+    void sizeCropsAndNullInput();
 };
 
-void tst_ZTOverlayPainter::heatBlend_data()
-{
-    QTest::addColumn<int>("salience");
-    QTest::addColumn<QRgb>("expected");
-
-    // The photo (200, 100, 50) is grey 126. The map's maximum is 200, so salience s shows as heat
-    // v = s * 255 / 200, coloured (3v, 3v - 255, 3v - 510) clamped to 0 ... 255.
-    const int grey = qGray(200, 100, 50);
-    QTest::newRow("no salience: dimmed grey")
-        << 0 << qRgb(blended(grey, 0, 0), blended(grey, 0, 0), blended(grey, 0, 0));
-    QTest::newRow("40 is dark red (v 51)")
-        << 40 << qRgb(blended(grey, 153, 51), blended(grey, 0, 51), blended(grey, 0, 51));
-    QTest::newRow("100 is orange (v 127)")
-        << 100 << qRgb(blended(grey, 255, 127), blended(grey, 126, 127), blended(grey, 0, 127));
-    QTest::newRow("the maximum is white")
-        << 200 << qRgb(blended(grey, 255, 255), blended(grey, 255, 255), blended(grey, 255, 255));
-}
-
+// The photo (200, 100, 50) is grey 126, kept at 150/256: 73. The map's maximum is 200, so
+// salience s shows as heat v = s * 255 / 200, coloured (3v, 3v - 255, 3v - 510) clamped to
+// 0 ... 255, with alpha 7v/8.
 void tst_ZTOverlayPainter::heatBlend()
 {
-    QFETCH(int, salience);
-    QFETCH(QRgb, expected);
-
-    // Left half of the map at the salience under test, right half at the maximum 200.
-    QImage map = filled(QSize(16, 16), qRgb(200, 200, 200));
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            map.setPixel(x, y, qRgb(salience, salience, salience));
-        }
+    // Four stripes of salience 0, 40 (v 51), 100 (v 127) and 200, each 16 pixels of the overlay
+    // wide; looked at in their middle, away from the smoothed borders and the focal ring.
+    QImage map(16, 1, QImage::Format_ARGB32);
+    for (int x = 0; x < 16; ++x) {
+        const int salience = QList<int> {0, 40, 100, 200}.at(x / 4);
+        map.setPixel(x, 0, qRgb(salience, salience, salience));
     }
-    const QImage overlay = ZTOverlayPainter::paint(
-        filled(QSize(64, 64), qRgb(200, 100, 50)), map, QSize(64, 64), {}, QPoint(60, 60));
-    QCOMPARE(overlay.size(), QSize(64, 64));
-    // Inside the left half, away from the smoothed border and the focal ring.
-    QCOMPARE(overlay.pixel(5, 5), expected);
-    QCOMPARE(overlay.pixel(20, 40), expected);
+    QImage photo(64, 64, QImage::Format_ARGB32);
+    photo.fill(qRgb(200, 100, 50));
+    const QImage overlay = ZTOverlayPainter::paint(photo, map, QSize(64, 64), {}, QPoint(60, 60));
+    QList<QRgb> seen;
+    for (int column = 0; column < 4; ++column) {
+        seen.append(overlay.pixel(column * 16 + 8, 20));
+    }
+    QCOMPARE(seen,
+        (QList<QRgb> {qRgb(73, 73, 73), qRgb(86, 60, 60), qRgb(152, 96, 41), qRgb(232, 232, 232)}));
 }
 
-void tst_ZTOverlayPainter::largePhotosAreScaledDown_data()
+void tst_ZTOverlayPainter::sizeCropsAndNullInput()
 {
-    QTest::addColumn<QSize>("photo");
-    QTest::addColumn<QSize>("expected");
-
-    QTest::newRow("small stays") << QSize(600, 400) << QSize(600, 400);
-    QTest::newRow("limit stays") << QSize(1600, 900) << QSize(1600, 900);
-    QTest::newRow("wide") << QSize(3200, 1000) << QSize(1600, 500);
-    QTest::newRow("tall") << QSize(1000, 4000) << QSize(400, 1600);
-}
-
-void tst_ZTOverlayPainter::largePhotosAreScaledDown()
-{
-    QFETCH(QSize, photo);
-    QFETCH(QSize, expected);
-    const QImage overlay = ZTOverlayPainter::paint(
-        filled(photo, qRgb(1, 2, 3)), filled(QSize(48, 32), qRgb(0, 0, 0)), photo, {}, QPoint());
-    QCOMPARE(overlay.size(), expected);
-}
-
-void tst_ZTOverlayPainter::cropsAreDrawnInsideTheirRect()
-{
-    // Input 400x200 shown at 200x100: the crop (100, 0, 200, 200) becomes (50, 0, 100, 100).
-    const QImage overlay = ZTOverlayPainter::paint(filled(QSize(200, 100), qRgb(0, 0, 0)),
-        filled(QSize(20, 10), qRgb(0, 0, 0)), QSize(400, 200), {crop(QRect(100, 0, 200, 200))},
-        QPoint(0, 0));
+    QImage black(48, 32, QImage::Format_ARGB32);
+    black.fill(qRgb(0, 0, 0));
+    // Scaled down to fit 1600x1600, never up.
+    for (const auto& [photo, shown] :
+        {std::pair {QSize(600, 400), QSize(600, 400)}, {QSize(1600, 900), QSize(1600, 900)},
+            {QSize(3200, 1000), QSize(1600, 500)}, {QSize(1000, 4000), QSize(400, 1600)}}) {
+        QCOMPARE(
+            ZTOverlayPainter::paint(black.scaled(photo), black, photo, {}, QPoint()).size(), shown);
+    }
+    // Input 400x200 shown at 200x100: the crop (100, 0, 200, 200) is drawn just inside the
+    // overlay's rect (50, 0, 100, 100).
+    const ZTCrop crop {{}, QRect(100, 0, 200, 200), 0.0, false};
+    const QImage overlay
+        = ZTOverlayPainter::paint(black.scaled(200, 100), black, QSize(400, 200), {crop}, QPoint());
+    QList<QRgb> seen;
+    for (const QPoint& point : {QPoint(50, 50), QPoint(149, 50), QPoint(100, 0), QPoint(100, 99),
+             QPoint(49, 50), QPoint(150, 50), QPoint(100, 50)}) {
+        seen.append(overlay.pixel(point));
+    }
     const QRgb cyan = ZTOverlayPainter::cropColour(0).rgb();
-    QCOMPARE(overlay.pixel(50, 50), cyan);  // left edge
-    QCOMPARE(overlay.pixel(149, 50), cyan); // right edge, inside the crop
-    QCOMPARE(overlay.pixel(100, 0), cyan);  // top edge
-    QCOMPARE(overlay.pixel(100, 99), cyan); // bottom edge
-    QCOMPARE(overlay.pixel(49, 50), qRgb(0, 0, 0));
-    QCOMPARE(overlay.pixel(150, 50), qRgb(0, 0, 0));
-    QCOMPARE(overlay.pixel(100, 50), qRgb(0, 0, 0));
-}
-
-void tst_ZTOverlayPainter::nullInputGivesNullOverlay()
-{
-    const QImage photo = filled(QSize(8, 8), qRgb(1, 2, 3));
-    QVERIFY(ZTOverlayPainter::paint(QImage(), photo, QSize(8, 8), {}, QPoint()).isNull());
-    QVERIFY(ZTOverlayPainter::paint(photo, QImage(), QSize(8, 8), {}, QPoint()).isNull());
-    QVERIFY(ZTOverlayPainter::paint(photo, photo, QSize(), {}, QPoint()).isNull());
+    QCOMPARE(
+        seen, (QList<QRgb> {cyan, cyan, cyan, cyan, qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(0, 0, 0)}));
+    QVERIFY(ZTOverlayPainter::paint(QImage(), black, QSize(8, 8), {}, QPoint()).isNull());
+    QVERIFY(ZTOverlayPainter::paint(black, QImage(), QSize(8, 8), {}, QPoint()).isNull());
+    QVERIFY(ZTOverlayPainter::paint(black, black, QSize(), {}, QPoint()).isNull());
 }
 
 QTEST_GUILESS_MAIN(tst_ZTOverlayPainter)

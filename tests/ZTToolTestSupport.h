@@ -1,0 +1,56 @@
+#ifndef ZTTOOLTESTSUPPORT_H
+#define ZTTOOLTESTSUPPORT_H
+
+// Helpers shared by the tests of ztroi: test pictures and their files.
+
+#include <QBuffer>
+#include <QPainter>
+#include <QtTest>
+
+#include <algorithm>
+
+// @p image encoded as @p format ("png", "jpeg", ...) at @p quality (-1: the format's default).
+inline QByteArray encoded(const QImage& image, const char* format, int quality = -1)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    image.save(&buffer, format, quality);
+    return data;
+}
+
+// Writes @p data into the file at @p path and returns the path.
+inline QString writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
+// A dark picture with a bright orange disc centred on @p object: something to find.
+inline QImage scene(const QSize& size, const QPoint& object)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(qRgb(40, 50, 45));
+    const int radius = std::max(3, std::min(size.width(), size.height()) / 8);
+    QPainter painter(&image);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(230, 170, 40));
+    painter.drawEllipse(object, radius, radius);
+    return image;
+}
+
+// @p jpeg with an EXIF block after its start marker that holds only the orientation tag, set to
+// @p orientation (1 ... 8; 6 turns the stored picture a quarter clockwise for display). The
+// block: "Exif", a big-endian TIFF header, a directory of one entry (tag 0x0112, SHORT, count 1,
+// the value in the entry's first two bytes) and no next directory.
+inline QByteArray withOrientation(const QByteArray& jpeg, char orientation)
+{
+    const QByteArray exif("\xFF\xE1\x00\x22"
+                          "Exif\0\0MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0",
+        29);
+    return jpeg.left(2) + exif + orientation + QByteArray(6, '\0') + jpeg.mid(2);
+}
+
+#endif // ZTTOOLTESTSUPPORT_H

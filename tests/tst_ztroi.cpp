@@ -134,9 +134,12 @@ void tst_ztroi::writtenMapIsTheLibrarysAnalysis_data()
 {
     QTest::addColumn<QString>("grid");
     QTest::addColumn<QSize>("cells");
+    QTest::addColumn<QString>("histMin");
 
-    QTest::newRow("7x5, slivers at the edges not reported") << "7x5" << QSize(7, 5);
-    QTest::newRow("finer than the 32x48 map: one cell a pixel") << "100x100" << QSize(32, 48);
+    QTest::newRow("7x5, slivers at the edges not reported") << "7x5" << QSize(7, 5) << "0.35,0.3";
+    // Minima that leave no segment painted: the only setting in which both of them decide.
+    QTest::newRow("finer than the 32x48 map: one cell a pixel")
+        << "100x100" << QSize(32, 48) << "0.9,0.9";
 }
 
 // The map that ztroi writes is the library's analysis with the same settings, pixel for pixel,
@@ -145,13 +148,14 @@ void tst_ztroi::writtenMapIsTheLibrarysAnalysis()
 {
     QFETCH(QString, grid);
     QFETCH(QSize, cells);
+    QFETCH(QString, histMin);
 
     QTemporaryDir work;
     const QString input = picture("portrait.jpg");
     const Run run = ztroi({"--json", "--maps", "--size", "48x48", "--weight", "sobel=7", "--weight",
                               "histogram=-10", "--disable", "contrast", "--area", "50,100,100,50",
                               "--hist-bins", "6,3", "--hist-blocks", "9x7", "--hist-threshold",
-                              "0.3", "--hist-min", "0.35,0.3", "--grid", grid, input},
+                              "0.3", "--hist-min", histMin, "--grid", grid, input},
         work.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString()); // the areas reach the mixer with the work image's size
@@ -168,8 +172,8 @@ void tst_ztroi::writtenMapIsTheLibrarysAnalysis()
     mixer.updateHistogramHorizontalBlocks(9);
     mixer.updateHistogramVerticalBlocks(7);
     mixer.updateHistogramChiSquareThreshold(0.3);
-    mixer.updateHistogramMinWidth(0.35);
-    mixer.updateHistogramMinHeight(0.3);
+    mixer.updateHistogramMinWidth(histMin.section(',', 0, 0).toDouble());
+    mixer.updateHistogramMinHeight(histMin.section(',', 1, 1).toDouble());
     // The area in picture pixels, on the 32x48 work image (scale 0.16).
     mixer.injectVeryImportantAreas({QRect(8, 16, 16, 8)}, QSize(32, 48));
     const QImage map = mixer.analyze(QImage(input).convertToFormat(QImage::Format_ARGB32));

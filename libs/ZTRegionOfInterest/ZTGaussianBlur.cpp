@@ -2,6 +2,7 @@
 
 #include "ZTGaussianBlur_p.h"
 #include "ZTPixelAccess_p.h"
+#include "ZTSalienceMap_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +13,6 @@ namespace {
 // Sigma derived from the kernel size when none is given.
 constexpr double derivedSigmaSlope = 0.3;
 constexpr double derivedSigmaOffset = 0.8;
-constexpr QRgb opaqueAlpha = 0xFF000000u;
 
 // Why the passes below give the bits of the blur as defined (per pixel and channel, the weighted
 // samples added in kernel order to 0.0, samples outside the picture skipped, the sum divided by
@@ -244,7 +244,8 @@ QImage ZTGaussianBlur::evaluate(const QImage& image)
         const quint8* const blue = rows.row(2, y);
         QRgb* const line = reinterpret_cast<QRgb*>(target.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            line[x] = opaqueAlpha | (QRgb(red[x]) << 16) | (QRgb(green[x]) << 8) | QRgb(blue[x]);
+            line[x] = ZTSalienceMap::opaqueAlpha | (QRgb(red[x]) << 16) | (QRgb(green[x]) << 8)
+                | QRgb(blue[x]);
         }
     }
     return target;

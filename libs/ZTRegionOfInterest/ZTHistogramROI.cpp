@@ -29,7 +29,6 @@ constexpr int defaultBins = 32;
 // Luma and chroma weights of the conversion.
 using namespace ZTColourSpace;
 
-constexpr QRgb opaqueBlack = 0xFF000000u;
 constexpr QRgb noPixel = 0u;
 constexpr int maxLevel = 255;
 
@@ -327,7 +326,7 @@ unsigned int ZTHistogramROI::RGB2YCrCb(const unsigned int& rgb) const
     const double y = lumaGreen * g + lumaRed * r + lumaBlue * b;
     const double cr = (r - y) * redDifferenceScale + differenceOffset;
     const double cb = (b - y) * blueDifferenceScale + differenceOffset;
-    return opaqueBlack | lowByte(y) << 16 | lowByte(cb) << 8 | lowByte(cr);
+    return ZTSalienceMap::opaqueAlpha | lowByte(y) << 16 | lowByte(cb) << 8 | lowByte(cr);
 }
 
 // One pass over the scan lines. Neighbouring pixels are often equal, so the last conversion is
@@ -403,7 +402,7 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     if (map.isNull()) {
         return map;
     }
-    map.fill(opaqueBlack);
+    map.fill(ZTSalienceMap::grey(0));
 
     const int rows = m_verticalBlocks;
     const int columns = m_horizontalBlocks;

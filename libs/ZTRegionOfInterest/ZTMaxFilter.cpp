@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int largestRed = 255;
-constexpr QRgb opaqueAlpha = 0xFF000000u;
 
 inline int redOf(QRgb pixel)
 {
@@ -111,7 +110,8 @@ void spreadQRgbWords(const QImage& input, QImage& result, int half, int threshol
     const int height = input.height();
     // QImage::setPixel forces alpha to 255 in an RGB32 image and stores the word as it is in the
     // other two formats.
-    const QRgb writtenAlpha = input.format() == QImage::Format_RGB32 ? opaqueAlpha : 0u;
+    const QRgb writtenAlpha
+        = input.format() == QImage::Format_RGB32 ? ZTSalienceMap::opaqueAlpha : 0u;
 
     const size_t columns = size_t(width);
     std::vector<const QRgb*> rows(static_cast<size_t>(height));

@@ -7,10 +7,13 @@
 
 namespace ZTSalienceMap {
 
+/** The alpha bits of an opaque pixel word. */
+constexpr QRgb opaqueAlpha = 0xFF000000u;
+
 /** The opaque grey pixel that stores salience @p v (0 ... 255). */
 constexpr QRgb grey(unsigned v)
 {
-    return 0xFF000000u | (v << 16) | (v << 8) | v;
+    return opaqueAlpha | (v << 16) | (v << 8) | v;
 }
 
 /** Salience of a map pixel: its red component. */

@@ -18,7 +18,6 @@ constexpr int spreadThreshold = 150;
 // The stretch starts its minimum far above any squared distance of 8-bit colours (3 * 255^2).
 constexpr double stretchMinimumStart = 1073741824.0; // 2^30
 constexpr int largestSalience = 255;
-constexpr QRgb opaqueBlack = 0xFF000000u;
 
 // Colour space: luma and the two colour differences, kept as unrounded doubles, with the
 // coefficients and the order of operations of the chroma conversion of the histogram method.
@@ -624,7 +623,7 @@ QImage ZTSymmetricSurround::stretchedSalience(const QImage& source, ZTSimd::Leve
         ? stretchSalienceAvx2(source, plane.get(), bits, stride)
         : stretchSalienceBaseline(source, plane.get(), bits, stride);
     if (!stretched) {
-        map.fill(opaqueBlack);
+        map.fill(ZTSalienceMap::grey(0));
     }
     return map;
 }

@@ -30,13 +30,11 @@ constexpr int spreadSize = 7;
 constexpr int spreadThreshold = 50;
 
 constexpr int largestSalience = 255;
-constexpr QRgb alphaBits = 0xFF000000u;
-constexpr QRgb opaqueBlack = 0xFF000000u;
 
 // Grey value v with the alpha of @p alphaSource.
 inline QRgb greyWithAlpha(QRgb alphaSource, QRgb v)
 {
-    return (alphaSource & alphaBits) | (v << 16) | (v << 8) | v;
+    return (alphaSource & ZTSalienceMap::opaqueAlpha) | (v << 16) | (v << 8) | v;
 }
 
 // Rows y - 1, y and y + 1 of one colour plane.
@@ -152,7 +150,7 @@ void sobelMap(const QImage& image, QImage& map)
     const int height = map.height();
     if (width < 3 || height < 3) {
         // No interior pixel: no edges, and nothing above the spreading threshold.
-        map.fill(opaqueBlack);
+        map.fill(ZTSalienceMap::grey(0));
         return;
     }
     ZTGaussianBlur blur(blurSize, blurSigma);
@@ -237,7 +235,7 @@ QImage ZTSobelROI::convolute(const QImage& image) const
     }
     if (width < 3 || height < 3) {
         // No interior pixel: nothing to copy to the borders either.
-        target.fill(opaqueBlack);
+        target.fill(ZTSalienceMap::grey(0));
         return target;
     }
     // Only configureSobelH() and configureSobelV() set the kernel.

@@ -252,11 +252,19 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
     return apply(parser, defaultJobs) ? Run : UsageError;
 }
 
+// The command line is applied in groups, each of which reports the first malformed value.
 bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
 {
+    m_settings.inputs = parser.positionalArguments();
+    m_settings.listFile = parser.value(optList);
+    return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
+        && applyMethods(parser) && applyAreas(parser) && applyHistogram(parser)
+        && applyLimits(parser, defaultJobs) && applyBundledPicture();
+}
+
+bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
+{
     ZTToolSettings& s = m_settings;
-    s.inputs = parser.positionalArguments();
-    s.listFile = parser.value(optList);
     if (parser.isSet(optOut)) {
         s.outputDir = parser.value(optOut);
         if (s.outputDir.isEmpty()) {
@@ -269,7 +277,11 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
     s.json = parser.isSet(optJson);
     s.quiet = parser.isSet(optQuiet);
     s.fastDecode = parser.isSet(optFastDecode);
+    return true;
+}
 
+bool ZTOptionParser::applyCrops(const QCommandLineParser& parser)
+{
     for (const QString& text : parser.values(optCrop)) {
         ZTCropRequest request;
         if (!parseCrop(text, &request)) {
@@ -278,21 +290,25 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
                             .arg(text)
                             .arg(maxCropTerm));
         }
-        s.crops.append(request);
+        m_settings.crops.append(request);
     }
-
     if (parser.isSet(optPixelWeight)) {
         const QString value = parser.value(optPixelWeight);
         if (value == QLatin1String("linear")) {
-            s.pixelWeight = SalienzPixelWeightLinear;
+            m_settings.pixelWeight = SalienzPixelWeightLinear;
         } else if (value == QLatin1String("threshold")) {
-            s.pixelWeight = SalienzPixelWeightThreshold;
+            m_settings.pixelWeight = SalienzPixelWeightThreshold;
         } else {
             return fail(
                 QStringLiteral("--pixel-weight %1: expected linear or threshold").arg(value));
         }
     }
+    return true;
+}
 
+bool ZTOptionParser::applyAnalysis(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
     if (parser.isSet(optGrid) && !parseSize(parser.value(optGrid), 1, maxGridCells, &s.grid)) {
         return fail(QStringLiteral("--grid %1: expected CxR, columns and rows from 1 to %2")
                         .arg(parser.value(optGrid))
@@ -304,7 +320,12 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
                         .arg(parser.value(optSize))
                         .arg(maxAnalysisSide));
     }
+    return true;
+}
 
+bool ZTOptionParser::applyMethods(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
     for (const QString& text : parser.values(optWeight)) {
         const int equals = text.indexOf(QLatin1Char('='));
         ZTSalienzMethod method;
@@ -327,7 +348,11 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
         }
         s.disabled.append(method);
     }
+    return true;
+}
 
+bool ZTOptionParser::applyAreas(const QCommandLineParser& parser)
+{
     for (const QString& text : parser.values(optArea)) {
         const QStringList parts = text.split(QLatin1Char(','));
         int values[4] = {};
@@ -341,10 +366,14 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
                             .arg(text)
                             .arg(maxAreaCoordinate));
         }
-        s.areas.append(QRect(values[0], values[1], values[2], values[3]));
+        m_settings.areas.append(QRect(values[0], values[1], values[2], values[3]));
     }
+    return true;
+}
 
-    ZTHistogramSettings& h = s.histogram;
+bool ZTOptionParser::applyHistogram(const QCommandLineParser& parser)
+{
+    ZTHistogramSettings& h = m_settings.histogram;
     if (parser.isSet(optHistBins)) {
         int bins1 = 0;
         int bins2 = 0;
@@ -388,7 +417,12 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
         h.minWidth = minWidth;
         h.minHeight = minHeight;
     }
+    return true;
+}
 
+bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJobs)
+{
+    ZTToolSettings& s = m_settings;
     if (parser.isSet(optMaxPixels)) {
         bool ok = false;
         s.maxPixels = parser.value(optMaxPixels).toLongLong(&ok);
@@ -403,7 +437,14 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
                         .arg(parser.value(optJobs))
                         .arg(maxJobs));
     }
+    return true;
+}
 
+// Without pictures and without --list, the run shows what the tool does on the bundled
+// photograph: its overlay and the default crops. Also refuses a run with every method off.
+bool ZTOptionParser::applyBundledPicture()
+{
+    ZTToolSettings& s = m_settings;
     bool anyMethod = false;
     for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
         anyMethod = anyMethod || s.isEnabled(method);

@@ -53,6 +53,14 @@ public:
 private:
     bool fail(const QString& error);
     bool apply(const QCommandLineParser& parser, int defaultJobs);
+    bool applyOutputs(const QCommandLineParser& parser);
+    bool applyCrops(const QCommandLineParser& parser);
+    bool applyAnalysis(const QCommandLineParser& parser);
+    bool applyMethods(const QCommandLineParser& parser);
+    bool applyAreas(const QCommandLineParser& parser);
+    bool applyHistogram(const QCommandLineParser& parser);
+    bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
+    bool applyBundledPicture();
 
     ZTToolSettings m_settings;
     QString m_error;

@@ -1,15 +1,12 @@
 #include "ZTSobelROI.h"
 
 #include "ZTGaussianBlur.h"
-#include "ZTGaussianBlur_p.h"
 #include "ZTMaxFilter.h"
-#include "ZTMaxFilter_p.h"
 #include "ZTSalienceMap_p.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <typeinfo>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -139,60 +136,6 @@ void deinterleaveRowsAround(
     }
 }
 
-// The salience map of ZTSobelROI::evaluate, streamed row by row through buffers of a few rows:
-// blurred rows, both responses of a row, their magnitudes and the spread. The blur makes every
-// alpha 255, so responses and magnitudes are opaque grey and only their values are kept. Border
-// rows and columns of the responses copy their inner neighbours, and so do the magnitudes,
-// which are a function of the two responses pixel by pixel.
-void sobelMap(const QImage& image, QImage& map)
-{
-    const int width = map.width();
-    const int height = map.height();
-    if (width < 3 || height < 3) {
-        // No interior pixel: no edges, and nothing above the spreading threshold.
-        map.fill(ZTSalienceMap::grey(0));
-        return;
-    }
-    ZTGaussianBlur blur(blurSize, blurSigma);
-    ZTBlur::RowStream blurred(image, blur.createGaussianKernel(blurSize, blurSigma), 3);
-    blurred.finishNextRow();
-    int finished = 1;
-    const size_t columns = size_t(width);
-    std::vector<quint8> horizontal(columns);
-    std::vector<quint8> vertical(columns);
-    std::vector<quint8> latest(columns); // magnitudes of the latest interior row
-    const auto magnitudeRow = [&](int y) {
-        for (; finished <= y + 1; ++finished) {
-            blurred.finishNextRow();
-        }
-        PlaneRows channels[3];
-        for (int channel = 0; channel < 3; ++channel) {
-            channels[channel] = {
-                blurred.row(channel, y - 1), blurred.row(channel, y), blurred.row(channel, y + 1)};
-        }
-        responseRow<horizontalEdgeKernel>(channels, columns, horizontal.data());
-        responseRow<verticalEdgeKernel>(channels, columns, vertical.data());
-        magnitudes(horizontal.data() + 1, vertical.data() + 1, latest.data() + 1, columns - 2);
-        latest[0] = latest[1];
-        latest[columns - 1] = latest[columns - 2];
-    };
-    // Rows 0 and 1 both read the magnitudes of row 1, rows height - 2 and height - 1 those of
-    // row height - 2.
-    const auto fill = [&](int y, quint8* row) {
-        if (y == 0 || (y < height - 1 && y > 1)) {
-            magnitudeRow(std::max(y, 1));
-        }
-        std::copy(latest.begin(), latest.end(), row);
-    };
-    const auto store = [&map, columns](int y, const quint8* row) {
-        QRgb* const line = reinterpret_cast<QRgb*>(map.scanLine(y));
-        for (size_t x = 0; x < columns; ++x) {
-            line[x] = ZTSalienceMap::grey(row[x]);
-        }
-    };
-    ZTGreyMaxFilter::spreadRows(width, height, spreadSize / 2, spreadThreshold, fill, store);
-}
-
 } // namespace
 
 ZTSobelROI::ZTSobelROI()
@@ -204,18 +147,18 @@ ZTSobelROI::~ZTSobelROI() = default;
 
 void ZTSobelROI::configureSobelH()
 {
-    kernel = horizontalEdgeKernel;
+    m_kernel = horizontalEdgeKernel;
 }
 
 void ZTSobelROI::configureSobelV()
 {
-    kernel = verticalEdgeKernel;
+    m_kernel = verticalEdgeKernel;
 }
 
 int ZTSobelROI::totalWeight() const
 {
     int total = 0;
-    for (const int entry : kernel) {
+    for (const int entry : m_kernel) {
         total += std::abs(entry);
     }
     return total;
@@ -239,9 +182,9 @@ QImage ZTSobelROI::convolute(const QImage& image) const
         return target;
     }
     // Only configureSobelH() and configureSobelV() set the kernel.
-    Q_ASSERT(kernel == horizontalEdgeKernel || kernel == verticalEdgeKernel);
+    Q_ASSERT(m_kernel == horizontalEdgeKernel || m_kernel == verticalEdgeKernel);
     Q_ASSERT((totalWeight() / 2) * 3 == responseDivisor);
-    const bool horizontal = kernel == horizontalEdgeKernel;
+    const bool horizontal = m_kernel == horizontalEdgeKernel;
 
     const size_t columns = size_t(width);
     std::vector<quint8> planes(9 * columns);
@@ -311,26 +254,16 @@ QImage ZTSobelROI::combine(const QImage& first, const QImage& second)
     return target;
 }
 
-// A subclass may replace convolute(), and then the map is built from its responses through the
-// public steps. For this class itself the same steps run fused on planes of bytes.
+// The steps go through the virtual convolute(), so a subclass that replaces it gets the map of
+// its own responses.
 QImage ZTSobelROI::evaluate(const QImage& image)
 {
-    if (typeid(*this) == typeid(ZTSobelROI)) {
-        configureSobelH();
-        configureSobelV();
-        QImage map = createTargetImage(image);
-        if (!map.isNull()) {
-            sobelMap(image, map);
-        }
-        return map;
-    }
     ZTGaussianBlur blur(blurSize, blurSigma);
     const QImage blurred = blur.evaluate(image);
     configureSobelH();
     const QImage horizontalEdges = convolute(blurred);
     configureSobelV();
     const QImage verticalEdges = convolute(blurred);
-    const QImage magnitude = combine(horizontalEdges, verticalEdges);
     ZTMaxFilter spread(spreadSize, spreadThreshold);
-    return spread.evaluate(magnitude);
+    return spread.evaluate(combine(horizontalEdges, verticalEdges));
 }

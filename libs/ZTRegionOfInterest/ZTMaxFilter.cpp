@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int largestRed = 255;
-
 // Whether every stored word is the opaque grey word of its red, as in every salience map.
 bool isOpaqueGreyMap(const QImage& image)
 {
@@ -178,7 +176,7 @@ QImage ZTMaxFilter::evaluate(const QImage& image)
 {
     QImage result = image.copy();
     const int half = m_size / 2;
-    if (result.isNull() || half <= 0 || m_threshold >= largestRed) {
+    if (result.isNull() || half <= 0 || m_threshold >= ZTSalienceMap::largestSalience) {
         return result;
     }
     if (ZTPixelAccess::holdsQRgbWords(image.format()) && isOpaqueGreyMap(image)) {

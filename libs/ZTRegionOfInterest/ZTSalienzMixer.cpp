@@ -25,8 +25,6 @@ constexpr int defaultAchantaWeight = 10;
 // The largest work image: 2 GiB of 32-bit pixels.
 constexpr qint64 maxWorkPixels = qint64(1) << 29;
 
-constexpr int largestSalience = 255;
-
 // A map of the mix with its weight and the part of it that the result reads.
 struct Source
 {
@@ -49,7 +47,8 @@ public:
 
     explicit ExactQuotient(qint64 divisor)
     {
-        const quint64 square = quint64(largestSalience) * quint64(divisor) * quint64(divisor);
+        const quint64 square
+            = quint64(ZTSalienceMap::largestSalience) * quint64(divisor) * quint64(divisor);
         while ((quint64(1) << m_shift) < square) {
             ++m_shift;
         }
@@ -69,7 +68,7 @@ private:
 void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result)
 {
     const int width = result.width();
-    const qint32 largest = qint32(largestSalience * normaliser);
+    const qint32 largest = qint32(ZTSalienceMap::largestSalience * normaliser);
     const ExactQuotient quotient(normaliser);
     std::vector<qint32> sums(static_cast<size_t>(width));
     for (int y = 0; y < result.height(); ++y) {
@@ -314,7 +313,7 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
     // sensible weights; these loops vectorise. The results are those of the 64-bit loop below.
     qint64 largestSum = 0;
     for (const Source& source : sources) {
-        largestSum += largestSalience * std::abs(source.weight);
+        largestSum += ZTSalienceMap::largestSalience * std::abs(source.weight);
     }
     if (largestSum <= std::numeric_limits<qint32>::max()
         && normaliser <= ExactQuotient::largestDivisor) {
@@ -336,7 +335,8 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
         }
         QRgb* out = reinterpret_cast<QRgb*>(result.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            const qint64 value = std::clamp<qint64>(accumulator[size_t(x)] / normaliser, 0, 255);
+            const qint64 value = std::clamp<qint64>(
+                accumulator[size_t(x)] / normaliser, 0, ZTSalienceMap::largestSalience);
             out[x] = ZTSalienceMap::grey(unsigned(value));
         }
     }

@@ -26,8 +26,6 @@ constexpr double blurSigma = 2.6;
 constexpr int spreadSize = 7;
 constexpr int spreadThreshold = 50;
 
-constexpr int largestSalience = 255;
-
 // Grey value v with the alpha of @p alphaSource.
 inline QRgb greyWithAlpha(QRgb alphaSource, QRgb v)
 {
@@ -78,7 +76,7 @@ void responseRow(const PlaneRows (&channels)[3], size_t width, quint8* __restric
 // The magnitude as defined: sqrt(a * a + b * b) in double precision, truncated, saturated at 255.
 inline quint8 magnitude(int a, int b)
 {
-    return quint8(std::min(int(std::sqrt(double(a * a + b * b))), largestSalience));
+    return quint8(std::min(int(std::sqrt(double(a * a + b * b))), ZTSalienceMap::largestSalience));
 }
 
 // out[i] = magnitude(a[i], b[i]). With SSE2 eight at a time through single precision, which

@@ -35,6 +35,18 @@ private slots:
                 "116, 172, 172, 116, 153, 228, 228, 153, 165, 246, 246, 165, 113, 169, 169, 113"));
     }
 
+    // Size 9 with the derived sigma sums to 0.9999999999999998, not 1: white sums to
+    // 254.99999999999997 in the middle of a row, which only the division by the kernel sum
+    // brings back to 255 (a blur that skipped it would truncate to 254).
+    void dividesByKernelSumNearOne()
+    {
+        ZTGaussianBlur blur(9, 0.0);
+        const QVector<double> kernel = blur.createGaussianKernel(9, 0.0);
+        QVERIFY(std::accumulate(kernel.begin(), kernel.end(), 0.0) != 1.0);
+        const QImage white = uniform(QSize(17, 17), qRgb(255, 255, 255));
+        QVERIFY(sameStoredPixels(blur.evaluate(white), naiveBlur(white, kernel), "white"));
+    }
+
     // Pictures of several sizes and formats, with random alpha bytes that all become 255, against
     // the blur as defined, for kernels narrower and wider than the picture. A size below 1 acts as
     // 1 and an even size as the next odd one, also where the sigma is derived from the size.

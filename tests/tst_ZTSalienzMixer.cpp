@@ -85,7 +85,8 @@ private slots:
     }
 
     // Maps of the given values, whose green, blue and alpha differ from their red, as only red
-    // is read, and of alternating widths, as the result has the first map's size; or maps of every
+    // is read, and of alternating widths and heights, as the result has the first map's size and
+    // a smaller map counts as 0 beyond its last column and row; or maps of every
     // pair of reds, so every weighted sum, in a width that leaves a remainder after each group of
     // pixels that the mix handles at once. Both against the mix as defined.
     void mix()
@@ -95,8 +96,8 @@ private slots:
         QFETCH(int, expected);
         QList<QImage> maps;
         for (const int value : values) {
-            maps.append(
-                uniform(QSize(9 - maps.size() % 2 * 2, 3), qRgba(value, 255 - value, 7, 99)));
+            maps.append(uniform(
+                QSize(9, 3) - maps.size() % 2 * QSize(2, 1), qRgba(value, 255 - value, 7, 99)));
         }
         if (values.isEmpty()) {
             maps = {uniform(QSize(251, 262), 0), uniform(QSize(251, 262), 0)};

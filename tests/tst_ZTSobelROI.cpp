@@ -20,6 +20,13 @@ public:
     QImage convolute(const QImage& in) const override { return uniform(in.size(), 0xFF1E1E1E); }
 };
 
+// A subclass with the class's own responses, which evaluate() reaches through the virtual call.
+class OwnResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& in) const override { return ZTSobelROI::convolute(in); }
+};
+
 } // namespace
 
 class tst_ZTSobelROI : public QObject
@@ -64,16 +71,32 @@ private slots:
     {
         QTest::addColumn<QImage>("input");
         std::mt19937 random(9);
-        for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(2, 9), QSize(9, 2), QSize(3, 3),
-                 QSize(4, 3), QSize(31, 17), QSize(64, 48)}) {
+        // The maximum filter runs on bands of 64 rows: heights around one and two bands.
+        for (const QSize size :
+            {QSize(0, 0), QSize(1, 1), QSize(2, 9), QSize(9, 2), QSize(3, 3), QSize(4, 3),
+                QSize(31, 17), QSize(64, 48), QSize(20, 64), QSize(19, 67), QSize(17, 131)}) {
             QTest::addRow("%dx%d", size.width(), size.height())
                 << randomPicture(size, QImage::Format_RGB32, random, allReds());
         }
-        for (const auto format :
-            {QImage::Format_ARGB32, QImage::Format_RGB888, QImage::Format_Indexed8,
-                QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied}) {
-            QTest::addRow("%d blocks", format)
-                << randomBlocks(QSize(35, 26), 3, random).convertToFormat(format);
+        // Steps from white to black a few rows above and below the borders of the bands, one
+        // row further down in each group of four columns: their edges spread across the borders.
+        QImage steps(60, 140, QImage::Format_RGB32);
+        for (int y = 0; y < steps.height(); ++y) {
+            QRgb* const line = reinterpret_cast<QRgb*>(steps.scanLine(y));
+            for (int x = 0; x < steps.width(); ++x) {
+                const int step = 56 + x / 4;
+                line[x] = (y < step || (y >= step + 40 && y < step + 64)) ? qRgb(255, 255, 255)
+                                                                          : qRgb(0, 0, 0);
+            }
+        }
+        QTest::newRow("steps at the band borders") << steps;
+        const std::pair<const char*, QImage::Format> formats[]
+            = {{"ARGB32", QImage::Format_ARGB32}, {"RGB888", QImage::Format_RGB888},
+                {"Indexed8", QImage::Format_Indexed8}, {"Grayscale8", QImage::Format_Grayscale8},
+                {"ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied}};
+        for (const auto& format : formats) {
+            QTest::addRow("%s blocks", format.first)
+                << randomBlocks(QSize(35, 26), 3, random).convertToFormat(format.second);
         }
     }
 
@@ -91,6 +114,7 @@ private slots:
                 7, 50);
         QVERIFY(sameStoredPixels(sobel.evaluate(input), expected, QTest::currentDataTag()));
         QVERIFY(sameStoredPixels(sobel.evaluate(input), expected, QTest::currentDataTag()));
+        QVERIFY(sameStoredPixels(OwnResponses().evaluate(input), expected, "subclass"));
         QVERIFY(
             sameStoredPixels(sobel.convolute(input), naiveConvolution(input, verticalEdges), "V"));
         sobel.configureSobelH();

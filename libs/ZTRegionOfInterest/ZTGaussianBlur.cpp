@@ -72,10 +72,12 @@ void addWeightedRow(
     }
 }
 
-// Both passes run on three planes of channel bytes (red, green, blue), row by row. The column
-// pass works in place from the top: row y is summed whole from the finished rows above it and
-// the rows of the row pass from y down, and only then stored. An arm longer than the picture is
-// cut to it: the kernel's outer weights would only meet samples outside the picture.
+// Both passes run on planes of channel bytes (red, green, blue), row by row. The column pass
+// works in place from the top: row y is summed whole from the finished rows above it and the rows
+// of the row pass from y down, and only then stored. So only the rows within the kernel's reach
+// of y are alive, in a ring of rows, and each row passes the rows before its column pass needs
+// it. An arm longer than the picture is cut to it: the kernel's outer weights would only meet
+// samples outside the picture.
 inline void blur(const QImage& image, const QVector<double>& kernel, QImage& target)
 {
     const int width = target.width();
@@ -90,9 +92,10 @@ inline void blur(const QImage& image, const QVector<double>& kernel, QImage& tar
         divisor += weight;
     }
 
-    std::vector<quint8> planes(3 * columns * size_t(height));
+    const size_t ringRows = 2 * size_t(columnHalf) + 1;
+    std::vector<quint8> planes(3 * columns * ringRows);
     const auto planeRow = [&](int channel, int y) {
-        return planes.data() + (size_t(y) * 3 + size_t(channel)) * columns;
+        return planes.data() + ((size_t(y) % ringRows) * 3 + size_t(channel)) * columns;
     };
     std::vector<double> sums(columns);
 
@@ -104,7 +107,7 @@ inline void blur(const QImage& image, const QVector<double>& kernel, QImage& tar
     std::vector<QRgb> converted(words ? 0 : columns);
     const size_t framed = columns + 2 * size_t(rowHalf);
     std::vector<double> lines(3 * framed, 0.0);
-    for (int y = 0; y < height; ++y) {
+    const auto rowPass = [&](int y) {
         const QRgb* source = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         if (!words) {
             for (int x = 0; x < width; ++x) {
@@ -121,11 +124,15 @@ inline void blur(const QImage& image, const QVector<double>& kernel, QImage& tar
             weightedSums(line - rowHalf, weights - rowHalf, 2 * rowHalf + 1, sums.data(), columns);
             storeChannel(sums.data(), divisor, planeRow(channel, y), columns);
         }
-    }
+    };
 
+    int rowsPassed = 0;
     for (int y = 0; y < height; ++y) {
         const int first = std::max(-columnHalf, -y);
         const int last = std::min(columnHalf, height - 1 - y);
+        for (; rowsPassed <= y + last; ++rowsPassed) {
+            rowPass(rowsPassed);
+        }
         for (int channel = 0; channel < 3; ++channel) {
             for (int k = first; k <= last; ++k) {
                 addWeightedRow(

@@ -2,29 +2,12 @@
 
 #include "ZTPixelAccess_p.h"
 #include "ZTSalienceMap_p.h"
+#include "ZTSimd_p.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace {
-
-// Whether every stored word is the opaque grey word of its red, as in every salience map.
-bool isOpaqueGreyMap(const QImage& image)
-{
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        const QRgb* const line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        QRgb differences = 0;
-        for (int x = 0; x < width; ++x) {
-            differences
-                |= line[x] ^ ZTSalienceMap::grey(unsigned(ZTSalienceMap::salience(line[x])));
-        }
-        if (differences != 0) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // maxima[i] = max(maxima[i], values[i]). A plain loop over two distinct buffers, which the
 // compiler vectorises.
@@ -35,89 +18,122 @@ void raiseTo(quint8* __restrict maxima, const quint8* __restrict values, size_t 
     }
 }
 
-// Turns line[i] into the maximum of line[i] ... line[i + window - 1] for every i that leaves
-// room for the window (later entries end up undefined), by doubling: each level makes every
-// entry cover up to twice as many entries, so the cost grows with log2(window).
-void slidingMaximum(std::vector<quint8>& line, std::vector<quint8>& scratch, int window)
+// The steps that grow a window of one entry into @p window entries by doubling: a window of run
+// entries raised by the window step entries further on covers run + step entries. log2(window)
+// steps, whatever the window.
+template<typename RaiseByStep>
+void growWindows(int window, RaiseByStep raiseByStep)
 {
     for (int run = 1; run < window;) {
-        const size_t step = size_t(std::min(run, window - run));
-        std::copy(line.begin(), line.end(), scratch.begin());
-        raiseTo(line.data(), scratch.data() + step, line.size() - step);
-        run += int(step);
+        const int step = std::min(run, window - run);
+        raiseByStep(size_t(step));
+        run += step;
     }
 }
 
-// Turns row y of @p plane (rows of @p width bytes) into the maximum of rows y ... y + window - 1
-// for every y that leaves room for the window, by van Herk / Gil-Werman blocks: the rows are cut
-// into blocks of the window's height, and each window, which covers a tail of one block and a
-// head of the next, joins the suffix maximum at its first row with the prefix maximum at its
-// last. Three passes over the plane, whatever the window.
+// Turns entry i of @p line into the maximum of entries i ... i + window - 1, the window cut at
+// the end of the line. Each step writes into @p scratch and swaps, so that no entry is read
+// after it has been raised.
+void lineMaxima(std::vector<quint8>& line, std::vector<quint8>& scratch, int window)
+{
+    const size_t count = line.size();
+    growWindows(window, [&](size_t step) {
+        if (step >= count) {
+            return;
+        }
+        const quint8* __restrict const in = line.data();
+        quint8* __restrict const out = scratch.data();
+        for (size_t i = 0; i + step < count; ++i) {
+            out[i] = std::max(in[i], in[i + step]);
+        }
+        std::copy(
+            line.end() - std::ptrdiff_t(step), line.end(), scratch.end() - std::ptrdiff_t(step));
+        line.swap(scratch);
+    });
+}
+
+// Turns row r of @p plane (rows of @p width bytes) into the maximum of rows r ... r + window - 1,
+// the window cut at the last row, in place: each step raises the rows from the top by the row
+// step below, which that step has not raised yet.
 void columnMaxima(std::vector<quint8>& plane, size_t width, int window)
 {
-    const int rows = int(plane.size() / width);
-    const auto row
-        = [width](std::vector<quint8>& rowsOf, int y) { return rowsOf.data() + size_t(y) * width; };
-    std::vector<quint8> suffix(plane);
-    for (int y = rows - 2; y >= 0; --y) {
-        if (y % window != window - 1) {
-            raiseTo(row(suffix, y), row(suffix, y + 1), width);
+    const size_t rows = plane.size() / width;
+    growWindows(window, [&](size_t step) {
+        for (size_t r = 0; r + step < rows; ++r) {
+            raiseTo(plane.data() + r * width, plane.data() + (r + step) * width, width);
         }
+    });
+}
+
+// The reds of @p line that spread (those above @p threshold; the others stand as 0) into @p out.
+// Returns whether every word of the line is the opaque grey word of its red.
+bool spreadingReds(const QRgb* line, int width, int threshold, quint8* out)
+{
+    QRgb differences = 0;
+    for (int x = 0; x < width; ++x) {
+        const int red = ZTSalienceMap::salience(line[x]);
+        differences |= line[x] ^ ZTSalienceMap::grey(unsigned(red));
+        out[x] = quint8(red > threshold ? red : 0);
     }
-    for (int y = 1; y < rows; ++y) {
-        if (y % window != 0) {
-            raiseTo(row(plane, y), row(plane, y - 1), width); // prefix maxima, in place
-        }
-    }
-    for (int y = 0; y + window - 1 < rows; ++y) {
-        raiseTo(row(suffix, y), row(plane, y + window - 1), width);
-    }
-    plane.swap(suffix);
+    return differences == 0;
 }
 
 /*
  * The filter on an opaque grey map, whose every word follows from its red: a pixel becomes the
  * grey of the greatest red among its own and those above the threshold in its row and column
  * within half pixels, whichever pixels they are. Reds that do not spread stand as 0, which never
- * beats a pixel's own red. An arm longer than the picture is cut to it, which changes nothing.
+ * beats a pixel's own red. Rows and columns are framed by half empty entries before their start,
+ * so that the window of half + 1 + half entries from a framed position is centred on the pixel.
+ * An arm longer than the picture is cut to it, which changes nothing. Returns false, having
+ * written nothing, if @p input is no opaque grey map.
  */
-void spreadGreyMap(const QImage& input, QImage& result, int half, int threshold)
+inline bool spreadGreyMap(const QImage& input, QImage& result, int half, int threshold)
 {
     const int width = input.width();
     const int height = input.height();
     const size_t columns = size_t(width);
     const int rowHalf = std::min(half, width - 1);
     const int columnHalf = std::min(half, height - 1);
+    const auto inputLine
+        = [&input](int y) { return reinterpret_cast<const QRgb*>(input.constScanLine(y)); };
 
-    // The spreading reds framed by columnHalf empty rows above and below.
-    std::vector<quint8> spreading((size_t(height) + 2 * size_t(columnHalf)) * columns, 0);
+    std::vector<quint8> columnMaximum((size_t(height) + size_t(columnHalf)) * columns, 0);
     for (int y = 0; y < height; ++y) {
-        const QRgb* const line = reinterpret_cast<const QRgb*>(input.constScanLine(y));
-        quint8* const out = spreading.data() + size_t(y + columnHalf) * columns;
-        for (int x = 0; x < width; ++x) {
-            const int red = ZTSalienceMap::salience(line[x]);
-            out[x] = quint8(red > threshold ? red : 0);
+        quint8* const reds = columnMaximum.data() + size_t(y + columnHalf) * columns;
+        if (!spreadingReds(inputLine(y), width, threshold, reds)) {
+            return false;
         }
     }
-    std::vector<quint8> columnMaximum(spreading);
     columnMaxima(columnMaximum, columns, 2 * columnHalf + 1);
 
-    // Each row framed by rowHalf empty entries on either side.
-    std::vector<quint8> rowMaximum(columns + 2 * size_t(rowHalf));
+    std::vector<quint8> rowMaximum(size_t(rowHalf) + columns, 0);
     std::vector<quint8> scratch(rowMaximum.size());
     for (int y = 0; y < height; ++y) {
-        std::fill(rowMaximum.begin(), rowMaximum.end(), quint8(0));
-        std::copy_n(spreading.data() + size_t(y + columnHalf) * columns, columns,
-            rowMaximum.data() + rowHalf);
-        slidingMaximum(rowMaximum, scratch, 2 * rowHalf + 1);
-        raiseTo(rowMaximum.data(), columnMaximum.data() + size_t(y) * columns, columns);
-        const QRgb* const own = reinterpret_cast<const QRgb*>(input.constScanLine(y));
+        const QRgb* const own = inputLine(y);
+        std::fill_n(rowMaximum.begin(), rowHalf, quint8(0));
+        spreadingReds(own, width, threshold, rowMaximum.data() + rowHalf);
+        lineMaxima(rowMaximum, scratch, 2 * rowHalf + 1);
+        const quint8* const fromColumn = columnMaximum.data() + size_t(y) * columns;
+        const quint8* const fromRow = rowMaximum.data();
         QRgb* const line = reinterpret_cast<QRgb*>(result.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            const int red = std::max(ZTSalienceMap::salience(own[x]), int(rowMaximum[size_t(x)]));
+            const int red
+                = std::max({ZTSalienceMap::salience(own[x]), int(fromRow[x]), int(fromColumn[x])});
             line[x] = ZTSalienceMap::grey(unsigned(red));
         }
     }
+    return true;
+}
+
+bool spreadGreyMapBaseline(const QImage& input, QImage& result, int half, int threshold)
+{
+    return spreadGreyMap(input, result, half, threshold);
+}
+
+ZTROI_TARGET_AVX2 bool spreadGreyMapAvx2(
+    const QImage& input, QImage& result, int half, int threshold)
+{
+    return spreadGreyMap(input, result, half, threshold);
 }
 
 // The filter exactly as its definition reads, through pixel reads and writes, for the pictures
@@ -179,9 +195,9 @@ QImage ZTMaxFilter::evaluate(const QImage& image)
     if (result.isNull() || half <= 0 || m_threshold >= ZTSalienceMap::largestSalience) {
         return result;
     }
-    if (ZTPixelAccess::holdsQRgbWords(image.format()) && isOpaqueGreyMap(image)) {
-        spreadGreyMap(image, result, half, m_threshold);
-    } else {
+    const bool avx2 = ZTSimd::available() == ZTSimd::Level::Avx2;
+    if (!ZTPixelAccess::holdsQRgbWords(image.format())
+        || !(avx2 ? spreadGreyMapAvx2 : spreadGreyMapBaseline)(image, result, half, m_threshold)) {
         spreadPixelByPixel(image, result, half, m_threshold);
     }
     return result;

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr double initialMinimum = 1000.0;
@@ -28,12 +32,30 @@ int usableBinCount(int bins)
     return bins == 0 ? 1 : bins;
 }
 
-// Whether the four entries from @p entries on are all +0.0.
-inline bool allZeroBits(const double* entries)
+// Most entries of a block's table are empty (+0.0 before and after normalising), so the loops
+// over a table pass over groups of empty entries at once.
+constexpr size_t groupSize = 16;
+
+// Whether the group of entries from @p entries on are all +0.0 (all bits 0).
+inline bool isEmptyGroup(const double* entries)
 {
-    quint64 bits[4];
+#if defined(__SSE2__)
+    const auto load = [entries](size_t i) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + i));
+    };
+    const __m128i any
+        = _mm_or_si128(_mm_or_si128(_mm_or_si128(load(0), load(2)), _mm_or_si128(load(4), load(6))),
+            _mm_or_si128(_mm_or_si128(load(8), load(10)), _mm_or_si128(load(12), load(14))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+#else
+    quint64 bits[groupSize];
     std::memcpy(bits, entries, sizeof bits);
-    return (bits[0] | bits[1] | bits[2] | bits[3]) == 0;
+    quint64 any = 0;
+    for (const quint64 word : bits) {
+        any |= word;
+    }
+    return any == 0;
+#endif
 }
 
 } // namespace
@@ -54,7 +76,6 @@ ZTHistogram::ZTHistogram(const QImage& block, int bins1, int bins2)
     if (rows > m_table.max_size() / columns) {
         throw std::bad_alloc();
     }
-    m_table.assign(rows * columns, 0.0);
 
     const QImage words = block.depth() == 32 ? block : block.convertToFormat(QImage::Format_ARGB32);
     const int width = words.width();
@@ -67,10 +88,11 @@ ZTHistogram::ZTHistogram(const QImage& block, int bins1, int bins2)
         rowStart[v] = binOf(v, m_bins1) * columns;
         column[v] = binOf(v, m_bins2);
     }
-    const size_t cells = m_table.size();
-    std::vector<quint32> counts(2 * cells, 0);
-    quint32* const even = counts.data();
-    quint32* const odd = even + cells;
+    const size_t cells = rows * columns;
+    // Signed counts convert to double faster; a block holds fewer than 2^31 pixels.
+    std::vector<qint32> counts(2 * cells, 0);
+    qint32* const even = counts.data();
+    qint32* const odd = even + cells;
     const auto bin = [&](QRgb p) { return rowStart[(p >> 8) & 0xFFu] + column[p & 0xFFu]; };
     for (int y = 0; y < height; ++y) {
         const QRgb* const line = reinterpret_cast<const QRgb*>(words.constScanLine(y));
@@ -83,8 +105,9 @@ ZTHistogram::ZTHistogram(const QImage& block, int bins1, int bins2)
             ++even[bin(line[x])];
         }
     }
+    m_table.assign(even, even + cells); // exact: whole numbers below 2^31
     for (size_t i = 0; i < cells; ++i) {
-        m_table[i] = double(even[i]) + double(odd[i]);
+        m_table[i] += double(odd[i]);
     }
 }
 
@@ -93,9 +116,20 @@ void ZTHistogram::normalizeHistogram()
     if (m_bins1 < 1) {
         return;
     }
+    // The extremes as the entries come, except that groups of +0.0 count once at the end: a
+    // table holds no -0.0, so where a +0.0 stands among the entries changes neither extreme.
     double minimum = initialMinimum;
     double maximum = initialMaximum;
-    for (const double entry : m_table) {
+    bool emptyGroups = false;
+    const size_t count = m_table.size();
+    const double* const entries = m_table.data();
+    for (size_t i = 0; i < count;) {
+        if (i + groupSize <= count && isEmptyGroup(entries + i)) {
+            emptyGroups = true;
+            i += groupSize;
+            continue;
+        }
+        const double entry = entries[i++];
         if (entry < minimum) {
             minimum = entry;
         }
@@ -103,13 +137,15 @@ void ZTHistogram::normalizeHistogram()
             maximum = entry;
         }
     }
+    if (emptyGroups && 0.0 < minimum) {
+        minimum = 0.0;
+    }
     // A flat table gives 0 / 0 = NaN everywhere; the distance skips NaN entries of the expected
     // histogram, and an edge weighing NaN never joins two blocks.
-    // Empty bins, usually most of them, share one value.
     const double range = maximum - minimum;
-    const double empty = (0.0 - minimum) / range;
     for (double& entry : m_table) {
-        entry = entry == 0.0 ? empty : (entry - minimum) / range;
+        const double normalised = (entry - minimum) / range;
+        entry = normalised;
     }
 }
 
@@ -136,10 +172,8 @@ double ZTHistogram::compareHistogram(ZTHistogram* other)
         const double* const observed
             = y < otherRows ? other->m_table.data() + size_t(y) * size_t(otherColumns) : nullptr;
         for (int x = 0; x < m_bins2; ++x) {
-            // Most entries of a normalised table are +0.0, which adds nothing: groups of four of
-            // them are passed over at once.
-            if (x + 4 <= m_bins2 && allZeroBits(expected + x)) {
-                x += 3;
+            if (size_t(x) + groupSize <= size_t(m_bins2) && isEmptyGroup(expected + x)) {
+                x += int(groupSize) - 1;
                 continue;
             }
             const double a = expected[x];

@@ -20,6 +20,12 @@ namespace ZTImageTest {
 
 using namespace ZTNaive;
 
+/** The name of @p format without its prefix, for the names of data rows: "RGB32". */
+inline const char* formatName(QImage::Format format)
+{
+    return QMetaEnum::fromType<QImage::Format>().valueToKey(format) + sizeof("Format_") - 1;
+}
+
 // Whether @p actual and @p expected have the same format, size and stored bytes in every row
 // (QImage's operator== ignores the alpha byte of Format_RGB32). On a mismatch both images are
 // saved in the temporary folder under @p name.

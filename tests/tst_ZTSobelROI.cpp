@@ -90,13 +90,11 @@ private slots:
             }
         }
         QTest::newRow("steps at the band borders") << steps;
-        const std::pair<const char*, QImage::Format> formats[]
-            = {{"ARGB32", QImage::Format_ARGB32}, {"RGB888", QImage::Format_RGB888},
-                {"Indexed8", QImage::Format_Indexed8}, {"Grayscale8", QImage::Format_Grayscale8},
-                {"ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied}};
-        for (const auto& format : formats) {
-            QTest::addRow("%s blocks", format.first)
-                << randomBlocks(QSize(35, 26), 3, random).convertToFormat(format.second);
+        for (const auto format :
+            {QImage::Format_ARGB32, QImage::Format_RGB888, QImage::Format_Indexed8,
+                QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied}) {
+            QTest::addRow("%s blocks", formatName(format))
+                << randomBlocks(QSize(35, 26), 3, random).convertToFormat(format);
         }
     }
 

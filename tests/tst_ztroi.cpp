@@ -74,6 +74,8 @@ private slots:
     void jsonShape();
     void writtenMapIsTheLibrarysAnalysis_data();
     void writtenMapIsTheLibrarysAnalysis();
+    void cropsOnTwoAreas_data();
+    void cropsOnTwoAreas();
     void exitStatusAndFiles_data();
     void exitStatusAndFiles();
     void brokenFilesAmongGoodOnes();
@@ -196,6 +198,79 @@ void tst_ztroi::writtenMapIsTheLibrarysAnalysis()
     }
     QCOMPARE(json["grid"].toObject(),
         (QJsonObject {{"columns", cells.width()}, {"rows", cells.height()}, {"scores", scores}}));
+}
+
+void tst_ztroi::cropsOnTwoAreas_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("pixelWeight");
+    QTest::addColumn<bool>("onTheLeft");
+
+    QTest::newRow("analysis size, linear") << QSize(480, 60) << "linear" << true;
+    QTest::newRow("analysis size, threshold") << QSize(480, 60) << "threshold" << false;
+    QTest::newRow("a quarter of the analysis size, linear") << QSize(120, 15) << "linear" << true;
+    QTest::newRow("a quarter of the analysis size, threshold")
+        << QSize(120, 15) << "threshold" << false;
+}
+
+// Two very important areas on a 480x60 map, with the centre prior: on the left a narrow one whose
+// halo lies whole in the picture, on the right a wider one whose halo the border cuts. Mixed,
+// the halos fall just below 153 and the rectangles above it, so the square crop takes the left
+// area when every pixel counts and the right one when only those above 153 do. A picture smaller
+// than the analysis size is analysed enlarged. Either way the salience kept is the share of the
+// written map's columns that the crop covers, rounded (not truncated) to four decimals.
+void tst_ztroi::cropsOnTwoAreas()
+{
+    QFETCH(QSize, size);
+    QFETCH(QString, pixelWeight);
+    QFETCH(bool, onTheLeft);
+
+    QTemporaryDir work;
+    const QString input = work.filePath("grey.png");
+    QVERIFY(ZTImageTest::uniform(size, qRgb(128, 128, 128)).save(input));
+    const int scale = 480 / size.width();
+    const auto area = [scale](int x, int width) {
+        return QStringLiteral("%1,%2,%3,%4")
+            .arg(x / scale)
+            .arg(16 / scale)
+            .arg(width / scale)
+            .arg(28 / scale);
+    };
+    QStringList arguments {"--json", "--size", "480x60", "--pixel-weight", pixelWeight, "--area",
+        area(20, 20), "--area", area(456, 24)};
+    for (const char* method : {"sobel", "histogram", "contrast"}) {
+        arguments << "--disable" << method;
+    }
+    for (const char* aspect : {"1:1", "3:1", "5:1", "7:1"}) {
+        arguments << "--crop" << aspect;
+    }
+    const Run run = ztroi(arguments << input, work.path());
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject json = QJsonDocument::fromJson(run.out).object();
+    const QImage map(work.filePath(json["files"]["salience"].toString()));
+    QCOMPARE(map.size(), QSize(480, 60));
+
+    std::vector<qint64> columns(480, 0);
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 480; ++x) {
+            columns[size_t(x)] += qRed(map.pixel(x, y));
+        }
+    }
+    const double total = double(std::accumulate(columns.begin(), columns.end(), qint64(0)));
+    const QJsonArray crops = json["crops"].toArray();
+    QCOMPARE(crops.size(), 4);
+    QCOMPARE(crops[0]["rect"]["x"].toInt() * scale < 240, onTheLeft);
+    bool roundedUp = false;
+    for (const QJsonValue crop : crops) {
+        const int left = crop["rect"]["x"].toInt() * scale;
+        const int right = left + crop["rect"]["width"].toInt() * scale;
+        const double share
+            = double(std::accumulate(columns.begin() + left, columns.begin() + right, qint64(0)))
+            / total;
+        QCOMPARE(crop["salienceKept"].toDouble(), std::round(share * 10000.0) / 10000.0);
+        roundedUp = roundedUp || std::round(share * 10000.0) > std::floor(share * 10000.0);
+    }
+    QVERIFY2(roundedUp, "no share whose rounding differs from its truncation");
 }
 
 void tst_ztroi::exitStatusAndFiles_data()

@@ -1,13 +1,11 @@
 #include "ZTHistogram.h"
 
+#include "ZTBlockHistogram_p.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -32,33 +30,122 @@ int usableBinCount(int bins)
     return bins == 0 ? 1 : bins;
 }
 
-// Most entries of a block's table are empty (+0.0 before and after normalising), so the loops
-// over a table pass over groups of empty entries at once.
-constexpr size_t groupSize = 16;
-
-// Whether the group of entries from @p entries on are all +0.0 (all bits 0).
-inline bool isEmptyGroup(const double* entries)
+// The entries of a dense table whose bits are not all 0; whether any is.
+bool sparseOf(const std::vector<double>& table, ZTBlockHistogram::Sparse& histogram)
 {
-#if defined(__SSE2__)
-    const auto load = [entries](size_t i) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + i));
-    };
-    const __m128i any
-        = _mm_or_si128(_mm_or_si128(_mm_or_si128(load(0), load(2)), _mm_or_si128(load(4), load(6))),
-            _mm_or_si128(_mm_or_si128(load(8), load(10)), _mm_or_si128(load(12), load(14))));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
-#else
-    quint64 bits[groupSize];
-    std::memcpy(bits, entries, sizeof bits);
-    quint64 any = 0;
-    for (const quint64 word : bits) {
-        any |= word;
+    bool anyEmpty = false;
+    for (size_t bin = 0; bin < table.size(); ++bin) {
+        quint64 bits;
+        std::memcpy(&bits, &table[bin], sizeof bits);
+        if (bits == 0) {
+            anyEmpty = true;
+        } else {
+            histogram.bins.push_back(bin);
+            histogram.values.push_back(table[bin]);
+        }
     }
-    return any == 0;
-#endif
+    return anyEmpty;
 }
 
 } // namespace
+
+void ZTBlockHistogram::normalise(Sparse& histogram, bool anyEmpty)
+{
+    // The extremes do not depend on where the +0.0 entries stand among the others: no table
+    // holds -0.0, and NaN entries compare false either way.
+    double minimum = initialMinimum;
+    double maximum = initialMaximum;
+    for (const double value : histogram.values) {
+        if (value < minimum) {
+            minimum = value;
+        }
+        if (value > maximum) {
+            maximum = value;
+        }
+    }
+    if (anyEmpty && 0.0 < minimum) {
+        minimum = 0.0;
+    }
+    // A flat table gives 0 / 0 = NaN everywhere; the distance skips NaN entries of the expected
+    // histogram, and an edge weighing NaN never joins two blocks.
+    const double range = maximum - minimum;
+    for (double& value : histogram.values) {
+        value = (value - minimum) / range;
+    }
+    histogram.emptyValue = (0.0 - minimum) / range;
+}
+
+double ZTBlockHistogram::chiSquare(const Sparse& expected, const Sparse& observed)
+{
+    // Both walk the bins in ascending order.
+    size_t k = 0;
+    return chiSquare(expected, [&observed, &k](size_t bin) {
+        while (k < observed.bins.size() && observed.bins[k] < bin) {
+            ++k;
+        }
+        return k < observed.bins.size() && observed.bins[k] == bin ? observed.values[k]
+                                                                   : observed.emptyValue;
+    });
+}
+
+ZTBlockHistogram::Counter::Counter(int bins1, int bins2)
+    : m_cells(size_t(bins1) * size_t(bins2))
+    , m_counts(2 * m_cells, 0)
+{
+    for (quint32 v = 0; v < channelLevels; ++v) {
+        m_rowStart[v] = binOf(v, bins1) * size_t(bins2);
+        m_column[v] = binOf(v, bins2);
+    }
+}
+
+void ZTBlockHistogram::Counter::count(const QImage& words, const QRect& block)
+{
+    qint32* const even = m_counts.data();
+    qint32* const odd = even + m_cells;
+    const auto bin = [this](QRgb p) { return m_rowStart[(p >> 8) & 0xFFu] + m_column[p & 0xFFu]; };
+    const int width = block.width();
+    for (int y = block.top(); y <= block.bottom(); ++y) {
+        const QRgb* const line
+            = reinterpret_cast<const QRgb*>(words.constScanLine(y)) + block.left();
+        int x = 0;
+        for (; x + 3 < width; x += 4) {
+            ++even[bin(line[x])];
+            ++odd[bin(line[x + 1])];
+            ++even[bin(line[x + 2])];
+            ++odd[bin(line[x + 3])];
+        }
+        for (; x < width; ++x) {
+            ++(x % 2 == 0 ? even : odd)[bin(line[x])];
+        }
+    }
+}
+
+bool ZTBlockHistogram::Counter::takeCounts(Sparse& histogram)
+{
+    histogram.bins.clear();
+    histogram.values.clear();
+    histogram.emptyValue = 0.0;
+    qint32* const even = m_counts.data();
+    qint32* const odd = even + m_cells;
+    // Most bins are empty: runs of eight are passed over at once.
+    constexpr size_t run = 8;
+    for (size_t first = 0; first < m_cells; first += run) {
+        const size_t last = std::min(first + run, m_cells);
+        qint32 any = 0;
+        for (size_t bin = first; bin < last; ++bin) {
+            any |= even[bin] | odd[bin];
+        }
+        for (size_t bin = first; any != 0 && bin < last; ++bin) {
+            if ((even[bin] | odd[bin]) != 0) {
+                histogram.bins.push_back(bin);
+                histogram.values.push_back(double(even[bin]) + double(odd[bin]));
+                even[bin] = 0;
+                odd[bin] = 0;
+            }
+        }
+    }
+    return histogram.bins.size() < m_cells;
+}
 
 ZTHistogram::ZTHistogram()
     : m_bins1(0)
@@ -78,36 +165,13 @@ ZTHistogram::ZTHistogram(const QImage& block, int bins1, int bins2)
     }
 
     const QImage words = block.depth() == 32 ? block : block.convertToFormat(QImage::Format_ARGB32);
-    const int width = words.width();
-    const int height = words.height();
-    // Bins looked up per channel value; pixels counted in whole numbers, even and odd columns
-    // apart, so that runs of pixels in one bin do not wait for each other's increments.
-    size_t rowStart[channelLevels];
-    size_t column[channelLevels];
-    for (quint32 v = 0; v < channelLevels; ++v) {
-        rowStart[v] = binOf(v, m_bins1) * columns;
-        column[v] = binOf(v, m_bins2);
-    }
-    const size_t cells = rows * columns;
-    // Signed counts convert to double faster; a block holds fewer than 2^31 pixels.
-    std::vector<qint32> counts(2 * cells, 0);
-    qint32* const even = counts.data();
-    qint32* const odd = even + cells;
-    const auto bin = [&](QRgb p) { return rowStart[(p >> 8) & 0xFFu] + column[p & 0xFFu]; };
-    for (int y = 0; y < height; ++y) {
-        const QRgb* const line = reinterpret_cast<const QRgb*>(words.constScanLine(y));
-        int x = 0;
-        for (; x + 1 < width; x += 2) {
-            ++even[bin(line[x])];
-            ++odd[bin(line[x + 1])];
-        }
-        if (x < width) {
-            ++even[bin(line[x])];
-        }
-    }
-    m_table.assign(even, even + cells); // exact: whole numbers below 2^31
-    for (size_t i = 0; i < cells; ++i) {
-        m_table[i] += double(odd[i]);
+    ZTBlockHistogram::Counter counter(m_bins1, m_bins2);
+    counter.count(words, words.rect());
+    ZTBlockHistogram::Sparse counts;
+    counter.takeCounts(counts);
+    m_table.assign(rows * columns, 0.0);
+    for (size_t i = 0; i < counts.bins.size(); ++i) {
+        m_table[counts.bins[i]] = counts.values[i];
     }
 }
 
@@ -116,36 +180,11 @@ void ZTHistogram::normalizeHistogram()
     if (m_bins1 < 1) {
         return;
     }
-    // The extremes as the entries come, except that groups of +0.0 count once at the end: a
-    // table holds no -0.0, so where a +0.0 stands among the entries changes neither extreme.
-    double minimum = initialMinimum;
-    double maximum = initialMaximum;
-    bool emptyGroups = false;
-    const size_t count = m_table.size();
-    const double* const entries = m_table.data();
-    for (size_t i = 0; i < count;) {
-        if (i + groupSize <= count && isEmptyGroup(entries + i)) {
-            emptyGroups = true;
-            i += groupSize;
-            continue;
-        }
-        const double entry = entries[i++];
-        if (entry < minimum) {
-            minimum = entry;
-        }
-        if (entry > maximum) {
-            maximum = entry;
-        }
-    }
-    if (emptyGroups && 0.0 < minimum) {
-        minimum = 0.0;
-    }
-    // A flat table gives 0 / 0 = NaN everywhere; the distance skips NaN entries of the expected
-    // histogram, and an edge weighing NaN never joins two blocks.
-    const double range = maximum - minimum;
-    for (double& entry : m_table) {
-        const double normalised = (entry - minimum) / range;
-        entry = normalised;
+    ZTBlockHistogram::Sparse histogram;
+    ZTBlockHistogram::normalise(histogram, sparseOf(m_table, histogram));
+    std::fill(m_table.begin(), m_table.end(), histogram.emptyValue);
+    for (size_t i = 0; i < histogram.bins.size(); ++i) {
+        m_table[histogram.bins[i]] = histogram.values[i];
     }
 }
 
@@ -162,27 +201,17 @@ double ZTHistogram::compareHistogram(ZTHistogram* other)
     if (m_bins1 < 1) {
         return 0.0;
     }
-    const int otherRows = other ? other->m_bins1 : 0;
-    const int otherColumns = other ? other->m_bins2 : 0;
-    // Columns of this table that the other table also has; the rest compare against 0.0.
-    const int sharedColumns = std::min(m_bins2, otherColumns);
-    double sum = 0.0;
-    for (int y = 0; y < m_bins1; ++y) {
-        const double* const expected = m_table.data() + size_t(y) * size_t(m_bins2);
-        const double* const observed
-            = y < otherRows ? other->m_table.data() + size_t(y) * size_t(otherColumns) : nullptr;
-        for (int x = 0; x < m_bins2; ++x) {
-            if (size_t(x) + groupSize <= size_t(m_bins2) && isEmptyGroup(expected + x)) {
-                x += int(groupSize) - 1;
-                continue;
-            }
-            const double a = expected[x];
-            const double b = observed && x < sharedColumns ? observed[x] : 0.0;
-            if (std::fabs(a) > 0.0) {
-                const double d = a - b;
-                sum += d * d / a;
-            }
-        }
-    }
-    return sum;
+    ZTBlockHistogram::Sparse expected;
+    sparseOf(m_table, expected);
+    // Entries that the other table lacks, or all of them if there is none, count as 0.0.
+    const size_t columns = size_t(m_bins2);
+    const size_t otherRows = other ? size_t(other->m_bins1) : 0;
+    const size_t otherColumns = other ? size_t(other->m_bins2) : 0;
+    return ZTBlockHistogram::chiSquare(expected, [&](size_t bin) {
+        const size_t row = bin / columns;
+        const size_t column = bin % columns;
+        return row < otherRows && column < otherColumns
+            ? other->m_table[row * otherColumns + column]
+            : 0.0;
+    });
 }

@@ -1,8 +1,8 @@
 #include "ZTHistogramROI.h"
 
+#include "ZTBlockHistogram_p.h"
 #include "ZTColourSpace_p.h"
 #include "ZTDisjointSet.h"
-#include "ZTHistogram.h"
 #include "ZTPixelAccess_p.h"
 #include "ZTSalienceMap_p.h"
 #include "ZTSegmentEdge.h"
@@ -235,25 +235,18 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     const int bins1 = std::min(m_bin1, largestUsefulBins);
     const int bins2 = std::min(m_bin2, largestUsefulBins);
     const QImage ycbcr = convertToYcbcr(map, image);
-    const auto blockHistogram = [&](int i, int j) {
-        // The block as a view into the converted image, without a copy of its pixels.
-        const uchar* const corner
-            = ycbcr.constScanLine(i * blockHeight) + size_t(j) * blockWidth * sizeof(QRgb);
-        ZTHistogram histogram(
-            QImage(corner, blockWidth, blockHeight, ycbcr.bytesPerLine(), QImage::Format_ARGB32),
-            bins1, bins2);
-        histogram.normalizeHistogram();
-        return histogram;
-    };
-    // Histograms of three block rows are alive at a time: the row above, the row and the row below.
-    std::vector<ZTHistogram> histograms(size_t(histogramRows) * size_t(columns));
+    // Normalised histograms of three block rows are alive at a time: the row above, the row and
+    // the row below.
+    ZTBlockHistogram::Counter counter(std::max(bins1, 1), std::max(bins2, 1));
+    std::vector<ZTBlockHistogram::Sparse> histograms(size_t(histogramRows) * size_t(columns));
     const auto histogramRow = [&](int row) {
         return histograms.data() + size_t(row % histogramRows) * size_t(columns);
     };
     const auto countRow = [&](int row) {
-        ZTHistogram* const out = histogramRow(row);
+        ZTBlockHistogram::Sparse* const out = histogramRow(row);
         for (int j = 0; j < columns; ++j) {
-            out[j] = blockHistogram(row, j);
+            counter.count(ycbcr, QRect(j * blockWidth, row * blockHeight, blockWidth, blockHeight));
+            ZTBlockHistogram::normalise(out[j], counter.takeCounts(out[j]));
         }
     };
 
@@ -266,24 +259,26 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
         if (i + 1 < rows) {
             countRow(i + 1);
         }
-        ZTHistogram* const above = i > 0 ? histogramRow(i - 1) : nullptr;
-        ZTHistogram* const current = histogramRow(i);
-        ZTHistogram* const below = i + 1 < rows ? histogramRow(i + 1) : nullptr;
+        const ZTBlockHistogram::Sparse* const above = i > 0 ? histogramRow(i - 1) : nullptr;
+        const ZTBlockHistogram::Sparse* const current = histogramRow(i);
+        const ZTBlockHistogram::Sparse* const below = i + 1 < rows ? histogramRow(i + 1) : nullptr;
         for (int j = 0; j < columns; ++j) {
             const int id = i * columns + j;
             const bool hasRight = j + 1 < columns;
-            ZTHistogram& own = current[j];
+            const auto distance = [&current, j](const ZTBlockHistogram::Sparse& other) {
+                return ZTBlockHistogram::chiSquare(current[j], other);
+            };
             if (above && hasRight) {
-                edges.emplace_back(id, id - columns + 1, own.compareHistogram(&above[j + 1]));
+                edges.emplace_back(id, id - columns + 1, distance(above[j + 1]));
             }
             if (hasRight) {
-                edges.emplace_back(id, id + 1, own.compareHistogram(&current[j + 1]));
+                edges.emplace_back(id, id + 1, distance(current[j + 1]));
             }
             if (below && hasRight) {
-                edges.emplace_back(id, id + columns + 1, own.compareHistogram(&below[j + 1]));
+                edges.emplace_back(id, id + columns + 1, distance(below[j + 1]));
             }
             if (below) {
-                edges.emplace_back(id, id + columns, own.compareHistogram(&below[j]));
+                edges.emplace_back(id, id + columns, distance(below[j]));
             }
         }
     }

@@ -47,6 +47,15 @@ bool sparseOf(const std::vector<double>& table, ZTBlockHistogram::Sparse& histog
     return anyEmpty;
 }
 
+// @p table as the dense form of @p histogram, with @p size entries.
+void assignTable(std::vector<double>& table, size_t size, const ZTBlockHistogram::Sparse& histogram)
+{
+    table.assign(size, histogram.emptyValue);
+    for (size_t i = 0; i < histogram.bins.size(); ++i) {
+        table[histogram.bins[i]] = histogram.values[i];
+    }
+}
+
 } // namespace
 
 void ZTBlockHistogram::normalise(Sparse& histogram, bool anyEmpty)
@@ -169,10 +178,7 @@ ZTHistogram::ZTHistogram(const QImage& block, int bins1, int bins2)
     counter.count(words, words.rect());
     ZTBlockHistogram::Sparse counts;
     counter.takeCounts(counts);
-    m_table.assign(rows * columns, 0.0);
-    for (size_t i = 0; i < counts.bins.size(); ++i) {
-        m_table[counts.bins[i]] = counts.values[i];
-    }
+    assignTable(m_table, rows * columns, counts);
 }
 
 void ZTHistogram::normalizeHistogram()
@@ -182,10 +188,7 @@ void ZTHistogram::normalizeHistogram()
     }
     ZTBlockHistogram::Sparse histogram;
     ZTBlockHistogram::normalise(histogram, sparseOf(m_table, histogram));
-    std::fill(m_table.begin(), m_table.end(), histogram.emptyValue);
-    for (size_t i = 0; i < histogram.bins.size(); ++i) {
-        m_table[histogram.bins[i]] = histogram.values[i];
-    }
+    assignTable(m_table, m_table.size(), histogram);
 }
 
 double ZTHistogram::getHistogramValue(int x, int y)

@@ -32,23 +32,12 @@ void growWindows(int window, RaiseByStep raiseByStep)
 }
 
 // Turns entry i of @p line into the maximum of entries i ... i + window - 1, the window cut at
-// the end of the line. Each step writes into @p scratch and swaps, so that no entry is read
-// after it has been raised.
+// the end of the line. Each step reads a copy, so that no entry is read after it was raised.
 void lineMaxima(std::vector<quint8>& line, std::vector<quint8>& scratch, int window)
 {
-    const size_t count = line.size();
     growWindows(window, [&](size_t step) {
-        if (step >= count) {
-            return;
-        }
-        const quint8* __restrict const in = line.data();
-        quint8* __restrict const out = scratch.data();
-        for (size_t i = 0; i + step < count; ++i) {
-            out[i] = std::max(in[i], in[i + step]);
-        }
-        std::copy(
-            line.end() - std::ptrdiff_t(step), line.end(), scratch.end() - std::ptrdiff_t(step));
-        line.swap(scratch);
+        std::copy(line.begin(), line.end(), scratch.begin());
+        raiseTo(line.data(), scratch.data() + step, line.size() - step);
     });
 }
 

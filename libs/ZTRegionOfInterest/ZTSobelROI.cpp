@@ -173,13 +173,10 @@ private:
     int m_nextRow = 0;
 };
 
-/*
- * Fills @p target, an image of @p source's size, as the edge responses are defined: each interior
- * row gets the bytes that @p interiorRow(window, values) computes for x = 1 ... width - 2, as
- * grey with the alpha of the source pixel; then the outer rows, and after them the outer columns,
- * copy their inner neighbours, so a corner takes the interior pixel diagonally next to it. A
- * picture less than 3 pixels wide or high has no interior: it becomes opaque black.
- */
+// Fills @p target (@p source's size) as the responses are defined: interior rows get the bytes of
+// @p interiorRow(window, values) for x = 1 ... width - 2 as grey with the source's alpha; then the
+// outer rows, and after them the outer columns, copy their inner neighbours. A picture less than
+// 3 pixels wide or high has no interior: it becomes opaque black.
 template<typename InteriorRow>
 void fillEdgeMap(const QImage& source, QImage& target, InteriorRow interiorRow)
 {
@@ -211,14 +208,10 @@ void fillEdgeMap(const QImage& source, QImage& target, InteriorRow interiorRow)
     }
 }
 
-/*
- * Turns an ARGB32 picture into combine(convolute() with the horizontal-edge kernel, convolute()
- * with the vertical-edge kernel) of it, in one pass and in place: per row both responses and
- * their magnitude, through the same row functions. The window holds a copy of the rows around
- * the row that is written. Magnitudes are a function of the two responses pixel by pixel, and
- * the first response carries the picture's alpha, so copying the outer rows and columns of the
- * magnitudes gives what combining the two copied responses gives.
- */
+// Turns an ARGB32 picture into combine() of its horizontal-edge and vertical-edge convolute(), in
+// place (the window holds copies of the rows it reads): per row both responses and their
+// magnitude. Magnitudes follow from the responses pixel by pixel, so copying their outer rows and
+// columns gives what combining the copied responses gives.
 inline void replaceByEdgeMagnitude(QImage& picture)
 {
     const size_t columns = size_t(picture.width());
@@ -241,16 +234,11 @@ ZTROI_TARGET_AVX2 void replaceByEdgeMagnitudeAvx2(QImage& picture)
     replaceByEdgeMagnitude(picture);
 }
 
-/*
- * Replaces @p map by ZTMaxFilter(size 7, threshold 50).evaluate(map), band by band: the filter
- * takes 64 rows at a time together with the rows that its column arms reach above and below
- * them, and a pixel's result depends on nothing further away (arms that the picture cuts are cut
- * at its own borders, which the bands keep). A band's result goes back into the map once the next
- * band, which reads some of its rows, has been filtered. So no second full-size map is alive,
- * which on a 640x480 map saves about 650 fresh memory pages per call: glibc returns the memory of
- * two freed full-size maps to the system at once, and the next call pays a page fault for each
- * page again.
- */
+// Replaces @p map by ZTMaxFilter(7, 50).evaluate(map), 64 rows at a time with the rows that the
+// column arms reach above and below them: a pixel's result depends on nothing further away. A
+// band goes back into the map once the next band, which reads some of its rows, is filtered. No
+// second full-size map is alive: at 640x480 that saves ~650 page faults per call, as glibc gives
+// the memory of two freed maps back to the system at once.
 void spreadInPlace(QImage& map)
 {
     ZTMaxFilter spread(spreadSize, spreadThreshold);

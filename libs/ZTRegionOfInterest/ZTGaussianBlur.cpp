@@ -151,16 +151,6 @@ inline void blur(const QImage& image, const QVector<double>& kernel, QImage& tar
     }
 }
 
-void blurBaseline(const QImage& image, const QVector<double>& kernel, QImage& target)
-{
-    blur(image, kernel, target);
-}
-
-ZTROI_TARGET_AVX2 void blurAvx2(const QImage& image, const QVector<double>& kernel, QImage& target)
-{
-    blur(image, kernel, target);
-}
-
 } // namespace
 
 ZTGaussianBlur::ZTGaussianBlur(int size, double sigma)
@@ -210,8 +200,7 @@ QImage ZTGaussianBlur::evaluate(const QImage& image)
 {
     QImage target = createTargetImage(image);
     if (!target.isNull()) {
-        const bool avx2 = ZTSimd::available() == ZTSimd::Level::Avx2;
-        (avx2 ? blurAvx2 : blurBaseline)(image, m_kernel, target);
+        ZTSimd::run([&] { blur(image, m_kernel, target); });
     }
     return target;
 }

@@ -85,16 +85,6 @@ inline void convertWords(const QImage& source, QImage& target, int width, int he
     }
 }
 
-void convertWordsBaseline(const QImage& source, QImage& target, int width, int height)
-{
-    convertWords(source, target, width, height);
-}
-
-ZTROI_TARGET_AVX2 void convertWordsAvx2(const QImage& source, QImage& target, int width, int height)
-{
-    convertWords(source, target, width, height);
-}
-
 } // namespace
 
 ZTHistogramROI::ZTHistogramROI()
@@ -163,8 +153,7 @@ QImage ZTHistogramROI::convertToYcbcr(QImage frame, const QImage& source) const
     if (width < converted.width() || height < converted.height()) {
         converted.fill(noPixel);
     }
-    const bool avx2 = ZTSimd::available() == ZTSimd::Level::Avx2;
-    (avx2 ? convertWordsAvx2 : convertWordsBaseline)(words, converted, width, height);
+    ZTSimd::run([&] { convertWords(words, converted, width, height); });
     return converted;
 }
 

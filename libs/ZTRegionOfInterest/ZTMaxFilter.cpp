@@ -114,17 +114,6 @@ inline bool spreadGreyMap(const QImage& input, QImage& result, int half, int thr
     return true;
 }
 
-bool spreadGreyMapBaseline(const QImage& input, QImage& result, int half, int threshold)
-{
-    return spreadGreyMap(input, result, half, threshold);
-}
-
-ZTROI_TARGET_AVX2 bool spreadGreyMapAvx2(
-    const QImage& input, QImage& result, int half, int threshold)
-{
-    return spreadGreyMap(input, result, half, threshold);
-}
-
 // The filter exactly as its definition reads, through pixel reads and writes, for the pictures
 // whose words do not follow from their reds: coloured pictures, and formats whose scan lines are
 // not QRgb words. A pixel written into some of those reads back with another red (premultiplied
@@ -184,9 +173,8 @@ QImage ZTMaxFilter::evaluate(const QImage& image)
     if (result.isNull() || half <= 0 || m_threshold >= ZTSalienceMap::largestSalience) {
         return result;
     }
-    const bool avx2 = ZTSimd::available() == ZTSimd::Level::Avx2;
     if (!ZTPixelAccess::holdsQRgbWords(image.format())
-        || !(avx2 ? spreadGreyMapAvx2 : spreadGreyMapBaseline)(image, result, half, m_threshold)) {
+        || !ZTSimd::run([&] { return spreadGreyMap(image, result, half, m_threshold); })) {
         spreadPixelByPixel(image, result, half, m_threshold);
     }
     return result;

@@ -570,17 +570,6 @@ inline bool stretchSalience(const QImage& source, double* plane, uchar* map, qsi
     return true;
 }
 
-bool stretchSalienceBaseline(const QImage& source, double* plane, uchar* map, qsizetype mapStride)
-{
-    return stretchSalience(source, plane, map, mapStride);
-}
-
-ZTROI_TARGET_AVX2 bool stretchSalienceAvx2(
-    const QImage& source, double* plane, uchar* map, qsizetype mapStride)
-{
-    return stretchSalience(source, plane, map, mapStride);
-}
-
 // The stretched salience map of @p source before the maximum filter, or opaque black when the
 // salience spreads by less than 1. @p source holds 0xAARRGGBB words (alpha is ignored).
 QImage stretchedSalience(const QImage& source)
@@ -595,9 +584,8 @@ QImage stretchedSalience(const QImage& source)
         new double[size_t(source.width()) * size_t(source.height())]);
     uchar* const bits = map.bits();
     const qsizetype stride = map.bytesPerLine();
-    const bool stretched = ZTSimd::available() == ZTSimd::Level::Avx2
-        ? stretchSalienceAvx2(source, plane.get(), bits, stride)
-        : stretchSalienceBaseline(source, plane.get(), bits, stride);
+    const bool stretched
+        = ZTSimd::run([&] { return stretchSalience(source, plane.get(), bits, stride); });
     if (!stretched) {
         map.fill(ZTSalienceMap::grey(0));
     }

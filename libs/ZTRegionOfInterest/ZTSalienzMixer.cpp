@@ -5,6 +5,7 @@
 #include "ZTHistogramROI.h"
 #include "ZTSalienceMap_p.h"
 #include "ZTSalienzAchanta.h"
+#include "ZTSimd_p.h"
 #include "ZTSobelROI.h"
 #include "ZTVeryImportantAreasROI.h"
 
@@ -65,7 +66,16 @@ private:
 
 // The mix with 32-bit sums: every weighted sum fits, and 0 < normaliser <= 2^16. Negative sums
 // truncate toward 0 and clamp to 0; sums of 255 * normaliser and more clamp to 255.
-void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result)
+// sums[x] += red of line[x] * weight; the buffers are distinct, so the loop vectorises.
+inline void addWeightedReds(
+    const QRgb* __restrict line, qint32 weight, qint32* __restrict sums, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        sums[x] += ZTSalienceMap::salience(line[x]) * weight;
+    }
+}
+
+inline void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result)
 {
     const int width = result.width();
     const qint32 largest = qint32(ZTSalienceMap::largestSalience * normaliser);
@@ -77,11 +87,8 @@ void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result
             if (y >= source.height) {
                 continue;
             }
-            const QRgb* const line = reinterpret_cast<const QRgb*>(source.map.constScanLine(y));
-            const qint32 weight = qint32(source.weight);
-            for (int x = 0; x < source.width; ++x) {
-                sums[size_t(x)] += ZTSalienceMap::salience(line[x]) * weight;
-            }
+            addWeightedReds(reinterpret_cast<const QRgb*>(source.map.constScanLine(y)),
+                qint32(source.weight), sums.data(), source.width);
         }
         QRgb* const out = reinterpret_cast<QRgb*>(result.scanLine(y));
         for (int x = 0; x < width; ++x) {
@@ -317,7 +324,7 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
     }
     if (largestSum <= std::numeric_limits<qint32>::max()
         && normaliser <= ExactQuotient::largestDivisor) {
-        mix32(sources, normaliser, result);
+        ZTSimd::run([&] { mix32(sources, normaliser, result); });
         return result;
     }
 

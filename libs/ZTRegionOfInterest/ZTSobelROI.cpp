@@ -224,16 +224,6 @@ inline void replaceByEdgeMagnitude(QImage& picture)
     });
 }
 
-void replaceByEdgeMagnitudeBaseline(QImage& picture)
-{
-    replaceByEdgeMagnitude(picture);
-}
-
-ZTROI_TARGET_AVX2 void replaceByEdgeMagnitudeAvx2(QImage& picture)
-{
-    replaceByEdgeMagnitude(picture);
-}
-
 // Replaces @p map by ZTMaxFilter(7, 50).evaluate(map), 64 rows at a time with the rows that the
 // column arms reach above and below them: a pixel's result depends on nothing further away. A
 // band goes back into the map once the next band, which reads some of its rows, is filtered. No
@@ -373,8 +363,7 @@ QImage ZTSobelROI::evaluate(const QImage& image)
     configureSobelH();
     if (typeid(*this) == typeid(ZTSobelROI)) {
         configureSobelV();
-        const bool avx2 = ZTSimd::available() == ZTSimd::Level::Avx2;
-        (avx2 ? replaceByEdgeMagnitudeAvx2 : replaceByEdgeMagnitudeBaseline)(map);
+        ZTSimd::run([&] { replaceByEdgeMagnitude(map); });
     } else {
         const QImage horizontalEdges = convolute(map);
         configureSobelV();

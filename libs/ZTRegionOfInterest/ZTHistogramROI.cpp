@@ -223,7 +223,10 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     // to gigabytes per block.
     const int bins1 = std::min(m_bin1, largestUsefulBins);
     const int bins2 = std::min(m_bin2, largestUsefulBins);
-    const QImage ycbcr = convertToYcbcr(map, image);
+    // Each block row is converted on its own: no converted copy of the whole picture is alive.
+    const QImage words = ZTPixelAccess::holdsQRgbWords(image.format())
+        ? image
+        : image.convertToFormat(QImage::Format_ARGB32);
     // Normalised histograms of three block rows are alive at a time: the row above, the row and
     // the row below.
     ZTBlockHistogram::Counter counter(std::max(bins1, 1), std::max(bins2, 1));
@@ -233,8 +236,11 @@ QImage ZTHistogramROI::evaluate(const QImage& image)
     };
     const auto countRow = [&](int row) {
         ZTBlockHistogram::Sparse* const out = histogramRow(row);
+        const QImage band(words.constScanLine(row * blockHeight), columns * blockWidth, blockHeight,
+            words.bytesPerLine(), words.format());
+        const QImage ycbcr = convertToYcbcr(band, band);
         for (int j = 0; j < columns; ++j) {
-            counter.count(ycbcr, QRect(j * blockWidth, row * blockHeight, blockWidth, blockHeight));
+            counter.count(ycbcr, QRect(j * blockWidth, 0, blockWidth, blockHeight));
             ZTBlockHistogram::normalise(out[j], counter.takeCounts(out[j]));
         }
     };

@@ -1,8 +1,10 @@
 #include "ZTImageLoader.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTransform>
 #include <QtEndian>
 
 #include <atomic>
@@ -110,6 +112,27 @@ QSize reducedDecodeSize(const QSize& stored, const QSize& needed)
     return QSize();
 }
 
+// @p image turned by its EXIF @p transformation, as QImageReader's automatic transform turns it,
+// but with its colour space kept: Qt 5 drops it when it turns a picture a quarter.
+QImage uprightImage(QImage image, QImageIOHandler::Transformations transformation)
+{
+    if (image.isNull() || transformation == QImageIOHandler::TransformationNone) {
+        return image;
+    }
+    const QColorSpace colorSpace = image.colorSpace();
+    if (transformation == QImageIOHandler::TransformationRotate270) {
+        image = image.transformed(QTransform().rotate(270));
+    } else {
+        image = std::move(image).mirrored(transformation & QImageIOHandler::TransformationMirror,
+            transformation & QImageIOHandler::TransformationFlip);
+        if (transformation & QImageIOHandler::TransformationRotate90) {
+            image = image.transformed(QTransform().rotate(90));
+        }
+    }
+    image.setColorSpace(colorSpace);
+    return image;
+}
+
 } // namespace
 
 ZTImageLoader::ZTImageLoader() = default;
@@ -121,13 +144,25 @@ void ZTImageLoader::setMaxPixels(qint64 pixels)
 
 void ZTImageLoader::setFastDecodeSize(const QSize& analysisSize)
 {
-    m_fastDecodeSize = analysisSize;
+    if (!analysisSize.isValid()) {
+        setFastDecodeNeed({});
+        return;
+    }
+    setFastDecodeNeed([analysisSize](const QSize& upright) {
+        return upright.scaled(analysisSize, Qt::KeepAspectRatio);
+    });
+}
+
+void ZTImageLoader::setFastDecodeNeed(NeededSize needed)
+{
+    m_fastDecodeNeed = std::move(needed);
 }
 
 bool ZTImageLoader::fail(const QString& error)
 {
     m_image = QImage();
     m_inputSize = QSize();
+    m_format.clear();
     m_error = error;
     return false;
 }
@@ -167,7 +202,8 @@ bool ZTImageLoader::read(QImageReader& reader)
     const QSize gifScreen = gifScreenSize(reader.device());
     // Header and data: every warning of the decoder stays with this picture.
     const DecoderWarnings warnings;
-    reader.setAutoTransform(true);
+    // Turned upright below, keeping the colour space.
+    reader.setAutoTransform(false);
     if (!reader.canRead()) {
         return fail(readerError(reader));
     }
@@ -194,16 +230,16 @@ bool ZTImageLoader::read(QImageReader& reader)
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
 
-    if (headerHasSize && m_fastDecodeSize.isValid() && reader.format() == "jpeg"
+    if (headerHasSize && m_fastDecodeNeed && reader.format() == "jpeg"
         && reader.supportsOption(QImageIOHandler::ScaledSize)) {
-        const QSize needed = upright.scaled(m_fastDecodeSize, Qt::KeepAspectRatio);
+        const QSize needed = m_fastDecodeNeed(upright);
         const QSize reduced = reducedDecodeSize(stored, turned ? needed.transposed() : needed);
         if (reduced.isValid()) {
             reader.setScaledSize(reduced);
         }
     }
 
-    QImage decoded = reader.read();
+    QImage decoded = uprightImage(reader.read(), reader.transformation());
     if (decoded.isNull()) {
         return fail(readerError(reader));
     }
@@ -222,6 +258,7 @@ bool ZTImageLoader::read(QImageReader& reader)
     if (m_image.isNull()) {
         return fail(QStringLiteral("not enough memory to convert the picture"));
     }
+    m_format = reader.format();
     // A reduced decode is smaller than the picture; crops are still given in its full size.
     m_inputSize = reader.scaledSize().isValid() ? upright : m_image.size();
     return true;

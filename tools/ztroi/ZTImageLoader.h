@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <utility>
 
 class QIODevice;
@@ -39,6 +40,14 @@ public:
      */
     void setFastDecodeSize(const QSize& analysisSize);
 
+    /** The smallest upright size that is needed of a picture whose full upright size is given. */
+    using NeededSize = std::function<QSize(const QSize& upright)>;
+    /**
+     * Like setFastDecodeSize(), with the reduced size never below @p needed(upright size),
+     * for callers that need more than the analysis size. An empty function decodes fully.
+     */
+    void setFastDecodeNeed(NeededSize needed);
+
     /** Reads the file at @p path (Qt resource paths such as ":/..." work too). */
     bool load(const QString& path);
     /** Reads from @p device, which must be open for reading; the format is found from content. */
@@ -50,6 +59,8 @@ public:
     QImage takeImage() { return std::exchange(m_image, QImage()); }
     /** The picture's full size, upright (after the EXIF orientation); invalid after a failure. */
     QSize inputSize() const { return m_inputSize; }
+    /** The format the last picture was stored in, as Qt names it ("jpeg", "png", ...). */
+    QByteArray format() const { return m_format; }
     /** One short sentence on why the last load() failed; empty after a success. */
     QString errorString() const { return m_error; }
 
@@ -58,8 +69,9 @@ private:
     bool fail(const QString& error);
 
     qint64 m_maxPixels = defaultMaxPixels;
-    QSize m_fastDecodeSize;
+    NeededSize m_fastDecodeNeed;
     QImage m_image;
+    QByteArray m_format;
     QSize m_inputSize;
     QString m_error;
 };

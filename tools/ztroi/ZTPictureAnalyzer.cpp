@@ -3,6 +3,7 @@
 #include "ZTAtomicFile.h"
 #include "ZTMapGeometry.h"
 #include "ZTOverlayPainter.h"
+#include "ZTReviewPage.h"
 #include "ZTSalienceProfile.h"
 
 #include <ZTAbstractROI.h>
@@ -77,10 +78,12 @@ QImage greyMap(const QImage& map)
 ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
     : m_settings(settings)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+    , m_cropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide)
 {
     m_loader.setMaxPixels(settings.maxPixels);
     if (settings.fastDecode) {
-        m_loader.setFastDecodeSize(settings.analysisSize);
+        m_loader.setFastDecodeNeed(
+            [this](const QSize& upright) { return neededDecodeSize(upright); });
     }
     for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
         m_mixer->setMethodWeight(method, settings.weight(method));
@@ -187,9 +190,9 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
 
     // Files last: a picture that failed above leaves nothing behind.
     const QDir dir(m_settings.outputDir);
-    const auto write = [&](const QString& kind, const QImage& image, int quality) {
-        const QString path = dir.filePath(outputName + QLatin1Char('.') + kind
-            + (kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png")));
+    const auto write = [&](const QString& kind, const QImage& image, int quality,
+                           const QString& suffix = QStringLiteral("png")) {
+        const QString path = dir.filePath(QStringLiteral("%1.%2.%3").arg(outputName, kind, suffix));
         QString error;
         if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
             report.error = error;
@@ -211,8 +214,45 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     if (m_settings.writeOverlay) {
         const QImage overlay = ZTOverlayPainter::paint(
             picture, salience, report.inputSize, report.crops, report.focus);
-        write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
+        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality, QStringLiteral("jpg"))) {
+            return;
+        }
     }
+    if (m_settings.writeCrops) {
+        const QString suffix = m_cropWriter.suffixFor(m_loader.format());
+        const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
+        for (int i = 0; i < report.crops.size(); ++i) {
+            const ZTCrop& crop = report.crops.at(i);
+            const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
+            if (image.isNull()) {
+                report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")
+                                   .arg(crop.request.text)
+                                   .arg(crop.rect.width())
+                                   .arg(crop.rect.height());
+                return;
+            }
+            if (!write(kinds.at(i), image, m_cropWriter.qualityFor(suffix), suffix)) {
+                return;
+            }
+        }
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        report.thumbnail = ZTReviewPage::thumbnail(picture, report.inputSize);
+    }
+}
+
+// With --fast-decode a JPEG is decoded no larger than the analysis, the written crops and the
+// review page's thumbnail need.
+QSize ZTPictureAnalyzer::neededDecodeSize(const QSize& upright) const
+{
+    QSize needed = upright.scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+    if (m_settings.writeCrops) {
+        needed = needed.expandedTo(m_cropWriter.neededSize(upright, m_settings.crops));
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        needed = needed.expandedTo(ZTReviewPage::thumbnailSize(upright));
+    }
+    return needed;
 }
 
 QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const

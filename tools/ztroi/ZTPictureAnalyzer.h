@@ -2,6 +2,7 @@
 #define ZTPICTUREANALYZER_H
 
 #include "ZTCropPlanner.h"
+#include "ZTCropWriter.h"
 #include "ZTImageLoader.h"
 #include "ZTToolSettings.h"
 
@@ -26,7 +27,7 @@ struct ZTMethodState
 /** A file written for a picture. */
 struct ZTOutputFile
 {
-    QString kind; ///< "salience", "overlay" or a method's name
+    QString kind; ///< "salience", "overlay", a method's name or a crop's ("crop-16x9")
     QString path;
 };
 
@@ -43,6 +44,7 @@ struct ZTPictureReport
     QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
+    QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -68,10 +70,12 @@ public:
 private:
     void analyzePicture(ZTPictureReport& report, const QString& outputName);
     QList<ZTMethodState> methodStates() const;
+    QSize neededDecodeSize(const QSize& upright) const;
 
     ZTToolSettings m_settings;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
+    ZTCropWriter m_cropWriter;
 };
 
 #endif // ZTPICTUREANALYZER_H

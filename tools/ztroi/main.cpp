@@ -4,6 +4,7 @@
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
+#include "ZTReviewPage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -73,12 +75,23 @@ int main(int argc, char* argv[])
     if (!settings.listFile.isEmpty() && !readInputList(settings)) {
         return usageError(QStringLiteral("--list %1: cannot read the list").arg(settings.listFile));
     }
-    if (settings.inputs.isEmpty()) {
+    // An empty list still gets the review page it asked for, with no entries.
+    if (settings.inputs.isEmpty() && settings.reviewPage.isEmpty()) {
         return Success;
     }
     if (!QDir().mkpath(settings.outputDir)) {
         printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));
         return SomeFailed;
+    }
+
+    std::optional<ZTReviewPage> page;
+    if (!settings.reviewPage.isEmpty()) {
+        page.emplace(settings.reviewPage, settings.inputs.size());
+        QString error;
+        if (!page->open(&error)) {
+            printError(error);
+            return SomeFailed;
+        }
     }
 
     const bool showProgress
@@ -92,6 +105,9 @@ int main(int argc, char* argv[])
             bar.clear();
             if (!report.ok()) {
                 printError(QStringLiteral("%1: %2").arg(report.input, report.error));
+            }
+            if (page) {
+                page->add(report);
             }
             if (settings.json) {
                 const QByteArray line = ZTReportFormatter::toJsonLine(report);
@@ -109,5 +125,10 @@ int main(int argc, char* argv[])
         },
         [&](int finished) { bar.update(finished); });
     bar.clear();
+    QString error;
+    if (page && !page->commit(&error)) {
+        printError(error);
+        return SomeFailed;
+    }
     return failures > 0 ? SomeFailed : Success;
 }

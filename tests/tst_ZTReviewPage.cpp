@@ -1,5 +1,5 @@
 // The review page's HTML: escaping, relative links, what each entry shows, no outside
-// references. tst_ztroi renders a real batch's page in a browser.
+// references. tst_ztroi renders a real batch's page in a browser, and one that cannot be written.
 
 #include "ZTOptionParser.h"
 #include "ZTOverlayPainter.h"
@@ -17,7 +17,6 @@ private slots:
     void content_data();
     void content();
     void referencesStayInside();
-    void unwritablePage();
 
 private:
     QTemporaryDir m_dir;
@@ -33,21 +32,18 @@ void tst_ZTReviewPage::initTestCase()
     good.inputSize = QSize(400, 300);
     good.analysisSize = QSize(48, 36);
     good.focus = QPoint(100, 150);
-    for (const char* text : {"1:1", "16:9"}) {
-        ZTCrop crop;
-        ZTOptionParser::parseCrop(text, &crop.request);
-        crop.rect = text[1] == ':' ? QRect(40, 0, 300, 300) : QRect(0, 37, 400, 225);
-        crop.salienceKept = 0.5;
-        crop.centred = text[1] != ':';
-        good.crops.append(crop);
-    }
+    ZTCrop square {{}, QRect(40, 0, 300, 300), 0.5, false};
+    ZTCrop wide {{}, QRect(0, 37, 400, 225), 0.5, true};
+    ZTOptionParser::parseCrop("1:1", &square.request);
+    ZTOptionParser::parseCrop("16:9", &wide.request);
+    good.crops = {square, wide};
     good.grid = QSize(2, 1);
     good.gridScores = {17, 239};
     good.files = {{"salience", m_dir.filePath("out/tea.salience.png")},
         {"crop-1x1", m_dir.filePath("out/tea.crop-1x1.jpg")},
         {"crop-16x9", m_dir.filePath("out/tea.crop-16x9.jpg")}};
     QImage picture(400, 300, QImage::Format_ARGB32);
-    picture.fill(qRgb(90, 120, 150));
+    picture.fill(Qt::gray);
     good.thumbnail = ZTReviewPage::thumbnail(picture, good.inputSize);
     QVERIFY(!good.thumbnail.isEmpty());
 
@@ -74,9 +70,6 @@ void tst_ZTReviewPage::content_data()
     const auto has = [](const char* name, const QString& text, bool present = true) {
         QTest::newRow(name) << text << present;
     };
-    has("the count", "2 pictures.");
-    has("an entry per picture", "<article id=\"picture-1\" class=\"picture\">");
-    has("a failed entry", "<article id=\"picture-2\" class=\"picture failed\">");
     has("a linked, escaped name",
         "<a href=\"../photos/tea%20%26%20%3Ccake%3E.jpg\">" + m_dir.filePath("photos/")
             + "tea &amp; &lt;cake&gt;.jpg</a>");
@@ -93,7 +86,6 @@ void tst_ZTReviewPage::content_data()
         "centred</td><td>50.0%</td>");
     has("the grid", "<tr><td>17</td><td>239</td></tr>");
     has("the other files", "<p>Files: <a href=\"../out/tea.salience.png\">salience</a></p>");
-    has("the focal point for CSS", "<code>object-position: 25.0% 50.0%</code>");
     has("the escaped error", "not a picture &lt;script&gt;alert(1)&lt;/script&gt;");
     has("the summary", "<p>1 picture analysed, 1 failure.</p>");
     has("the failure linked",
@@ -124,18 +116,6 @@ void tst_ZTReviewPage::referencesStayInside()
         ++references;
     }
     QCOMPARE(references, 7);
-}
-
-void tst_ZTReviewPage::unwritablePage()
-{
-    QFile blocker(m_dir.filePath("file"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    ZTReviewPage page(m_dir.filePath("file/page.html"), 1);
-    QString error;
-    QVERIFY(!page.open(&error));
-    QVERIFY2(error.startsWith("cannot write the review page " + m_dir.filePath("file/page.html")),
-        qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_ZTReviewPage)

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 

@@ -348,7 +348,13 @@ bool ZTImageLoader::load(QIODevice* device)
     if (!device || !device->isReadable()) {
         return fail(QStringLiteral("cannot read the file"));
     }
-    const QByteArray data = device->read(maxFileBytes + 1);
+    // In chunks: QIODevice::read(n) would allocate all n bytes first.
+    QByteArray data;
+    char chunk[65536];
+    for (qint64 got;
+         data.size() <= maxFileBytes && (got = device->read(chunk, sizeof chunk)) > 0;) {
+        data.append(chunk, int(got));
+    }
     if (data.isEmpty()) {
         return fail(QStringLiteral("empty file"));
     }

@@ -10,10 +10,12 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <memory>
 
+class ZTMemoryBudget;
 class ZTSalienzMixer;
 
 /** A method as the mixer ran it. */
@@ -44,6 +46,7 @@ struct ZTPictureReport
     QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
+    QStringList decoderMessages; ///< what the decoder said, shown with --verbose
     QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
 
     bool ok() const { return error.isEmpty(); }
@@ -67,7 +70,16 @@ public:
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
+    /**
+     * Each picture reserves its memory in @p budget (not owned) before it is decoded: its
+     * file, its decoding and its analysis, until the next picture starts.
+     */
+    void setMemoryBudget(ZTMemoryBudget* budget);
+    /** The memory that analysing one picture takes besides its decoding. */
+    static qint64 analysisBytes(const ZTToolSettings& settings);
+
 private:
+    bool load(const QString& path);
     void analyzePicture(ZTPictureReport& report, const QString& outputName);
     QList<ZTMethodState> methodStates() const;
     QSize neededDecodeSize(const QSize& upright) const;

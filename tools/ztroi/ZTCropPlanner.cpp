@@ -65,18 +65,29 @@ ZTCropPlanner::ZTCropPlanner(
     , m_bestStart(std::move(bestStart))
 {}
 
-void ZTCropPlanner::setDeclaredAreas(const QList<QRect>& areas, BestStartWithin startWithin)
+void ZTCropPlanner::setDeclaredAreas(
+    const QList<ZTDeclaredArea>& areas, BestStartWithin startWithin)
 {
     m_areasDeclared = true;
     m_startWithin = std::move(startWithin);
     m_areas.clear();
     const QRect picture(QPoint(0, 0), m_geometry.inputSize());
-    for (const QRect& area : areas) {
-        const QRect clipped = area.intersected(picture);
-        if (!clipped.isEmpty()) {
+    for (const ZTDeclaredArea& area : areas) {
+        ZTDeclaredArea clipped {area.rect.intersected(picture), area.core.intersected(picture)};
+        if (!clipped.rect.isEmpty()) {
+            if (clipped.core.isEmpty()) {
+                clipped.core = clipped.rect;
+            }
             m_areas.append(clipped);
         }
     }
+}
+
+// An area is kept with its core where the window is too small for all of it.
+QRect ZTCropPlanner::areaFor(const ZTDeclaredArea& area, const QSize& window)
+{
+    const bool fits = area.rect.width() <= window.width() && area.rect.height() <= window.height();
+    return fits ? area.rect : area.core;
 }
 
 // Both placements share one set of running sums per axis. The unlimited search is the library's
@@ -138,8 +149,10 @@ ZTCrop ZTCropPlanner::plan(const ZTCropRequest& request) const
         crop.salienceKept = salienceKept(crop.rect);
     }
     if (m_areasDeclared) {
-        crop.areasKept = int(std::count_if(m_areas.cbegin(), m_areas.cend(),
-            [&crop](const QRect& area) { return crop.rect.contains(area); }));
+        crop.areasKept = int(
+            std::count_if(m_areas.cbegin(), m_areas.cend(), [&crop](const ZTDeclaredArea& area) {
+                return crop.rect.contains(areaFor(area, crop.rect.size()));
+            }));
     }
     return crop;
 }
@@ -199,7 +212,8 @@ ZTCropPlanner::Placement ZTCropPlanner::placeAmongAreas(const FreeAxis& axis) co
         qint64 pixels;
     };
     std::vector<Range> ranges;
-    for (const QRect& area : m_areas) {
+    for (const ZTDeclaredArea& declared : m_areas) {
+        const QRect area = areaFor(declared, axis.window);
         const int begin = axis.isHorizontal() ? area.left() : area.top();
         const int end = begin + (axis.isHorizontal() ? area.width() : area.height());
         const Range range {std::max(end - axis.windowLength, 0), std::min(begin, axis.room()),
@@ -281,7 +295,7 @@ ZTCropPlanner::Placement ZTCropPlanner::placeWithin(const FreeAxis& axis, int fi
             return {std::clamp(toInput(start), first, last), false};
         }
     }
-    return {first + (last - first) / 2, true};
+    return {first + (last - first) / 2, first < last};
 }
 
 double ZTCropPlanner::salienceKept(const QRect& inputRect) const

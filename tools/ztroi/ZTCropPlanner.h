@@ -27,6 +27,17 @@ struct ZTCropRequest
     QString aspectText() const;
 };
 
+/**
+ * An area that crops keep whole where they can, in input pixels. Where a crop's window is too
+ * small for it, the crop keeps its core whole instead (for a head: the face); the core of an
+ * area without one is the area itself.
+ */
+struct ZTDeclaredArea
+{
+    QRect rect;
+    QRect core;
+};
+
 /** A planned crop in input coordinates. */
 struct ZTCrop
 {
@@ -34,7 +45,7 @@ struct ZTCrop
     QRect rect;                ///< in pixels of the input picture (after EXIF orientation)
     double salienceKept = 0.0; ///< share of the map's total salience inside the crop, 0 ... 1
     bool centred = true;       ///< true when the salience did not place the crop (see plan())
-    int areasKept = -1;        ///< declared areas whole inside the crop; -1 when none are declared
+    int areasKept = -1; ///< declared areas kept (see ZTCropPlanner); -1 when none are declared
 };
 
 /**
@@ -50,10 +61,12 @@ struct ZTCrop
  * Declared areas (setDeclaredAreas()) are constraints that come before the salience: a crop
  * keeps every area whole when its window can hold them all at once; otherwise it keeps the most
  * areas that fit into it together (of equal counts the set of more pixels, then the one whose
- * placement keeps more salience, then the earliest). The starts of the window that keep that set
- * form a range, its freedom; the maximizer places the window within it, and where it finds
- * nothing there the crop is centred within it. When no area fits into the window, the crop is
- * placed as without areas.
+ * placement keeps more salience, then the earliest); an area too large for the window counts
+ * with its core. The starts of the window that keep that set form a range, its freedom; the
+ * maximizer places the window within it, and where it finds nothing there the crop is centred
+ * within it (and not marked centred when the freedom is a single start). When no area fits into
+ * the window, the crop is placed as without areas. A crop's areasKept counts the areas whole
+ * inside it, and those too large for it whose core is whole inside it.
  */
 class ZTCropPlanner
 {
@@ -99,11 +112,11 @@ public:
     ZTCropPlanner(const ZTSalienceProfile& profile, const QSize& inputSize, BestStart bestStart);
 
     /**
-     * Declares @p areas (input pixels) that crops keep whole where they can, placed within their
-     * freedom by @p startWithin. Each area is clipped to the picture; one without a pixel in it
-     * is left out, also from areasKept.
+     * Declares @p areas that crops keep whole where they can, placed within their freedom by
+     * @p startWithin. Each area and core is clipped to the picture; an area without a pixel in
+     * it is left out, also from areasKept, and an empty core is the area itself.
      */
-    void setDeclaredAreas(const QList<QRect>& areas, BestStartWithin startWithin);
+    void setDeclaredAreas(const QList<ZTDeclaredArea>& areas, BestStartWithin startWithin);
 
     /** The crop for @p request; a request without an aspect gives a null rect. */
     ZTCrop plan(const ZTCropRequest& request) const;
@@ -140,12 +153,13 @@ private:
     Placement placeAmongAreas(const FreeAxis& axis) const;
     Placement placeWithin(const FreeAxis& axis, int first, int last) const;
     QRect windowAt(const FreeAxis& axis, int offset) const;
+    static QRect areaFor(const ZTDeclaredArea& area, const QSize& window);
 
     ZTSalienceProfile m_profile;
     ZTMapGeometry m_geometry;
     BestStart m_bestStart;
     BestStartWithin m_startWithin;
-    QList<QRect> m_areas; ///< clipped to the picture
+    QList<ZTDeclaredArea> m_areas; ///< clipped to the picture
     bool m_areasDeclared = false;
 };
 

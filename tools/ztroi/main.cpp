@@ -1,6 +1,7 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
+#include "ZTFaceDetector.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
@@ -75,6 +76,14 @@ int main(int argc, char* argv[])
     }
     if (settings.inputs.isEmpty()) {
         return Success;
+    }
+    if (settings.faces) {
+        // Every worker loads its own cascades; a first load says up front when it cannot.
+        ZTFaceDetector detector;
+        if (!detector.load()) {
+            printError(QStringLiteral("--faces: %1").arg(detector.errorString()));
+            return SomeFailed;
+        }
     }
     if (!QDir().mkpath(settings.outputDir)) {
         printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));

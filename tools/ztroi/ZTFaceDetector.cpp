@@ -67,7 +67,8 @@ bool sameFace(const cv::Rect& a, const cv::Rect& b)
     return overlap >= sameFaceOverlap * std::min(a.area(), b.area());
 }
 
-// Adds the hits of @p more that are no face found already.
+// Adds the hits of @p more that are no face found already (a cascade may report a face and a
+// part of it).
 void addNewFaces(std::vector<cv::Rect>& faces, const std::vector<cv::Rect>& more)
 {
     for (const cv::Rect& face : more) {
@@ -164,8 +165,10 @@ QList<QRect> ZTFaceDetector::detect(const QImage& picture)
         = std::max(cascadeWindow, int(minFaceShare * std::min(size.width(), size.height())));
     const cv::Size minFace(minSide, minSide);
 
+    std::vector<cv::Rect> frontal;
+    m_cascades->frontal.detectMultiScale(grey, frontal, scaleStep, frontalNeighbours, 0, minFace);
     std::vector<cv::Rect> faces;
-    m_cascades->frontal.detectMultiScale(grey, faces, scaleStep, frontalNeighbours, 0, minFace);
+    addNewFaces(faces, frontal);
     std::vector<cv::Rect> profiles;
     m_cascades->profile.detectMultiScale(grey, profiles, scaleStep, profileNeighbours, 0, minFace);
     addNewFaces(faces, profiles);

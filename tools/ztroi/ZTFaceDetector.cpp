@@ -20,8 +20,11 @@ const char* const profileCascade = "haarcascade_profileface.xml";
 
 // Both cascades look at windows of 20 x 20 pixels.
 constexpr int cascadeWindow = 20;
-// The smallest face reported, as a share of the picture's shorter side.
+// The smallest face reported, as a share of the picture's shorter side; a face in profile must
+// be larger: the profile cascade costs about three times the frontal one for each size it tries,
+// and is searched twice (the picture and its mirror image).
 constexpr double minFaceShare = 0.1;
+constexpr double minProfileShare = 0.15;
 constexpr int maxDetectionSide = 640;
 // Steps between the window sizes tried, and how many overlapping hits make a face: tuned on
 // photographs with and without people for few false faces at this cost.
@@ -161,22 +164,25 @@ QList<QRect> ZTFaceDetector::detect(const QImage& picture)
         return {};
     }
     const cv::Mat grey = detectionPicture(picture, size);
-    const int minSide
-        = std::max(cascadeWindow, int(minFaceShare * std::min(size.width(), size.height())));
+    const int shorter = std::min(size.width(), size.height());
+    const int minSide = std::max(cascadeWindow, int(minFaceShare * shorter));
+    const int minProfileSide = std::max(cascadeWindow, int(minProfileShare * shorter));
     const cv::Size minFace(minSide, minSide);
+    const cv::Size minProfile(minProfileSide, minProfileSide);
 
     std::vector<cv::Rect> frontal;
     m_cascades->frontal.detectMultiScale(grey, frontal, scaleStep, frontalNeighbours, 0, minFace);
     std::vector<cv::Rect> faces;
     addNewFaces(faces, frontal);
     std::vector<cv::Rect> profiles;
-    m_cascades->profile.detectMultiScale(grey, profiles, scaleStep, profileNeighbours, 0, minFace);
+    m_cascades->profile.detectMultiScale(
+        grey, profiles, scaleStep, profileNeighbours, 0, minProfile);
     addNewFaces(faces, profiles);
     // The profile cascade knows faces turned one way; the mirror image shows the others.
     cv::Mat mirrored;
     cv::flip(grey, mirrored, 1);
     m_cascades->profile.detectMultiScale(
-        mirrored, profiles, scaleStep, profileNeighbours, 0, minFace);
+        mirrored, profiles, scaleStep, profileNeighbours, 0, minProfile);
     for (cv::Rect& face : profiles) {
         face.x = grey.cols - face.x - face.width;
     }

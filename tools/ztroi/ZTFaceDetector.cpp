@@ -117,11 +117,6 @@ QStringList ZTFaceDetector::cascadeFolders()
     return folders;
 }
 
-int ZTFaceDetector::detectionSide()
-{
-    return maxDetectionSide;
-}
-
 bool ZTFaceDetector::load()
 {
     // OpenCV would spread each search over threads of its own; ztroi analyses one picture per

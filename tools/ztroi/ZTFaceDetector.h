@@ -15,7 +15,7 @@
  *
  * Detection runs on a grey copy of the picture reduced so that the smallest face it reports, a
  * tenth of the picture's shorter side, just fills the cascades' window (never larger than
- * detectionSide() on the long side, never enlarged), which keeps its cost nearly independent of
+ * 640 pixels on the long side, never enlarged), which keeps its cost nearly independent of
  * the picture's size. Smaller faces are not reported: they are rarely what a crop is about, and
  * they are where cascades find faces in leaves and textures.
  *
@@ -42,9 +42,6 @@ public:
      * folders where Debian's opencv-data and a default OpenCV installation put them.
      */
     static QStringList cascadeFolders();
-
-    /** The longest side of the reduced picture that the cascades search. */
-    static int detectionSide();
 
     /**
      * Loads the cascades from the first of cascadeFolders() that holds them all. False, with

@@ -18,11 +18,6 @@ QStringList ZTFaceDetector::cascadeFolders()
     return {};
 }
 
-int ZTFaceDetector::detectionSide()
-{
-    return 0;
-}
-
 bool ZTFaceDetector::load()
 {
     m_error = QStringLiteral("this build of ztroi has no face detection (it was built without "

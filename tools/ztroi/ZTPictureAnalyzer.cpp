@@ -158,13 +158,18 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
-    QList<QRect> declared = m_settings.areas;
+    // Declared areas: the --area rectangles, and the head around every face (kept as the face
+    // by crops too small for the head).
+    QList<ZTDeclaredArea> declared;
+    for (const QRect& area : m_settings.areas) {
+        declared.append({area, area});
+    }
     if (m_settings.faces) {
         if (!findFaces(picture, report)) {
             return;
         }
         for (const QRect& face : report.faces) {
-            declared.append(headAround(face));
+            declared.append({headAround(face), face});
         }
     }
     // The areas method runs for a picture with areas to show; it keeps the mixer's last
@@ -173,8 +178,8 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
         // Areas are given in input pixels; the mixer wants them on the work image, with its size.
         const ZTMapGeometry toWork(report.inputSize, workSize);
         QList<QRect> rects;
-        for (const QRect& area : declared) {
-            rects.append(toWork.toMap(area));
+        for (const ZTDeclaredArea& area : declared) {
+            rects.append(toWork.toMap(area.rect));
         }
         m_mixer->injectVeryImportantAreas(rects, workSize);
         m_mixer->setMethodWeight(
@@ -203,14 +208,7 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
         = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
     ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
     if (!m_settings.areas.isEmpty() || m_settings.faces) {
-        QList<ZTDeclaredArea> constraints;
-        for (const QRect& area : m_settings.areas) {
-            constraints.append({area, area});
-        }
-        for (const QRect& face : report.faces) {
-            constraints.append({headAround(face), face});
-        }
-        planner.setDeclaredAreas(constraints, maximizer.startWithin);
+        planner.setDeclaredAreas(declared, maximizer.startWithin);
     }
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));

@@ -2,6 +2,7 @@
 
 #include "ZTBatchRunner.h"
 #include "ZTFileName.h"
+#include "ZTFaceDetector.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
@@ -104,6 +105,14 @@ int main(int argc, char* argv[])
     }
     if (settings.inputs.isEmpty()) {
         return Success;
+    }
+    if (settings.faces) {
+        // Every worker loads its own cascades; a first load says up front when it cannot.
+        ZTFaceDetector detector;
+        if (!detector.load()) {
+            printError(QStringLiteral("--faces: %1").arg(detector.errorString()));
+            return SomeFailed;
+        }
     }
     if (!QDir().mkpath(settings.outputDir)) {
         printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));

@@ -15,8 +15,9 @@
 #include <thread>
 #include <vector>
 
-ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings)
+ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings, ZTFaceFinder faceFinder)
     : m_settings(settings)
+    , m_faceFinder(std::move(faceFinder))
 {}
 
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
@@ -59,7 +60,7 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
 
     // Workers take the next picture in input order; each owns its analyzer and mixer.
     const auto work = [&] {
-        ZTPictureAnalyzer analyzer(m_settings);
+        ZTPictureAnalyzer analyzer(m_settings, m_faceFinder);
         analyzer.setMemoryBudget(&budget);
         for (int index = next++; index < count; index = next++) {
             ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));

@@ -19,11 +19,12 @@ public:
 
     /**
      * The report as JSON. Always "version" and "input"; a failed picture adds "error" and
-     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files" and,
-     * with --grid, "grid". Rectangles are {"x", "y", "width", "height"} in input pixels;
-     * "salienceKept" is rounded to four decimals. "focus" has "x", "y" and "css" (focusCss());
-     * "files" has "salience", "overlay", "maps" (by method) and "crops" (in the crops' order),
-     * each when written.
+     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files",
+     * with --grid "grid", and with --faces "faces" and "facesFound". Rectangles are {"x", "y",
+     * "width", "height"} in input pixels; "salienceKept" is rounded to four decimals; a crop has
+     * "areasKept" when the run declares areas (--area or --faces). "focus" has "x", "y" and
+     * "css" (focusCss()); "files" has "salience", "overlay", "maps" (by method) and "crops" (in
+     * the crops' order), each when written.
      */
     static QJsonObject toJson(const ZTPictureReport& report);
     /** toJson() as one compact line, with its line feed. */

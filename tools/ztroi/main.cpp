@@ -2,6 +2,7 @@
 
 #include "ZTBatchRunner.h"
 #include "ZTFileName.h"
+#include "ZTFaceDetector.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
@@ -107,6 +108,14 @@ int main(int argc, char* argv[])
     // An empty list still gets the review page it asked for, with no entries.
     if (settings.inputs.isEmpty() && settings.reviewPage.isEmpty()) {
         return Success;
+    }
+    if (settings.faces) {
+        // Every worker loads its own cascades; a first load says up front when it cannot.
+        ZTFaceDetector detector;
+        if (!detector.load()) {
+            printError(QStringLiteral("--faces: %1").arg(detector.errorString()));
+            return SomeFailed;
+        }
     }
     if (!QDir().mkpath(settings.outputDir)) {
         printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));

@@ -165,19 +165,26 @@ void tst_ZTCropWriter::sizes_data()
     QTest::addColumn<int>("maxSide");
     QTest::addColumn<QSize>("output");
     QTest::addColumn<QSize>("needed"); // the smallest decode that the crop needs
+    QTest::addColumn<qint64>("bytes"); // memory besides the picture, and per pixel of it
+    QTest::addColumn<qint64>("bytesPerPixel");
 
     QTest::newRow("WxH: exactly that, from 45% of a 12-MP picture")
-        << QSize(4000, 3000) << "1080x1350" << 0 << QSize(1080, 1350) << QSize(1800, 1350);
+        << QSize(4000, 3000) << "1080x1350" << 0 << QSize(1080, 1350) << QSize(1800, 1350)
+        << qint64(1080 * 1350 * 8) << qint64(4);
     QTest::newRow("W:H: the window's own pixels, all of the picture")
-        << QSize(4000, 3000) << "16:9" << 0 << QSize(4000, 2250) << QSize(4000, 3000);
+        << QSize(4000, 3000) << "16:9" << 0 << QSize(4000, 2250) << QSize(4000, 3000) << qint64(0)
+        << qint64(12);
     QTest::newRow("--max-side bounds W:H")
-        << QSize(4000, 3000) << "16:9" << 1000 << QSize(1000, 562) << QSize(1000, 750);
+        << QSize(4000, 3000) << "16:9" << 1000 << QSize(1000, 562) << QSize(1000, 750)
+        << qint64(1000 * 1000 * 8) << qint64(4);
     QTest::newRow("--max-side leaves WxH alone")
-        << QSize(4000, 3000) << "1080x1350" << 500 << QSize(1080, 1350) << QSize(1800, 1350);
+        << QSize(4000, 3000) << "1080x1350" << 500 << QSize(1080, 1350) << QSize(1800, 1350)
+        << qint64(1080 * 1350 * 8) << qint64(4);
     QTest::newRow("larger than the picture: no larger decode")
-        << QSize(600, 400) << "1080x1350" << 0 << QSize(1080, 1350) << QSize(600, 400);
-    QTest::newRow("a sliver keeps a pixel")
-        << QSize(300, 200) << "100000:1" << 10 << QSize(10, 1) << QSize(300, 200);
+        << QSize(600, 400) << "1080x1350" << 0 << QSize(1080, 1350) << QSize(600, 400)
+        << qint64(1080 * 1350 * 8) << qint64(4);
+    QTest::newRow("a sliver keeps a pixel") << QSize(300, 200) << "100000:1" << 10 << QSize(10, 1)
+                                            << QSize(300, 200) << qint64(800) << qint64(4);
 }
 
 void tst_ZTCropWriter::sizes()
@@ -187,6 +194,8 @@ void tst_ZTCropWriter::sizes()
     QFETCH(int, maxSide);
     QFETCH(QSize, output);
     QFETCH(QSize, needed);
+    QFETCH(qint64, bytes);
+    QFETCH(qint64, bytesPerPixel);
 
     const ZTCropWriter writer(QString(), ZTCropWriter::defaultQuality, maxSide);
     const ZTCropRequest asked = request(crop);
@@ -194,6 +203,8 @@ void tst_ZTCropWriter::sizes()
         = ZTCropPlanner::largestWindow(picture, asked.aspectWidth, asked.aspectHeight);
     QCOMPARE(writer.outputSize(asked, window), output);
     QCOMPARE(writer.neededSize(picture, {asked}), needed);
+    QCOMPARE(writer.memoryBytes({asked}), bytes);
+    QCOMPARE(writer.memoryBytesPerPixel({asked}), bytesPerPixel);
     // Several crops need the largest of their decodes.
     QCOMPARE(writer.neededSize(picture, {request("1x1"), asked, request("2x3")}), needed);
 }

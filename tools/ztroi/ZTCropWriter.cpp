@@ -13,6 +13,12 @@ namespace {
 
 const QLatin1String jpgSuffix("jpg");
 
+// Memory per pixel: of a crop, of an encoder's converted copy of it, of a transparent picture's
+// crop window copied to be premultiplied.
+constexpr qint64 outputBytesPerPixel = 4;
+constexpr qint64 encoderBytesPerPixel = 4;
+constexpr qint64 windowCopyBytesPerPixel = 4;
+
 // Whether every pixel of @p area of the ARGB32 @p picture is fully opaque. The alpha bytes are
 // ANDed row by row rather than tested one by one, which the compiler vectorises.
 bool isOpaque(const QImage& picture, const QRect& area)
@@ -96,6 +102,31 @@ QSize ZTCropWriter::neededSize(const QSize& picture, const QList<ZTCropRequest>&
     }
     scale = std::min(scale, 1.0);
     return QSize(int(std::ceil(picture.width() * scale)), int(std::ceil(picture.height() * scale)));
+}
+
+qint64 ZTCropWriter::memoryBytes(const QList<ZTCropRequest>& requests) const
+{
+    qint64 largest = 0;
+    for (const ZTCropRequest& request : requests) {
+        const QSize size = request.outputSize.isValid() ? request.outputSize
+            : m_maxSide > 0                             ? QSize(m_maxSide, m_maxSide)
+                                                        : QSize(0, 0);
+        largest = std::max(largest, qint64(size.width()) * size.height());
+    }
+    return largest * (outputBytesPerPixel + encoderBytesPerPixel);
+}
+
+qint64 ZTCropWriter::memoryBytesPerPixel(const QList<ZTCropRequest>& requests) const
+{
+    if (requests.isEmpty()) {
+        return 0;
+    }
+    // W:H crops without --max-side are as large as their window, at most the picture.
+    const bool pictureSized = m_maxSide == 0
+        && std::any_of(requests.cbegin(), requests.cend(),
+            [](const ZTCropRequest& request) { return !request.outputSize.isValid(); });
+    return windowCopyBytesPerPixel
+        + (pictureSized ? outputBytesPerPixel + encoderBytesPerPixel : 0);
 }
 
 QImage ZTCropWriter::render(

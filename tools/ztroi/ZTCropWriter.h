@@ -47,6 +47,15 @@ public:
     QSize neededSize(const QSize& picture, const QList<ZTCropRequest>& requests) const;
 
     /**
+     * The most memory that making and encoding one of @p requests takes besides the picture:
+     * memoryBytes(), and memoryBytesPerPixel() for each pixel of the picture. An output pixel
+     * takes 8 bytes (the crop and the encoder's copy of it); the crop window of a transparent
+     * picture is copied first (4 bytes a pixel).
+     */
+    qint64 memoryBytes(const QList<ZTCropRequest>& requests) const;
+    qint64 memoryBytesPerPixel(const QList<ZTCropRequest>& requests) const;
+
+    /**
      * The picture of @p crop, from @p picture, a decode of a picture of @p inputSize pixels
      * (possibly reduced). Transparent pictures are composited onto white for a @p suffix that
      * has no transparency (jpg). A null image when it cannot be made (no memory).

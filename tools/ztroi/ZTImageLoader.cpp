@@ -260,17 +260,27 @@ void ZTImageLoader::setFastDecodeNeed(NeededSize needed)
     m_fastDecodeNeed = std::move(needed);
 }
 
-void ZTImageLoader::setMemoryBudget(ZTMemoryBudget* budget, qint64 extraBytes)
+void ZTImageLoader::setMemoryBudget(
+    ZTMemoryBudget* budget, qint64 extraBytes, qint64 extraBytesPerPixel)
 {
     releaseReservation();
     m_budget = budget;
     m_extraBytes = extraBytes;
+    m_extraBytesPerPixel = extraBytesPerPixel;
 }
 
 qint64 ZTImageLoader::memoryEstimate(const ZTPictureHeader& header, qint64 fileBytes)
 {
     const QSize size = header.size.expandedTo(QSize(0, 0));
     return qint64(size.width()) * size.height() * header.bytesPerPixel + fileBytes;
+}
+
+// What a picture of @p header reserves: its decoding and the work that follows.
+qint64 ZTImageLoader::reservation(const ZTPictureHeader& header, qint64 fileBytes) const
+{
+    const QSize size = header.size.expandedTo(QSize(0, 0));
+    return memoryEstimate(header, fileBytes) + m_extraBytes
+        + qint64(size.width()) * size.height() * m_extraBytesPerPixel;
 }
 
 bool ZTImageLoader::fail(const QString& error)
@@ -353,13 +363,13 @@ bool ZTImageLoader::load(const QString& path)
     if (!check(header)) {
         return false;
     }
-    const qint64 more = memoryEstimate(header, 0) + m_extraBytes;
+    const qint64 more = reservation(header, 0);
     if (m_budget && m_budget->tryReserve(more)) {
         m_reserved += more;
     } else if (m_budget) {
         data.clear();
         releaseReservation();
-        const qint64 whole = memoryEstimate(header, size) + m_extraBytes;
+        const qint64 whole = reservation(header, size);
         if (!reserve(whole)) {
             return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
                             .arg(megabytes(whole), megabytes(m_budget->bytes())));
@@ -368,7 +378,7 @@ bool ZTImageLoader::load(const QString& path)
             return fail(systemError("cannot read the file"));
         }
         const ZTPictureHeader again = ZTPictureHeader::read(data);
-        if (!check(again) || memoryEstimate(again, data.size()) + m_extraBytes > whole) {
+        if (!check(again) || reservation(again, data.size()) > whole) {
             return m_error.isEmpty() ? fail(QStringLiteral("the file changed while it was read"))
                                      : false;
         }
@@ -401,7 +411,7 @@ bool ZTImageLoader::load(QIODevice* device)
     if (!check(header)) {
         return false;
     }
-    const qint64 whole = memoryEstimate(header, data.size()) + m_extraBytes;
+    const qint64 whole = reservation(header, data.size());
     if (!reserve(whole)) {
         return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
                         .arg(megabytes(whole), megabytes(m_budget->bytes())));

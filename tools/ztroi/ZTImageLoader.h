@@ -73,10 +73,12 @@ public:
 
     /**
      * Each load() reserves its picture's memory in @p budget (not owned; null: none), the file,
-     * the decoding (memoryEstimate()) and @p extraBytes for the work that follows, and holds it
-     * until the next load() or the loader's end. A picture that cannot fit is refused.
+     * the decoding (memoryEstimate()), @p extraBytes and @p extraBytesPerPixel for each pixel of
+     * the picture for the work that follows, and holds it until the next load() or the loader's
+     * end. A picture that cannot fit is refused.
      */
-    void setMemoryBudget(ZTMemoryBudget* budget, qint64 extraBytes = 0);
+    void setMemoryBudget(
+        ZTMemoryBudget* budget, qint64 extraBytes = 0, qint64 extraBytesPerPixel = 0);
 
     /** The most memory that decoding the picture of @p header takes, its file of @p fileBytes too.
      */
@@ -107,6 +109,7 @@ private:
     bool reserve(qint64 bytes);
     void releaseReservation();
     bool check(const ZTPictureHeader& header);
+    qint64 reservation(const ZTPictureHeader& header, qint64 fileBytes) const;
     bool decode(const QByteArray& data, const QByteArray& format);
     bool fail(const QString& error);
 
@@ -115,6 +118,7 @@ private:
     NeededSize m_fastDecodeNeed;
     ZTMemoryBudget* m_budget = nullptr;
     qint64 m_extraBytes = 0;
+    qint64 m_extraBytesPerPixel = 0;
     qint64 m_reserved = 0;
     QImage m_image;
     QByteArray m_format;

@@ -130,19 +130,35 @@ ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
 
 void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
 {
-    m_loader.setMemoryBudget(budget, analysisBytes(m_settings));
+    m_loader.setMemoryBudget(budget, analysisBytes(m_settings),
+        m_cropWriter.memoryBytesPerPixel(picturesMade(m_settings)));
 }
 
 // The methods' maps and work buffers at the analysis size, measured on their largest settings,
-// and the overlay at its largest size.
+// the overlay at its largest size, and the largest written crop or thumbnail of a fixed size.
 qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
 {
     constexpr qint64 bytesPerAnalysisPixel = 64;
     constexpr qint64 overlayBytesPerPixel = 16;
     const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
+    const ZTCropWriter writer(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
     return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
         * bytesPerAnalysisPixel
-        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0);
+        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0)
+        + writer.memoryBytes(picturesMade(settings));
+}
+
+// The pictures that ZTCropWriter makes of each picture, one after another: the written crops and
+// the review page's thumbnail.
+QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTToolSettings& settings)
+{
+    QList<ZTCropRequest> made = settings.writeCrops ? settings.crops : QList<ZTCropRequest>();
+    if (!settings.reviewPage.isEmpty()) {
+        ZTCropRequest thumbnail;
+        thumbnail.outputSize = QSize(ZTReviewPage::thumbnailSide, ZTReviewPage::thumbnailSide);
+        made.append(thumbnail);
+    }
+    return made;
 }
 
 ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)

@@ -92,7 +92,10 @@ public:
      * file, its decoding and its analysis, until the next picture starts.
      */
     void setMemoryBudget(ZTMemoryBudget* budget);
-    /** The memory that analysing one picture takes besides its decoding. */
+    /**
+     * The memory that analysing one picture takes besides its decoding, apart from what its
+     * crops and thumbnail take per pixel of the picture (ZTCropWriter::memoryBytesPerPixel()).
+     */
     static qint64 analysisBytes(const ZTToolSettings& settings);
 
     /**
@@ -108,6 +111,7 @@ private:
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
     QSize neededDecodeSize(const QSize& upright) const;
+    static QList<ZTCropRequest> picturesMade(const ZTToolSettings& settings);
 
     ZTToolSettings m_settings;
     std::unique_ptr<ZTSalienzMixer> m_mixer;

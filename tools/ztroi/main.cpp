@@ -1,8 +1,8 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
-#include "ZTFileName.h"
 #include "ZTFaceDetector.h"
+#include "ZTFileName.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"

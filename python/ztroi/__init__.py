@@ -191,6 +191,7 @@ def analyze_file(
     {"version": 1, "input": path, "error": reason}. A malformed option raises ValueError with
     the tool's message.
     """
+    path = os.fsdecode(path)
     if errors not in ("raise", "record"):
         raise ValueError(f"errors must be 'raise' or 'record', not {errors!r}")
     options.update(

@@ -110,12 +110,15 @@ void defineMixer(py::module_& m)
             return std::make_unique<ZTPythonMixer>(toQStringList(arguments));
         }),
             "arguments"_a)
-        .def_property_readonly("size",
+        .def_property_readonly(
+            "size",
             [](const ZTPythonMixer& mixer) {
                 const QSize size = mixer.settings().analysisSize;
                 return py::make_tuple(size.width(), size.height());
-            })
-        .def_property_readonly("methods",
+            },
+            "The analysis size (width, height).")
+        .def_property_readonly(
+            "methods",
             [](const ZTPythonMixer& mixer) {
                 py::list methods;
                 for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
@@ -125,7 +128,9 @@ void defineMixer(py::module_& m)
                             "weight"_a = mixer.settings().weight(method)));
                 }
                 return methods;
-            })
+            },
+            "Each method's name, whether it is enabled and its weight, as analyze_file() reports "
+            "them.")
         .def(
             "analyze",
             [](ZTPythonMixer& mixer, const py::object& picture,
@@ -163,8 +168,8 @@ pixels stand out strongly saturates at 255.)")
             return clusterer;
         }),
             "columns"_a = 10, "rows"_a = 10)
-        .def_property_readonly("columns", &ZTSalienzClusterer::countCubesV)
-        .def_property_readonly("rows", &ZTSalienzClusterer::countCubesH)
+        .def_property_readonly("columns", &ZTSalienzClusterer::countCubesV, "Cells across.")
+        .def_property_readonly("rows", &ZTSalienzClusterer::countCubesH, "Cells down.")
         .def(
             "cluster",
             [](const ZTSalienzClusterer& clusterer, const py::object& map) {

@@ -303,5 +303,6 @@ PYBIND11_MODULE(_ztroi, m)
         R"(The picture at path as an H x W x 4 uint8 array in RGBA order.
 
 Read as ztroi reads pictures: turned upright by its EXIF orientation, refused from its header
-when it has more than max_pixels pixels. Raises PictureError (an OSError) when it cannot be read.)");
+when it has more than max_pixels pixels. Raises PictureError (an OSError) when it cannot be
+read.)");
 }

@@ -83,7 +83,8 @@ def test_malformed_options_raise_value_errors(options, message):
 
 @pytest.mark.parametrize(
     "path, options",
-    [(42, {}), (None, {}), (COFFEE, dict(grid=(4, object()))), (COFFEE, dict(weights={"sobel": True}))],
+    [(42, {}), (None, {}), (COFFEE, dict(grid=(4, object()))),
+     (COFFEE, dict(weights={"sobel": True}))],
     ids=["number as path", "no path", "object in a pair", "flag as weight"],
 )
 def test_wrong_types_raise_type_errors(path, options):

@@ -168,7 +168,8 @@ def test_bad_mixer_options_raise_the_tools_message(options, message):
 
 
 def test_mixer_reports_its_configuration():
-    mixer = ztroi.Mixer((320, 240), weights={"centre": 7}, disable="histogram", areas=[(0, 0, 5, 5)])
+    mixer = ztroi.Mixer((320, 240), weights={"centre": 7}, disable="histogram",
+                        areas=[(0, 0, 5, 5)])
     assert mixer.size == (320, 240)
     assert [(m["name"], m["enabled"], m["weight"]) for m in mixer.methods] == [
         ("sobel", True, 20), ("center", True, 7), ("histogram", False, 10), ("areas", True, 20),

@@ -44,9 +44,9 @@ __all__ = [
     "read_image",
 ]
 
-PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-Pair = Tuple[int, int]
-Rect = Tuple[int, int, int, int]
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_Pair = Tuple[int, int]
+_Rect = Tuple[int, int, int, int]
 
 # Pairs that ztroi writes as "AxB"; other pairs and rectangles are joined by commas.
 _SIZE_OPTIONS = {"size", "grid", "hist_blocks"}
@@ -71,25 +71,25 @@ def _value(name: str, value: Any) -> str:
     return _scalar(name, value)
 
 
+# Values are joined to their option ("--crop=16:9"), so that one starting with "-" is never taken
+# for an option.
 def _option_arguments(name: str, value: Any) -> list[str]:
     option = "--" + _REPEATED_OPTIONS.get(name, name).replace("_", "-")
     if name in _REPEATED_OPTIONS:
+        # A single string is one value, not a sequence of characters.
         if isinstance(value, str):
             value = [value]
         elif isinstance(value, Mapping):
             value = [f"{key}={_scalar(name, weight)}" for key, weight in value.items()]
-        arguments = []
-        for item in value:
-            arguments += [option, _value(name, item)]
-        return arguments
+        return [f"{option}={_value(name, item)}" for item in value]
     if value is None or value is False:
         return []
     if value is True:
         return [option]
-    return [option, _value(name, value)]
+    return [f"{option}={_value(name, value)}"]
 
 
-def _command_line(path: Optional[PathLike], options: Mapping[str, Any]) -> list[str]:
+def _command_line(path: Optional[_Path], options: Mapping[str, Any]) -> list[str]:
     """ztroi's command line for options given as keyword arguments, with path as its picture."""
     arguments = ["ztroi"]
     for name, value in options.items():
@@ -120,13 +120,13 @@ class Mixer(_Mixer):
 
     def __init__(
         self,
-        size: Pair = (480, 480),
+        size: _Pair = (480, 480),
         *,
         weights: Optional[Mapping[str, int]] = None,
         disable: Union[str, Iterable[str]] = (),
-        areas: Iterable[Rect] = (),
-        hist_bins: Union[int, Pair, None] = None,
-        hist_blocks: Optional[Pair] = None,
+        areas: Iterable[_Rect] = (),
+        hist_bins: Union[int, _Pair, None] = None,
+        hist_blocks: Optional[_Pair] = None,
         hist_threshold: Optional[float] = None,
         hist_min: Union[float, Tuple[float, float], None] = None,
         max_pixels: Optional[int] = None,
@@ -146,7 +146,9 @@ class Mixer(_Mixer):
         )
         super().__init__(_command_line(None, options))
 
-    def analyze(self, picture: Union[np.ndarray, PathLike], channels: Optional[str] = None) -> np.ndarray:
+    def analyze(
+        self, picture: Union[np.ndarray, _Path], channels: Optional[str] = None
+    ) -> np.ndarray:
         """The salience map of picture: an H x W uint8 array, 0 ... 255, at the picture's size
         scaled to fit into the analysis size.
 
@@ -162,14 +164,14 @@ class Mixer(_Mixer):
 
 
 def analyze_file(
-    path: PathLike,
+    path: _Path,
     *,
     crops: Union[str, Sequence[str]] = (),
-    grid: Optional[Pair] = None,
-    size: Optional[Pair] = None,
+    grid: Optional[_Pair] = None,
+    size: Optional[_Pair] = None,
     weights: Optional[Mapping[str, int]] = None,
     disable: Union[str, Iterable[str]] = (),
-    areas: Iterable[Rect] = (),
+    areas: Iterable[_Rect] = (),
     pixel_weight: Optional[Literal["linear", "threshold"]] = None,
     write_map: bool = False,
     errors: Literal["raise", "record"] = "raise",

@@ -53,25 +53,26 @@ py::ssize_t rowStrideOf(const py::array& array, int channels)
     return array.shape(0) == 1 ? array.shape(1) * channels : array.strides(0);
 }
 
+// QImage counts the bytes of a row and of the whole image in int.
+bool fitsQImage(py::ssize_t height, py::ssize_t width, py::ssize_t rowBytes)
+{
+    return width <= INT_MAX && rowBytes <= INT_MAX && height <= INT_MAX / rowBytes;
+}
+
 // Whether QImage can read the array's memory as it is: packed pixels in rows of a positive
-// stride, and 32-bit pixels aligned as the methods read them. The stride of an axis of length 1
-// does not matter.
+// stride that QImage can count, and 32-bit pixels aligned as the methods read them. The stride of
+// an axis of length 1 does not matter.
 bool qimageReadsInPlace(const py::array& array, int channels)
 {
     const bool packedChannels = array.ndim() == 2 || array.strides(2) == 1;
     const bool packedPixels = array.shape(1) == 1 || array.strides(1) == channels;
     const py::ssize_t rowStride = rowStrideOf(array, channels);
-    if (!packedChannels || !packedPixels || rowStride < array.shape(1) * channels) {
+    if (!packedChannels || !packedPixels || rowStride < array.shape(1) * channels
+        || !fitsQImage(array.shape(0), array.shape(1), rowStride)) {
         return false;
     }
     const auto address = reinterpret_cast<std::uintptr_t>(array.data());
     return channels != 4 || (address % 4 == 0 && rowStride % 4 == 0);
-}
-
-// QImage counts the bytes of a row and of the whole image in int.
-bool fitsQImage(py::ssize_t height, py::ssize_t width, py::ssize_t rowBytes)
-{
-    return width <= INT_MAX && rowBytes <= INT_MAX && height <= INT_MAX / rowBytes;
 }
 
 } // namespace
@@ -111,10 +112,6 @@ ZTNumpyPicture::ZTNumpyPicture(const py::object& object, Kind kind, const std::s
         m_array = py::module_::import("numpy").attr("ascontiguousarray")(m_array);
     }
     const py::ssize_t rowStride = rowStrideOf(m_array, channelCount);
-    if (!fitsQImage(height, width, rowStride)) {
-        throw py::value_error("the array's rows are too far apart for a picture: strides "
-            + py::str(m_array.attr("strides")).cast<std::string>());
-    }
     m_image = QImage(
         static_cast<const uchar*>(m_array.data()), int(width), int(height), int(rowStride), format);
     if (m_image.isNull()) {
@@ -124,7 +121,9 @@ ZTNumpyPicture::ZTNumpyPicture(const py::object& object, Kind kind, const std::s
 
 py::array_t<std::uint8_t> ZTNumpyPicture::mapToArray(const QImage& map)
 {
-    const QImage words = map.depth() == 32 ? map : map.convertToFormat(QImage::Format_ARGB32);
+    const bool argbWords
+        = map.format() == QImage::Format_ARGB32 || map.format() == QImage::Format_RGB32;
+    const QImage words = argbWords ? map : map.convertToFormat(QImage::Format_ARGB32);
     const int width = words.width();
     const int height = words.height();
     py::array_t<std::uint8_t> array({height, width});

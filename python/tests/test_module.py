@@ -60,9 +60,10 @@ def test_map_of_the_photograph_file_equals_the_tools(coffee_map):
     ],
     ids=["analysis size", "weights and a disabled method", "very important area", "histogram"],
 )
-def test_mixer_options_act_as_the_tools(tmp_path, options, arguments):
-    picture = scene(120, 200)
-    path = write_pnm(tmp_path / "scene.ppm", picture)
+@pytest.mark.parametrize("grey", [False, True], ids=["rgb", "grey"])
+def test_mixer_options_act_as_the_tools(tmp_path, options, arguments, grey):
+    picture = scene(120, 200)[:, :, 1] if grey else scene(120, 200)
+    path = write_pnm(tmp_path / "scene.pnm", picture)
     expected = tool_map(path, tmp_path, *arguments)
     mixer = ztroi.Mixer(**options)
     assert np.array_equal(mixer.analyze(picture), expected)

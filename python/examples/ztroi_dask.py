@@ -20,8 +20,8 @@ from dask.distributed import Client, LocalCluster
 
 import ztroi
 
-PICTURE_SUFFIXES = {".bmp", ".gif", ".jpeg", ".jpg", ".pgm", ".png", ".ppm", ".tif", ".tiff",
-                    ".webp"}
+# The formats that ztroi reads by default.
+PICTURE_SUFFIXES = {".bmp", ".gif", ".jpeg", ".jpg", ".png", ".tif", ".tiff", ".webp"}
 
 
 def picture_paths(folder):

@@ -2,7 +2,9 @@
 
 #include "ZTImageLoader.h"
 #include "ZTMapGeometry.h"
+#include "ZTMemoryBudget.h"
 #include "ZTOptionParser.h"
+#include "ZTPictureAnalyzer.h"
 
 #include <ZTSalienzMixer.h>
 
@@ -79,15 +81,28 @@ QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
     return map;
 }
 
-QImage ZTPythonMixer::analyzeFile(const QString& path)
+QImage ZTPythonMixer::readPicture(
+    const ZTToolSettings& settings, const QString& path, QSize* inputSize)
 {
+    // A budget of its own for every picture refuses the pictures that ztroi refuses.
+    ZTMemoryBudget budget(settings.memoryBudget);
     ZTImageLoader loader;
-    loader.setMaxPixels(m_settings.maxPixels);
-    if (m_settings.fastDecode) {
-        loader.setFastDecodeSize(m_settings.analysisSize);
+    loader.setMaxPixels(settings.maxPixels);
+    loader.setFormats(settings.formats);
+    loader.setMemoryBudget(&budget, ZTPictureAnalyzer::analysisBytes(settings));
+    if (settings.fastDecode) {
+        loader.setFastDecodeSize(settings.analysisSize);
     }
     if (!loader.load(path)) {
         throw ZTPictureError((path + QStringLiteral(": ") + loader.errorString()).toStdString());
     }
-    return analyze(loader.takeImage(), loader.inputSize());
+    *inputSize = loader.inputSize();
+    return loader.takeImage();
+}
+
+QImage ZTPythonMixer::analyzeFile(const QString& path)
+{
+    QSize inputSize;
+    const QImage picture = readPicture(m_settings, path, &inputSize);
+    return analyze(picture, inputSize);
 }

@@ -36,6 +36,14 @@ public:
      */
     static ZTToolSettings parseArguments(const QStringList& arguments);
 
+    /**
+     * The picture at @p path, read as ztroi reads it with @p settings: its formats, pixel limit,
+     * memory budget (for this picture alone) and --fast-decode; @p inputSize receives its full
+     * size, upright. Throws ZTPictureError with the path and the reason when it cannot be read.
+     */
+    static QImage readPicture(
+        const ZTToolSettings& settings, const QString& path, QSize* inputSize);
+
     /** The mixer of the command line @p arguments; throws as parseArguments() does. */
     explicit ZTPythonMixer(const QStringList& arguments);
     ~ZTPythonMixer();
@@ -50,11 +58,7 @@ public:
      */
     QImage analyze(const QImage& picture, const QSize& inputSize);
 
-    /**
-     * The salience map of the picture at @p path, read as ztroi reads it (header check, pixel
-     * limit, EXIF orientation, --fast-decode). Throws ZTPictureError with the reason when the
-     * picture cannot be read.
-     */
+    /** The salience map of the picture at @p path, read by readPicture(). */
     QImage analyzeFile(const QString& path);
 
 private:

@@ -8,7 +8,8 @@
 #include "ZTPythonMixer.h"
 
 #include "ZTBatchRunner.h"
-#include "ZTImageLoader.h"
+#include "ZTFileName.h"
+#include "ZTMemoryBudget.h"
 #include "ZTPictureAnalyzer.h"
 #include "ZTReportFormatter.h"
 
@@ -16,9 +17,9 @@
 #include <ZTSalienzMaximizerHorizontal.h>
 #include <ZTSalienzMaximizerVertical.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -31,11 +32,13 @@ using namespace pybind11::literals;
 
 namespace {
 
-QStringList toQStringList(const std::vector<std::string>& texts)
+// Arguments come as the bytes of os.fsencode(), file names included, and are read as ztroi reads
+// its command line, so that any file name works.
+QStringList toQStringList(const std::vector<std::string>& arguments)
 {
     QStringList list;
-    for (const std::string& text : texts) {
-        list.append(QString::fromStdString(text));
+    for (const std::string& argument : arguments) {
+        list.append(ZTFileName::fromBytes(QByteArray::fromStdString(argument)));
     }
     return list;
 }
@@ -48,8 +51,8 @@ bool isPath(const py::object& object)
 
 QString pathOf(const py::object& object)
 {
-    return QString::fromStdString(
-        py::module_::import("os").attr("fsdecode")(object).cast<std::string>());
+    const auto bytes = py::module_::import("os").attr("fsencode")(object).cast<std::string>();
+    return ZTFileName::fromBytes(QByteArray::fromStdString(bytes));
 }
 
 py::array_t<qint64> toArray(const QList<qint64>& values)
@@ -59,26 +62,19 @@ py::array_t<qint64> toArray(const QList<qint64>& values)
     return array;
 }
 
-QImage readPicture(const QString& path, qint64 maxPixels)
+QString onePicture(const ZTToolSettings& settings)
 {
-    if (maxPixels < 1) {
-        throw std::invalid_argument("max_pixels must be at least 1");
+    if (settings.inputs.size() != 1 || !settings.inputLists.isEmpty()) {
+        throw std::invalid_argument("expected exactly one picture");
     }
-    ZTImageLoader loader;
-    loader.setMaxPixels(maxPixels);
-    if (!loader.load(path)) {
-        throw ZTPictureError((path + QStringLiteral(": ") + loader.errorString()).toStdString());
-    }
-    return loader.takeImage();
+    return settings.inputs.first();
 }
 
 // One picture analysed exactly as ztroi analyses it, as the JSON line that the tool prints.
 QByteArray analyzeFileJson(const QStringList& arguments)
 {
     const ZTToolSettings settings = ZTPythonMixer::parseArguments(arguments);
-    if (settings.inputs.size() != 1 || !settings.listFile.isEmpty()) {
-        throw std::invalid_argument("expected exactly one picture");
-    }
+    const QString path = onePicture(settings);
     const bool writesFiles
         = settings.writeSalienceMap || settings.writeMaps || settings.writeOverlay;
     if (writesFiles && !QDir().mkpath(settings.outputDir)) {
@@ -86,8 +82,10 @@ QByteArray analyzeFileJson(const QStringList& arguments)
             (settings.outputDir + QStringLiteral(": cannot create the output folder"))
                 .toStdString());
     }
-    const QString path = settings.inputs.first();
+    // A budget of its own for every picture refuses the pictures that ztroi refuses.
+    ZTMemoryBudget budget(settings.memoryBudget);
     ZTPictureAnalyzer analyzer(settings);
+    analyzer.setMemoryBudget(&budget);
     return ZTReportFormatter::toJsonLine(
         analyzer.analyze(path, ZTBatchRunner::outputNames({path}).first()));
 }
@@ -265,10 +263,11 @@ PYBIND11_MODULE(_ztroi, m)
 {
     m.doc() = "The compiled part of the ztroi package; use the package itself.";
 
-    // Qt finds its image plugins on first use and caches them; finding them here, once, keeps
-    // threads that analyse at the same time from building that cache concurrently.
-    QImageReader::supportedImageFormats();
-    QImageWriter::supportedImageFormats();
+    // Qt lists its image plugins on first use and caches the list; doing that here, once, keeps
+    // threads that analyse at the same time from building the cache concurrently. Asking for
+    // PNG, which Qt reads itself, loads no plugin.
+    QBuffer nothing;
+    QImageReader(&nothing, "png").canRead();
 
     py::register_exception<ZTPictureError>(m, "PictureError", PyExc_OSError);
 
@@ -289,20 +288,17 @@ PYBIND11_MODULE(_ztroi, m)
         },
         "arguments"_a);
     m.def(
-        "read_image",
-        [](const py::object& path, qint64 maxPixels) {
-            const QString file = pathOf(path);
+        "_read_image",
+        [](const std::vector<std::string>& arguments) {
+            const QStringList list = toQStringList(arguments);
             QImage picture;
             {
                 py::gil_scoped_release release;
-                picture = readPicture(file, maxPixels);
+                const ZTToolSettings settings = ZTPythonMixer::parseArguments(list);
+                QSize inputSize;
+                picture = ZTPythonMixer::readPicture(settings, onePicture(settings), &inputSize);
             }
             return ZTNumpyPicture::pictureToArray(picture);
         },
-        "path"_a, py::kw_only(), "max_pixels"_a = ZTImageLoader::defaultMaxPixels,
-        R"(The picture at path as an H x W x 4 uint8 array in RGBA order.
-
-Read as ztroi reads pictures: turned upright by its EXIF orientation, refused from its header
-when it has more than max_pixels pixels. Raises PictureError (an OSError) when it cannot be
-read.)");
+        "arguments"_a);
 }

@@ -4,7 +4,9 @@ import json
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
+import zlib
 
 import numpy as np
 import pytest
@@ -19,7 +21,8 @@ COFFEE = str(SAMPLES / "coffee.jpg")
 def run_tool(*arguments, check=True):
     """ztroi's standard output for the arguments."""
     result = subprocess.run(
-        [TOOL, "--quiet", *map(str, arguments)], capture_output=True, text=True, check=False
+        [TOOL, "--quiet", *map(os.fsencode, arguments)], capture_output=True, text=True,
+        check=False
     )
     if check and result.returncode != 0:
         raise AssertionError(f"ztroi {arguments} failed: {result.stderr}")
@@ -50,11 +53,16 @@ def scene(height, width, seed=1):
     return picture
 
 
-def write_pnm(path, picture):
-    """Writes an RGB (P6) or grey (P5) picture file."""
-    magic = b"P6" if picture.ndim == 3 else b"P5"
-    header = b"%s\n%d %d\n255\n" % (magic, picture.shape[1], picture.shape[0])
-    pathlib.Path(path).write_bytes(header + np.ascontiguousarray(picture).tobytes())
+def write_png(path, picture):
+    """Writes an RGB or grey picture as a PNG file."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    height, width = picture.shape[:2]
+    header = struct.pack(">IIBBBBB", width, height, 8, 2 if picture.ndim == 3 else 0, 0, 0, 0)
+    rows = b"".join(b"\0" + row.tobytes() for row in np.ascontiguousarray(picture))
+    pathlib.Path(path).write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+                                   + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
     return str(path)
 
 
@@ -64,9 +72,9 @@ def pictures(tmp_path_factory):
     folder = tmp_path_factory.mktemp("pictures")
     return [
         str(shutil.copy(COFFEE, folder / "coffee.jpg")),
-        write_pnm(folder / "landscape.ppm", scene(90, 160)),
-        write_pnm(folder / "portrait.ppm", scene(200, 120, seed=2)),
-        write_pnm(folder / "grey.pgm", scene(64, 64, seed=3)[:, :, 1]),
+        write_png(folder / "landscape.png", scene(90, 160)),
+        write_png(folder / "portrait.png", scene(200, 120, seed=2)),
+        write_png(folder / "grey.png", scene(64, 64, seed=3)[:, :, 1]),
     ]
 
 

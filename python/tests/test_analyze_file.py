@@ -4,6 +4,7 @@ error records, and the tool's messages for malformed options."""
 import json
 import os
 import pathlib
+import shutil
 
 import pytest
 
@@ -27,9 +28,11 @@ from conftest import COFFEE, run_tool, tool_records
           "--hist-min", "0.3"]),
         (dict(crops=["3:2"], fast_decode=True, size=(100, 100)),
          ["--crop", "3:2", "--fast-decode", "--size", "100x100"]),
+        (dict(crops=["4:5"], faces=True, areas=[(0, 0, 20, 20)]),
+         ["--crop", "4:5", "--faces", "--area", "0,0,20,20"]),
     ],
     ids=["defaults", "crops and grid", "size, weights, disabled method", "areas and threshold",
-         "histogram", "fast decode"],
+         "histogram", "fast decode", "faces"],
 )
 def test_records_equal_the_tools_json(pictures, options, arguments):
     expected = tool_records(pictures, *arguments)
@@ -46,6 +49,14 @@ def test_unreadable_pictures_give_the_tools_error_records(unreadable):
         assert isinstance(caught.value, OSError) and caught.value.record == record
     assert ztroi.analyze_file(COFFEE, max_pixels=100, errors="record") == tool_records(
         [COFFEE], "--max-pixels", "100")[0]
+
+
+def test_any_file_name_is_read_and_reported_as_the_tool_does(tmp_path):
+    path = os.fsencode(tmp_path) + b"/caf\xe9 -x.jpg"
+    shutil.copy(COFFEE, path)
+    record = ztroi.analyze_file(path, crops=["1:1"])
+    assert record == tool_records([path], "--crop", "1:1")[0]
+    assert os.fsencode(record["input"]) == path
 
 
 def test_files_are_written_only_when_asked(tmp_path, monkeypatch):

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import ztroi
-from conftest import COFFEE, scene, tool_map, write_pnm
+from conftest import COFFEE, scene, tool_map, write_png
 
 
 @pytest.fixture(scope="module")
@@ -63,7 +63,7 @@ def test_map_of_the_photograph_file_equals_the_tools(coffee_map):
 @pytest.mark.parametrize("grey", [False, True], ids=["rgb", "grey"])
 def test_mixer_options_act_as_the_tools(tmp_path, options, arguments, grey):
     picture = scene(120, 200)[:, :, 1] if grey else scene(120, 200)
-    path = write_pnm(tmp_path / "scene.pnm", picture)
+    path = write_png(tmp_path / "scene.png", picture)
     expected = tool_map(path, tmp_path, *arguments)
     mixer = ztroi.Mixer(**options)
     assert np.array_equal(mixer.analyze(picture), expected)

@@ -30,7 +30,7 @@ from ._ztroi import (
     VerticalMaximizer,
     _analyze_file,
     _Mixer,
-    read_image,
+    _read_image,
 )
 
 __all__ = [
@@ -89,14 +89,15 @@ def _option_arguments(name: str, value: Any) -> list[str]:
     return [f"{option}={_value(name, value)}"]
 
 
-def _command_line(path: Optional[_Path], options: Mapping[str, Any]) -> list[str]:
-    """ztroi's command line for options given as keyword arguments, with path as its picture."""
+def _command_line(path: Optional[_Path], options: Mapping[str, Any]) -> list[bytes]:
+    """ztroi's command line for options given as keyword arguments, with path as its picture, as
+    the bytes that the program would get: any file name passes."""
     arguments = ["ztroi"]
     for name, value in options.items():
         arguments += _option_arguments(name, value)
     if path is not None:
         arguments += ["--", os.fsdecode(path)]
-    return arguments
+    return [os.fsencode(argument) for argument in arguments]
 
 
 class Mixer(_Mixer):
@@ -113,7 +114,7 @@ class Mixer(_Mixer):
       enable the "areas" method;
     - hist_bins (n or (n1, n2)), hist_blocks ((columns, rows)), hist_threshold (x) and hist_min
       (f or (fw, fh)): the histogram method's parameters;
-    - max_pixels and fast_decode: how picture files are read.
+    - max_pixels, formats, memory and fast_decode: how picture files are read (see read_image).
 
     Raises ValueError with ztroi's message for a value out of range.
     """
@@ -130,6 +131,8 @@ class Mixer(_Mixer):
         hist_threshold: Optional[float] = None,
         hist_min: Union[float, Tuple[float, float], None] = None,
         max_pixels: Optional[int] = None,
+        formats: Union[str, Sequence[str], None] = None,
+        memory: Optional[int] = None,
         fast_decode: bool = False,
     ) -> None:
         options = dict(
@@ -142,6 +145,8 @@ class Mixer(_Mixer):
             hist_threshold=hist_threshold,
             hist_min=hist_min,
             max_pixels=max_pixels,
+            formats=formats,
+            memory=memory,
             fast_decode=fast_decode,
         )
         super().__init__(_command_line(None, options))
@@ -212,3 +217,18 @@ def analyze_file(
         error.record = record
         raise error
     return record
+
+
+def read_image(
+    path: _Path,
+    *,
+    max_pixels: Optional[int] = None,
+    formats: Union[str, Sequence[str], None] = None,
+    memory: Optional[int] = None,
+) -> np.ndarray:
+    """The picture at path as an H x W x 4 uint8 array in RGBA order, read as ztroi reads it:
+    upright by its EXIF orientation, and refused (PictureError, an OSError) when it cannot be
+    read, is of another format than formats (default: jpeg, png, gif, bmp, webp, tiff), has
+    more than max_pixels pixels or needs more than memory megabytes to decode."""
+    options = dict(max_pixels=max_pixels, formats=formats, memory=memory)
+    return _read_image(_command_line(os.fsdecode(path), options))

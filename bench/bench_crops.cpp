@@ -5,6 +5,7 @@
 #include "ZTCropWriter.h"
 #include "ZTImageLoader.h"
 #include "ZTOptionParser.h"
+#include "ZTToolSettings.h"
 
 #include <QBuffer>
 
@@ -97,7 +98,8 @@ void BM_DecodeJpeg12MP(benchmark::State& state)
     if (state.range(0) >= 1) {
         const bool withCrop = state.range(0) == 2;
         loader.setFastDecodeNeed([&](const QSize& upright) {
-            const QSize analysis = upright.scaled(480, 480, Qt::KeepAspectRatio);
+            constexpr int side = ZTToolSettings::defaultAnalysisSide;
+            const QSize analysis = upright.scaled(side, side, Qt::KeepAspectRatio);
             return withCrop ? analysis.expandedTo(writer.neededSize(upright, {crop.request}))
                             : analysis;
         });

@@ -8,6 +8,7 @@ class tst_ZTOptionParser : public QObject
 
 private slots:
     void shortNamesAndOtherOptions();
+    void cropFilesAndReviewPage();
     void refused_data();
     void refused();
 };
@@ -33,10 +34,23 @@ void tst_ZTOptionParser::shortNamesAndOtherOptions()
     QCOMPARE(s.pixelWeight, SalienzPixelWeightThreshold);
     QCOMPARE(s.disabled, QList<ZTSalienzMethod> {SalienzGauss});
     QCOMPARE(s.areas, (QList<QRect> {QRect(1, 2, 3, 4), QRect(0, 0, 10, 20)}));
+    QVERIFY(!s.writeCrops && s.reviewPage.isEmpty());
     // One value serves both channels.
     const ZTHistogramSettings& h = s.histogram;
     QCOMPARE(QList<double>({double(*h.bins1), double(*h.bins2), *h.minWidth, *h.minHeight}),
         QList<double>({12, 12, 0.4, 0.4}));
+}
+
+// Written crops and the review page, with the default crops.
+void tst_ZTOptionParser::cropFilesAndReviewPage()
+{
+    ZTOptionParser parser;
+    QCOMPARE(parser.parse({"ztroi", "--write-crops", "--format", "JPEG", "--quality", "0",
+                 "--max-side", "100000", "--report", "r.html", "a.jpg"}),
+        ZTOptionParser::Run);
+    const ZTToolSettings s = parser.settings();
+    QVERIFY(s.writeCrops && s.cropFormat == "jpg" && s.cropQuality == 0);
+    QVERIFY(s.maxCropSide == 100000 && s.reviewPage == "r.html" && s.crops.size() == 3);
 }
 
 void tst_ZTOptionParser::refused_data()
@@ -69,6 +83,15 @@ void tst_ZTOptionParser::refused_data()
     refused("no pixels allowed", "--max-pixels 0");
     refused("unknown pixel weight", "--pixel-weight cubic");
     refused("empty output folder", "--out ", "--out needs a folder");
+    refused("crops and no crops", "--crop 1:1 --no-crops", "exclude each other");
+    refused("nothing to write", "--no-crops --write-crops", "exclude each other");
+    refused("format without writing crops", "--format png", "add --write-crops");
+    refused("quality above 100", "--write-crops --quality 101", "--quality 101");
+    refused("unknown format", "--write-crops --format gif", "--format gif");
+    refused("no side", "--write-crops --max-side 0", "--max-side 0");
+    refused("a crop over --max-pixels", "--write-crops --max-pixels 99 --crop 10x10",
+        "--crop 10x10: more than 99 pixels");
+    refused("empty review page", "--report ", "--report needs a file name");
     refused("every method disabled",
         "--disable sobel --disable center --disable histogram --disable contrast",
         "every method is disabled");

@@ -1,7 +1,7 @@
 #include "ZTOptionParser.h"
 
-#include "ZTFileName.h"
 #include "ZTFaceDetector.h"
+#include "ZTFileName.h"
 #include "ZTPictureAnalyzer.h"
 
 #include <QCommandLineParser>
@@ -27,6 +27,7 @@ constexpr int maxJobs = 256;
 constexpr qint64 maxMemoryMegabytes = 1 << 20;
 // The longest path that the system opens; a longer entry in a list is not a path.
 constexpr int maxListEntry = PATH_MAX;
+constexpr int maxQuality = 100;
 
 // Options by name, so that parse() and helpText() describe the same command line.
 const char* const optOut = "out";
@@ -35,6 +36,12 @@ const char* const optMaps = "maps";
 const char* const optOverlay = "overlay";
 const char* const optJson = "json";
 const char* const optCrop = "crop";
+const char* const optNoCrops = "no-crops";
+const char* const optWriteCrops = "write-crops";
+const char* const optFormat = "format";
+const char* const optQuality = "quality";
+const char* const optMaxSide = "max-side";
+const char* const optReport = "report";
 const char* const optPixelWeight = "pixel-weight";
 const char* const optGrid = "grid";
 const char* const optSize = "size";
@@ -88,8 +95,30 @@ void describe(QCommandLineParser& parser)
                            "input order.")},
         {{QStringLiteral("c"), optCrop},
             QStringLiteral("Suggest a crop: W:H is an aspect ratio, WxH an output size (its aspect "
-                           "counts). Repeatable."),
+                           "counts). Repeatable. Without any, every picture gets 1:1, 4:5 and "
+                           "16:9."),
             QStringLiteral("W:H|WxH")},
+        {optNoCrops, QStringLiteral("Suggest no crops.")},
+        {optWriteCrops,
+            QStringLiteral("Also write each crop as a picture (NAME.crop-16x9.jpg, "
+                           "NAME.crop-1080x1350.jpg): WxH crops scaled to exactly that size, W:H "
+                           "crops at the picture's resolution.")},
+        {optFormat,
+            QStringLiteral("Format of written crops (default: the picture's own where it is one "
+                           "of these, else jpg)."),
+            QStringLiteral("jpg|png|webp")},
+        {optQuality,
+            QStringLiteral("Quality of written JPEG and WebP crops, 0-100 (default 90); PNG is "
+                           "lossless."),
+            QStringLiteral("N")},
+        {optMaxSide,
+            QStringLiteral("Scale written W:H crops down to at most N pixels on their longer "
+                           "side."),
+            QStringLiteral("N")},
+        {optReport,
+            QStringLiteral("Write a review page: one HTML file showing every picture with its "
+                           "crops, focal point, scores and errors."),
+            QStringLiteral("file")},
         {optPixelWeight,
             QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
                            "threshold (only pixels above 153)."),
@@ -130,7 +159,8 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("F[,FH]")},
         {optFastDecode,
             QStringLiteral("Let JPEG pictures decode at a reduced size (never below the analysis "
-                           "size). Faster; maps may then differ slightly from a full decode.")},
+                           "size, the written crops or the review page's thumbnails). Faster; "
+                           "maps may then differ slightly from a full decode.")},
         {optMaxPixels,
             QStringLiteral("Refuse pictures with more pixels than N, checked from the header "
                            "before decoding (default 100000000)."),
@@ -201,7 +231,7 @@ bool parseOneOrTwo(const QString& text, Parse parse, T* first, T* second)
 
 } // namespace
 
-QStringList ZTOptionParser::bundledPictureCrops()
+QStringList ZTOptionParser::defaultCrops()
 {
     return {QStringLiteral("1:1"), QStringLiteral("4:5"), QStringLiteral("16:9")};
 }
@@ -309,7 +339,7 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
     return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
         && applyMethods(parser) && applyAreas(parser) && applyFaces(parser)
         && applyHistogram(parser) && applyLimits(parser, defaultJobs) && applyReading(parser)
-        && applyBundledPicture();
+        && applyCropFiles(parser) && applyReviewPage(parser) && applyBundledPicture();
 }
 
 bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
@@ -341,6 +371,17 @@ bool ZTOptionParser::applyCrops(const QCommandLineParser& parser)
                             .arg(maxCropTerm));
         }
         m_settings.crops.append(request);
+    }
+    if (parser.isSet(optNoCrops)) {
+        if (!m_settings.crops.isEmpty()) {
+            return fail(QStringLiteral("--no-crops and --crop exclude each other"));
+        }
+    } else if (m_settings.crops.isEmpty()) {
+        for (const QString& text : defaultCrops()) {
+            ZTCropRequest request;
+            parseCrop(text, &request);
+            m_settings.crops.append(request);
+        }
     }
     if (parser.isSet(optPixelWeight)) {
         const QString value = parser.value(optPixelWeight);
@@ -546,8 +587,70 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
     return true;
 }
 
+// Crops written as pictures. Their options without --write-crops would do nothing, so they are
+// refused rather than ignored; so is an output size with more pixels than --max-pixels allows.
+bool ZTOptionParser::applyCropFiles(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
+    s.writeCrops = parser.isSet(optWriteCrops);
+    if (!s.writeCrops) {
+        for (const char* option : {optFormat, optQuality, optMaxSide}) {
+            if (parser.isSet(option)) {
+                return fail(QStringLiteral("--%1 applies to written crops: add --write-crops")
+                                .arg(QLatin1String(option)));
+            }
+        }
+        return true;
+    }
+    if (s.crops.isEmpty()) {
+        return fail(QStringLiteral("--write-crops and --no-crops exclude each other"));
+    }
+    for (const ZTCropRequest& crop : qAsConst(s.crops)) {
+        const QSize size = crop.outputSize;
+        if (size.isValid() && qint64(size.width()) * size.height() > s.maxPixels) {
+            return fail(QStringLiteral("--crop %1: more than %2 pixels to write (--max-pixels)")
+                            .arg(crop.text)
+                            .arg(s.maxPixels));
+        }
+    }
+    if (parser.isSet(optFormat)) {
+        s.cropFormat = parser.value(optFormat).toLower();
+        if (s.cropFormat == QLatin1String("jpeg")) {
+            s.cropFormat = QStringLiteral("jpg");
+        }
+        if (!ZTCropWriter::formats().contains(s.cropFormat)) {
+            return fail(QStringLiteral("--format %1: expected %2")
+                            .arg(parser.value(optFormat), ZTCropWriter::formats().join('|')));
+        }
+    }
+    if (parser.isSet(optQuality)
+        && !parseBoundedInt(parser.value(optQuality), 0, maxQuality, &s.cropQuality)) {
+        return fail(QStringLiteral("--quality %1: expected a whole number from 0 to %2")
+                        .arg(parser.value(optQuality))
+                        .arg(maxQuality));
+    }
+    if (parser.isSet(optMaxSide)
+        && !parseBoundedInt(parser.value(optMaxSide), 1, maxCropTerm, &s.maxCropSide)) {
+        return fail(QStringLiteral("--max-side %1: expected a whole number from 1 to %2")
+                        .arg(parser.value(optMaxSide))
+                        .arg(maxCropTerm));
+    }
+    return true;
+}
+
+bool ZTOptionParser::applyReviewPage(const QCommandLineParser& parser)
+{
+    if (parser.isSet(optReport)) {
+        m_settings.reviewPage = parser.value(optReport);
+        if (m_settings.reviewPage.isEmpty()) {
+            return fail(QStringLiteral("--report needs a file name"));
+        }
+    }
+    return true;
+}
+
 // Without pictures and without --list, the run shows what the tool does on the bundled
-// photograph: its overlay and the default crops. Also refuses a run with every method off.
+// photograph: its overlay. Also refuses a run with every method off.
 bool ZTOptionParser::applyBundledPicture()
 {
     ZTToolSettings& s = m_settings;
@@ -563,13 +666,6 @@ bool ZTOptionParser::applyBundledPicture()
         s.bundledPicture = true;
         s.inputs.append(bundledPicturePath());
         s.writeOverlay = true;
-        if (s.crops.isEmpty()) {
-            for (const QString& text : bundledPictureCrops()) {
-                ZTCropRequest request;
-                parseCrop(text, &request);
-                s.crops.append(request);
-            }
-        }
     }
     return true;
 }
@@ -593,6 +689,10 @@ QString ZTOptionParser::helpText() const
         "                      unless --no-map\n"
         "  NAME.METHOD.png     with --maps\n"
         "  NAME.overlay.jpg    with --overlay\n"
+        "  NAME.crop-REQUEST.SUFFIX\n"
+        "                      with --write-crops, one per crop, REQUEST as given with x for :\n"
+        "                      (crop-16x9, crop-1080x1350); upright, with the colour profile\n"
+        "                      kept and no other metadata\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
         "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"

@@ -23,15 +23,15 @@ public:
         UsageError   ///< errorText() says what is wrong
     };
 
-    /** The crops that the bundled photograph gets when no --crop is given. */
-    static QStringList bundledPictureCrops();
+    /** The crops that every picture gets when neither --crop nor --no-crops is given. */
+    static QStringList defaultCrops();
     /** The resource path of the bundled photograph. */
     static QString bundledPicturePath();
 
     /**
      * Parses @p arguments (the first is the program's name). Without pictures and without
-     * --list, the run analyses the bundled photograph and draws its overlay, with the crops of
-     * bundledPictureCrops() unless --crop is given. --jobs defaults to @p defaultJobs.
+     * --list, the run analyses the bundled photograph and draws its overlay. --jobs defaults to
+     * @p defaultJobs.
      */
     Outcome parse(const QStringList& arguments, int defaultJobs = 1);
 
@@ -65,6 +65,8 @@ private:
     bool applyHistogram(const QCommandLineParser& parser);
     bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
     bool applyReading(const QCommandLineParser& parser);
+    bool applyCropFiles(const QCommandLineParser& parser);
+    bool applyReviewPage(const QCommandLineParser& parser);
     bool applyBundledPicture();
 
     ZTToolSettings m_settings;

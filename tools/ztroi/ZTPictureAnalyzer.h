@@ -2,6 +2,7 @@
 #define ZTPICTUREANALYZER_H
 
 #include "ZTCropPlanner.h"
+#include "ZTCropWriter.h"
 #include "ZTImageLoader.h"
 #include "ZTToolSettings.h"
 
@@ -36,7 +37,7 @@ struct ZTMethodState
 /** A file written for a picture. */
 struct ZTOutputFile
 {
-    QString kind; ///< "salience", "overlay" or a method's name
+    QString kind; ///< "salience", "overlay", a method's name or a crop's ("crop-16x9")
     QString path;
 };
 
@@ -56,6 +57,7 @@ struct ZTPictureReport
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
     QStringList decoderMessages; ///< what the decoder said, shown with --verbose
+    QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -90,7 +92,10 @@ public:
      * file, its decoding and its analysis, until the next picture starts.
      */
     void setMemoryBudget(ZTMemoryBudget* budget);
-    /** The memory that analysing one picture takes besides its decoding. */
+    /**
+     * The memory that analysing one picture takes besides its decoding, apart from what its
+     * crops and thumbnail take per pixel of the picture (ZTCropWriter::memoryBytesPerPixel()).
+     */
     static qint64 analysisBytes(const ZTToolSettings& settings);
 
     /**
@@ -105,6 +110,8 @@ private:
     void analyzePicture(ZTPictureReport& report, const QString& outputName);
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
+    QSize neededDecodeSize(const QSize& upright) const;
+    static QList<ZTCropRequest> picturesMade(const ZTToolSettings& settings);
 
     ZTToolSettings m_settings;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
@@ -112,6 +119,7 @@ private:
     std::unique_ptr<ZTFaceDetector> m_faceDetector;
     ZTFaceFinder m_faceFinder;
     QString m_faceError; ///< why there is no face finder
+    ZTCropWriter m_cropWriter;
 };
 
 #endif // ZTPICTUREANALYZER_H

@@ -1,11 +1,12 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
-#include "ZTFileName.h"
 #include "ZTFaceDetector.h"
+#include "ZTFileName.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
+#include "ZTReviewPage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -103,7 +105,8 @@ int main(int argc, char* argv[])
     if (!readInputLists(settings, &listError)) {
         return usageError(listError);
     }
-    if (settings.inputs.isEmpty()) {
+    // An empty list still gets the review page it asked for, with no entries.
+    if (settings.inputs.isEmpty() && settings.reviewPage.isEmpty()) {
         return Success;
     }
     if (settings.faces) {
@@ -117,6 +120,16 @@ int main(int argc, char* argv[])
     if (!QDir().mkpath(settings.outputDir)) {
         printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));
         return SomeFailed;
+    }
+
+    std::optional<ZTReviewPage> page;
+    if (!settings.reviewPage.isEmpty()) {
+        page.emplace(settings.reviewPage, settings.inputs.size());
+        QString error;
+        if (!page->open(&error)) {
+            printError(error);
+            return SomeFailed;
+        }
     }
 
     const bool showProgress
@@ -136,6 +149,9 @@ int main(int argc, char* argv[])
             if (!report.ok()) {
                 printPictureLine(report.input, report.error);
             }
+            if (page) {
+                page->add(report);
+            }
             if (settings.json) {
                 const QByteArray line = ZTReportFormatter::toJsonLine(report);
                 std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
@@ -152,5 +168,10 @@ int main(int argc, char* argv[])
         },
         [&](int finished) { bar.update(finished); });
     bar.clear();
+    QString error;
+    if (page && !page->commit(&error)) {
+        printError(error);
+        return SomeFailed;
+    }
     return failures > 0 ? SomeFailed : Success;
 }

@@ -37,6 +37,8 @@ public:
 
     ZTToolSettings settings() const { return m_settings; }
     QString errorText() const { return m_error; }
+    /** Remarks on a command line that runs but may not do what was meant, one line each. */
+    QStringList notes() const { return m_notes; }
     QString helpText() const;
 
     /**
@@ -61,9 +63,11 @@ private:
     bool applyHistogram(const QCommandLineParser& parser);
     bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
     bool applyBundledPicture();
+    void noteIgnoredWeight();
 
     ZTToolSettings m_settings;
     QString m_error;
+    QStringList m_notes;
 };
 
 #endif // ZTOPTIONPARSER_H

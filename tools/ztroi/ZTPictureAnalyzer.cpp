@@ -1,16 +1,14 @@
 #include "ZTPictureAnalyzer.h"
 
-#include "ZTAtomicFile.h"
 #include "ZTMapGeometry.h"
+#include "ZTOutputFolder.h"
+#include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
 #include "ZTSalienceProfile.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
-
-#include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <exception>
@@ -74,8 +72,9 @@ QImage greyMap(const QImage& map)
 
 } // namespace
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
+ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, const ZTOutputFolder& folder)
     : m_settings(settings)
+    , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
 {
     m_loader.setMaxPixels(settings.maxPixels);
@@ -116,22 +115,24 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
 {
     ZTPictureReport report;
     report.input = path;
+    // All or nothing: a picture that fails takes back the files it wrote, and puts back those
+    // that they replaced.
+    ZTOutputTransaction files(m_folder);
     try {
         if (!m_loader.load(path)) {
             report.error = m_loader.errorString();
         } else {
-            analyzePicture(report, outputName);
+            analyzePicture(report, outputName, files);
         }
     } catch (const std::bad_alloc&) {
         report.error = QStringLiteral("not enough memory");
     } catch (const std::exception& e) {
         report.error = QString::fromLocal8Bit(e.what());
     }
-    if (!report.ok()) {
-        // All or nothing: files already written for this picture go as well.
-        for (const ZTOutputFile& file : report.files) {
-            QFile::remove(file.path);
-        }
+    if (report.ok()) {
+        files.commit();
+    } else {
+        files.rollback();
         ZTPictureReport failed;
         failed.input = report.input;
         failed.error = report.error;
@@ -140,7 +141,8 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
     return report;
 }
 
-void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+void ZTPictureAnalyzer::analyzePicture(
+    ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files)
 {
     const QImage picture = m_loader.takeImage();
     report.inputSize = m_loader.inputSize();
@@ -186,12 +188,13 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     }
 
     // Files last: a picture that failed above leaves nothing behind.
-    const QDir dir(m_settings.outputDir);
     const auto write = [&](const QString& kind, const QImage& image, int quality) {
-        const QString path = dir.filePath(outputName + QLatin1Char('.') + kind
-            + (kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png")));
+        const QString suffix
+            = kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png");
         QString error;
-        if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
+        const QString path = files.writeImage(
+            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        if (path.isEmpty()) {
             report.error = error;
             return false;
         }

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+class ZTOutputFolder;
+class ZTOutputTransaction;
 class ZTSalienzMixer;
 
 /** A method as the mixer ran it. */
@@ -55,21 +57,25 @@ struct ZTPictureReport
 class ZTPictureAnalyzer
 {
 public:
-    explicit ZTPictureAnalyzer(const ZTToolSettings& settings);
+    /** Writes into @p folder, which must be open and outlive the analyzer. */
+    ZTPictureAnalyzer(const ZTToolSettings& settings, const ZTOutputFolder& folder);
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
     /**
-     * Analyses the picture at @p path and writes its files as
-     * settings.outputDir/@p outputName.KIND.png. The output folder must exist. Never throws.
+     * Analyses the picture at @p path and writes its files into the folder as @p
+     * outputName.KIND.png (or the next free name; see ZTOutputTransaction), all or none of them.
+     * Never throws.
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
 private:
-    void analyzePicture(ZTPictureReport& report, const QString& outputName);
+    void analyzePicture(
+        ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
     QList<ZTMethodState> methodStates() const;
 
     ZTToolSettings m_settings;
+    const ZTOutputFolder& m_folder;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
 };

@@ -79,50 +79,28 @@ private slots:
 void tst_ZTOutputTransaction::existingNames_data()
 {
     QTest::addColumn<QString>("before");  // what the folder holds when the run starts
-    QTest::addColumn<QString>("during");  // what appears after the run started
+    QTest::addColumn<QString>("during");  // what else goes on in the folder
     QTest::addColumn<QString>("written"); // where the file lands; empty when refused
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("a free name is claimed") << ""
-                                            << ""
-                                            << "photo.map.png"
-                                            << "";
-    QTest::newRow("an earlier run's file is replaced") << "file"
-                                                       << ""
-                                                       << "photo.map.png"
-                                                       << "";
-    QTest::newRow("a file from another process meanwhile: the next name") << ""
-                                                                          << "file"
-                                                                          << "photo-2.map.png"
-                                                                          << "";
-    QTest::newRow("a symbolic link is not written through") << "link"
-                                                            << ""
-                                                            << ""
-                                                            << "is a symbolic link";
-    QTest::newRow("a dangling link does not create its target") << "dangling link"
-                                                                << ""
-                                                                << ""
-                                                                << "is a symbolic link";
-    QTest::newRow("a folder stays") << "folder"
-                                    << ""
-                                    << ""
-                                    << "is not a regular file";
-    QTest::newRow("an input of the run stays") << "input"
-                                               << ""
-                                               << ""
-                                               << "is an input of this run";
-    QTest::newRow("a hard link to an input stays") << "hard link to input"
-                                                   << ""
-                                                   << ""
-                                                   << "is an input of this run";
-    QTest::newRow("an input that is yet to exist is not created") << "missing input"
-                                                                  << ""
-                                                                  << ""
-                                                                  << "is an input of this run";
-    QTest::newRow("a file over the size limit") << "file"
-                                                << "size limit"
-                                                << ""
-                                                << "(file too large)";
+    const auto row = [](const char* name, const char* before, const char* during,
+                         const char* written, const char* error = "") {
+        QTest::newRow(name) << before << during << written << error;
+    };
+    row("a free name is claimed", "", "", "photo.map.png");
+    row("an earlier run's file is replaced", "file", "", "photo.map.png");
+    row("a file from another process meanwhile: the next name", "", "file", "photo-2.map.png");
+    row("another run is writing: an earlier file may be its own", "file", "another run",
+        "photo-2.map.png");
+    row("a symbolic link is not written through", "link", "", "", "is a symbolic link");
+    row("a dangling link does not create its target", "dangling link", "", "",
+        "is a symbolic link");
+    row("a folder stays", "folder", "", "", "is not a regular file");
+    row("an input of the run stays", "input", "", "", "is an input of this run");
+    row("a hard link to an input stays", "hard link to input", "", "", "is an input of this run");
+    row("an input that is yet to exist is not created", "missing input", "", "",
+        "is an input of this run");
+    row("a file over the size limit", "file", "size limit", "", "(file too large)");
 }
 
 // Whatever the name held, rollback() leaves the folder exactly as it was (the same inodes and
@@ -157,6 +135,8 @@ void tst_ZTOutputTransaction::existingNames()
         }
         // File systems stamp changes with a clock that ticks every few milliseconds.
         QThread::msleep(20);
+        ZTOutputFolder other;
+        QVERIFY(during != "another run" || other.open(out, {}));
         ZTOutputFolder folder;
         QVERIFY(folder.open(out, inputs));
         if (during == "file") {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -52,7 +53,11 @@ bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QStrin
     }
     m_path = path;
     noteInputs(inputs, folder);
+    // The start is taken under the exclusive lock: a run that starts meanwhile waits for the
+    // shared one, so everything it writes is newer than this run's start.
+    m_othersWriting = ::flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     noteStart();
+    ::flock(m_fd, LOCK_SH);
     return true;
 }
 
@@ -66,9 +71,9 @@ bool ZTOutputFolder::isInput(const QByteArray& name, const struct stat* existing
     return m_inputNames.contains(name) || (existing && m_inputInodes.contains(existing->st_ino));
 }
 
-bool ZTOutputFolder::predatesRun(const struct stat& existing) const
+bool ZTOutputFolder::mayReplace(const struct stat& existing) const
 {
-    return before(existing.st_ctim, m_start);
+    return !m_othersWriting && before(existing.st_ctim, m_start);
 }
 
 QByteArray ZTOutputFolder::temporaryName()

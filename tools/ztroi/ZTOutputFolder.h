@@ -11,8 +11,13 @@
 /**
  * The folder that one run of ztroi writes into, opened once: every output is then named relative
  * to it, so no output lands outside it whatever happens to the path meanwhile. It also knows what
- * the rules for existing files need: when the run started and which of its entries are inputs of
- * the run. ZTOutputTransaction writes the files. Safe to share between threads once open.
+ * the rules for existing files need: when the run started, whether other runs were writing into
+ * the folder then, and which of its entries are inputs of the run. ZTOutputTransaction writes the
+ * files. Safe to share between threads once open.
+ *
+ * Runs tell each other apart by locks on the folder, which the system drops when a process ends:
+ * each run holds a shared lock while it is open, and takes the exclusive one for a moment at its
+ * start if it can. On file systems without such locks every run counts as the only one.
  */
 class ZTOutputFolder
 {
@@ -41,11 +46,11 @@ public:
      */
     bool isInput(const QByteArray& name, const struct stat* existing) const;
     /**
-     * Whether a file with the status @p existing last changed before the run started: the output
-     * of an earlier run, which this one may replace. A file changed since then belongs to another
-     * process writing into the folder at the same time.
+     * Whether the regular file with the status @p existing may be replaced: only the output of an
+     * earlier run may. That is a file that last changed before this run started, at a time when
+     * no other ztroi was writing into the folder. Otherwise it may belong to a run still going on.
      */
-    bool predatesRun(const struct stat& existing) const;
+    bool mayReplace(const struct stat& existing) const;
 
     /**
      * A name for a temporary file in the folder: hidden, and random, so that a run's temporary
@@ -59,6 +64,7 @@ private:
 
     QString m_path;
     int m_fd = -1;
+    bool m_othersWriting = false; ///< another ztroi had the folder open when this run started
     timespec m_start {};
     QSet<QByteArray> m_inputNames; ///< inputs that are entries of the folder, present or not
     QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system, by whatever name

@@ -235,7 +235,7 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         *why = QStringLiteral("is not a regular file; ztroi does not replace it");
         return Step::Failed;
     }
-    if (!m_folder.predatesRun(existing)) {
+    if (!m_folder.mayReplace(existing)) {
         return Step::NextName;
     }
     ::fchmod(temporary.fd, existing.st_mode & permissionBits);

@@ -18,10 +18,10 @@ class ZTOutputFolder;
  *
  * The name STEM.SUFFIX that a file is written to:
  * - when it is free, it is claimed without replacing anything;
- * - a regular file that last changed before the run started (the output of an earlier run) is
- *   replaced;
- * - a regular file changed since then belongs to another process writing into the same folder:
- *   the file takes the next free name instead, STEM-2.SUFFIX, STEM-3.SUFFIX, ...;
+ * - a regular file is replaced when it is the output of an earlier run (see
+ *   ZTOutputFolder::mayReplace());
+ * - a regular file that may belong to another run writing into the same folder stays: the file
+ *   takes the next free name instead, STEM-2.SUFFIX, STEM-3.SUFFIX, ...;
  * - a symbolic link (dangling or not), a folder or any other kind of file, and an input of the
  *   run, are neither replaced nor written through: the write fails.
  *

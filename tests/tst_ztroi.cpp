@@ -10,39 +10,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
 namespace {
-
-// The files in @p folder by name, hidden ones included; none when there is no such folder.
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-// What a run of ztroi gave: its exit status (-1 after a crash or two minutes) and what it
-// printed.
-struct Run
-{
-    int exitCode;
-    QByteArray out;
-    QString err;
-};
-
-// Runs ztroi with @p arguments in @p folder, with @p input on its standard input.
-Run ztroi(const QStringList& arguments, const QString& folder, const QByteArray& input = {})
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(ZTROI_EXECUTABLE), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    const bool finished = process.waitForFinished(120000);
-    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
-}
 
 // @p png with a header that claims @p width x @p height pixels and the header's checksum
 // corrected, so that only the size gives it away.

@@ -187,6 +187,14 @@ void tst_ztroi::exitStatusAndFiles_data()
     row("quiet", {"-q", small}, 0, "", {"small.salience.png"});
     row("an empty list: no bundled photograph", {"--list", "-"}, 0, "");
     row("no map", {"-q", "--no-map", small}, 0, "");
+    row("no map, and no line about files", {"--no-map", small}, 0,
+        small + ": 90x60 pixels, analysed at 480x320\n");
+    // Said once, before the batch.
+    row("the only method, weighted 0",
+        {"-q", "--disable", "center", "--disable", "histogram", "--disable", "contrast", "--weight",
+            "sobel=0", small, small},
+        0, "ztroi: sobel is the only method enabled",
+        {"small-2.salience.png", "small.salience.png"});
     row("over --max-pixels", {"-q", "--max-pixels", "5399", small}, 1,
         "ztroi: " + small + ": the picture is too large (90x60");
     row("crop 0:9", {"--crop", "0:9", small}, 2, "ztroi: --crop 0:9: expected W:H");
@@ -210,6 +218,8 @@ void tst_ztroi::exitStatusAndFiles()
     const QString printed = QString::fromUtf8(run.out) + run.err;
     QVERIFY2(
         output.isEmpty() ? printed.isEmpty() : printed.startsWith(output), qPrintable(printed));
+    QVERIFY2(printed.count("ztroi: ") <= 1 && !printed.contains(QRegularExpression("wrote +\n")),
+        qPrintable(printed));
     QCOMPARE(filesIn(work.filePath("ztroi-out")), files);
     QVERIFY(status != 2
         || (run.out.isEmpty() && run.err.endsWith("\nTry 'ztroi --help' for more information.\n")));

@@ -557,8 +557,12 @@ QString ZTOptionParser::helpText() const
         "  NAME.overlay.jpg    with --overlay\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
-        "\nExit status: 0 when every picture was analysed, 1 when any failed, 2 for a usage "
-        "error.\n")
+        "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
+        "another\n"
+        "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"
+        "\nExit status: 0 when every picture was analysed, 1 when any failed or standard output\n"
+        "could not be written, 2 for a usage error, 130 or 143 when stopped by SIGINT or "
+        "SIGTERM.\n")
                 .arg(methodNames());
     return text;
 }

@@ -1,7 +1,6 @@
 #include "ZTPictureAnalyzer.h"
 
 #include "ZTMapGeometry.h"
-#include "ZTOutputFolder.h"
 #include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
 #include "ZTSalienceProfile.h"

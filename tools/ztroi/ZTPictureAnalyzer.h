@@ -63,8 +63,8 @@ public:
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
     /**
-     * Analyses the picture at @p path and writes its files into the folder as @p
-     * outputName.KIND.png (or the next free name; see ZTOutputTransaction), all or none of them.
+     * Analyses the picture at @p path and writes its files, all or none of them, into the
+     * folder: @p outputName + ".KIND.png", or the next free name (see ZTOutputTransaction).
      * Never throws.
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);

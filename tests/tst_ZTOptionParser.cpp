@@ -81,18 +81,11 @@ void tst_ZTOptionParser::refused_data()
                                   << QStringLiteral("%1 %2").arg(option, shown ? shown : value);
           };
     refusedValue("crop with a line feed", "--crop", "16:9\n", "16:9\\n");
-    refusedValue("crop with a leading space", "--crop", " 16:9");
     refusedValue("crop with a plus sign", "--crop", "+16:9");
     refusedValue("grid with a line feed", "--grid", "4x3\n", "4x3\\n");
-    refusedValue("size with a plus sign", "--size", "+480x480");
-    refusedValue("jobs with a plus sign", "--jobs", "+2");
     refusedValue("jobs with a leading space", "--jobs", " 2");
     refusedValue("weight with a plus sign", "--weight", "sobel=+5");
-    refusedValue("weight with a space", "--weight", "sobel= 5");
-    refusedValue("area with a plus sign", "--area", "1,2,3,+4");
-    refusedValue("max pixels with a space", "--max-pixels", "5000 ");
-    refusedValue("bins with a tab", "--hist-bins", "\t12", "\\t12");
-    refusedValue("blocks with a line feed", "--hist-blocks", "9x7\n", "9x7\\n");
+    refusedValue("max pixels with a tab", "--max-pixels", "5000\t", "5000\\t");
     refusedValue("threshold with a plus sign", "--hist-threshold", "+0.5");
     refusedValue("share with a trailing space", "--hist-min", "0.5 ");
     refused("every method disabled",
@@ -125,17 +118,10 @@ void tst_ZTOptionParser::noteOnAnIgnoredWeight_data()
     QTest::newRow("the only method, weighted below 0")
         << "--disable sobel --disable center --disable contrast --weight histogram=-3"
         << ignored.arg("histogram").arg(-3);
-    QTest::newRow("the areas alone, weighted 0")
-        << onlySobel + "--disable sobel --area 1,2,3,4 --weight areas=0"
-        << ignored.arg("areas").arg(0);
     QTest::newRow("the only method, weighted above 0") << onlySobel + "--weight sobel=5"
                                                        << "";
-    QTest::newRow("a disabled method weighted 0")
-        << onlySobel + "--weight center=0 --weight sobel=4"
-        << "";
-    QTest::newRow("two methods, one weighted 0")
-        << "--disable histogram --disable contrast --weight sobel=0"
-        << "";
+    QTest::newRow("several methods, one weighted 0") << "--disable histogram --weight sobel=0"
+                                                     << "";
 }
 
 // The mixer uses the only enabled method's map as it is; a weight of zero or below for it, which

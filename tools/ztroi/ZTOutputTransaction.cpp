@@ -16,8 +16,8 @@
 
 namespace {
 
-// How many names a file tries (STEM, STEM-2, ...) and how often a name that changes hands
-// while it is being taken is looked at again, together.
+// How often a file looks at a name, counting the next names (STEM-2, ...) and names looked at
+// again because they changed hands meanwhile; and how many random temporary names it tries.
 constexpr int maxNameTries = 100;
 constexpr int maxTemporaryTries = 100;
 constexpr mode_t permissionBits = 0777;

@@ -69,7 +69,7 @@ struct Run
 {
     int exitCode;
     QByteArray out;
-    QString err;
+    QByteArray err; // bytes, as names that are not UTF-8 are printed
 };
 
 // Runs ztroi with @p arguments in @p folder, with @p input on its standard input. With a @p shell
@@ -91,7 +91,7 @@ inline Run ztroi(const QStringList& arguments, const QString& folder, const QByt
     process.closeWriteChannel();
     const bool finished = process.waitForFinished(120000);
     return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+        process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 #endif // ZTROI_EXECUTABLE

@@ -86,9 +86,9 @@ void tst_ztroiOutputSafety::failedPicturePutsBackWhatItReplaced()
 
     const Run run = ztroi({"-q", "--maps", picture("photo.png")}, work.path());
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err,
-        "ztroi: " + picture("photo.png")
-            + ": ztroi-out/photo.sobel.png is not a regular file; ztroi does not replace it\n");
+    const QString said = "ztroi: " + picture("photo.png")
+        + ": ztroi-out/photo.sobel.png is not a regular file; ztroi does not replace it\n";
+    QCOMPARE(run.err, said.toUtf8());
     QCOMPARE(filesIn(work.filePath("ztroi-out")), QStringList {"photo.salience.png"});
     QCOMPARE(::stat(QFile::encodeName(earlier).constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
@@ -237,7 +237,7 @@ void tst_ztroiOutputSafety::standardOutputFailures()
     const Run run = ztroi(all, work.path(), {}, shell);
     ::close(pipeEnds[1]);
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, "ztroi: cannot write to standard output (" + reason + ")\n");
+    QCOMPARE(run.err, ("ztroi: cannot write to standard output (" + reason + ")\n").toUtf8());
     const QByteArray reports = contentOf(work.filePath("reports.jsonl"));
     QVERIFY2(reports.isEmpty() || reports.endsWith('\n'), reports.constData());
 }

@@ -1,8 +1,10 @@
 #include "ZTBatchRunner.h"
 
+#include "ZTMemoryBudget.h"
+
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QSet>
 
 #include <algorithm>
@@ -50,15 +52,20 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     int working = 0; // workers that may still deliver a report
     std::atomic<int> next {0};
 
-    // Qt finds its image plugins on first use and caches them; doing that here, before the
-    // workers start, keeps them from building the cache concurrently.
-    QImageReader::supportedImageFormats();
-    QImageWriter::supportedImageFormats();
+    // Qt lists its image plugins on first use and caches the list; doing that here, before the
+    // workers start, keeps them from building the cache concurrently. Asking for PNG, which Qt
+    // reads itself, loads no plugin: each is loaded when a picture first needs it.
+    QBuffer nothing;
+    QImageReader(&nothing, "png").canRead();
+
+    // The pictures in progress share one memory budget (see ZTImageLoader::setMemoryBudget).
+    ZTMemoryBudget budget(m_settings.memoryBudget);
 
     // Workers take the next picture in input order, so the pictures started are always the
     // first ones; each worker owns its analyzer and mixer.
     const auto work = [&] {
         ZTPictureAnalyzer analyzer(m_settings, m_folder);
+        analyzer.setMemoryBudget(&budget);
         // The flag is read before an index is taken: every index taken is analysed.
         for (int index = 0; !m_stopRequested && (index = next++) < count;) {
             ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));

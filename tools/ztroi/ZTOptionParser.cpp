@@ -1,12 +1,15 @@
 #include "ZTOptionParser.h"
 
+#include "ZTFileName.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QRegularExpression>
-#include <QTextStream>
 
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -20,6 +23,9 @@ constexpr int maxGridCells = 100;
 constexpr int maxHistogramBlocks = 100;
 constexpr int maxHistogramBins = 256;
 constexpr int maxJobs = 256;
+constexpr qint64 maxMemoryMegabytes = 1 << 20;
+// The longest path that the system opens; a longer entry in a list is not a path.
+constexpr int maxListEntry = PATH_MAX;
 
 // Options by name, so that parse() and helpText() describe the same command line.
 const char* const optOut = "out";
@@ -41,6 +47,10 @@ const char* const optHistMin = "hist-min";
 const char* const optFastDecode = "fast-decode";
 const char* const optMaxPixels = "max-pixels";
 const char* const optList = "list";
+const char* const optList0 = "list0";
+const char* const optFormats = "formats";
+const char* const optMemory = "memory";
+const char* const optVerbose = "verbose";
 const char* const optJobs = "jobs";
 const char* const optQuiet = "quiet";
 
@@ -120,8 +130,24 @@ void describe(QCommandLineParser& parser)
                            "before decoding (default 100000000)."),
             QStringLiteral("N")},
         {optList,
-            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input."),
+            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input. "
+                           "Repeatable."),
             QStringLiteral("file")},
+        {optList0,
+            QStringLiteral("Read picture paths from <file>, each ended by a NUL byte (find "
+                           "-print0). Repeatable."),
+            QStringLiteral("file")},
+        {optFormats,
+            QStringLiteral("The picture formats to read, comma-separated, from jpeg, png, gif, "
+                           "bmp, webp, tiff, ico, cur, mng (default: the first six)."),
+            QStringLiteral("list")},
+        {optMemory,
+            QStringLiteral("Memory that the pictures in progress may take together, in MB "
+                           "(default 4096). Larger pictures are refused; jobs wait for room."),
+            QStringLiteral("MB")},
+        {optVerbose,
+            QStringLiteral("Also show what the picture decoders say (warnings about colour "
+                           "profiles, unknown tags, ...).")},
         {{QStringLiteral("j"), optJobs},
             QStringLiteral("Analyse N pictures at once (default: the number of cores)."),
             QStringLiteral("N")},
@@ -129,7 +155,7 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("No progress bar and no summary; errors are still reported.")},
     });
     parser.addPositionalArgument(QStringLiteral("image"),
-        QStringLiteral("Pictures to analyse (PNG, JPEG, BMP, GIF, WebP, TIFF, ...). Without any, "
+        QStringLiteral("Pictures to analyse (JPEG, PNG, GIF, BMP, WebP, TIFF). Without any, "
                        "the bundled photograph is analysed."),
         QStringLiteral("[image...]"));
 }
@@ -257,21 +283,38 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
     return true;
 }
 
-QStringList ZTOptionParser::readList(QIODevice* device)
+// Read in chunks, so that an entry longer than a path is found without reading further.
+bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths)
 {
-    QStringList paths;
-    QTextStream stream(device);
-    stream.setCodec("UTF-8");
-    QString line;
-    while (stream.readLineInto(&line)) {
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
+    QByteArray entry;
+    const auto take = [&] {
+        if (separator == '\n' && entry.endsWith('\r')) {
+            entry.chop(1);
         }
-        if (!line.trimmed().isEmpty()) {
-            paths.append(line);
+        const bool blank = separator == '\n' ? entry.trimmed().isEmpty() : entry.isEmpty();
+        if (!blank) {
+            paths->append(ZTFileName::fromBytes(entry));
+        }
+        entry.clear();
+    };
+    char chunk[65536];
+    for (qint64 got; (got = device->read(chunk, sizeof chunk)) > 0;) {
+        for (const char* at = chunk; at < chunk + got;) {
+            const char* end
+                = static_cast<const char*>(std::memchr(at, separator, size_t(chunk + got - at)));
+            entry.append(at, int((end ? end : chunk + got) - at));
+            if (entry.size() > maxListEntry) {
+                return false;
+            }
+            if (!end) {
+                break;
+            }
+            take();
+            at = end + 1;
         }
     }
-    return paths;
+    take();
+    return true;
 }
 
 ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int defaultJobs)
@@ -302,10 +345,9 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
 bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
 {
     m_settings.inputs = parser.positionalArguments();
-    m_settings.listFile = parser.value(optList);
     return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
         && applyMethods(parser) && applyAreas(parser) && applyHistogram(parser)
-        && applyLimits(parser, defaultJobs) && applyBundledPicture();
+        && applyLimits(parser, defaultJobs) && applyReading(parser) && applyBundledPicture();
 }
 
 bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
@@ -482,6 +524,52 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
                         .arg(parser.value(optJobs))
                         .arg(maxJobs));
     }
+    return true;
+}
+
+// How pictures are found and read: lists of paths in the order given, the formats read, the
+// memory budget, and whether the decoders' messages are shown.
+bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
+    QStringList lists[2] = {parser.values(optList), parser.values(optList0)};
+    for (const QString& name : parser.optionNames()) {
+        const int kind = name == QLatin1String(optList) ? 0
+            : name == QLatin1String(optList0)           ? 1
+                                                        : -1;
+        if (kind >= 0 && !lists[kind].isEmpty()) {
+            s.inputLists.append({lists[kind].takeFirst(), kind == 0 ? '\n' : '\0'});
+        }
+    }
+    if (!s.inputLists.isEmpty()) {
+        s.listFile = s.inputLists.first().path;
+    }
+    if (parser.isSet(optFormats)) {
+        s.formats.clear();
+        for (const QString& name : parser.value(optFormats).split(QLatin1Char(','))) {
+            const QByteArray format = name == QLatin1String("jpg") ? "jpeg"
+                : name == QLatin1String("tif")                     ? "tiff"
+                                                                   : name.toLatin1();
+            if (!ZTImageLoader::allowableFormats().contains(format)) {
+                return fail(
+                    QStringLiteral("--formats %1: expected formats from %2, separated by commas")
+                        .arg(parser.value(optFormats),
+                            QString::fromLatin1(ZTImageLoader::allowableFormats().join(", "))));
+            }
+            s.formats.append(format);
+        }
+    }
+    if (parser.isSet(optMemory)) {
+        qint64 megabytes = 0;
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMemory), 1, maxMemoryMegabytes, &megabytes)) {
+            return fail(QStringLiteral("--memory %1: expected megabytes from 1 to %2")
+                            .arg(parser.value(optMemory))
+                            .arg(maxMemoryMegabytes));
+        }
+        s.memoryBudget = megabytes << 20;
+    }
+    s.verbose = parser.isSet(optVerbose);
     return true;
 }
 

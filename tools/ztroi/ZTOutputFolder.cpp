@@ -1,7 +1,9 @@
 #include "ZTOutputFolder.h"
 
+#include "ZTFileName.h"
+#include "ZTStreamWriter.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
@@ -19,6 +21,20 @@ constexpr int temporaryNameLetters = 10;
 bool sameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Creates the folder @p path and its missing parents, named by their bytes.
+bool makePath(const QByteArray& path)
+{
+    for (int slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
+        const QByteArray folder = slash < 0 ? path : path.left(slash);
+        if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash < 0) {
+            return true;
+        }
+    }
 }
 
 bool before(const timespec& a, const timespec& b)
@@ -43,13 +59,16 @@ bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QStrin
         }
         return false;
     };
-    if (!QDir().mkpath(path)) {
-        return failed(QStringLiteral("cannot create the output folder"));
+    const QByteArray bytes = ZTFileName::toBytes(path);
+    if (!makePath(bytes)) {
+        return failed(QStringLiteral("cannot create the output folder (%1)")
+                          .arg(ZTStreamWriter::errorText(errno)));
     }
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_fd = ::open(bytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat folder;
     if (m_fd < 0 || ::fstat(m_fd, &folder) != 0) {
-        return failed(QStringLiteral("cannot open the output folder"));
+        return failed(QStringLiteral("cannot open the output folder (%1)")
+                          .arg(ZTStreamWriter::errorText(errno)));
     }
     m_path = path;
     noteInputs(inputs, folder);
@@ -99,14 +118,14 @@ void ZTOutputFolder::noteInputs(const QStringList& inputs, const struct stat& fo
         if (known == parentIsFolder.end()) {
             struct stat status;
             known = parentIsFolder.insert(parent,
-                ::stat(QFile::encodeName(parent).constData(), &status) == 0
+                ::stat(ZTFileName::toBytes(parent).constData(), &status) == 0
                     && sameFile(status, folder));
         }
         if (*known) {
-            m_inputNames.insert(QFile::encodeName(info.fileName()));
+            m_inputNames.insert(ZTFileName::toBytes(info.fileName()));
         }
         struct stat status;
-        if (::stat(QFile::encodeName(input).constData(), &status) == 0
+        if (::stat(ZTFileName::toBytes(input).constData(), &status) == 0
             && status.st_dev == folder.st_dev) {
             m_inputInodes.insert(status.st_ino);
         }

@@ -1,10 +1,10 @@
 #include "ZTOutputTransaction.h"
 
+#include "ZTFileName.h"
 #include "ZTOutputFolder.h"
 #include "ZTStreamWriter.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
 
@@ -91,7 +91,7 @@ QString ZTOutputTransaction::write(
     QString why;
     for (int number = 1, tries = 0; tries < maxNameTries; ++tries) {
         fileName = candidateName(stem, suffix, number);
-        const QByteArray name = QFile::encodeName(fileName);
+        const QByteArray name = ZTFileName::toBytes(fileName);
         if (!isEntryName(name)) {
             why = QStringLiteral("is not a file name");
             break;

@@ -9,6 +9,8 @@
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
+#include <QFile>
+
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -77,6 +79,7 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, const ZTOut
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
 {
     m_loader.setMaxPixels(settings.maxPixels);
+    m_loader.setFormats(settings.formats);
     if (settings.fastDecode) {
         m_loader.setFastDecodeSize(settings.analysisSize);
     }
@@ -110,6 +113,23 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, const ZTOut
 
 ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
 
+void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
+{
+    m_loader.setMemoryBudget(budget, analysisBytes(m_settings));
+}
+
+// The methods' maps and work buffers at the analysis size, measured on their largest settings,
+// and the overlay at its largest size.
+qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
+{
+    constexpr qint64 bytesPerAnalysisPixel = 64;
+    constexpr qint64 overlayBytesPerPixel = 16;
+    const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
+    return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
+        * bytesPerAnalysisPixel
+        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0);
+}
+
 ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
 {
     ZTPictureReport report;
@@ -118,7 +138,9 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
     // that they replaced.
     ZTOutputTransaction files(m_folder);
     try {
-        if (!m_loader.load(path)) {
+        const bool loaded = load(path);
+        report.decoderMessages = m_loader.messages();
+        if (!loaded) {
             report.error = m_loader.errorString();
         } else {
             analyzePicture(report, outputName, files);
@@ -135,9 +157,22 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
         ZTPictureReport failed;
         failed.input = report.input;
         failed.error = report.error;
+        failed.decoderMessages = report.decoderMessages;
         report = failed;
     }
     return report;
+}
+
+// Every name is a file; only the bundled photograph, analysed when no picture is named, comes
+// from the program's resources.
+bool ZTPictureAnalyzer::load(const QString& path)
+{
+    if (!m_settings.bundledPicture) {
+        return m_loader.load(path);
+    }
+    QFile resource(path);
+    resource.open(QIODevice::ReadOnly);
+    return m_loader.load(&resource);
 }
 
 void ZTPictureAnalyzer::analyzePicture(

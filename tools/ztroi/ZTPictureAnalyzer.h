@@ -9,10 +9,12 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <memory>
 
+class ZTMemoryBudget;
 class ZTOutputFolder;
 class ZTOutputTransaction;
 class ZTSalienzMixer;
@@ -45,6 +47,7 @@ struct ZTPictureReport
     QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
+    QStringList decoderMessages; ///< what the decoder said, shown with --verbose
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -69,7 +72,16 @@ public:
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
+    /**
+     * Each picture reserves its memory in @p budget (not owned) before it is decoded: its
+     * file, its decoding and its analysis, until the next picture starts.
+     */
+    void setMemoryBudget(ZTMemoryBudget* budget);
+    /** The memory that analysing one picture takes besides its decoding. */
+    static qint64 analysisBytes(const ZTToolSettings& settings);
+
 private:
+    bool load(const QString& path);
     void analyzePicture(
         ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
     QList<ZTMethodState> methodStates() const;

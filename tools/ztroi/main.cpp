@@ -1,6 +1,7 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
+#include "ZTFileName.h"
 #include "ZTOptionParser.h"
 #include "ZTOutputFolder.h"
 #include "ZTProgressBar.h"
@@ -13,6 +14,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -105,21 +107,41 @@ void removeStopHandlers()
     g_runner.store(nullptr);
 }
 
-bool readInputList(ZTToolSettings& settings)
+// Reads every --list and --list0 in the order given; false, with @p error set, on the first
+// that cannot be read or holds an entry longer than a path.
+bool readInputLists(ZTToolSettings& settings, QString* error)
 {
-    QFile file;
-    bool opened = false;
-    if (settings.listFile == QLatin1String("-")) {
-        opened = file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        file.setFileName(settings.listFile);
-        opened = file.open(QIODevice::ReadOnly);
+    for (const ZTInputList& list : settings.inputLists) {
+        const char* const option = list.separator == '\n' ? "--list" : "--list0";
+        QFile file;
+        bool opened = false;
+        if (list.path == QLatin1String("-")) {
+            opened = file.open(stdin, QIODevice::ReadOnly);
+        } else {
+            const int fd = ::open(ZTFileName::toBytes(list.path).constData(), O_RDONLY | O_CLOEXEC);
+            opened = fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        }
+        if (!opened) {
+            *error = QStringLiteral("%1 %2: cannot read the list")
+                         .arg(QLatin1String(option), list.path);
+            return false;
+        }
+        if (!ZTOptionParser::readList(&file, list.separator, &settings.inputs)) {
+            *error = QStringLiteral("%1 %2: an entry is longer than a path can be (%3 bytes)")
+                         .arg(QLatin1String(option), list.path)
+                         .arg(PATH_MAX);
+            return false;
+        }
     }
-    if (!opened) {
-        return false;
-    }
-    settings.inputs += ZTOptionParser::readList(&file);
     return true;
+}
+
+// One line on standard error about picture @p input, its name with the bytes it has.
+void printPictureLine(const QString& input, const QString& text)
+{
+    const QByteArray line
+        = "ztroi: " + ZTFileName::toBytes(input) + ": " + text.simplified().toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
 // Analyses the pictures and prints their reports, in input order.
@@ -138,8 +160,13 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
         [&](int, const ZTPictureReport& report) {
             ++delivered;
             bar.clear();
+            if (settings.verbose) {
+                for (const QString& message : report.decoderMessages) {
+                    printPictureLine(report.input, QStringLiteral("decoder: ") + message);
+                }
+            }
             if (!report.ok()) {
-                printError(QStringLiteral("%1: %2").arg(report.input, report.error));
+                printPictureLine(report.input, report.error);
             }
             QByteArray text;
             if (settings.json) {
@@ -182,8 +209,13 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("ztroi"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZTROI_VERSION));
 
+    // The arguments as their bytes are, not as the locale would decode them: any file name works.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(ZTFileName::fromBytes(argv[i]));
+    }
     ZTOptionParser parser;
-    switch (parser.parse(QCoreApplication::arguments(), QThread::idealThreadCount())) {
+    switch (parser.parse(arguments, QThread::idealThreadCount())) {
     case ZTOptionParser::ShowHelp:
         return writeOutput(parser.helpText().toLocal8Bit()) ? Success : SomeFailed;
     case ZTOptionParser::ShowVersion:
@@ -198,8 +230,9 @@ int main(int argc, char* argv[])
     }
 
     ZTToolSettings settings = parser.settings();
-    if (!settings.listFile.isEmpty() && !readInputList(settings)) {
-        return usageError(QStringLiteral("--list %1: cannot read the list").arg(settings.listFile));
+    QString listError;
+    if (!readInputLists(settings, &listError)) {
+        return usageError(listError);
     }
     if (settings.inputs.isEmpty()) {
         return Success;

@@ -86,6 +86,7 @@ void tst_ZTOptionParser::refused_data()
     refusedValue("jobs with a leading space", "--jobs", " 2");
     refusedValue("weight with a plus sign", "--weight", "sobel=+5");
     refusedValue("max pixels with a tab", "--max-pixels", "5000\t", "5000\\t");
+    refusedValue("memory with a plus sign", "--memory", "+512");
     refusedValue("threshold with a plus sign", "--hist-threshold", "+0.5");
     refusedValue("share with a trailing space", "--hist-min", "0.5 ");
     refused("every method disabled",

@@ -15,9 +15,11 @@
 #include <thread>
 #include <vector>
 
-ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings, const ZTOutputFolder& folder)
+ZTBatchRunner::ZTBatchRunner(
+    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
     , m_folder(folder)
+    , m_faceFinder(std::move(faceFinder))
 {
     static_assert(std::atomic<bool>::is_always_lock_free, "stop() must be async-signal-safe");
 }
@@ -64,7 +66,7 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     // Workers take the next picture in input order, so the pictures started are always the
     // first ones; each worker owns its analyzer and mixer.
     const auto work = [&] {
-        ZTPictureAnalyzer analyzer(m_settings, m_folder);
+        ZTPictureAnalyzer analyzer(m_settings, m_folder, m_faceFinder);
         analyzer.setMemoryBudget(&budget);
         // The flag is read before an index is taken: every index taken is analysed.
         for (int index = 0; !m_stopRequested && (index = next++) < count;) {

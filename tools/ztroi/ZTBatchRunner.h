@@ -24,8 +24,12 @@ public:
     /** Told how many pictures are finished, whenever that changes. */
     using Progress = std::function<void(int finished)>;
 
-    /** Writes into @p folder, which must be open and outlive the runner. */
-    ZTBatchRunner(const ZTToolSettings& settings, const ZTOutputFolder& folder);
+    /**
+     * Writes into @p folder, which must be open and outlive the runner. @p faceFinder, if given,
+     * finds the faces for every worker's analyzer (see ZTPictureAnalyzer).
+     */
+    ZTBatchRunner(
+        const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
 
     /**
      * Output names for @p inputs: each file name without its last suffix, made unique in input
@@ -49,6 +53,7 @@ private:
     ZTToolSettings m_settings;
     const ZTOutputFolder& m_folder;
     std::atomic<bool> m_stopRequested {false};
+    ZTFaceFinder m_faceFinder;
 };
 
 #endif // ZTBATCHRUNNER_H

@@ -1,6 +1,8 @@
 #include "ZTOptionParser.h"
 
+#include "ZTFaceDetector.h"
 #include "ZTFileName.h"
+#include "ZTPictureAnalyzer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,6 +42,7 @@ const char* const optSize = "size";
 const char* const optWeight = "weight";
 const char* const optDisable = "disable";
 const char* const optArea = "area";
+const char* const optFaces = "faces";
 const char* const optHistBins = "hist-bins";
 const char* const optHistBlocks = "hist-blocks";
 const char* const optHistThreshold = "hist-threshold";
@@ -107,6 +110,10 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("A very important area in picture pixels (after EXIF orientation); "
                            "enables the areas method. Repeatable."),
             QStringLiteral("X,Y,W,H")},
+        {optFaces,
+            QStringLiteral("Find faces and make every head a very important area, like --area "
+                           "(at most %1 faces a picture, the largest).")
+                .arg(ZTPictureAnalyzer::maxFaces)},
         {optHistBins,
             QStringLiteral(
                 "Histogram method: chroma bins per channel, N or N1,N2 (1-256; default 32)."),
@@ -346,8 +353,9 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
 {
     m_settings.inputs = parser.positionalArguments();
     return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
-        && applyMethods(parser) && applyAreas(parser) && applyHistogram(parser)
-        && applyLimits(parser, defaultJobs) && applyReading(parser) && applyBundledPicture();
+        && applyMethods(parser) && applyAreas(parser) && applyFaces(parser)
+        && applyHistogram(parser) && applyLimits(parser, defaultJobs) && applyReading(parser)
+        && applyBundledPicture();
 }
 
 bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
@@ -455,6 +463,16 @@ bool ZTOptionParser::applyAreas(const QCommandLineParser& parser)
                             .arg(maxAreaCoordinate));
         }
         m_settings.areas.append(QRect(values[0], values[1], values[2], values[3]));
+    }
+    return true;
+}
+
+bool ZTOptionParser::applyFaces(const QCommandLineParser& parser)
+{
+    m_settings.faces = parser.isSet(optFaces);
+    if (m_settings.faces && !ZTFaceDetector::isBuiltIn()) {
+        return fail(QStringLiteral("--faces: this build of ztroi has no face detection (it was "
+                                   "built without OpenCV)"));
     }
     return true;
 }
@@ -634,9 +652,8 @@ QString ZTOptionParser::helpText() const
     text += QStringLiteral(
         "\nMethods (for --weight and --disable): %1.\n"
         "  sobel: colour edges; center: a prior for the middle of the picture; histogram: large\n"
-        "  areas of one colour, counted negatively; areas: the --area rectangles; contrast: "
-        "colour\n"
-        "  contrast against the surroundings.\n"
+        "  areas of one colour, counted negatively; areas: the --area rectangles and the heads\n"
+        "  of --faces; contrast: colour contrast against the surroundings.\n"
         "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats):\n"
         "  NAME.salience.png   the mixed salience map at the analysis size (8-bit grey, 0 ... "
         "255),\n"
@@ -645,6 +662,9 @@ QString ZTOptionParser::helpText() const
         "  NAME.overlay.jpg    with --overlay\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
+        "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"
+        "when it can, otherwise as many as fit together (bigger ones first), and the salience\n"
+        "places it only among the positions that keep them.\n"
         "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
         "another\n"
         "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"

@@ -63,6 +63,7 @@ private:
     bool applyAnalysis(const QCommandLineParser& parser);
     bool applyMethods(const QCommandLineParser& parser);
     bool applyAreas(const QCommandLineParser& parser);
+    bool applyFaces(const QCommandLineParser& parser);
     bool applyHistogram(const QCommandLineParser& parser);
     bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
     bool applyReading(const QCommandLineParser& parser);

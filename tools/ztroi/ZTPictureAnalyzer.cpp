@@ -1,5 +1,6 @@
 #include "ZTPictureAnalyzer.h"
 
+#include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
 #include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <tuple>
 
 namespace {
 
@@ -73,11 +75,22 @@ QImage greyMap(const QImage& map)
 
 } // namespace
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, const ZTOutputFolder& folder)
+ZTPictureAnalyzer::ZTPictureAnalyzer(
+    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
     , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+    , m_faceFinder(std::move(faceFinder))
 {
+    if (settings.faces && !m_faceFinder) {
+        m_faceDetector = std::make_unique<ZTFaceDetector>();
+        if (m_faceDetector->load()) {
+            ZTFaceDetector* const detector = m_faceDetector.get();
+            m_faceFinder = [detector](const QImage& picture) { return detector->detect(picture); };
+        } else {
+            m_faceError = m_faceDetector->errorString();
+        }
+    }
     m_loader.setMaxPixels(settings.maxPixels);
     m_loader.setFormats(settings.formats);
     if (settings.fastDecode) {
@@ -182,16 +195,34 @@ void ZTPictureAnalyzer::analyzePicture(
     report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
-    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
+    // Declared areas: the --area rectangles, and the head around every face (kept as the face
+    // by crops too small for the head).
+    QList<ZTDeclaredArea> declared;
+    for (const QRect& area : m_settings.areas) {
+        declared.append({area, area});
+    }
+    if (m_settings.faces) {
+        if (!findFaces(picture, report)) {
+            return;
+        }
+        for (const QRect& face : report.faces) {
+            declared.append({headAround(face), face});
+        }
+    }
+    // The areas method runs for a picture with areas to show; it keeps the mixer's last
+    // picture's areas otherwise, so it is switched off.
+    if (!declared.isEmpty() && !m_settings.disabled.contains(SalienzVeryImportantAreas)) {
         // Areas are given in input pixels; the mixer wants them on the work image, with its size.
         const ZTMapGeometry toWork(report.inputSize, workSize);
         QList<QRect> rects;
-        for (const QRect& area : m_settings.areas) {
-            rects.append(toWork.toMap(area));
+        for (const ZTDeclaredArea& area : declared) {
+            rects.append(toWork.toMap(area.rect));
         }
         m_mixer->injectVeryImportantAreas(rects, workSize);
         m_mixer->setMethodWeight(
             SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+    } else {
+        m_mixer->setMethodEnabled(SalienzVeryImportantAreas, false);
     }
     report.methods = methodStates();
 
@@ -210,8 +241,12 @@ void ZTPictureAnalyzer::analyzePicture(
     report.analysisSize = salience.size();
 
     const ZTSalienceProfile profile(salience);
-    const ZTCropPlanner planner(
-        profile, report.inputSize, ZTCropPlanner::maximizerStart(salience, m_settings.pixelWeight));
+    const ZTCropPlanner::Maximizer maximizer
+        = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
+    ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
+    if (!m_settings.areas.isEmpty() || m_settings.faces) {
+        planner.setDeclaredAreas(declared, maximizer.startWithin);
+    }
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));
     }
@@ -250,6 +285,40 @@ void ZTPictureAnalyzer::analyzePicture(
             picture, salience, report.inputSize, report.crops, report.focus);
         write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
     }
+}
+
+QRect ZTPictureAnalyzer::headAround(const QRect& face)
+{
+    const int side = face.width() / 4;
+    return face.adjusted(-side, -face.height() / 2, side, face.height() / 4);
+}
+
+// Faces are found on the picture as decoded, which --fast-decode may have made smaller than the
+// input, and reported in input pixels, inside the picture: the largest maxFaces of them, in an
+// order that does not depend on the finder's.
+bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report)
+{
+    if (!m_faceFinder) {
+        report.error = m_faceError;
+        return false;
+    }
+    const ZTMapGeometry toInput(report.inputSize, picture.size());
+    const QRect inside(QPoint(0, 0), report.inputSize);
+    QList<QRect> faces;
+    for (const QRect& found : m_faceFinder(picture)) {
+        const QRect face = toInput.toInput(found).intersected(inside);
+        if (!face.isEmpty()) {
+            faces.append(face);
+        }
+    }
+    const auto key = [](const QRect& r) {
+        return std::make_tuple(-qint64(r.width()) * r.height(), r.y(), r.x(), r.width());
+    };
+    std::sort(faces.begin(), faces.end(),
+        [&key](const QRect& a, const QRect& b) { return key(a) < key(b); });
+    report.facesFound = faces.size();
+    report.faces = faces.mid(0, maxFaces);
+    return true;
 }
 
 QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const

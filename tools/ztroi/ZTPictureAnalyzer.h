@@ -12,12 +12,20 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class ZTMemoryBudget;
+class ZTFaceDetector;
 class ZTOutputFolder;
 class ZTOutputTransaction;
 class ZTSalienzMixer;
+
+/**
+ * Finds the faces in a picture as rectangles in its pixels, in any order. One finder may serve
+ * several analyzers on several threads at once.
+ */
+using ZTFaceFinder = std::function<QList<QRect>(const QImage& picture)>;
 
 /** A method as the mixer ran it. */
 struct ZTMethodState
@@ -43,6 +51,8 @@ struct ZTPictureReport
     QSize analysisSize; ///< the salience map's size
     QList<ZTMethodState> methods;
     QList<ZTCrop> crops;
+    QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels
+    int facesFound = -1;     ///< with --faces: how many were found (faces holds maxFaces at most)
     QPoint focus;            ///< input pixel
     QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
@@ -60,8 +70,16 @@ struct ZTPictureReport
 class ZTPictureAnalyzer
 {
 public:
-    /** Writes into @p folder, which must be open and outlive the analyzer. */
-    ZTPictureAnalyzer(const ZTToolSettings& settings, const ZTOutputFolder& folder);
+    /** With --faces, the largest faces of a picture that count; the rest are left out. */
+    static constexpr int maxFaces = 32;
+
+    /**
+     * Writes into @p folder, which must be open and outlive the analyzer. With settings.faces,
+     * faces come from @p faceFinder, or from an own ZTFaceDetector when none is given; every
+     * picture fails when that cannot load its cascades.
+     */
+    ZTPictureAnalyzer(
+        const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
@@ -80,16 +98,27 @@ public:
     /** The memory that analysing one picture takes besides its decoding. */
     static qint64 analysisBytes(const ZTToolSettings& settings);
 
+    /**
+     * The head around a face box @p face as a face detector gives it (brows to chin, cheek to
+     * cheek): a quarter of its width more on either side, half its height more above for the
+     * forehead and hair and a quarter below for the chin.
+     */
+    static QRect headAround(const QRect& face);
+
 private:
     bool load(const QString& path);
     void analyzePicture(
         ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
+    bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
 
     ZTToolSettings m_settings;
     const ZTOutputFolder& m_folder;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
+    std::unique_ptr<ZTFaceDetector> m_faceDetector;
+    ZTFaceFinder m_faceFinder;
+    QString m_faceError; ///< why there is no face finder
 };
 
 #endif // ZTPICTUREANALYZER_H

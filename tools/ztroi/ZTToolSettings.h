@@ -60,6 +60,7 @@ struct ZTToolSettings
     QMap<ZTSalienzMethod, int> weights; ///< --weight overrides, as given to setMethodWeight
     QList<ZTSalienzMethod> disabled;
     QList<QRect> areas; ///< very important areas in input coordinates
+    bool faces = false; ///< --faces: every face found is a very important area too
     ZTHistogramSettings histogram;
     qint64 maxPixels = ZTImageLoader::defaultMaxPixels;
     QList<QByteArray> formats = ZTImageLoader::defaultFormats(); ///< Qt's names, --formats
@@ -79,7 +80,7 @@ struct ZTToolSettings
 
     /** The weight that the run gives @p method. */
     int weight(ZTSalienzMethod method) const;
-    /** Whether the run uses @p method (areas only with at least one --area). */
+    /** Whether the run may use @p method (areas only with an --area or --faces). */
     bool isEnabled(ZTSalienzMethod method) const;
 };
 

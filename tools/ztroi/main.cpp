@@ -1,6 +1,7 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
+#include "ZTFaceDetector.h"
 #include "ZTFileName.h"
 #include "ZTOptionParser.h"
 #include "ZTOutputFolder.h"
@@ -236,6 +237,14 @@ int main(int argc, char* argv[])
     }
     if (settings.inputs.isEmpty()) {
         return Success;
+    }
+    if (settings.faces) {
+        // Every worker loads its own cascades; a first load says up front when it cannot.
+        ZTFaceDetector detector;
+        if (!detector.load()) {
+            printError(QStringLiteral("--faces: %1").arg(detector.errorString()));
+            return SomeFailed;
+        }
     }
     ZTOutputFolder folder;
     QString error;

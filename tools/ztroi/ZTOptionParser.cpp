@@ -12,6 +12,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -196,26 +197,66 @@ void describe(QCommandLineParser& parser)
         QStringLiteral("[image...]"));
 }
 
+// Numbers are taken exactly as written: no spaces, no "+", no line feed. (QString::toInt() and
+// friends skip spaces and accept a sign, and such a value would reach the reports as given.)
+bool isWholeNumber(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\A-?[0-9]+\\z"));
+    return pattern.match(text).hasMatch();
+}
+
+bool isDecimalNumber(const QString& text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("\\A-?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][-+]?[0-9]+)?\\z"));
+    return pattern.match(text).hasMatch();
+}
+
+template<typename T>
+bool parseBoundedWhole(const QString& text, T min, T max, T* value)
+{
+    bool ok = isWholeNumber(text);
+    const qlonglong parsed = ok ? text.toLongLong(&ok) : 0;
+    if (!ok || parsed < min || parsed > max) {
+        return false;
+    }
+    *value = T(parsed);
+    return true;
+}
+
 bool parseBoundedInt(const QString& text, int min, int max, int* value)
 {
-    bool ok = false;
-    const int parsed = text.toInt(&ok);
-    if (!ok || parsed < min || parsed > max) {
+    return parseBoundedWhole(text, min, max, value);
+}
+
+bool parseFiniteDouble(const QString& text, double min, double max, double* value)
+{
+    bool ok = isDecimalNumber(text);
+    const double parsed = ok ? text.toDouble(&ok) : 0.0;
+    if (!ok || !std::isfinite(parsed) || parsed < min || parsed > max) {
         return false;
     }
     *value = parsed;
     return true;
 }
 
-bool parseFiniteDouble(const QString& text, double min, double max, double* value)
+// @p text with control characters written as escapes, so that an error stays one line and
+// shows what was typed.
+QString printable(const QString& text)
 {
-    bool ok = false;
-    const double parsed = text.toDouble(&ok);
-    if (!ok || !std::isfinite(parsed) || parsed < min || parsed > max) {
-        return false;
+    QString shown;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            shown += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\t')) {
+            shown += QLatin1String("\\t");
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
     }
-    *value = parsed;
-    return true;
+    return shown;
 }
 
 // "A" or "A,B": one value for both, or one each.
@@ -243,13 +284,13 @@ QString ZTOptionParser::bundledPicturePath()
 
 bool ZTOptionParser::fail(const QString& error)
 {
-    m_error = error;
+    m_error = printable(error);
     return false;
 }
 
 bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* size)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A([0-9]+)x([0-9]+)\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     int width = 0;
     int height = 0;
@@ -263,7 +304,7 @@ bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* siz
 
 bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)([:x])(\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A([0-9]+)([:x])([0-9]+)\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     int width = 0;
     int height = 0;
@@ -317,10 +358,11 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
 {
     m_settings = ZTToolSettings();
     m_error.clear();
+    m_notes.clear();
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(arguments)) {
-        m_error = parser.errorText();
+        m_error = printable(parser.errorText());
         return UsageError;
     }
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
@@ -329,7 +371,11 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
     if (parser.isSet(QStringLiteral("version"))) {
         return ShowVersion;
     }
-    return apply(parser, defaultJobs) ? Run : UsageError;
+    if (!apply(parser, defaultJobs)) {
+        return UsageError;
+    }
+    noteIgnoredWeight();
+    return Run;
 }
 
 // The command line is applied in groups, each of which reports the first malformed value.
@@ -525,9 +571,8 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
 {
     ZTToolSettings& s = m_settings;
     if (parser.isSet(optMaxPixels)) {
-        bool ok = false;
-        s.maxPixels = parser.value(optMaxPixels).toLongLong(&ok);
-        if (!ok || s.maxPixels < 1) {
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMaxPixels), 1, std::numeric_limits<qint64>::max(), &s.maxPixels)) {
             return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1")
                             .arg(parser.value(optMaxPixels)));
         }
@@ -574,9 +619,9 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
         }
     }
     if (parser.isSet(optMemory)) {
-        bool ok = false;
-        const qint64 megabytes = parser.value(optMemory).toLongLong(&ok);
-        if (!ok || megabytes < 1 || megabytes > maxMemoryMegabytes) {
+        qint64 megabytes = 0;
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMemory), 1, maxMemoryMegabytes, &megabytes)) {
             return fail(QStringLiteral("--memory %1: expected megabytes from 1 to %2")
                             .arg(parser.value(optMemory))
                             .arg(maxMemoryMegabytes));
@@ -670,6 +715,28 @@ bool ZTOptionParser::applyBundledPicture()
     return true;
 }
 
+// With one method enabled the mixer returns that method's map as it is, so its weight has no
+// effect. A weight of zero or below says that the user expected one; they are told once.
+void ZTOptionParser::noteIgnoredWeight()
+{
+    QList<ZTSalienzMethod> enabled;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        if (m_settings.isEnabled(method)) {
+            enabled.append(method);
+        }
+    }
+    if (enabled.size() != 1 || !m_settings.weights.contains(enabled.first())) {
+        return;
+    }
+    const int weight = m_settings.weights.value(enabled.first());
+    if (weight <= 0) {
+        m_notes.append(QStringLiteral("%1 is the only method enabled, so its map is used as it "
+                                      "is: the weight %2 has no effect")
+                           .arg(ZTToolSettings::methodName(enabled.first()))
+                           .arg(weight));
+    }
+}
+
 QString ZTOptionParser::helpText() const
 {
     QCommandLineParser parser;
@@ -698,8 +765,12 @@ QString ZTOptionParser::helpText() const
         "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"
         "when it can, otherwise as many as fit together (bigger ones first), and the salience\n"
         "places it only among the positions that keep them.\n"
-        "\nExit status: 0 when every picture was analysed, 1 when any failed, 2 for a usage "
-        "error.\n")
+        "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
+        "another\n"
+        "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"
+        "\nExit status: 0 when every picture was analysed, 1 when any failed or standard output\n"
+        "could not be written, 2 for a usage error, 130 or 143 when stopped by SIGINT or "
+        "SIGTERM.\n")
                 .arg(methodNames());
     return text;
 }

@@ -37,6 +37,8 @@ public:
 
     ZTToolSettings settings() const { return m_settings; }
     QString errorText() const { return m_error; }
+    /** Remarks on a command line that runs but may not do what was meant, one line each. */
+    QStringList notes() const { return m_notes; }
     QString helpText() const;
 
     /**
@@ -68,9 +70,11 @@ private:
     bool applyCropFiles(const QCommandLineParser& parser);
     bool applyReviewPage(const QCommandLineParser& parser);
     bool applyBundledPicture();
+    void noteIgnoredWeight();
 
     ZTToolSettings m_settings;
     QString m_error;
+    QStringList m_notes;
 };
 
 #endif // ZTOPTIONPARSER_H

@@ -1,8 +1,8 @@
 #include "ZTPictureAnalyzer.h"
 
-#include "ZTAtomicFile.h"
 #include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
+#include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
 #include "ZTReviewPage.h"
 #include "ZTSalienceProfile.h"
@@ -11,7 +11,6 @@
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -77,8 +76,10 @@ QImage greyMap(const QImage& map)
 
 } // namespace
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinder faceFinder)
+ZTPictureAnalyzer::ZTPictureAnalyzer(
+    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
+    , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
     , m_faceFinder(std::move(faceFinder))
     , m_cropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide)
@@ -165,24 +166,26 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
 {
     ZTPictureReport report;
     report.input = path;
+    // All or nothing: a picture that fails takes back the files it wrote, and puts back those
+    // that they replaced.
+    ZTOutputTransaction files(m_folder);
     try {
         const bool loaded = load(path);
         report.decoderMessages = m_loader.messages();
         if (!loaded) {
             report.error = m_loader.errorString();
         } else {
-            analyzePicture(report, outputName);
+            analyzePicture(report, outputName, files);
         }
     } catch (const std::bad_alloc&) {
         report.error = QStringLiteral("not enough memory");
     } catch (const std::exception& e) {
         report.error = QString::fromLocal8Bit(e.what());
     }
-    if (!report.ok()) {
-        // All or nothing: files already written for this picture go as well.
-        for (const ZTOutputFile& file : report.files) {
-            QFile::remove(file.path);
-        }
+    if (report.ok()) {
+        files.commit();
+    } else {
+        files.rollback();
         ZTPictureReport failed;
         failed.input = report.input;
         failed.error = report.error;
@@ -204,7 +207,8 @@ bool ZTPictureAnalyzer::load(const QString& path)
     return m_loader.load(&resource);
 }
 
-void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+void ZTPictureAnalyzer::analyzePicture(
+    ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files)
 {
     const QImage picture = m_loader.takeImage();
     report.inputSize = m_loader.inputSize();
@@ -272,12 +276,13 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     }
 
     // Files last: a picture that failed above leaves nothing behind.
-    const QDir dir(m_settings.outputDir);
     const auto write = [&](const QString& kind, const QImage& image, int quality,
-                           const QString& suffix = QStringLiteral("png")) {
-        const QString path = dir.filePath(QStringLiteral("%1.%2.%3").arg(outputName, kind, suffix));
+                           const QString& format = QStringLiteral("png")) {
+        const QString suffix = QLatin1Char('.') + format;
         QString error;
-        if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
+        const QString path = files.writeImage(
+            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        if (path.isEmpty()) {
             report.error = error;
             return false;
         }

@@ -18,6 +18,8 @@
 
 class ZTMemoryBudget;
 class ZTFaceDetector;
+class ZTOutputFolder;
+class ZTOutputTransaction;
 class ZTSalienzMixer;
 
 /**
@@ -74,16 +76,19 @@ public:
     static constexpr int maxFaces = 32;
 
     /**
-     * With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector when
-     * none is given; every picture fails when that cannot load its cascades.
+     * Writes into @p folder, which must be open and outlive the analyzer. With settings.faces,
+     * faces come from @p faceFinder, or from an own ZTFaceDetector when none is given; every
+     * picture fails when that cannot load its cascades.
      */
-    explicit ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinder faceFinder = {});
+    ZTPictureAnalyzer(
+        const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
     /**
-     * Analyses the picture at @p path and writes its files as
-     * settings.outputDir/@p outputName.KIND.png. The output folder must exist. Never throws.
+     * Analyses the picture at @p path and writes its files, all or none of them, into the
+     * folder: @p outputName + ".KIND.png", or the next free name (see ZTOutputTransaction).
+     * Never throws.
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
@@ -107,13 +112,15 @@ public:
 
 private:
     bool load(const QString& path);
-    void analyzePicture(ZTPictureReport& report, const QString& outputName);
+    void analyzePicture(
+        ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
     QSize neededDecodeSize(const QSize& upright) const;
     static QList<ZTCropRequest> picturesMade(const ZTToolSettings& settings);
 
     ZTToolSettings m_settings;
+    const ZTOutputFolder& m_folder;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
     std::unique_ptr<ZTFaceDetector> m_faceDetector;

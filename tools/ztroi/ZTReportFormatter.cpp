@@ -194,6 +194,8 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
     for (const ZTOutputFile& file : report.files) {
         paths.append(file.path);
     }
-    text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
+    if (!paths.isEmpty()) {
+        text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
+    }
     return text;
 }

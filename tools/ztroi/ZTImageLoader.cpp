@@ -427,7 +427,7 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
         return fail(QStringLiteral("not a picture in a format that can be read"));
     }
     if (!m_formats.contains(header.format)) {
-        return fail(QStringLiteral("%1 pictures are not read unless --formats allows them")
+        return fail(QStringLiteral("%1 pictures are not read unless --input-formats allows them")
                         .arg(QString::fromLatin1(header.format.toUpper())));
     }
     if (!header.damage.isEmpty()) {

@@ -58,7 +58,7 @@ const char* const optFastDecode = "fast-decode";
 const char* const optMaxPixels = "max-pixels";
 const char* const optList = "list";
 const char* const optList0 = "list0";
-const char* const optFormats = "formats";
+const char* const optFormats = "input-formats";
 const char* const optMemory = "memory";
 const char* const optVerbose = "verbose";
 const char* const optJobs = "jobs";
@@ -611,7 +611,8 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
                                                                    : name.toLatin1();
             if (!ZTImageLoader::allowableFormats().contains(format)) {
                 return fail(
-                    QStringLiteral("--formats %1: expected formats from %2, separated by commas")
+                    QStringLiteral(
+                        "--input-formats %1: expected formats from %2, separated by commas")
                         .arg(parser.value(optFormats),
                             QString::fromLatin1(ZTImageLoader::allowableFormats().join(", "))));
             }

@@ -69,7 +69,7 @@ struct ZTToolSettings
     bool faces = false; ///< --faces: every face found is a very important area too
     ZTHistogramSettings histogram;
     qint64 maxPixels = ZTImageLoader::defaultMaxPixels;
-    QList<QByteArray> formats = ZTImageLoader::defaultFormats(); ///< Qt's names, --formats
+    QList<QByteArray> formats = ZTImageLoader::defaultFormats(); ///< Qt's names, --input-formats
     qint64 memoryBudget
         = ZTMemoryBudget::defaultBytes; ///< bytes that the pictures may take at once
     bool verbose = false;               ///< show what the decoders say

@@ -1,12 +1,18 @@
 #include "ZTOptionParser.h"
 
+#include "ZTFaceDetector.h"
+#include "ZTFileName.h"
+#include "ZTPictureAnalyzer.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QRegularExpression>
-#include <QTextStream>
 
+#include <climits>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -19,6 +25,10 @@ constexpr int maxGridCells = 100;
 constexpr int maxHistogramBlocks = 100;
 constexpr int maxHistogramBins = 256;
 constexpr int maxJobs = 256;
+constexpr qint64 maxMemoryMegabytes = 1 << 20;
+// The longest path that the system opens; a longer entry in a list is not a path.
+constexpr int maxListEntry = PATH_MAX;
+constexpr int maxQuality = 100;
 
 // Options by name, so that parse() and helpText() describe the same command line.
 const char* const optOut = "out";
@@ -27,12 +37,19 @@ const char* const optMaps = "maps";
 const char* const optOverlay = "overlay";
 const char* const optJson = "json";
 const char* const optCrop = "crop";
+const char* const optNoCrops = "no-crops";
+const char* const optWriteCrops = "write-crops";
+const char* const optFormat = "format";
+const char* const optQuality = "quality";
+const char* const optMaxSide = "max-side";
+const char* const optReport = "report";
 const char* const optPixelWeight = "pixel-weight";
 const char* const optGrid = "grid";
 const char* const optSize = "size";
 const char* const optWeight = "weight";
 const char* const optDisable = "disable";
 const char* const optArea = "area";
+const char* const optFaces = "faces";
 const char* const optHistBins = "hist-bins";
 const char* const optHistBlocks = "hist-blocks";
 const char* const optHistThreshold = "hist-threshold";
@@ -40,6 +57,10 @@ const char* const optHistMin = "hist-min";
 const char* const optFastDecode = "fast-decode";
 const char* const optMaxPixels = "max-pixels";
 const char* const optList = "list";
+const char* const optList0 = "list0";
+const char* const optFormats = "input-formats";
+const char* const optMemory = "memory";
+const char* const optVerbose = "verbose";
 const char* const optJobs = "jobs";
 const char* const optQuiet = "quiet";
 
@@ -87,8 +108,30 @@ void describe(QCommandLineParser& parser)
                            "input order.")},
         {{QStringLiteral("c"), optCrop},
             QStringLiteral("Suggest a crop: W:H is an aspect ratio, WxH an output size (its aspect "
-                           "counts). Repeatable."),
+                           "counts). Repeatable. Without any, every picture gets 1:1, 4:5 and "
+                           "16:9."),
             QStringLiteral("W:H|WxH")},
+        {optNoCrops, QStringLiteral("Suggest no crops.")},
+        {optWriteCrops,
+            QStringLiteral("Also write each crop as a picture (NAME.crop-16x9.jpg, "
+                           "NAME.crop-1080x1350.jpg): WxH crops scaled to exactly that size, W:H "
+                           "crops at the picture's resolution.")},
+        {optFormat,
+            QStringLiteral("Format of written crops (default: the picture's own where it is one "
+                           "of these, else jpg)."),
+            QStringLiteral("jpg|png|webp")},
+        {optQuality,
+            QStringLiteral("Quality of written JPEG and WebP crops, 0-100 (default 90); PNG is "
+                           "lossless."),
+            QStringLiteral("N")},
+        {optMaxSide,
+            QStringLiteral("Scale written W:H crops down to at most N pixels on their longer "
+                           "side."),
+            QStringLiteral("N")},
+        {optReport,
+            QStringLiteral("Write a review page: one HTML file showing every picture with its "
+                           "crops, focal point, scores and errors."),
+            QStringLiteral("file")},
         {optPixelWeight,
             QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
                            "threshold (only pixels above 153)."),
@@ -108,6 +151,10 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("A very important area in picture pixels (after EXIF orientation); "
                            "enables the areas method. Repeatable."),
             QStringLiteral("X,Y,W,H")},
+        {optFaces,
+            QStringLiteral("Find faces and make every head a very important area, like --area "
+                           "(at most %1 faces a picture, the largest).")
+                .arg(ZTPictureAnalyzer::maxFaces)},
         {optHistBins,
             QStringLiteral(
                 "Histogram method: chroma bins per channel, N or N1,N2 (1-256; default 32)."),
@@ -125,14 +172,31 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("F[,FH]")},
         {optFastDecode,
             QStringLiteral("Let JPEG pictures decode at a reduced size (never below the analysis "
-                           "size). Faster; maps may then differ slightly from a full decode.")},
+                           "size, the written crops or the review page's thumbnails). Faster; "
+                           "maps may then differ slightly from a full decode.")},
         {optMaxPixels,
             QStringLiteral("Refuse pictures with more pixels than N, checked from the header "
                            "before decoding (default 100000000)."),
             QStringLiteral("N")},
         {optList,
-            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input."),
+            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input. "
+                           "Repeatable."),
             QStringLiteral("file")},
+        {optList0,
+            QStringLiteral("Read picture paths from <file>, each ended by a NUL byte (find "
+                           "-print0). Repeatable."),
+            QStringLiteral("file")},
+        {optFormats,
+            QStringLiteral("The picture formats to read, comma-separated, from jpeg, png, gif, "
+                           "bmp, webp, tiff, ico, cur, mng (default: the first six)."),
+            QStringLiteral("list")},
+        {optMemory,
+            QStringLiteral("Memory that the pictures in progress may take together, in MB "
+                           "(default 4096). Larger pictures are refused; jobs wait for room."),
+            QStringLiteral("MB")},
+        {optVerbose,
+            QStringLiteral("Also show what the picture decoders say (warnings about colour "
+                           "profiles, unknown tags, ...).")},
         {{QStringLiteral("j"), optJobs},
             QStringLiteral("Analyse N pictures at once (default: the number of cores)."),
             QStringLiteral("N")},
@@ -140,31 +204,71 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("No progress bar and no summary; errors are still reported.")},
     });
     parser.addPositionalArgument(QStringLiteral("image"),
-        QStringLiteral("Pictures to analyse (PNG, JPEG, BMP, GIF, WebP, TIFF, ...). Without any, "
+        QStringLiteral("Pictures to analyse (JPEG, PNG, GIF, BMP, WebP, TIFF). Without any, "
                        "the bundled photograph is analysed."),
         QStringLiteral("[image...]"));
 }
 
-bool parseBoundedInt(const QString& text, int min, int max, int* value)
+// Numbers are taken exactly as written: no spaces, no "+", no line feed. (QString::toInt() and
+// friends skip spaces and accept a sign, and such a value would reach the reports as given.)
+bool isWholeNumber(const QString& text)
 {
-    bool ok = false;
-    const int parsed = text.toInt(&ok);
+    static const QRegularExpression pattern(QStringLiteral("\\A-?[0-9]+\\z"));
+    return pattern.match(text).hasMatch();
+}
+
+bool isDecimalNumber(const QString& text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("\\A-?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][-+]?[0-9]+)?\\z"));
+    return pattern.match(text).hasMatch();
+}
+
+template<typename T>
+bool parseBoundedWhole(const QString& text, T min, T max, T* value)
+{
+    bool ok = isWholeNumber(text);
+    const qlonglong parsed = ok ? text.toLongLong(&ok) : 0;
     if (!ok || parsed < min || parsed > max) {
         return false;
     }
-    *value = parsed;
+    *value = T(parsed);
     return true;
+}
+
+bool parseBoundedInt(const QString& text, int min, int max, int* value)
+{
+    return parseBoundedWhole(text, min, max, value);
 }
 
 bool parseFiniteDouble(const QString& text, double min, double max, double* value)
 {
-    bool ok = false;
-    const double parsed = text.toDouble(&ok);
+    bool ok = isDecimalNumber(text);
+    const double parsed = ok ? text.toDouble(&ok) : 0.0;
     if (!ok || !std::isfinite(parsed) || parsed < min || parsed > max) {
         return false;
     }
     *value = parsed;
     return true;
+}
+
+// @p text with control characters written as escapes, so that an error stays one line and
+// shows what was typed.
+QString printable(const QString& text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            shown += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\t')) {
+            shown += QLatin1String("\\t");
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 // "A" or "A,B": one value for both, or one each.
@@ -180,7 +284,7 @@ bool parseOneOrTwo(const QString& text, Parse parse, T* first, T* second)
 
 } // namespace
 
-QStringList ZTOptionParser::bundledPictureCrops()
+QStringList ZTOptionParser::defaultCrops()
 {
     return {QStringLiteral("1:1"), QStringLiteral("4:5"), QStringLiteral("16:9")};
 }
@@ -192,13 +296,13 @@ QString ZTOptionParser::bundledPicturePath()
 
 bool ZTOptionParser::fail(const QString& error)
 {
-    m_error = error;
+    m_error = printable(error);
     return false;
 }
 
 bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* size)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A([0-9]+)x([0-9]+)\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     int width = 0;
     int height = 0;
@@ -212,7 +316,7 @@ bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* siz
 
 bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)([:x])(\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A([0-9]+)([:x])([0-9]+)\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     int width = 0;
     int height = 0;
@@ -228,31 +332,49 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
     return true;
 }
 
-QStringList ZTOptionParser::readList(QIODevice* device)
+// Read in chunks, so that an entry longer than a path is found without reading further.
+bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths)
 {
-    QStringList paths;
-    QTextStream stream(device);
-    stream.setCodec("UTF-8");
-    QString line;
-    while (stream.readLineInto(&line)) {
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
+    QByteArray entry;
+    const auto take = [&] {
+        if (separator == '\n' && entry.endsWith('\r')) {
+            entry.chop(1);
         }
-        if (!line.trimmed().isEmpty()) {
-            paths.append(line);
+        const bool blank = separator == '\n' ? entry.trimmed().isEmpty() : entry.isEmpty();
+        if (!blank) {
+            paths->append(ZTFileName::fromBytes(entry));
+        }
+        entry.clear();
+    };
+    char chunk[65536];
+    for (qint64 got; (got = device->read(chunk, sizeof chunk)) > 0;) {
+        for (const char* at = chunk; at < chunk + got;) {
+            const char* end
+                = static_cast<const char*>(std::memchr(at, separator, size_t(chunk + got - at)));
+            entry.append(at, int((end ? end : chunk + got) - at));
+            if (entry.size() > maxListEntry) {
+                return false;
+            }
+            if (!end) {
+                break;
+            }
+            take();
+            at = end + 1;
         }
     }
-    return paths;
+    take();
+    return true;
 }
 
 ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int defaultJobs)
 {
     m_settings = ZTToolSettings();
     m_error.clear();
+    m_notes.clear();
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(arguments)) {
-        m_error = parser.errorText();
+        m_error = printable(parser.errorText());
         return UsageError;
     }
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
@@ -261,17 +383,21 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
     if (parser.isSet(QStringLiteral("version"))) {
         return ShowVersion;
     }
-    return apply(parser, defaultJobs) ? Run : UsageError;
+    if (!apply(parser, defaultJobs)) {
+        return UsageError;
+    }
+    noteIgnoredWeight();
+    return Run;
 }
 
 // The command line is applied in groups, each of which reports the first malformed value.
 bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
 {
     m_settings.inputs = parser.positionalArguments();
-    m_settings.listFile = parser.value(optList);
     return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
-        && applyMethods(parser) && applyAreas(parser) && applyHistogram(parser)
-        && applyLimits(parser, defaultJobs) && applyBundledPicture();
+        && applyMethods(parser) && applyAreas(parser) && applyFaces(parser)
+        && applyHistogram(parser) && applyLimits(parser, defaultJobs) && applyReading(parser)
+        && applyCropFiles(parser) && applyReviewPage(parser) && applyBundledPicture();
 }
 
 bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
@@ -303,6 +429,17 @@ bool ZTOptionParser::applyCrops(const QCommandLineParser& parser)
                             .arg(maxCropTerm));
         }
         m_settings.crops.append(request);
+    }
+    if (parser.isSet(optNoCrops)) {
+        if (!m_settings.crops.isEmpty()) {
+            return fail(QStringLiteral("--no-crops and --crop exclude each other"));
+        }
+    } else if (m_settings.crops.isEmpty()) {
+        for (const QString& text : defaultCrops()) {
+            ZTCropRequest request;
+            parseCrop(text, &request);
+            m_settings.crops.append(request);
+        }
     }
     if (parser.isSet(optPixelWeight)) {
         const QString value = parser.value(optPixelWeight);
@@ -383,6 +520,16 @@ bool ZTOptionParser::applyAreas(const QCommandLineParser& parser)
     return true;
 }
 
+bool ZTOptionParser::applyFaces(const QCommandLineParser& parser)
+{
+    m_settings.faces = parser.isSet(optFaces);
+    if (m_settings.faces && !ZTFaceDetector::isBuiltIn()) {
+        return fail(QStringLiteral("--faces: this build of ztroi has no face detection (it was "
+                                   "built without OpenCV)"));
+    }
+    return true;
+}
+
 bool ZTOptionParser::applyHistogram(const QCommandLineParser& parser)
 {
     ZTHistogramSettings& h = m_settings.histogram;
@@ -436,9 +583,8 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
 {
     ZTToolSettings& s = m_settings;
     if (parser.isSet(optMaxPixels)) {
-        bool ok = false;
-        s.maxPixels = parser.value(optMaxPixels).toLongLong(&ok);
-        if (!ok || s.maxPixels < 1) {
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMaxPixels), 1, std::numeric_limits<qint64>::max(), &s.maxPixels)) {
             return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1")
                             .arg(parser.value(optMaxPixels)));
         }
@@ -452,8 +598,117 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
     return true;
 }
 
+// How pictures are found and read: lists of paths in the order given, the formats read, the
+// memory budget, and whether the decoders' messages are shown.
+bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
+    QStringList lists[2] = {parser.values(optList), parser.values(optList0)};
+    for (const QString& name : parser.optionNames()) {
+        const int kind = name == QLatin1String(optList) ? 0
+            : name == QLatin1String(optList0)           ? 1
+                                                        : -1;
+        if (kind >= 0 && !lists[kind].isEmpty()) {
+            s.inputLists.append({lists[kind].takeFirst(), kind == 0 ? '\n' : '\0'});
+        }
+    }
+    if (!s.inputLists.isEmpty()) {
+        s.listFile = s.inputLists.first().path;
+    }
+    if (parser.isSet(optFormats)) {
+        s.formats.clear();
+        for (const QString& name : parser.value(optFormats).split(QLatin1Char(','))) {
+            const QByteArray format = name == QLatin1String("jpg") ? "jpeg"
+                : name == QLatin1String("tif")                     ? "tiff"
+                                                                   : name.toLatin1();
+            if (!ZTImageLoader::allowableFormats().contains(format)) {
+                return fail(
+                    QStringLiteral(
+                        "--input-formats %1: expected formats from %2, separated by commas")
+                        .arg(parser.value(optFormats),
+                            QString::fromLatin1(ZTImageLoader::allowableFormats().join(", "))));
+            }
+            s.formats.append(format);
+        }
+    }
+    if (parser.isSet(optMemory)) {
+        qint64 megabytes = 0;
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMemory), 1, maxMemoryMegabytes, &megabytes)) {
+            return fail(QStringLiteral("--memory %1: expected megabytes from 1 to %2")
+                            .arg(parser.value(optMemory))
+                            .arg(maxMemoryMegabytes));
+        }
+        s.memoryBudget = megabytes << 20;
+    }
+    s.verbose = parser.isSet(optVerbose);
+    return true;
+}
+
+// Crops written as pictures. Their options without --write-crops would do nothing, so they are
+// refused rather than ignored; so is an output size with more pixels than --max-pixels allows.
+bool ZTOptionParser::applyCropFiles(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
+    s.writeCrops = parser.isSet(optWriteCrops);
+    if (!s.writeCrops) {
+        for (const char* option : {optFormat, optQuality, optMaxSide}) {
+            if (parser.isSet(option)) {
+                return fail(QStringLiteral("--%1 applies to written crops: add --write-crops")
+                                .arg(QLatin1String(option)));
+            }
+        }
+        return true;
+    }
+    if (s.crops.isEmpty()) {
+        return fail(QStringLiteral("--write-crops and --no-crops exclude each other"));
+    }
+    for (const ZTCropRequest& crop : qAsConst(s.crops)) {
+        const QSize size = crop.outputSize;
+        if (size.isValid() && qint64(size.width()) * size.height() > s.maxPixels) {
+            return fail(QStringLiteral("--crop %1: more than %2 pixels to write (--max-pixels)")
+                            .arg(crop.text)
+                            .arg(s.maxPixels));
+        }
+    }
+    if (parser.isSet(optFormat)) {
+        s.cropFormat = parser.value(optFormat).toLower();
+        if (s.cropFormat == QLatin1String("jpeg")) {
+            s.cropFormat = QStringLiteral("jpg");
+        }
+        if (!ZTCropWriter::formats().contains(s.cropFormat)) {
+            return fail(QStringLiteral("--format %1: expected %2")
+                            .arg(parser.value(optFormat), ZTCropWriter::formats().join('|')));
+        }
+    }
+    if (parser.isSet(optQuality)
+        && !parseBoundedInt(parser.value(optQuality), 0, maxQuality, &s.cropQuality)) {
+        return fail(QStringLiteral("--quality %1: expected a whole number from 0 to %2")
+                        .arg(parser.value(optQuality))
+                        .arg(maxQuality));
+    }
+    if (parser.isSet(optMaxSide)
+        && !parseBoundedInt(parser.value(optMaxSide), 1, maxCropTerm, &s.maxCropSide)) {
+        return fail(QStringLiteral("--max-side %1: expected a whole number from 1 to %2")
+                        .arg(parser.value(optMaxSide))
+                        .arg(maxCropTerm));
+    }
+    return true;
+}
+
+bool ZTOptionParser::applyReviewPage(const QCommandLineParser& parser)
+{
+    if (parser.isSet(optReport)) {
+        m_settings.reviewPage = parser.value(optReport);
+        if (m_settings.reviewPage.isEmpty()) {
+            return fail(QStringLiteral("--report needs a file name"));
+        }
+    }
+    return true;
+}
+
 // Without pictures and without --list, the run shows what the tool does on the bundled
-// photograph: its overlay and the default crops. Also refuses a run with every method off.
+// photograph: its overlay. Also refuses a run with every method off.
 bool ZTOptionParser::applyBundledPicture()
 {
     ZTToolSettings& s = m_settings;
@@ -469,15 +724,30 @@ bool ZTOptionParser::applyBundledPicture()
         s.bundledPicture = true;
         s.inputs.append(bundledPicturePath());
         s.writeOverlay = true;
-        if (s.crops.isEmpty()) {
-            for (const QString& text : bundledPictureCrops()) {
-                ZTCropRequest request;
-                parseCrop(text, &request);
-                s.crops.append(request);
-            }
-        }
     }
     return true;
+}
+
+// With one method enabled the mixer returns that method's map as it is, so its weight has no
+// effect. A weight of zero or below says that the user expected one; they are told once.
+void ZTOptionParser::noteIgnoredWeight()
+{
+    QList<ZTSalienzMethod> enabled;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        if (m_settings.isEnabled(method)) {
+            enabled.append(method);
+        }
+    }
+    if (enabled.size() != 1 || !m_settings.weights.contains(enabled.first())) {
+        return;
+    }
+    const int weight = m_settings.weights.value(enabled.first());
+    if (weight <= 0) {
+        m_notes.append(QStringLiteral("%1 is the only method enabled, so its map is used as it "
+                                      "is: the weight %2 has no effect")
+                           .arg(ZTToolSettings::methodName(enabled.first()))
+                           .arg(weight));
+    }
 }
 
 QString ZTOptionParser::helpText() const
@@ -491,19 +761,29 @@ QString ZTOptionParser::helpText() const
     text += QStringLiteral(
         "\nMethods (for --weight and --disable): %1.\n"
         "  sobel: colour edges; center: a prior for the middle of the picture; histogram: large\n"
-        "  areas of one colour, counted negatively; areas: the --area rectangles; contrast: "
-        "colour\n"
-        "  contrast against the surroundings.\n"
+        "  areas of one colour, counted negatively; areas: the --area rectangles and the heads\n"
+        "  of --faces; contrast: colour contrast against the surroundings.\n"
         "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats):\n"
         "  NAME.salience.png   the mixed salience map at the analysis size (8-bit grey, 0 ... "
         "255),\n"
         "                      unless --no-map\n"
         "  NAME.METHOD.png     with --maps\n"
         "  NAME.overlay.jpg    with --overlay\n"
+        "  NAME.crop-REQUEST.SUFFIX\n"
+        "                      with --write-crops, one per crop, REQUEST as given with x for :\n"
+        "                      (crop-16x9, crop-1080x1350); upright, with the colour profile\n"
+        "                      kept and no other metadata\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
-        "\nExit status: 0 when every picture was analysed, 1 when any failed, 2 for a usage "
-        "error.\n")
+        "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"
+        "when it can, otherwise as many as fit together (bigger ones first), and the salience\n"
+        "places it only among the positions that keep them.\n"
+        "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
+        "another\n"
+        "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"
+        "\nExit status: 0 when every picture was analysed, 1 when any failed or standard output\n"
+        "could not be written, 2 for a usage error, 130 or 143 when stopped by SIGINT or "
+        "SIGTERM.\n")
                 .arg(methodNames());
     return text;
 }

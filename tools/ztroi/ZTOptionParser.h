@@ -23,27 +23,32 @@ public:
         UsageError   ///< errorText() says what is wrong
     };
 
-    /** The crops that the bundled photograph gets when no --crop is given. */
-    static QStringList bundledPictureCrops();
+    /** The crops that every picture gets when neither --crop nor --no-crops is given. */
+    static QStringList defaultCrops();
     /** The resource path of the bundled photograph. */
     static QString bundledPicturePath();
 
     /**
      * Parses @p arguments (the first is the program's name). Without pictures and without
-     * --list, the run analyses the bundled photograph and draws its overlay, with the crops of
-     * bundledPictureCrops() unless --crop is given. --jobs defaults to @p defaultJobs.
+     * --list, the run analyses the bundled photograph and draws its overlay. --jobs defaults to
+     * @p defaultJobs.
      */
     Outcome parse(const QStringList& arguments, int defaultJobs = 1);
 
     ZTToolSettings settings() const { return m_settings; }
     QString errorText() const { return m_error; }
+    /** Remarks on a command line that runs but may not do what was meant, one line each. */
+    QStringList notes() const { return m_notes; }
     QString helpText() const;
 
     /**
-     * The paths in @p device, one per line; blank lines are skipped and a trailing carriage
-     * return is dropped. Paths are taken as they are, spaces included.
+     * Appends the paths in @p device to @p paths: entries ended by @p separator or the end. With
+     * '\n', blank lines are skipped and a trailing carriage return is dropped; otherwise empty
+     * entries are skipped. Paths are taken as they are, spaces included, as ZTFileName reads
+     * bytes. Returns false, having read at most one chunk further, at an entry longer than a
+     * path can be (PATH_MAX).
      */
-    static QStringList readList(QIODevice* device);
+    static bool readList(QIODevice* device, char separator, QStringList* paths);
 
     /** Parses "16:9" (an aspect) or "1920x1080" (an output size); false if malformed. */
     static bool parseCrop(const QString& text, ZTCropRequest* request);
@@ -58,12 +63,18 @@ private:
     bool applyAnalysis(const QCommandLineParser& parser);
     bool applyMethods(const QCommandLineParser& parser);
     bool applyAreas(const QCommandLineParser& parser);
+    bool applyFaces(const QCommandLineParser& parser);
     bool applyHistogram(const QCommandLineParser& parser);
     bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
+    bool applyReading(const QCommandLineParser& parser);
+    bool applyCropFiles(const QCommandLineParser& parser);
+    bool applyReviewPage(const QCommandLineParser& parser);
     bool applyBundledPicture();
+    void noteIgnoredWeight();
 
     ZTToolSettings m_settings;
     QString m_error;
+    QStringList m_notes;
 };
 
 #endif // ZTOPTIONPARSER_H

@@ -1,20 +1,22 @@
 #include "ZTPictureAnalyzer.h"
 
-#include "ZTAtomicFile.h"
+#include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
+#include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
+#include "ZTReviewPage.h"
 #include "ZTSalienceProfile.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <tuple>
 
 namespace {
 
@@ -47,8 +49,11 @@ QVector<int> gridScores(const QImage& map, QSize* grid)
     return scores;
 }
 
-// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered, so
-// that --maps costs no second analysis.
+// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered.
+// analyze() would hand back only the mixed map, and --maps writes every method's map too: calling
+// it as well would run every method twice. The mixer has no public call for its last step (no map:
+// nothing; one map: that map unweighted; several: mix()), so that step is repeated here; the tests
+// compare the written map with analyze()'s.
 QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
 {
     if (maps.isEmpty()) {
@@ -74,88 +79,157 @@ QImage greyMap(const QImage& map)
 
 } // namespace
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
+ZTPictureAnalyzer::ZTPictureAnalyzer(
+    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
+    , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+    , m_faceFinder(std::move(faceFinder))
+    , m_cropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide)
 {
+    if (settings.faces && !m_faceFinder) {
+        m_faceDetector = std::make_unique<ZTFaceDetector>();
+        if (m_faceDetector->load()) {
+            ZTFaceDetector* const detector = m_faceDetector.get();
+            m_faceFinder = [detector](const QImage& picture) { return detector->detect(picture); };
+        } else {
+            m_faceError = m_faceDetector->errorString();
+        }
+    }
     m_loader.setMaxPixels(settings.maxPixels);
+    m_loader.setFormats(settings.formats);
     if (settings.fastDecode) {
-        m_loader.setFastDecodeSize(settings.analysisSize);
+        m_loader.setFastDecodeNeed(
+            [this](const QSize& upright) { return neededDecodeSize(upright); });
     }
-    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
-        m_mixer->setMethodWeight(method, settings.weight(method));
-        m_mixer->setMethodEnabled(method, settings.isEnabled(method));
-    }
-    const ZTHistogramSettings& histogram = settings.histogram;
-    if (histogram.bins1) {
-        m_mixer->updateHistogramBinsChannel1(*histogram.bins1);
-    }
-    if (histogram.bins2) {
-        m_mixer->updateHistogramBinsChannel2(*histogram.bins2);
-    }
-    if (histogram.threshold) {
-        m_mixer->updateHistogramChiSquareThreshold(*histogram.threshold);
-    }
-    if (histogram.columns) {
-        m_mixer->updateHistogramHorizontalBlocks(*histogram.columns);
-    }
-    if (histogram.rows) {
-        m_mixer->updateHistogramVerticalBlocks(*histogram.rows);
-    }
-    if (histogram.minWidth) {
-        m_mixer->updateHistogramMinWidth(*histogram.minWidth);
-    }
-    if (histogram.minHeight) {
-        m_mixer->updateHistogramMinHeight(*histogram.minHeight);
-    }
+    settings.configureMixer(*m_mixer);
 }
 
 ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
+
+// Areas are given in input pixels; the mixer wants them on the work image, with its size.
+void ZTPictureAnalyzer::injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& areas,
+    const QSize& inputSize, const QSize& workSize, int weight)
+{
+    const ZTMapGeometry toWork(inputSize, workSize);
+    QList<QRect> rects;
+    for (const QRect& area : areas) {
+        rects.append(toWork.toMap(area));
+    }
+    mixer.injectVeryImportantAreas(rects, workSize);
+    mixer.setMethodWeight(SalienzVeryImportantAreas, weight);
+}
+
+void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
+{
+    m_loader.setMemoryBudget(budget, analysisBytes(m_settings),
+        m_cropWriter.memoryBytesPerPixel(picturesMade(m_settings)));
+}
+
+// The methods' maps and work buffers at the analysis size, measured on their largest settings,
+// the overlay at its largest size, and the largest written crop or thumbnail of a fixed size.
+qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
+{
+    constexpr qint64 bytesPerAnalysisPixel = 64;
+    constexpr qint64 overlayBytesPerPixel = 16;
+    const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
+    const ZTCropWriter writer(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
+    return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
+        * bytesPerAnalysisPixel
+        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0)
+        + writer.memoryBytes(picturesMade(settings));
+}
+
+// The pictures that ZTCropWriter makes of each picture, one after another: the written crops and
+// the review page's thumbnail.
+QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTToolSettings& settings)
+{
+    QList<ZTCropRequest> made = settings.writeCrops ? settings.crops : QList<ZTCropRequest>();
+    if (!settings.reviewPage.isEmpty()) {
+        ZTCropRequest thumbnail;
+        thumbnail.outputSize = QSize(ZTReviewPage::thumbnailSide, ZTReviewPage::thumbnailSide);
+        made.append(thumbnail);
+    }
+    return made;
+}
 
 ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
 {
     ZTPictureReport report;
     report.input = path;
+    // All or nothing: a picture that fails takes back the files it wrote, and puts back those
+    // that they replaced.
+    ZTOutputTransaction files(m_folder);
     try {
-        if (!m_loader.load(path)) {
+        const bool loaded = load(path);
+        report.decoderMessages = m_loader.messages();
+        if (!loaded) {
             report.error = m_loader.errorString();
         } else {
-            analyzePicture(report, outputName);
+            analyzePicture(report, outputName, files);
         }
     } catch (const std::bad_alloc&) {
         report.error = QStringLiteral("not enough memory");
     } catch (const std::exception& e) {
         report.error = QString::fromLocal8Bit(e.what());
     }
-    if (!report.ok()) {
-        // All or nothing: files already written for this picture go as well.
-        for (const ZTOutputFile& file : report.files) {
-            QFile::remove(file.path);
-        }
+    if (report.ok()) {
+        files.commit();
+    } else {
+        files.rollback();
         ZTPictureReport failed;
         failed.input = report.input;
         failed.error = report.error;
+        failed.decoderMessages = report.decoderMessages;
         report = failed;
     }
     return report;
 }
 
-void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+// Every name is a file; only the bundled photograph, analysed when no picture is named, comes
+// from the program's resources.
+bool ZTPictureAnalyzer::load(const QString& path)
+{
+    if (!m_settings.bundledPicture) {
+        return m_loader.load(path);
+    }
+    QFile resource(path);
+    resource.open(QIODevice::ReadOnly);
+    return m_loader.load(&resource);
+}
+
+void ZTPictureAnalyzer::analyzePicture(
+    ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files)
 {
     const QImage picture = m_loader.takeImage();
     report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
-    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
-        // Areas are given in input pixels; the mixer wants them on the work image, with its size.
-        const ZTMapGeometry toWork(report.inputSize, workSize);
-        QList<QRect> rects;
-        for (const QRect& area : m_settings.areas) {
-            rects.append(toWork.toMap(area));
+    // Declared areas: the --area rectangles, and the head around every face (kept as the face
+    // by crops too small for the head).
+    QList<ZTDeclaredArea> declared;
+    for (const QRect& area : m_settings.areas) {
+        declared.append({area, area});
+    }
+    if (m_settings.faces) {
+        if (!findFaces(picture, report)) {
+            return;
         }
-        m_mixer->injectVeryImportantAreas(rects, workSize);
-        m_mixer->setMethodWeight(
-            SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+        for (const QRect& face : report.faces) {
+            declared.append({headAround(face), face});
+        }
+    }
+    // The areas method runs for a picture with areas to show; it keeps the mixer's last
+    // picture's areas otherwise, so it is switched off.
+    if (!declared.isEmpty() && !m_settings.disabled.contains(SalienzVeryImportantAreas)) {
+        QList<QRect> rects;
+        for (const ZTDeclaredArea& area : declared) {
+            rects.append(area.rect);
+        }
+        injectAreas(*m_mixer, rects, report.inputSize, workSize,
+            m_settings.weight(SalienzVeryImportantAreas));
+    } else {
+        m_mixer->setMethodEnabled(SalienzVeryImportantAreas, false);
     }
     report.methods = methodStates();
 
@@ -174,8 +248,12 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     report.analysisSize = salience.size();
 
     const ZTSalienceProfile profile(salience);
-    const ZTCropPlanner planner(
-        profile, report.inputSize, ZTCropPlanner::maximizerStart(salience, m_settings.pixelWeight));
+    const ZTCropPlanner::Maximizer maximizer
+        = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
+    ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
+    if (!m_settings.areas.isEmpty() || m_settings.faces) {
+        planner.setDeclaredAreas(declared, maximizer.startWithin);
+    }
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));
     }
@@ -186,12 +264,13 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     }
 
     // Files last: a picture that failed above leaves nothing behind.
-    const QDir dir(m_settings.outputDir);
-    const auto write = [&](const QString& kind, const QImage& image, int quality) {
-        const QString path = dir.filePath(outputName + QLatin1Char('.') + kind
-            + (kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png")));
+    const auto write = [&](const QString& kind, const QImage& image, int quality,
+                           const QString& format = QStringLiteral("png")) {
+        const QString suffix = QLatin1Char('.') + format;
         QString error;
-        if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
+        const QString path = files.writeImage(
+            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        if (path.isEmpty()) {
             report.error = error;
             return false;
         }
@@ -211,8 +290,79 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     if (m_settings.writeOverlay) {
         const QImage overlay = ZTOverlayPainter::paint(
             picture, salience, report.inputSize, report.crops, report.focus);
-        write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
+        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality, QStringLiteral("jpg"))) {
+            return;
+        }
     }
+    if (m_settings.writeCrops) {
+        const QString suffix = m_cropWriter.suffixFor(m_loader.format());
+        const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
+        for (int i = 0; i < report.crops.size(); ++i) {
+            const ZTCrop& crop = report.crops.at(i);
+            const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
+            if (image.isNull()) {
+                report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")
+                                   .arg(crop.request.text)
+                                   .arg(crop.rect.width())
+                                   .arg(crop.rect.height());
+                return;
+            }
+            if (!write(kinds.at(i), image, m_cropWriter.qualityFor(suffix), suffix)) {
+                return;
+            }
+        }
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        report.thumbnail = ZTReviewPage::thumbnail(picture, report.inputSize);
+    }
+}
+
+// With --fast-decode a JPEG is decoded no larger than the analysis, the written crops and the
+// review page's thumbnail need.
+QSize ZTPictureAnalyzer::neededDecodeSize(const QSize& upright) const
+{
+    QSize needed = upright.scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+    if (m_settings.writeCrops) {
+        needed = needed.expandedTo(m_cropWriter.neededSize(upright, m_settings.crops));
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        needed = needed.expandedTo(ZTReviewPage::thumbnailSize(upright));
+    }
+    return needed;
+}
+
+QRect ZTPictureAnalyzer::headAround(const QRect& face)
+{
+    const int side = face.width() / 4;
+    return face.adjusted(-side, -face.height() / 2, side, face.height() / 4);
+}
+
+// Faces are found on the picture as decoded, which --fast-decode may have made smaller than the
+// input, and reported in input pixels, inside the picture: the largest maxFaces of them, in an
+// order that does not depend on the finder's.
+bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report)
+{
+    if (!m_faceFinder) {
+        report.error = m_faceError;
+        return false;
+    }
+    const ZTMapGeometry toInput(report.inputSize, picture.size());
+    const QRect inside(QPoint(0, 0), report.inputSize);
+    QList<QRect> faces;
+    for (const QRect& found : m_faceFinder(picture)) {
+        const QRect face = toInput.toInput(found).intersected(inside);
+        if (!face.isEmpty()) {
+            faces.append(face);
+        }
+    }
+    const auto key = [](const QRect& r) {
+        return std::make_tuple(-qint64(r.width()) * r.height(), r.y(), r.x(), r.width());
+    };
+    std::sort(faces.begin(), faces.end(),
+        [&key](const QRect& a, const QRect& b) { return key(a) < key(b); });
+    report.facesFound = faces.size();
+    report.faces = faces.mid(0, maxFaces);
+    return true;
 }
 
 QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const

@@ -38,6 +38,18 @@ QString percentText(double share)
 
 } // namespace
 
+QString ZTReportFormatter::focusCss(const QPoint& focus, const QSize& picture)
+{
+    if (picture.isEmpty()) {
+        return QString();
+    }
+    const auto percent = [](int position, int length) {
+        return QString::number(100.0 * position / length, 'f', 1) + QLatin1Char('%');
+    };
+    return percent(focus.x(), picture.width()) + QLatin1Char(' ')
+        + percent(focus.y(), picture.height());
+}
+
 QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
 {
     QJsonObject json {
@@ -71,12 +83,24 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
         if (crop.request.outputSize.isValid()) {
             object.insert(QStringLiteral("outputSize"), sizeObject(crop.request.outputSize));
         }
+        if (crop.areasKept >= 0) {
+            object.insert(QStringLiteral("areasKept"), crop.areasKept);
+        }
         crops.append(object);
     }
     json.insert(QStringLiteral("crops"), crops);
+    if (report.facesFound >= 0) {
+        QJsonArray faces;
+        for (const QRect& face : report.faces) {
+            faces.append(rectObject(face));
+        }
+        json.insert(QStringLiteral("faces"), faces);
+        json.insert(QStringLiteral("facesFound"), report.facesFound);
+    }
     json.insert(QStringLiteral("focus"),
-        QJsonObject {
-            {QStringLiteral("x"), report.focus.x()}, {QStringLiteral("y"), report.focus.y()}});
+        QJsonObject {{QStringLiteral("x"), report.focus.x()},
+            {QStringLiteral("y"), report.focus.y()},
+            {QStringLiteral("css"), focusCss(report.focus, report.inputSize)}});
 
     if (report.grid.isValid()) {
         QJsonArray rows;
@@ -94,15 +118,21 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
 
     QJsonObject files;
     QJsonObject maps;
+    QJsonArray cropFiles;
     for (const ZTOutputFile& file : report.files) {
         if (file.kind == QLatin1String("salience") || file.kind == QLatin1String("overlay")) {
             files.insert(file.kind, file.path);
+        } else if (file.kind.startsWith(QLatin1String("crop-"))) {
+            cropFiles.append(file.path);
         } else {
             maps.insert(file.kind, file.path);
         }
     }
     if (!maps.isEmpty()) {
         files.insert(QStringLiteral("maps"), maps);
+    }
+    if (!cropFiles.isEmpty()) {
+        files.insert(QStringLiteral("crops"), cropFiles);
     }
     json.insert(QStringLiteral("files"), files);
     return json;
@@ -122,6 +152,13 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
         = QStringLiteral("%1: %2 pixels, analysed at %3\n")
               .arg(report.input, sizeText(report.inputSize), sizeText(report.analysisSize));
     text += QStringLiteral("  focal point  (%1, %2)\n").arg(report.focus.x()).arg(report.focus.y());
+    if (report.facesFound >= 0) {
+        text += QStringLiteral("  faces        %1").arg(report.faces.size());
+        if (report.facesFound > report.faces.size()) {
+            text += QStringLiteral(" (the largest of %1 found)").arg(report.facesFound);
+        }
+        text += QLatin1Char('\n');
+    }
     for (int i = 0; i < report.crops.size(); ++i) {
         const ZTCrop& crop = report.crops.at(i);
         QString line = QStringLiteral("  crop %1  %2 at (%3, %4), keeps %5 of the salience")
@@ -131,6 +168,9 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
                            .arg(percentText(crop.salienceKept));
         if (crop.centred) {
             line += QStringLiteral(", centred");
+        }
+        if (crop.areasKept >= 0) {
+            line += QStringLiteral(", %1 areas whole").arg(crop.areasKept);
         }
         if (coloursShown) {
             line += QStringLiteral(" [%1]").arg(ZTOverlayPainter::cropColourName(i));
@@ -154,6 +194,8 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
     for (const ZTOutputFile& file : report.files) {
         paths.append(file.path);
     }
-    text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
+    if (!paths.isEmpty()) {
+        text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
+    }
     return text;
 }

@@ -1,0 +1,75 @@
+#include "ZTPythonMixer.h"
+
+#include "ZTImageLoader.h"
+#include "ZTMemoryBudget.h"
+#include "ZTOptionParser.h"
+#include "ZTPictureAnalyzer.h"
+
+#include <ZTSalienzMixer.h>
+
+ZTToolSettings ZTPythonMixer::parseArguments(const QStringList& arguments)
+{
+    ZTOptionParser parser;
+    switch (parser.parse(arguments)) {
+    case ZTOptionParser::Run:
+        return parser.settings();
+    case ZTOptionParser::UsageError:
+        throw std::invalid_argument(parser.errorText().toStdString());
+    case ZTOptionParser::ShowHelp:
+    case ZTOptionParser::ShowVersion:
+        break;
+    }
+    throw std::invalid_argument("help and version are no options of an analysis");
+}
+
+// Configured as ztroi's ZTPictureAnalyzer configures its mixer; the tests compare the two.
+ZTPythonMixer::ZTPythonMixer(const QStringList& arguments)
+    : m_settings(parseArguments(arguments))
+    , m_mixer(std::make_unique<ZTSalienzMixer>(m_settings.analysisSize))
+{
+    m_settings.configureMixer(*m_mixer);
+}
+
+ZTPythonMixer::~ZTPythonMixer() = default;
+
+QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
+        const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+        ZTPictureAnalyzer::injectAreas(*m_mixer, m_settings.areas, inputSize, workSize,
+            m_settings.weight(SalienzVeryImportantAreas));
+    }
+    const QImage map = m_mixer->analyze(picture);
+    // Without any map the mixer hands back its input.
+    if (map.isNull() || map.cacheKey() == picture.cacheKey()) {
+        throw ZTPictureError("the analysis gave no salience map");
+    }
+    return map;
+}
+
+QImage ZTPythonMixer::readPicture(
+    const ZTToolSettings& settings, const QString& path, QSize* inputSize)
+{
+    // A budget of its own for every picture refuses the pictures that ztroi refuses.
+    ZTMemoryBudget budget(settings.memoryBudget);
+    ZTImageLoader loader;
+    loader.setMaxPixels(settings.maxPixels);
+    loader.setFormats(settings.formats);
+    loader.setMemoryBudget(&budget, ZTPictureAnalyzer::analysisBytes(settings));
+    if (settings.fastDecode) {
+        loader.setFastDecodeSize(settings.analysisSize);
+    }
+    if (!loader.load(path)) {
+        throw ZTPictureError((path + QStringLiteral(": ") + loader.errorString()).toStdString());
+    }
+    *inputSize = loader.inputSize();
+    return loader.takeImage();
+}
+
+QImage ZTPythonMixer::analyzeFile(const QString& path)
+{
+    QSize inputSize;
+    const QImage picture = readPicture(m_settings, path, &inputSize);
+    return analyze(picture, inputSize);
+}

@@ -75,9 +75,9 @@ void addWeightedRow(
 // Both passes run on planes of channel bytes (red, green, blue), row by row. The column pass
 // works in place from the top: row y is summed whole from the finished rows above it and the rows
 // of the row pass from y down, and only then stored. So only the rows within the kernel's reach
-// of y are alive, in a ring of rows, and each row passes the rows before its column pass needs
-// it. An arm longer than the picture is cut to it: the kernel's outer weights would only meet
-// samples outside the picture.
+// of y are alive, in a ring of rows, and each row goes through the row pass just before the
+// column pass needs it. An arm longer than the picture is cut to it: the kernel's outer weights
+// would only meet samples outside the picture.
 inline void blur(const QImage& image, const QVector<double>& kernel, QImage& target)
 {
     const int width = target.width();

@@ -5,6 +5,8 @@
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
 
+#include <ZTRegionOfInterestVersion.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -61,7 +63,9 @@ int main(int argc, char* argv[])
         std::fputs(qPrintable(parser.helpText()), stdout);
         return Success;
     case ZTOptionParser::ShowVersion:
-        std::printf("ztroi %s\n", ZTROI_VERSION);
+        // The library's version is the loaded library's, which may differ from the headers'.
+        std::printf(
+            "ztroi %s\nlibZTRegionOfInterest %s\n", ZTROI_VERSION, ztRegionOfInterestVersion());
         return Success;
     case ZTOptionParser::UsageError:
         return usageError(parser.errorText());

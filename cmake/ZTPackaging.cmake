@@ -115,3 +115,15 @@ as a summary or as JSON Lines. It reads every format that Qt's image plugins
 read.")
 
 include(CPack)
+
+# Call at the end of the top-level CMakeLists.txt: an install() rule without one of the three
+# components would silently be left out of every package.
+function(zt_check_install_components)
+    get_cmake_property(components COMPONENTS)
+    foreach(component IN LISTS components)
+        if(NOT component IN_LIST CPACK_COMPONENTS_ALL)
+            message(FATAL_ERROR "An install() rule names no package component, or an unknown one "
+                "(\"${component}\"): give it COMPONENT runtime, development or tool.")
+        endif()
+    endforeach()
+endfunction()

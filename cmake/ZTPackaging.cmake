@@ -5,6 +5,7 @@
 #   runtime      libztregionofinterest0     the shared library
 #   development  libztregionofinterest-dev  headers, CMake package, pkg-config file, .so link
 #   tool         ztroi                      the program, its man page and bash completion
+# The Python module, component python, installs with `cmake --install` but has no package yet.
 
 set(ZTROI_PACKAGE_MAINTAINER "libZTRegionOfInterest developers <ztroi@example.org>"
     CACHE STRING "Maintainer named in the Debian packages")
@@ -105,8 +106,8 @@ for building programs that use the library.")
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${ZTROI_DEB_TOOL})
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION graphics)
 set(CPACK_COMPONENT_TOOL_DEPENDS runtime)
-# WebP and TIFF pictures.
-set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS qt5-image-formats-plugins)
+# WebP and TIFF pictures, and the face cascades that --faces reads.
+set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt5-image-formats-plugins, opencv-data")
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "salience maps, crop suggestions and focal points for photographs
 ztroi writes a salience map for every picture it is given, suggests crops for
@@ -116,14 +117,14 @@ read.")
 
 include(CPack)
 
-# Call at the end of the top-level CMakeLists.txt: an install() rule without one of the three
+# Call at the end of the top-level CMakeLists.txt: an install() rule without one of the known
 # components would silently be left out of every package.
 function(zt_check_install_components)
     get_cmake_property(components COMPONENTS)
     foreach(component IN LISTS components)
-        if(NOT component IN_LIST CPACK_COMPONENTS_ALL)
+        if(NOT component IN_LIST CPACK_COMPONENTS_ALL AND NOT component STREQUAL "python")
             message(FATAL_ERROR "An install() rule names no package component, or an unknown one "
-                "(\"${component}\"): give it COMPONENT runtime, development or tool.")
+                "(\"${component}\"): give it COMPONENT runtime, development, tool or python.")
         endif()
     endforeach()
 endfunction()

@@ -1,5 +1,5 @@
 // Crop geometry: windows of an aspect, placed on the salience map and mapped back to the input
-// picture; the salience they keep and the focal point.
+// picture; declared areas that crops keep; the salience they keep and the focal point.
 
 #include "ZTCropPlanner.h"
 #include "ZTImageTestSupport.h"
@@ -32,6 +32,9 @@ private slots:
     void plan_data();
     void plan();
     void maximizerStartIsStartOfBestRange();
+    void startWithinIsBestRangeOfTheRange();
+    void declaredAreas_data();
+    void declaredAreas();
     void salienceKeptAndFocalPoint();
 };
 
@@ -112,6 +115,108 @@ void tst_ZTCropPlanner::maximizerStartIsStartOfBestRange()
                 ZTSalienzMaximizerVertical(method).startOfBestRange(map, length));
         }
     }
+}
+
+// Limited to starts first ... last, the search is the library's bestRange() on the running sums
+// from first - 1 to last + length: its candidates 1 ... are then exactly first ... last. The
+// whole axis gives bestRange() itself.
+void tst_ZTCropPlanner::startWithinIsBestRangeOfTheRange()
+{
+    const QImage map = randomMap(QSize(24, 17));
+    const ZTSalienzMaximizerHorizontal library(SalienzPixelWeightThreshold);
+    const QList<qint64> running = library.conglumerate(library.sums(map));
+    const ZTCropPlanner::BestStartWithin within
+        = ZTCropPlanner::maximizer(map, SalienzPixelWeightThreshold).startWithin;
+    const int n = running.size();
+    for (int length = 0; length < n; ++length) {
+        QCOMPARE(within(Qt::Horizontal, length, 0, n), library.bestRange(running, length));
+        for (int first = 1; first <= n - length - 1; ++first) {
+            for (int last = first; last <= n - length - 1; ++last) {
+                const int start
+                    = library.bestRange(running.mid(first - 1, last + length - first + 2), length);
+                QCOMPARE(within(Qt::Horizontal, length, first, last),
+                    start < 0 ? -1 : first - 1 + start);
+            }
+        }
+    }
+    QCOMPARE(within(Qt::Vertical, 20, 0, 20), -1); // longer than the 17 rows
+}
+
+void tst_ZTCropPlanner::declaredAreas_data()
+{
+    QTest::addColumn<QSize>("input");
+    QTest::addColumn<QString>("salience");
+    QTest::addColumn<QList<QRect>>("areas");
+    QTest::addColumn<QList<QRect>>("cores");
+    QTest::addColumn<QString>("expected");
+
+    // The map is a tenth of the picture; its salience grows towards the far end of the free
+    // axis ("far"), the near one ("near"), or is nowhere ("none"). A 1:1 crop of 300x100 is
+    // 100x100 at offsets 0 ... 200; unconstrained, "far" puts it at 190.
+    const auto row = [](const char* name, QSize input, const char* salience,
+                         const QList<QRect>& areas, const QList<QRect>& cores, const char* crop) {
+        QTest::newRow(name) << input << QString(salience) << areas << cores << QString(crop);
+    };
+    const QSize wide(300, 100);
+    row("all fit: the salience places the window among the starts that keep them", wide, "far",
+        {{20, 10, 30, 30}, {60, 0, 10, 100}}, {}, "20,0 kept 2");
+    row("upright: the same along the rows", {100, 300}, "far", {{10, 20, 20, 30}}, {},
+        "0,20 kept 1");
+    row("cannot all fit: the most areas, though the other is bigger", wide, "far",
+        {{10, 0, 20, 20}, {60, 0, 20, 20}, {250, 0, 30, 30}}, {}, "10,0 kept 2");
+    row("as many: the bigger area, against the salience", wide, "near",
+        {{10, 0, 20, 20}, {250, 0, 30, 30}}, {}, "180,0 kept 1");
+    row("as big: the one that keeps more salience, far", wide, "far",
+        {{10, 0, 20, 20}, {250, 0, 20, 20}}, {}, "190,0 kept 1");
+    row("as big: the one that keeps more salience, near", wide, "near",
+        {{10, 0, 20, 20}, {250, 0, 20, 20}}, {}, "10,0 kept 1");
+    row("too wide for the window: its core", wide, "far", {{50, 0, 150, 100}}, {{120, 10, 20, 20}},
+        "120,0 kept 1");
+    row("too wide without a core: placed as without areas", wide, "far", {{50, 0, 150, 100}}, {},
+        "190,0 kept 0");
+    row("outside the picture: left out", wide, "far", {{400, 0, 10, 10}, {-50, 0, 40, 10}}, {},
+        "190,0 kept 0");
+    row("partly outside: clipped", wide, "far", {{250, 0, 100, 10}}, {}, "200,0 kept 1");
+    // Start 0 is never a candidate of the maximizer, but it is the only start that keeps it.
+    row("one start keeps it: placed there, not centred", wide, "far", {{0, 0, 100, 100}}, {},
+        "0,0 kept 1");
+    row("no salience among the starts: centred among them", wide, "none", {{20, 0, 30, 30}}, {},
+        "10,0 kept 1 centred");
+}
+
+void tst_ZTCropPlanner::declaredAreas()
+{
+    QFETCH(QSize, input);
+    QFETCH(QString, salience);
+    QFETCH(QList<QRect>, areas);
+    QFETCH(QList<QRect>, cores);
+    QFETCH(QString, expected);
+
+    const bool horizontal = input.width() > input.height();
+    QImage map(input / 10, QImage::Format_ARGB32);
+    for (int y = 0; y < map.height(); ++y) {
+        for (int x = 0; x < map.width(); ++x) {
+            const int along = horizontal ? x : y;
+            const int red = salience == "far" ? 8 * along
+                : salience == "near"          ? 8 * (29 - along)
+                                              : 0;
+            map.setPixel(x, y, qRgb(red, red, red));
+        }
+    }
+    const ZTCropPlanner::Maximizer maximizer
+        = ZTCropPlanner::maximizer(map, SalienzPixelWeightLinear);
+    ZTCropPlanner planner(ZTSalienceProfile(map), input, maximizer.start);
+    QList<ZTDeclaredArea> declared;
+    for (int i = 0; i < areas.size(); ++i) {
+        declared.append({areas.at(i), cores.value(i)});
+    }
+    planner.setDeclaredAreas(declared, maximizer.startWithin);
+    const ZTCrop crop = planner.plan({{}, 1, 1, {}});
+    QCOMPARE(crop.rect.size(), QSize(100, 100));
+    QCOMPARE(
+        QStringLiteral("%1,%2 kept %3").arg(crop.rect.x()).arg(crop.rect.y()).arg(crop.areasKept)
+            + (crop.centred ? " centred" : ""),
+        expected);
 }
 
 // Against the map's column and row sums: for every start of a square crop, the share of the

@@ -266,7 +266,7 @@ void tst_ztroi::brokenFilesAmongGoodOnes()
         {writeFile(picture("truncated.png"), png.left(png.size() / 2)), "truncated"},
         {writeFile(picture("huge.png"), claimingSize(png, 100000, 100000)),
             "too large (100000x100000"},
-        {writeFile(picture("no pixels.png"), claimingSize(png, 0, 120)), "no picture size"},
+        {writeFile(picture("no pixels.png"), claimingSize(png, 0, 120)), "no pixels (0x120)"},
         {writeFile(picture("empty.jpg"), QByteArray()), "empty file"},
         {writeFile(picture("text.jpg"), "A note, not a picture.\n"), "not a picture"},
         {picture("folder.png"), "is a directory"},

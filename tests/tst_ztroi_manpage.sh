@@ -12,7 +12,7 @@ manpage=$2
 man_options()
 {
     sed -n '/^\.SH OPTIONS/,/^\.SH /p' "$manpage" | grep -A1 '^\.TP' | grep -v -e '^\.TP' -e '^--$' \
-        | sed 's/\\-/-/g' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-z-]*' | tr -d ' ,' | sort
+        | sed 's/\\-/-/g' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | tr -d ' ,' | sort
 }
 
 status=0

@@ -2,5 +2,5 @@
 # one per line, sorted. Options are the lines that start with two spaces and a dash.
 help_options()
 {
-    "$1" --help | grep -E '^  -' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-z-]*' | tr -d ' ,' | sort
+    "$1" --help | grep -E '^  -' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | tr -d ' ,' | sort
 }

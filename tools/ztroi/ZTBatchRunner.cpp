@@ -1,8 +1,10 @@
 #include "ZTBatchRunner.h"
 
+#include "ZTMemoryBudget.h"
+
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QSet>
 
 #include <algorithm>
@@ -13,8 +15,9 @@
 #include <thread>
 #include <vector>
 
-ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings)
+ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings, ZTFaceFinder faceFinder)
     : m_settings(settings)
+    , m_faceFinder(std::move(faceFinder))
 {}
 
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
@@ -46,14 +49,19 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     int finished = 0;
     std::atomic<int> next {0};
 
-    // Qt finds its image plugins on first use and caches them; doing that here, before the
-    // workers start, keeps them from building the cache concurrently.
-    QImageReader::supportedImageFormats();
-    QImageWriter::supportedImageFormats();
+    // Qt lists its image plugins on first use and caches the list; doing that here, before the
+    // workers start, keeps them from building the cache concurrently. Asking for PNG, which Qt
+    // reads itself, loads no plugin: each is loaded when a picture first needs it.
+    QBuffer nothing;
+    QImageReader(&nothing, "png").canRead();
+
+    // The pictures in progress share one memory budget (see ZTImageLoader::setMemoryBudget).
+    ZTMemoryBudget budget(m_settings.memoryBudget);
 
     // Workers take the next picture in input order; each owns its analyzer and mixer.
     const auto work = [&] {
-        ZTPictureAnalyzer analyzer(m_settings);
+        ZTPictureAnalyzer analyzer(m_settings, m_faceFinder);
+        analyzer.setMemoryBudget(&budget);
         for (int index = next++; index < count; index = next++) {
             ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));
             const std::lock_guard<std::mutex> lock(mutex);

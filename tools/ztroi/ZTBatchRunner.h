@@ -21,7 +21,9 @@ public:
     /** Told how many pictures are finished, whenever that changes. */
     using Progress = std::function<void(int finished)>;
 
-    explicit ZTBatchRunner(const ZTToolSettings& settings);
+    /** @p faceFinder, if given, finds the faces for every worker's analyzer (see
+     * ZTPictureAnalyzer). */
+    explicit ZTBatchRunner(const ZTToolSettings& settings, ZTFaceFinder faceFinder = {});
 
     /**
      * Output names for @p inputs: each file name without its last suffix, made unique in input
@@ -34,6 +36,7 @@ public:
 
 private:
     ZTToolSettings m_settings;
+    ZTFaceFinder m_faceFinder;
 };
 
 #endif // ZTBATCHRUNNER_H

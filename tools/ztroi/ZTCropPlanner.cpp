@@ -4,11 +4,59 @@
 #include <ZTSalienzMaximizerVertical.h>
 
 #include <algorithm>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 QString ZTCropRequest::aspectText() const
 {
     return QStringLiteral("%1:%2").arg(aspectWidth).arg(aspectHeight);
 }
+
+namespace {
+
+// The library's bestRange() with the candidate starts limited further to first ... last. The
+// library has no such search, and limiting its result afterwards would not do: the best start of
+// the whole axis may lie outside the range while a good one lies inside. Like bestRange(), a
+// window flush with an edge of the map (start 0 or n - length) is never a candidate, only a
+// strictly positive sum wins, and the earliest of equal sums; -1 when no candidate has one.
+int bestRangeWithin(const QList<qint64>& runningSums, int length, int first, int last)
+{
+    const int n = runningSums.size();
+    if (length <= 0 || length > n) {
+        return -1;
+    }
+    first = std::max(first, 1);
+    last = std::min(last, n - length - 1);
+    qint64 best = 0;
+    int bestStart = -1;
+    for (int i = first; i <= last; ++i) {
+        // Differences of two running sums, modulo 2^64 as the library takes them.
+        const qint64 sum
+            = qint64(quint64(runningSums.at(i + length - 1)) - quint64(runningSums.at(i - 1)));
+        if (sum > best) {
+            best = sum;
+            bestStart = i;
+        }
+    }
+    return bestStart;
+}
+
+} // namespace
+
+// The axis along which a crop's window moves; the window spans the picture on the other one.
+struct ZTCropPlanner::FreeAxis
+{
+    Qt::Orientation orientation = Qt::Horizontal;
+    QSize window;         ///< the crop's size in input pixels
+    int inputLength = 0;  ///< the picture's length along the axis
+    int windowLength = 0; ///< the window's
+    int mapLength = 0;    ///< the map's
+    int mapWindow = 0;    ///< the window's on the map, rounded
+
+    int room() const { return inputLength - windowLength; }
+    bool isHorizontal() const { return orientation == Qt::Horizontal; }
+};
 
 ZTCropPlanner::ZTCropPlanner(
     const ZTSalienceProfile& profile, const QSize& inputSize, BestStart bestStart)
@@ -17,19 +65,56 @@ ZTCropPlanner::ZTCropPlanner(
     , m_bestStart(std::move(bestStart))
 {}
 
-// startOfBestRange() is bestRange() over the running sums of the map's columns (rows); those are
-// summed once here and shared by every crop of the map.
-ZTCropPlanner::BestStart ZTCropPlanner::maximizerStart(
+void ZTCropPlanner::setDeclaredAreas(
+    const QList<ZTDeclaredArea>& areas, BestStartWithin startWithin)
+{
+    m_areasDeclared = true;
+    m_startWithin = std::move(startWithin);
+    m_areas.clear();
+    const QRect picture(QPoint(0, 0), m_geometry.inputSize());
+    for (const ZTDeclaredArea& area : areas) {
+        ZTDeclaredArea clipped {area.rect.intersected(picture), area.core.intersected(picture)};
+        if (!clipped.rect.isEmpty()) {
+            if (clipped.core.isEmpty()) {
+                clipped.core = clipped.rect;
+            }
+            m_areas.append(clipped);
+        }
+    }
+}
+
+// An area is kept with its core where the window is too small for all of it.
+QRect ZTCropPlanner::areaFor(const ZTDeclaredArea& area, const QSize& window)
+{
+    const bool fits = area.rect.width() <= window.width() && area.rect.height() <= window.height();
+    return fits ? area.rect : area.core;
+}
+
+// Both placements share one set of running sums per axis. The unlimited search is the library's
+// own bestRange(); the limited one needs the running sums as well, which the library does not
+// keep, so they are summed here once for all crops of the map.
+ZTCropPlanner::Maximizer ZTCropPlanner::maximizer(
     const QImage& map, ZTSalienzPixelWeightMethod method)
 {
     const ZTSalienzMaximizerHorizontal horizontal(method);
     const ZTSalienzMaximizerVertical vertical(method);
     const QList<qint64> columns = horizontal.conglumerate(horizontal.sums(map));
     const QList<qint64> rows = vertical.conglumerate(vertical.sums(map));
-    return [horizontal, vertical, columns, rows](Qt::Orientation axis, int length) {
+    Maximizer maximizer;
+    maximizer.start = [horizontal, vertical, columns, rows](Qt::Orientation axis, int length) {
         return axis == Qt::Horizontal ? horizontal.bestRange(columns, length)
                                       : vertical.bestRange(rows, length);
     };
+    maximizer.startWithin = [columns, rows](Qt::Orientation axis, int length, int first, int last) {
+        return bestRangeWithin(axis == Qt::Horizontal ? columns : rows, length, first, last);
+    };
+    return maximizer;
+}
+
+ZTCropPlanner::BestStart ZTCropPlanner::maximizerStart(
+    const QImage& map, ZTSalienzPixelWeightMethod method)
+{
+    return maximizer(map, method).start;
 }
 
 QSize ZTCropPlanner::largestWindow(const QSize& picture, int aspectWidth, int aspectHeight)
@@ -52,33 +137,165 @@ ZTCrop ZTCropPlanner::plan(const ZTCropRequest& request) const
     crop.request = request;
     const QSize input = m_geometry.inputSize();
     const QSize window = largestWindow(input, request.aspectWidth, request.aspectHeight);
-    if (!window.isValid()) {
-        return crop;
-    }
-    crop.rect = QRect(QPoint(0, 0), window);
-
-    const bool horizontal = window.width() < input.width();
-    const bool vertical = window.height() < input.height();
-    if (horizontal || vertical) {
-        const Qt::Orientation axis = horizontal ? Qt::Horizontal : Qt::Vertical;
-        const int inputLength = horizontal ? input.width() : input.height();
-        const int windowLength = horizontal ? window.width() : window.height();
-        const int mapLength
-            = horizontal ? m_geometry.mapSize().width() : m_geometry.mapSize().height();
-        const int mapWindow = ZTMapGeometry::scaleRounded(windowLength, mapLength, inputLength);
-        // A window that covers the whole map axis has nowhere to go.
-        const int start = mapWindow < mapLength && m_bestStart ? m_bestStart(axis, mapWindow) : -1;
-        const int room = inputLength - windowLength;
-        int offset = room / 2;
-        if (start >= 0) {
-            const int mapped = horizontal ? m_geometry.toInputX(start) : m_geometry.toInputY(start);
-            offset = std::clamp(mapped, 0, room);
-            crop.centred = false;
+    if (window.isValid()) {
+        crop.rect = QRect(QPoint(0, 0), window);
+        if (window.width() < input.width() || window.height() < input.height()) {
+            const FreeAxis axis = freeAxis(window);
+            const Placement placement
+                = m_areas.isEmpty() ? placeBySalience(axis) : placeAmongAreas(axis);
+            crop.rect = windowAt(axis, placement.offset);
+            crop.centred = placement.centred;
         }
-        crop.rect.moveTo(horizontal ? offset : 0, horizontal ? 0 : offset);
+        crop.salienceKept = salienceKept(crop.rect);
     }
-    crop.salienceKept = salienceKept(crop.rect);
+    if (m_areasDeclared) {
+        crop.areasKept = int(
+            std::count_if(m_areas.cbegin(), m_areas.cend(), [&crop](const ZTDeclaredArea& area) {
+                return crop.rect.contains(areaFor(area, crop.rect.size()));
+            }));
+    }
     return crop;
+}
+
+ZTCropPlanner::FreeAxis ZTCropPlanner::freeAxis(const QSize& window) const
+{
+    const QSize input = m_geometry.inputSize();
+    const QSize map = m_geometry.mapSize();
+    FreeAxis axis;
+    axis.window = window;
+    if (window.width() < input.width()) {
+        axis.inputLength = input.width();
+        axis.windowLength = window.width();
+        axis.mapLength = map.width();
+    } else {
+        axis.orientation = Qt::Vertical;
+        axis.inputLength = input.height();
+        axis.windowLength = window.height();
+        axis.mapLength = map.height();
+    }
+    axis.mapWindow
+        = ZTMapGeometry::scaleRounded(axis.windowLength, axis.mapLength, axis.inputLength);
+    return axis;
+}
+
+QRect ZTCropPlanner::windowAt(const FreeAxis& axis, int offset) const
+{
+    return QRect(
+        QPoint(axis.isHorizontal() ? offset : 0, axis.isHorizontal() ? 0 : offset), axis.window);
+}
+
+ZTCropPlanner::Placement ZTCropPlanner::placeBySalience(const FreeAxis& axis) const
+{
+    // A window that covers the whole map axis has nowhere to go.
+    const int start = axis.mapWindow < axis.mapLength && m_bestStart
+        ? m_bestStart(axis.orientation, axis.mapWindow)
+        : -1;
+    if (start < 0) {
+        return {axis.room() / 2, true};
+    }
+    const int mapped
+        = axis.isHorizontal() ? m_geometry.toInputX(start) : m_geometry.toInputY(start);
+    return {std::clamp(mapped, 0, axis.room()), false};
+}
+
+// An area [begin, end) along the axis is whole in the window at offset o when end - length <= o
+// <= begin. A set of areas fits together when these ranges meet, and every largest set that fits
+// contains a point where one of its ranges starts; so the sets to compare are those found at the
+// first offset of each area's range. Their freedom runs from that offset to the nearest end of
+// the ranges that hold it.
+ZTCropPlanner::Placement ZTCropPlanner::placeAmongAreas(const FreeAxis& axis) const
+{
+    struct Range
+    {
+        int first;
+        int last;
+        qint64 pixels;
+    };
+    std::vector<Range> ranges;
+    for (const ZTDeclaredArea& declared : m_areas) {
+        const QRect area = areaFor(declared, axis.window);
+        const int begin = axis.isHorizontal() ? area.left() : area.top();
+        const int end = begin + (axis.isHorizontal() ? area.width() : area.height());
+        const Range range {std::max(end - axis.windowLength, 0), std::min(begin, axis.room()),
+            qint64(area.width()) * area.height()};
+        if (range.first <= range.last) {
+            ranges.push_back(range);
+        }
+    }
+    if (ranges.empty()) {
+        return placeBySalience(axis);
+    }
+    std::sort(ranges.begin(), ranges.end(),
+        [](const Range& a, const Range& b) { return a.first < b.first; });
+
+    struct Choice
+    {
+        int count = 0;
+        qint64 pixels = 0;
+        double salience = 0.0;
+        Placement placement;
+    };
+    std::optional<Choice> best;
+    for (const Range& anchor : ranges) {
+        Choice choice;
+        int last = axis.room();
+        for (const Range& range : ranges) {
+            if (range.first <= anchor.first && anchor.first <= range.last) {
+                ++choice.count;
+                choice.pixels += range.pixels;
+                last = std::min(last, range.last);
+            }
+        }
+        if (best && std::tie(choice.count, choice.pixels) < std::tie(best->count, best->pixels)) {
+            continue;
+        }
+        choice.placement = placeWithin(axis, anchor.first, last);
+        choice.salience = salienceKept(windowAt(axis, choice.placement.offset));
+        // Of equal sets, the one whose placement keeps more salience, then the earliest.
+        if (!best
+            || std::tie(choice.count, choice.pixels, choice.salience)
+                > std::tie(best->count, best->pixels, best->salience)) {
+            best = choice;
+        }
+    }
+    return best->placement;
+}
+
+// The most salient window among the offsets first ... last (input pixels): the map starts whose
+// offsets lie in that range are searched. Without a positive window there, or without a map start
+// in the range, the window is centred in it.
+ZTCropPlanner::Placement ZTCropPlanner::placeWithin(const FreeAxis& axis, int first, int last) const
+{
+    const auto toInput = [&](int start) {
+        return axis.isHorizontal() ? m_geometry.toInputX(start) : m_geometry.toInputY(start);
+    };
+    const auto toMap = [&](int offset) {
+        return axis.isHorizontal() ? m_geometry.toMapX(offset) : m_geometry.toMapY(offset);
+    };
+    if (axis.mapWindow < axis.mapLength && m_startWithin) {
+        // Rounding puts the converted offsets within a map pixel of the exact ones.
+        int firstStart = toMap(first);
+        while (firstStart > 0 && toInput(firstStart - 1) >= first) {
+            --firstStart;
+        }
+        while (toInput(firstStart) < first) {
+            ++firstStart;
+        }
+        int lastStart = toMap(last);
+        while (toInput(lastStart) > last) {
+            --lastStart;
+        }
+        while (toInput(lastStart + 1) <= last) {
+            ++lastStart;
+        }
+        const int start = firstStart <= lastStart
+            ? m_startWithin(axis.orientation, axis.mapWindow, firstStart, lastStart)
+            : -1;
+        if (start >= 0) {
+            return {std::clamp(toInput(start), first, last), false};
+        }
+    }
+    return {first + (last - first) / 2, first < last};
 }
 
 double ZTCropPlanner::salienceKept(const QRect& inputRect) const

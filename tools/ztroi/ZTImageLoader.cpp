@@ -1,27 +1,36 @@
 #include "ZTImageLoader.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "ZTFileName.h"
+#include "ZTMemoryBudget.h"
+
+#include <QBuffer>
 #include <QImageReader>
-#include <QtEndian>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// Qt's image plugins report recoverable decoding trouble only as warnings: a JPEG that ends
-// early decodes "successfully" with a grey bottom and "Premature end of JPEG file". While a
-// thread decodes, its warnings are collected here instead of being printed, so the loader can
-// refuse such a picture. Other threads' messages pass through unchanged.
-thread_local QStringList* t_decoderWarnings = nullptr;
+// Qt's image plugins report decoding trouble only as messages: a JPEG that ends early decodes
+// "successfully" with a grey bottom and "Premature end of JPEG file"; libpng and libtiff warn
+// about harmless things too. While a thread decodes, its messages are collected here instead
+// of being printed, so the loader can refuse a damaged picture and keep the rest for whoever
+// wants to see them. Other threads' messages pass through unchanged.
+thread_local QStringList* t_decoderMessages = nullptr;
 std::atomic<QtMessageHandler> g_nextHandler {nullptr};
 
-void collectDecoderWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+void collectDecoderMessages(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    if (t_decoderWarnings && type == QtWarningMsg) {
-        t_decoderWarnings->append(text);
+    if (t_decoderMessages && type != QtFatalMsg) {
+        t_decoderMessages->append(text);
         return;
     }
     if (const QtMessageHandler next = g_nextHandler.load()) {
@@ -31,32 +40,64 @@ void collectDecoderWarnings(QtMsgType type, const QMessageLogContext& context, c
     }
 }
 
-class DecoderWarnings
+class DecoderMessages
 {
 public:
-    DecoderWarnings()
+    explicit DecoderMessages(QStringList* messages)
     {
         static std::once_flag installed;
         std::call_once(
-            installed, [] { g_nextHandler.store(qInstallMessageHandler(collectDecoderWarnings)); });
-        t_decoderWarnings = &m_warnings;
+            installed, [] { g_nextHandler.store(qInstallMessageHandler(collectDecoderMessages)); });
+        t_decoderMessages = messages;
     }
-    ~DecoderWarnings() { t_decoderWarnings = nullptr; }
-    Q_DISABLE_COPY(DecoderWarnings)
+    ~DecoderMessages() { t_decoderMessages = nullptr; }
+    Q_DISABLE_COPY(DecoderMessages)
+};
 
-    bool endedEarly() const
-    {
-        for (const QString& warning : m_warnings) {
-            if (warning.contains(QLatin1String("premature end"), Qt::CaseInsensitive)) {
+// libtiff prints its warnings and errors on standard error unless told otherwise, and Qt's
+// TIFF plugin does not tell it. Once the plugin (and with it libtiff) is loaded, its handlers
+// are pointed at Qt's logging, where collectDecoderMessages() finds them.
+void tiffMessage(const char* module, const char* format, va_list arguments)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    qWarning("%s: %s", module ? module : "libtiff", text);
+}
+
+void routeTiffMessages()
+{
+    static std::once_flag routed;
+    std::call_once(routed, [] {
+        using Handler = void (*)(const char*, const char*, va_list);
+        using SetHandler = Handler (*)(Handler);
+        for (const char* library : {"libtiff.so.6", "libtiff.so.5"}) {
+            if (void* const tiff = ::dlopen(library, RTLD_NOW | RTLD_NOLOAD)) {
+                for (const char* setter : {"TIFFSetWarningHandler", "TIFFSetErrorHandler"}) {
+                    if (void* const set = ::dlsym(tiff, setter)) {
+                        reinterpret_cast<SetHandler>(set)(tiffMessage);
+                    }
+                }
+                ::dlclose(tiff);
+                return;
+            }
+        }
+    });
+}
+
+// libjpeg's words for data that is missing or wrong: the decoder then makes up pixels.
+bool reportsDamage(const QStringList& messages)
+{
+    static const char* const damage[] = {
+        "premature end", "corrupt jpeg data", "inconsistent progression", "invalid sos", "bogus"};
+    for (const QString& message : messages) {
+        for (const char* words : damage) {
+            if (message.contains(QLatin1String(words), Qt::CaseInsensitive)) {
                 return true;
             }
         }
-        return false;
     }
-
-private:
-    QStringList m_warnings;
-};
+    return false;
+}
 
 QString readerError(const QImageReader& reader)
 {
@@ -68,7 +109,8 @@ QString readerError(const QImageReader& reader)
     case QImageReader::DeviceError:
         return QStringLiteral("cannot read the file");
     default:
-        return QStringLiteral("cannot decode the picture (%1)").arg(reader.errorString());
+        return QStringLiteral("cannot decode the picture (%1)")
+            .arg(reader.errorString().simplified());
     }
 }
 
@@ -77,19 +119,9 @@ QString sizeText(const QSize& size)
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
-// The logical screen of a GIF, which its frames are decoded into; invalid for other data. For a
-// screen 32768 or more pixels wide, Qt's reader reports the first frame's width instead, which a
-// GIF may declare far smaller. The screen's width and height follow the signature, little-endian.
-QSize gifScreenSize(QIODevice* device)
+QString megabytes(qint64 bytes)
 {
-    constexpr int signatureBytes = 6;
-    const QByteArray head = device ? device->peek(signatureBytes + 4) : QByteArray();
-    if (head.size() < signatureBytes + 4
-        || (!head.startsWith("GIF87a") && !head.startsWith("GIF89a"))) {
-        return QSize();
-    }
-    const uchar* const sizes = reinterpret_cast<const uchar*>(head.constData()) + signatureBytes;
-    return QSize(qFromLittleEndian<quint16>(sizes), qFromLittleEndian<quint16>(sizes + 2));
+    return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
 bool exceeds(const QSize& size, qint64 maxPixels)
@@ -110,13 +142,83 @@ QSize reducedDecodeSize(const QSize& stored, const QSize& needed)
     return QSize();
 }
 
+// Reads the regular file @p fd from its start into @p data, at most @p limit bytes.
+bool readAll(int fd, qint64 size, QByteArray* data)
+{
+    data->resize(int(size));
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, data->data() + done, size_t(size - done), done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break; // the file became shorter
+        }
+        done += got;
+    }
+    data->truncate(int(done));
+    return true;
+}
+
+// A file descriptor that is closed when it goes out of scope.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Q_DISABLE_COPY(FileDescriptor)
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+QString systemError(const char* what)
+{
+    return QStringLiteral("%1 (%2)").arg(
+        QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+}
+
 } // namespace
 
-ZTImageLoader::ZTImageLoader() = default;
+QList<QByteArray> ZTImageLoader::defaultFormats()
+{
+    return {"jpeg", "png", "gif", "bmp", "webp", "tiff"};
+}
+
+QList<QByteArray> ZTImageLoader::allowableFormats()
+{
+    return defaultFormats() + QList<QByteArray> {"ico", "cur", "mng"};
+}
+
+ZTImageLoader::ZTImageLoader()
+    : m_formats(defaultFormats())
+{}
+
+ZTImageLoader::~ZTImageLoader()
+{
+    releaseReservation();
+}
 
 void ZTImageLoader::setMaxPixels(qint64 pixels)
 {
     m_maxPixels = std::max<qint64>(1, pixels);
+}
+
+void ZTImageLoader::setFormats(const QList<QByteArray>& formats)
+{
+    m_formats = formats;
 }
 
 void ZTImageLoader::setFastDecodeSize(const QSize& analysisSize)
@@ -124,52 +226,200 @@ void ZTImageLoader::setFastDecodeSize(const QSize& analysisSize)
     m_fastDecodeSize = analysisSize;
 }
 
+void ZTImageLoader::setMemoryBudget(ZTMemoryBudget* budget, qint64 extraBytes)
+{
+    releaseReservation();
+    m_budget = budget;
+    m_extraBytes = extraBytes;
+}
+
+qint64 ZTImageLoader::memoryEstimate(const ZTPictureHeader& header, qint64 fileBytes)
+{
+    const QSize size = header.size.expandedTo(QSize(0, 0));
+    return qint64(size.width()) * size.height() * header.bytesPerPixel + fileBytes;
+}
+
 bool ZTImageLoader::fail(const QString& error)
 {
+    releaseReservation();
     m_image = QImage();
     m_inputSize = QSize();
     m_error = error;
     return false;
 }
 
+bool ZTImageLoader::reserve(qint64 bytes)
+{
+    if (!m_budget) {
+        return true;
+    }
+    if (!m_budget->reserve(bytes)) {
+        return false;
+    }
+    m_reserved += bytes;
+    return true;
+}
+
+void ZTImageLoader::releaseReservation()
+{
+    if (m_budget && m_reserved > 0) {
+        m_budget->release(m_reserved);
+    }
+    m_reserved = 0;
+}
+
+// The file's bytes are reserved before they are read. Once the header tells how much decoding
+// takes, the rest is added if it fits at once; otherwise the bytes are dropped, the whole
+// amount is waited for, and the file is read again, so that no memory is held while waiting.
 bool ZTImageLoader::load(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return fail(QStringLiteral("no such file"));
+    releaseReservation();
+    m_messages.clear();
+    const QByteArray name = ZTFileName::toBytes(path);
+    struct stat info = {};
+    if (name.isEmpty() || name.contains('\0') || ::stat(name.constData(), &info) != 0) {
+        return fail(errno == ENOENT || name.isEmpty() ? QStringLiteral("no such file")
+                                                      : systemError("cannot open the file"));
     }
-    if (info.isDir()) {
+    if (S_ISDIR(info.st_mode)) {
         return fail(QStringLiteral("is a directory"));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return fail(QStringLiteral("cannot open the file (%1)").arg(file.errorString()));
+    // Checked before opening, and again on what was opened: opening a FIFO or a device may
+    // block or have effects of its own.
+    const auto notRegular
+        = [] { return QStringLiteral("not a regular file (a FIFO, socket or device)"); };
+    if (!S_ISREG(info.st_mode)) {
+        return fail(notRegular());
     }
-    if (file.size() == 0) {
+    const FileDescriptor file(
+        ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
+        return fail(systemError("cannot open the file"));
+    }
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return fail(notRegular());
+    }
+    const qint64 size = info.st_size;
+    if (size == 0) {
         return fail(QStringLiteral("empty file"));
     }
-    return load(&file);
+    if (size > maxFileBytes) {
+        return fail(
+            QStringLiteral("the file is too large (more than %1 MB)").arg(megabytes(maxFileBytes)));
+    }
+    if (!reserve(size)) {
+        return fail(QStringLiteral("the file does not fit the memory budget"));
+    }
+    QByteArray data;
+    if (!readAll(file.get(), size, &data)) {
+        return fail(systemError("cannot read the file"));
+    }
+    const ZTPictureHeader header = ZTPictureHeader::read(data);
+    if (!check(header)) {
+        return false;
+    }
+    const qint64 more = memoryEstimate(header, 0) + m_extraBytes;
+    if (m_budget && m_budget->tryReserve(more)) {
+        m_reserved += more;
+    } else if (m_budget) {
+        data.clear();
+        releaseReservation();
+        const qint64 whole = memoryEstimate(header, size) + m_extraBytes;
+        if (!reserve(whole)) {
+            return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
+                            .arg(megabytes(whole), megabytes(m_budget->bytes())));
+        }
+        if (!readAll(file.get(), size, &data)) {
+            return fail(systemError("cannot read the file"));
+        }
+        const ZTPictureHeader again = ZTPictureHeader::read(data);
+        if (!check(again) || memoryEstimate(again, data.size()) + m_extraBytes > whole) {
+            return m_error.isEmpty() ? fail(QStringLiteral("the file changed while it was read"))
+                                     : false;
+        }
+    }
+    return decode(data, header.format);
 }
 
 bool ZTImageLoader::load(QIODevice* device)
 {
+    releaseReservation();
+    m_messages.clear();
     if (!device || !device->isReadable()) {
         return fail(QStringLiteral("cannot read the file"));
     }
-    QImageReader reader(device);
-    return read(reader);
+    // In chunks: QIODevice::read(n) would allocate all n bytes first.
+    QByteArray data;
+    char chunk[65536];
+    for (qint64 got;
+         data.size() <= maxFileBytes && (got = device->read(chunk, sizeof chunk)) > 0;) {
+        data.append(chunk, int(got));
+    }
+    if (data.isEmpty()) {
+        return fail(QStringLiteral("empty file"));
+    }
+    if (data.size() > maxFileBytes) {
+        return fail(
+            QStringLiteral("the file is too large (more than %1 MB)").arg(megabytes(maxFileBytes)));
+    }
+    const ZTPictureHeader header = ZTPictureHeader::read(data);
+    if (!check(header)) {
+        return false;
+    }
+    const qint64 whole = memoryEstimate(header, data.size()) + m_extraBytes;
+    if (!reserve(whole)) {
+        return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
+                        .arg(megabytes(whole), megabytes(m_budget->bytes())));
+    }
+    return decode(data, header.format);
 }
 
-bool ZTImageLoader::read(QImageReader& reader)
+// Everything that the header and the structure tell, before decoding.
+bool ZTImageLoader::check(const ZTPictureHeader& header)
 {
     m_error.clear();
-    // Peeked before the reader reads anything, while the device is at the file's start.
-    const QSize gifScreen = gifScreenSize(reader.device());
-    // Header and data: every warning of the decoder stays with this picture.
-    const DecoderWarnings warnings;
+    if (header.format.isEmpty()) {
+        return fail(QStringLiteral("not a picture in a format that can be read"));
+    }
+    if (!m_formats.contains(header.format)) {
+        return fail(QStringLiteral("%1 pictures are not read unless --formats allows them")
+                        .arg(QString::fromLatin1(header.format.toUpper())));
+    }
+    if (!header.damage.isEmpty()) {
+        return fail(header.damage);
+    }
+    if (header.size.isValid() && header.size.isEmpty()) {
+        return fail(QStringLiteral("the picture has no pixels (%1)").arg(sizeText(header.size)));
+    }
+    if (exceeds(header.size, m_maxPixels)) {
+        return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
+                        .arg(sizeText(header.size))
+                        .arg(m_maxPixels));
+    }
+    if (header.scans > maxJpegScans) {
+        return fail(QStringLiteral("too many scans (%1, more than %2)")
+                        .arg(header.scans)
+                        .arg(maxJpegScans));
+    }
+    return true;
+}
+
+// Only the decoder of @p format is asked, so Qt neither loads nor tries any other plugin.
+bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
+{
+    QByteArray bytes = data; // shared, not copied: QBuffer wants a non-const array
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    // Header and data: every message of the decoder stays with this picture.
+    const DecoderMessages collecting(&m_messages);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
         return fail(readerError(reader));
+    }
+    if (format == "tiff") {
+        routeTiffMessages();
     }
 
     // The header's size is that of the stored picture, before its EXIF orientation.
@@ -179,23 +429,14 @@ bool ZTImageLoader::read(QImageReader& reader)
         return fail(
             QStringLiteral("no picture size in the header (damaged, truncated or without pixels)"));
     }
-    if (headerHasSize) {
-        if (stored.isEmpty()) {
-            return fail(QStringLiteral("the picture has no pixels (%1)").arg(sizeText(stored)));
-        }
-        // A GIF is decoded into its screen, which the reader may report smaller.
-        const QSize decodedSize = gifScreen.isValid() ? gifScreen.expandedTo(stored) : stored;
-        if (exceeds(decodedSize, m_maxPixels)) {
-            return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
-                            .arg(sizeText(decodedSize))
-                            .arg(m_maxPixels));
-        }
+    if (headerHasSize && (stored.isEmpty() || exceeds(stored, m_maxPixels))) {
+        return fail(
+            QStringLiteral("the picture has no pixels or is too large (%1)").arg(sizeText(stored)));
     }
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
 
-    if (headerHasSize && m_fastDecodeSize.isValid() && reader.format() == "jpeg"
-        && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+    if (headerHasSize && m_fastDecodeSize.isValid() && format == "jpeg") {
         const QSize needed = upright.scaled(m_fastDecodeSize, Qt::KeepAspectRatio);
         const QSize reduced = reducedDecodeSize(stored, turned ? needed.transposed() : needed);
         if (reduced.isValid()) {
@@ -207,11 +448,10 @@ bool ZTImageLoader::read(QImageReader& reader)
     if (decoded.isNull()) {
         return fail(readerError(reader));
     }
-    if (warnings.endedEarly()) {
-        return fail(QStringLiteral("truncated picture data"));
+    if (reportsDamage(m_messages)) {
+        return fail(QStringLiteral("damaged or truncated picture data"));
     }
-    // Checked once decoded as well: formats without a size in their header, and any decoder
-    // that makes more pixels than the header said.
+    // Checked once decoded as well: any decoder that makes more pixels than the header said.
     if (decoded.size().isEmpty() || exceeds(decoded.size(), m_maxPixels)) {
         return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
                         .arg(sizeText(decoded.size())));

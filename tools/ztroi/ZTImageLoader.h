@@ -1,20 +1,29 @@
 #ifndef ZTIMAGELOADER_H
 #define ZTIMAGELOADER_H
 
+#include "ZTPictureHeader.h"
+
+#include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
 class QIODevice;
 class QImageReader;
+class ZTMemoryBudget;
 
 /**
- * Reads a picture for analysis, defensively: the header is read first, so a picture with no or a
- * zero size, or with more pixels than the limit, is refused before anything is decoded; the EXIF
- * orientation is applied; a JPEG that ends early is refused although Qt would return it with a
- * grey bottom; the result is converted to Format_ARGB32, which the salience methods read.
+ * Reads a picture for analysis, defensively. The whole file is read into memory and its
+ * structure checked before anything is decoded (ZTPictureHeader): a format that is not allowed,
+ * a truncated or damaged file, a size beyond the pixel limit, a JPEG with too many scans or a
+ * picture whose decoding would not fit the memory budget is refused, and only the decoder of the
+ * format found is used. Decoding that the decoder reports as damaged is refused too; its other
+ * messages are kept in messages(). The EXIF orientation is applied and the result converted to
+ * Format_ARGB32, which the salience methods read.
  *
  * Every picture source (files, the bundled photograph, fuzzing input) goes through load().
  * Safe to use from several threads at once, one loader per thread.
@@ -24,12 +33,26 @@ class ZTImageLoader
 public:
     /** The default limit: 100 million pixels (400 MB once decoded). */
     static constexpr qint64 defaultMaxPixels = 100'000'000;
+    /** JPEG pictures with more scans are refused: each scan is a pass over every coefficient. */
+    static constexpr int maxJpegScans = 100;
+    /** Larger files are refused. */
+    static constexpr qint64 maxFileBytes = qint64(1) << 30;
+
+    /** The formats read unless setFormats() says otherwise: jpeg, png, gif, bmp, webp, tiff. */
+    static QList<QByteArray> defaultFormats();
+    /** Every format that setFormats() accepts: the default ones, ico, cur and mng. */
+    static QList<QByteArray> allowableFormats();
 
     ZTImageLoader();
+    ~ZTImageLoader();
+    Q_DISABLE_COPY(ZTImageLoader)
 
     /** Pictures with more pixels than @p pixels (at least 1) are refused. */
     void setMaxPixels(qint64 pixels);
     qint64 maxPixels() const { return m_maxPixels; }
+
+    /** The formats to read, by Qt's names, from allowableFormats(); others are refused. */
+    void setFormats(const QList<QByteArray>& formats);
 
     /**
      * With a valid @p analysisSize, JPEG pictures are decoded at a reduced size (1/2, 1/4 or 1/8,
@@ -39,9 +62,23 @@ public:
      */
     void setFastDecodeSize(const QSize& analysisSize);
 
-    /** Reads the file at @p path (Qt resource paths such as ":/..." work too). */
+    /**
+     * Each load() reserves its picture's memory in @p budget (not owned; null: none), the file,
+     * the decoding (memoryEstimate()) and @p extraBytes for the work that follows, and holds it
+     * until the next load() or the loader's end. A picture that cannot fit is refused.
+     */
+    void setMemoryBudget(ZTMemoryBudget* budget, qint64 extraBytes = 0);
+
+    /** The most memory that decoding the picture of @p header takes, its file of @p fileBytes too.
+     */
+    static qint64 memoryEstimate(const ZTPictureHeader& header, qint64 fileBytes);
+
+    /**
+     * Reads the file at @p path, a name as ZTFileName gives it (never a Qt resource). Only
+     * regular files are read; others are refused without being read from.
+     */
     bool load(const QString& path);
-    /** Reads from @p device, which must be open for reading; the format is found from content. */
+    /** Reads from @p device, which must be open for reading. */
     bool load(QIODevice* device);
 
     /** The decoded picture in Format_ARGB32, upright; null after a failed load. */
@@ -52,16 +89,26 @@ public:
     QSize inputSize() const { return m_inputSize; }
     /** One short sentence on why the last load() failed; empty after a success. */
     QString errorString() const { return m_error; }
+    /** What the decoder said during the last load() (libpng's, libtiff's warnings ...). */
+    QStringList messages() const { return m_messages; }
 
 private:
-    bool read(QImageReader& reader);
+    bool reserve(qint64 bytes);
+    void releaseReservation();
+    bool check(const ZTPictureHeader& header);
+    bool decode(const QByteArray& data, const QByteArray& format);
     bool fail(const QString& error);
 
     qint64 m_maxPixels = defaultMaxPixels;
+    QList<QByteArray> m_formats;
     QSize m_fastDecodeSize;
+    ZTMemoryBudget* m_budget = nullptr;
+    qint64 m_extraBytes = 0;
+    qint64 m_reserved = 0;
     QImage m_image;
     QSize m_inputSize;
     QString m_error;
+    QStringList m_messages;
 };
 
 #endif // ZTIMAGELOADER_H

@@ -1,12 +1,17 @@
 #include "ZTOptionParser.h"
 
+#include "ZTFileName.h"
+#include "ZTFaceDetector.h"
+#include "ZTPictureAnalyzer.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QRegularExpression>
-#include <QTextStream>
 
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 namespace {
@@ -19,6 +24,9 @@ constexpr int maxGridCells = 100;
 constexpr int maxHistogramBlocks = 100;
 constexpr int maxHistogramBins = 256;
 constexpr int maxJobs = 256;
+constexpr qint64 maxMemoryMegabytes = 1 << 20;
+// The longest path that the system opens; a longer entry in a list is not a path.
+constexpr int maxListEntry = PATH_MAX;
 
 // Options by name, so that parse() and helpText() describe the same command line.
 const char* const optOut = "out";
@@ -33,6 +41,7 @@ const char* const optSize = "size";
 const char* const optWeight = "weight";
 const char* const optDisable = "disable";
 const char* const optArea = "area";
+const char* const optFaces = "faces";
 const char* const optHistBins = "hist-bins";
 const char* const optHistBlocks = "hist-blocks";
 const char* const optHistThreshold = "hist-threshold";
@@ -40,6 +49,10 @@ const char* const optHistMin = "hist-min";
 const char* const optFastDecode = "fast-decode";
 const char* const optMaxPixels = "max-pixels";
 const char* const optList = "list";
+const char* const optList0 = "list0";
+const char* const optFormats = "formats";
+const char* const optMemory = "memory";
+const char* const optVerbose = "verbose";
 const char* const optJobs = "jobs";
 const char* const optQuiet = "quiet";
 
@@ -99,6 +112,10 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("A very important area in picture pixels (after EXIF orientation); "
                            "enables the areas method. Repeatable."),
             QStringLiteral("X,Y,W,H")},
+        {optFaces,
+            QStringLiteral("Find faces and make every head a very important area, like --area "
+                           "(at most %1 faces a picture, the largest).")
+                .arg(ZTPictureAnalyzer::maxFaces)},
         {optHistBins,
             QStringLiteral(
                 "Histogram method: chroma bins per channel, N or N1,N2 (1-256; default 32)."),
@@ -122,8 +139,24 @@ void describe(QCommandLineParser& parser)
                            "before decoding (default 100000000)."),
             QStringLiteral("N")},
         {optList,
-            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input."),
+            QStringLiteral("Read picture paths from <file>, one per line; - reads standard input. "
+                           "Repeatable."),
             QStringLiteral("file")},
+        {optList0,
+            QStringLiteral("Read picture paths from <file>, each ended by a NUL byte (find "
+                           "-print0). Repeatable."),
+            QStringLiteral("file")},
+        {optFormats,
+            QStringLiteral("The picture formats to read, comma-separated, from jpeg, png, gif, "
+                           "bmp, webp, tiff, ico, cur, mng (default: the first six)."),
+            QStringLiteral("list")},
+        {optMemory,
+            QStringLiteral("Memory that the pictures in progress may take together, in MB "
+                           "(default 4096). Larger pictures are refused; jobs wait for room."),
+            QStringLiteral("MB")},
+        {optVerbose,
+            QStringLiteral("Also show what the picture decoders say (warnings about colour "
+                           "profiles, unknown tags, ...).")},
         {{QStringLiteral("j"), optJobs},
             QStringLiteral("Analyse N pictures at once (default: the number of cores)."),
             QStringLiteral("N")},
@@ -131,7 +164,7 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("No progress bar and no summary; errors are still reported.")},
     });
     parser.addPositionalArgument(QStringLiteral("image"),
-        QStringLiteral("Pictures to analyse (PNG, JPEG, BMP, GIF, WebP, TIFF, ...). Without any, "
+        QStringLiteral("Pictures to analyse (JPEG, PNG, GIF, BMP, WebP, TIFF). Without any, "
                        "the bundled photograph is analysed."),
         QStringLiteral("[image...]"));
 }
@@ -219,21 +252,38 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
     return true;
 }
 
-QStringList ZTOptionParser::readList(QIODevice* device)
+// Read in chunks, so that an entry longer than a path is found without reading further.
+bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths)
 {
-    QStringList paths;
-    QTextStream stream(device);
-    stream.setCodec("UTF-8");
-    QString line;
-    while (stream.readLineInto(&line)) {
-        if (line.endsWith(QLatin1Char('\r'))) {
-            line.chop(1);
+    QByteArray entry;
+    const auto take = [&] {
+        if (separator == '\n' && entry.endsWith('\r')) {
+            entry.chop(1);
         }
-        if (!line.trimmed().isEmpty()) {
-            paths.append(line);
+        const bool blank = separator == '\n' ? entry.trimmed().isEmpty() : entry.isEmpty();
+        if (!blank) {
+            paths->append(ZTFileName::fromBytes(entry));
+        }
+        entry.clear();
+    };
+    char chunk[65536];
+    for (qint64 got; (got = device->read(chunk, sizeof chunk)) > 0;) {
+        for (const char* at = chunk; at < chunk + got;) {
+            const char* end
+                = static_cast<const char*>(std::memchr(at, separator, size_t(chunk + got - at)));
+            entry.append(at, int((end ? end : chunk + got) - at));
+            if (entry.size() > maxListEntry) {
+                return false;
+            }
+            if (!end) {
+                break;
+            }
+            take();
+            at = end + 1;
         }
     }
-    return paths;
+    take();
+    return true;
 }
 
 ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int defaultJobs)
@@ -259,10 +309,10 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
 bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
 {
     m_settings.inputs = parser.positionalArguments();
-    m_settings.listFile = parser.value(optList);
     return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
-        && applyMethods(parser) && applyAreas(parser) && applyHistogram(parser)
-        && applyLimits(parser, defaultJobs) && applyBundledPicture();
+        && applyMethods(parser) && applyAreas(parser) && applyFaces(parser)
+        && applyHistogram(parser) && applyLimits(parser, defaultJobs) && applyReading(parser)
+        && applyBundledPicture();
 }
 
 bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
@@ -374,6 +424,16 @@ bool ZTOptionParser::applyAreas(const QCommandLineParser& parser)
     return true;
 }
 
+bool ZTOptionParser::applyFaces(const QCommandLineParser& parser)
+{
+    m_settings.faces = parser.isSet(optFaces);
+    if (m_settings.faces && !ZTFaceDetector::isBuiltIn()) {
+        return fail(QStringLiteral("--faces: this build of ztroi has no face detection (it was "
+                                   "built without OpenCV)"));
+    }
+    return true;
+}
+
 bool ZTOptionParser::applyHistogram(const QCommandLineParser& parser)
 {
     ZTHistogramSettings& h = m_settings.histogram;
@@ -443,6 +503,52 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
     return true;
 }
 
+// How pictures are found and read: lists of paths in the order given, the formats read, the
+// memory budget, and whether the decoders' messages are shown.
+bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
+    QStringList lists[2] = {parser.values(optList), parser.values(optList0)};
+    for (const QString& name : parser.optionNames()) {
+        const int kind = name == QLatin1String(optList) ? 0
+            : name == QLatin1String(optList0)           ? 1
+                                                        : -1;
+        if (kind >= 0 && !lists[kind].isEmpty()) {
+            s.inputLists.append({lists[kind].takeFirst(), kind == 0 ? '\n' : '\0'});
+        }
+    }
+    if (!s.inputLists.isEmpty()) {
+        s.listFile = s.inputLists.first().path;
+    }
+    if (parser.isSet(optFormats)) {
+        s.formats.clear();
+        for (const QString& name : parser.value(optFormats).split(QLatin1Char(','))) {
+            const QByteArray format = name == QLatin1String("jpg") ? "jpeg"
+                : name == QLatin1String("tif")                     ? "tiff"
+                                                                   : name.toLatin1();
+            if (!ZTImageLoader::allowableFormats().contains(format)) {
+                return fail(
+                    QStringLiteral("--formats %1: expected formats from %2, separated by commas")
+                        .arg(parser.value(optFormats),
+                            QString::fromLatin1(ZTImageLoader::allowableFormats().join(", "))));
+            }
+            s.formats.append(format);
+        }
+    }
+    if (parser.isSet(optMemory)) {
+        bool ok = false;
+        const qint64 megabytes = parser.value(optMemory).toLongLong(&ok);
+        if (!ok || megabytes < 1 || megabytes > maxMemoryMegabytes) {
+            return fail(QStringLiteral("--memory %1: expected megabytes from 1 to %2")
+                            .arg(parser.value(optMemory))
+                            .arg(maxMemoryMegabytes));
+        }
+        s.memoryBudget = megabytes << 20;
+    }
+    s.verbose = parser.isSet(optVerbose);
+    return true;
+}
+
 // Without pictures and without --list, the run shows what the tool does on the bundled
 // photograph: its overlay and the default crops. Also refuses a run with every method off.
 bool ZTOptionParser::applyBundledPicture()
@@ -482,9 +588,8 @@ QString ZTOptionParser::helpText() const
     text += QStringLiteral(
         "\nMethods (for --weight and --disable): %1.\n"
         "  sobel: colour edges; center: a prior for the middle of the picture; histogram: large\n"
-        "  areas of one colour, counted negatively; areas: the --area rectangles; contrast: "
-        "colour\n"
-        "  contrast against the surroundings.\n"
+        "  areas of one colour, counted negatively; areas: the --area rectangles and the heads\n"
+        "  of --faces; contrast: colour contrast against the surroundings.\n"
         "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats):\n"
         "  NAME.salience.png   the mixed salience map at the analysis size (8-bit grey, 0 ... "
         "255),\n"
@@ -493,6 +598,9 @@ QString ZTOptionParser::helpText() const
         "  NAME.overlay.jpg    with --overlay\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
+        "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"
+        "when it can, otherwise as many as fit together (bigger ones first), and the salience\n"
+        "places it only among the positions that keep them.\n"
         "\nExit status: 0 when every picture was analysed, 1 when any failed, 2 for a usage "
         "error.\n")
                 .arg(methodNames());

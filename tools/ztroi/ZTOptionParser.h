@@ -40,10 +40,13 @@ public:
     QString helpText() const;
 
     /**
-     * The paths in @p device, one per line; blank lines are skipped and a trailing carriage
-     * return is dropped. Paths are taken as they are, spaces included.
+     * Appends the paths in @p device to @p paths: entries ended by @p separator or the end. With
+     * '\n', blank lines are skipped and a trailing carriage return is dropped; otherwise empty
+     * entries are skipped. Paths are taken as they are, spaces included, as ZTFileName reads
+     * bytes. Returns false, having read at most one chunk further, at an entry longer than a
+     * path can be (PATH_MAX).
      */
-    static QStringList readList(QIODevice* device);
+    static bool readList(QIODevice* device, char separator, QStringList* paths);
 
     /** Parses "16:9" (an aspect) or "1920x1080" (an output size); false if malformed. */
     static bool parseCrop(const QString& text, ZTCropRequest* request);
@@ -58,8 +61,10 @@ private:
     bool applyAnalysis(const QCommandLineParser& parser);
     bool applyMethods(const QCommandLineParser& parser);
     bool applyAreas(const QCommandLineParser& parser);
+    bool applyFaces(const QCommandLineParser& parser);
     bool applyHistogram(const QCommandLineParser& parser);
     bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
+    bool applyReading(const QCommandLineParser& parser);
     bool applyBundledPicture();
 
     ZTToolSettings m_settings;

@@ -1,6 +1,7 @@
 #include "ZTPictureAnalyzer.h"
 
 #include "ZTAtomicFile.h"
+#include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
 #include "ZTOverlayPainter.h"
 #include "ZTSalienceProfile.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <tuple>
 
 namespace {
 
@@ -74,11 +76,22 @@ QImage greyMap(const QImage& map)
 
 } // namespace
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
+ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinder faceFinder)
     : m_settings(settings)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+    , m_faceFinder(std::move(faceFinder))
 {
+    if (settings.faces && !m_faceFinder) {
+        m_faceDetector = std::make_unique<ZTFaceDetector>();
+        if (m_faceDetector->load()) {
+            ZTFaceDetector* const detector = m_faceDetector.get();
+            m_faceFinder = [detector](const QImage& picture) { return detector->detect(picture); };
+        } else {
+            m_faceError = m_faceDetector->errorString();
+        }
+    }
     m_loader.setMaxPixels(settings.maxPixels);
+    m_loader.setFormats(settings.formats);
     if (settings.fastDecode) {
         m_loader.setFastDecodeSize(settings.analysisSize);
     }
@@ -112,12 +125,31 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings)
 
 ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
 
+void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
+{
+    m_loader.setMemoryBudget(budget, analysisBytes(m_settings));
+}
+
+// The methods' maps and work buffers at the analysis size, measured on their largest settings,
+// and the overlay at its largest size.
+qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
+{
+    constexpr qint64 bytesPerAnalysisPixel = 64;
+    constexpr qint64 overlayBytesPerPixel = 16;
+    const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
+    return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
+        * bytesPerAnalysisPixel
+        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0);
+}
+
 ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
 {
     ZTPictureReport report;
     report.input = path;
     try {
-        if (!m_loader.load(path)) {
+        const bool loaded = load(path);
+        report.decoderMessages = m_loader.messages();
+        if (!loaded) {
             report.error = m_loader.errorString();
         } else {
             analyzePicture(report, outputName);
@@ -135,9 +167,22 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
         ZTPictureReport failed;
         failed.input = report.input;
         failed.error = report.error;
+        failed.decoderMessages = report.decoderMessages;
         report = failed;
     }
     return report;
+}
+
+// Every name is a file; only the bundled photograph, analysed when no picture is named, comes
+// from the program's resources.
+bool ZTPictureAnalyzer::load(const QString& path)
+{
+    if (!m_settings.bundledPicture) {
+        return m_loader.load(path);
+    }
+    QFile resource(path);
+    resource.open(QIODevice::ReadOnly);
+    return m_loader.load(&resource);
 }
 
 void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
@@ -146,16 +191,34 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
-    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
+    // Declared areas: the --area rectangles, and the head around every face (kept as the face
+    // by crops too small for the head).
+    QList<ZTDeclaredArea> declared;
+    for (const QRect& area : m_settings.areas) {
+        declared.append({area, area});
+    }
+    if (m_settings.faces) {
+        if (!findFaces(picture, report)) {
+            return;
+        }
+        for (const QRect& face : report.faces) {
+            declared.append({headAround(face), face});
+        }
+    }
+    // The areas method runs for a picture with areas to show; it keeps the mixer's last
+    // picture's areas otherwise, so it is switched off.
+    if (!declared.isEmpty() && !m_settings.disabled.contains(SalienzVeryImportantAreas)) {
         // Areas are given in input pixels; the mixer wants them on the work image, with its size.
         const ZTMapGeometry toWork(report.inputSize, workSize);
         QList<QRect> rects;
-        for (const QRect& area : m_settings.areas) {
-            rects.append(toWork.toMap(area));
+        for (const ZTDeclaredArea& area : declared) {
+            rects.append(toWork.toMap(area.rect));
         }
         m_mixer->injectVeryImportantAreas(rects, workSize);
         m_mixer->setMethodWeight(
             SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+    } else {
+        m_mixer->setMethodEnabled(SalienzVeryImportantAreas, false);
     }
     report.methods = methodStates();
 
@@ -174,8 +237,12 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     report.analysisSize = salience.size();
 
     const ZTSalienceProfile profile(salience);
-    const ZTCropPlanner planner(
-        profile, report.inputSize, ZTCropPlanner::maximizerStart(salience, m_settings.pixelWeight));
+    const ZTCropPlanner::Maximizer maximizer
+        = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
+    ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
+    if (!m_settings.areas.isEmpty() || m_settings.faces) {
+        planner.setDeclaredAreas(declared, maximizer.startWithin);
+    }
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));
     }
@@ -213,6 +280,40 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
             picture, salience, report.inputSize, report.crops, report.focus);
         write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
     }
+}
+
+QRect ZTPictureAnalyzer::headAround(const QRect& face)
+{
+    const int side = face.width() / 4;
+    return face.adjusted(-side, -face.height() / 2, side, face.height() / 4);
+}
+
+// Faces are found on the picture as decoded, which --fast-decode may have made smaller than the
+// input, and reported in input pixels, inside the picture: the largest maxFaces of them, in an
+// order that does not depend on the finder's.
+bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report)
+{
+    if (!m_faceFinder) {
+        report.error = m_faceError;
+        return false;
+    }
+    const ZTMapGeometry toInput(report.inputSize, picture.size());
+    const QRect inside(QPoint(0, 0), report.inputSize);
+    QList<QRect> faces;
+    for (const QRect& found : m_faceFinder(picture)) {
+        const QRect face = toInput.toInput(found).intersected(inside);
+        if (!face.isEmpty()) {
+            faces.append(face);
+        }
+    }
+    const auto key = [](const QRect& r) {
+        return std::make_tuple(-qint64(r.width()) * r.height(), r.y(), r.x(), r.width());
+    };
+    std::sort(faces.begin(), faces.end(),
+        [&key](const QRect& a, const QRect& b) { return key(a) < key(b); });
+    report.facesFound = faces.size();
+    report.faces = faces.mid(0, maxFaces);
+    return true;
 }
 
 QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const

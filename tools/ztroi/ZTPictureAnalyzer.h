@@ -9,11 +9,21 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
+class ZTMemoryBudget;
+class ZTFaceDetector;
 class ZTSalienzMixer;
+
+/**
+ * Finds the faces in a picture as rectangles in its pixels, in any order. One finder may serve
+ * several analyzers on several threads at once.
+ */
+using ZTFaceFinder = std::function<QList<QRect>(const QImage& picture)>;
 
 /** A method as the mixer ran it. */
 struct ZTMethodState
@@ -39,10 +49,13 @@ struct ZTPictureReport
     QSize analysisSize; ///< the salience map's size
     QList<ZTMethodState> methods;
     QList<ZTCrop> crops;
+    QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels
+    int facesFound = -1;     ///< with --faces: how many were found (faces holds maxFaces at most)
     QPoint focus;            ///< input pixel
     QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
+    QStringList decoderMessages; ///< what the decoder said, shown with --verbose
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -55,7 +68,14 @@ struct ZTPictureReport
 class ZTPictureAnalyzer
 {
 public:
-    explicit ZTPictureAnalyzer(const ZTToolSettings& settings);
+    /** With --faces, the largest faces of a picture that count; the rest are left out. */
+    static constexpr int maxFaces = 32;
+
+    /**
+     * With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector when
+     * none is given; every picture fails when that cannot load its cascades.
+     */
+    explicit ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinder faceFinder = {});
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
@@ -65,13 +85,33 @@ public:
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
+    /**
+     * Each picture reserves its memory in @p budget (not owned) before it is decoded: its
+     * file, its decoding and its analysis, until the next picture starts.
+     */
+    void setMemoryBudget(ZTMemoryBudget* budget);
+    /** The memory that analysing one picture takes besides its decoding. */
+    static qint64 analysisBytes(const ZTToolSettings& settings);
+
+    /**
+     * The head around a face box @p face as a face detector gives it (brows to chin, cheek to
+     * cheek): a quarter of its width more on either side, half its height more above for the
+     * forehead and hair and a quarter below for the chin.
+     */
+    static QRect headAround(const QRect& face);
+
 private:
+    bool load(const QString& path);
     void analyzePicture(ZTPictureReport& report, const QString& outputName);
+    bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
 
     ZTToolSettings m_settings;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
+    std::unique_ptr<ZTFaceDetector> m_faceDetector;
+    ZTFaceFinder m_faceFinder;
+    QString m_faceError; ///< why there is no face finder
 };
 
 #endif // ZTPICTUREANALYZER_H

@@ -71,9 +71,20 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
         if (crop.request.outputSize.isValid()) {
             object.insert(QStringLiteral("outputSize"), sizeObject(crop.request.outputSize));
         }
+        if (crop.areasKept >= 0) {
+            object.insert(QStringLiteral("areasKept"), crop.areasKept);
+        }
         crops.append(object);
     }
     json.insert(QStringLiteral("crops"), crops);
+    if (report.facesFound >= 0) {
+        QJsonArray faces;
+        for (const QRect& face : report.faces) {
+            faces.append(rectObject(face));
+        }
+        json.insert(QStringLiteral("faces"), faces);
+        json.insert(QStringLiteral("facesFound"), report.facesFound);
+    }
     json.insert(QStringLiteral("focus"),
         QJsonObject {
             {QStringLiteral("x"), report.focus.x()}, {QStringLiteral("y"), report.focus.y()}});
@@ -122,6 +133,13 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
         = QStringLiteral("%1: %2 pixels, analysed at %3\n")
               .arg(report.input, sizeText(report.inputSize), sizeText(report.analysisSize));
     text += QStringLiteral("  focal point  (%1, %2)\n").arg(report.focus.x()).arg(report.focus.y());
+    if (report.facesFound >= 0) {
+        text += QStringLiteral("  faces        %1").arg(report.faces.size());
+        if (report.facesFound > report.faces.size()) {
+            text += QStringLiteral(" (the largest of %1 found)").arg(report.facesFound);
+        }
+        text += QLatin1Char('\n');
+    }
     for (int i = 0; i < report.crops.size(); ++i) {
         const ZTCrop& crop = report.crops.at(i);
         QString line = QStringLiteral("  crop %1  %2 at (%3, %4), keeps %5 of the salience")
@@ -131,6 +149,9 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
                            .arg(percentText(crop.salienceKept));
         if (crop.centred) {
             line += QStringLiteral(", centred");
+        }
+        if (crop.areasKept >= 0) {
+            line += QStringLiteral(", %1 areas whole").arg(crop.areasKept);
         }
         if (coloursShown) {
             line += QStringLiteral(" [%1]").arg(ZTOverlayPainter::cropColourName(i));

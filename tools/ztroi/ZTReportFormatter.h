@@ -19,9 +19,10 @@ public:
 
     /**
      * The report as JSON. Always "version" and "input"; a failed picture adds "error" and
-     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files" and,
-     * with --grid, "grid". Rectangles are {"x", "y", "width", "height"} in input pixels;
-     * "salienceKept" is rounded to four decimals.
+     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files",
+     * with --grid "grid", and with --faces "faces" and "facesFound". Rectangles are {"x", "y",
+     * "width", "height"} in input pixels; "salienceKept" is rounded to four decimals; a crop has
+     * "areasKept" when the run declares areas (--area or --faces).
      */
     static QJsonObject toJson(const ZTPictureReport& report);
     /** toJson() as one compact line, with its line feed. */

@@ -71,5 +71,5 @@ bool ZTToolSettings::isEnabled(ZTSalienzMethod method) const
     if (disabled.contains(method)) {
         return false;
     }
-    return method != SalienzVeryImportantAreas || !areas.isEmpty();
+    return method != SalienzVeryImportantAreas || !areas.isEmpty() || faces;
 }

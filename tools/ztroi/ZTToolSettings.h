@@ -3,6 +3,7 @@
 
 #include "ZTCropPlanner.h"
 #include "ZTImageLoader.h"
+#include "ZTMemoryBudget.h"
 
 #include <ZTSalienzMethod.h>
 #include <ZTSalienzPixelWeightMethod.h>
@@ -28,15 +29,23 @@ struct ZTHistogramSettings
     std::optional<double> minHeight;
 };
 
+/** A file of picture paths: --list (one a line) or --list0 (NUL-separated); "-" is stdin. */
+struct ZTInputList
+{
+    QString path;
+    char separator = '\n';
+};
+
 /** Everything that one run of ztroi does, as parsed from its command line. */
 struct ZTToolSettings
 {
     /** The default analysis size: a square, so that portrait and landscape get equal detail. */
     static constexpr int defaultAnalysisSide = 480;
 
-    QStringList inputs;          ///< paths in input order (command line first, then --list)
-    QString listFile;            ///< --list FILE, "-" for standard input; empty when not given
-    bool bundledPicture = false; ///< no picture given: analyse the bundled photograph
+    QStringList inputs;            ///< paths in input order (command line first, then --list)
+    QString listFile;              ///< the first --list or --list0 FILE; empty when none is given
+    QList<ZTInputList> inputLists; ///< every --list and --list0, in the order given
+    bool bundledPicture = false;   ///< no picture given: analyse the bundled photograph
     QString outputDir = QStringLiteral("ztroi-out");
     bool writeSalienceMap = true; ///< false with --no-map
     bool writeMaps = false;
@@ -51,8 +60,13 @@ struct ZTToolSettings
     QMap<ZTSalienzMethod, int> weights; ///< --weight overrides, as given to setMethodWeight
     QList<ZTSalienzMethod> disabled;
     QList<QRect> areas; ///< very important areas in input coordinates
+    bool faces = false; ///< --faces: every face found is a very important area too
     ZTHistogramSettings histogram;
     qint64 maxPixels = ZTImageLoader::defaultMaxPixels;
+    QList<QByteArray> formats = ZTImageLoader::defaultFormats(); ///< Qt's names, --formats
+    qint64 memoryBudget
+        = ZTMemoryBudget::defaultBytes; ///< bytes that the pictures may take at once
+    bool verbose = false;               ///< show what the decoders say
     int jobs = 1;
 
     /** The five methods in the mixer's key order. */
@@ -66,7 +80,7 @@ struct ZTToolSettings
 
     /** The weight that the run gives @p method. */
     int weight(ZTSalienzMethod method) const;
-    /** Whether the run uses @p method (areas only with at least one --area). */
+    /** Whether the run may use @p method (areas only with an --area or --faces). */
     bool isEnabled(ZTSalienzMethod method) const;
 };
 

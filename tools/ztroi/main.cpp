@@ -1,6 +1,8 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
+#include "ZTFileName.h"
+#include "ZTFaceDetector.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
@@ -13,7 +15,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <climits>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -32,21 +36,41 @@ int usageError(const QString& text)
     return UsageError;
 }
 
-bool readInputList(ZTToolSettings& settings)
+// Reads every --list and --list0 in the order given; false, with @p error set, on the first
+// that cannot be read or holds an entry longer than a path.
+bool readInputLists(ZTToolSettings& settings, QString* error)
 {
-    QFile file;
-    bool opened = false;
-    if (settings.listFile == QLatin1String("-")) {
-        opened = file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        file.setFileName(settings.listFile);
-        opened = file.open(QIODevice::ReadOnly);
+    for (const ZTInputList& list : settings.inputLists) {
+        const char* const option = list.separator == '\n' ? "--list" : "--list0";
+        QFile file;
+        bool opened = false;
+        if (list.path == QLatin1String("-")) {
+            opened = file.open(stdin, QIODevice::ReadOnly);
+        } else {
+            const int fd = ::open(ZTFileName::toBytes(list.path).constData(), O_RDONLY | O_CLOEXEC);
+            opened = fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        }
+        if (!opened) {
+            *error = QStringLiteral("%1 %2: cannot read the list")
+                         .arg(QLatin1String(option), list.path);
+            return false;
+        }
+        if (!ZTOptionParser::readList(&file, list.separator, &settings.inputs)) {
+            *error = QStringLiteral("%1 %2: an entry is longer than a path can be (%3 bytes)")
+                         .arg(QLatin1String(option), list.path)
+                         .arg(PATH_MAX);
+            return false;
+        }
     }
-    if (!opened) {
-        return false;
-    }
-    settings.inputs += ZTOptionParser::readList(&file);
     return true;
+}
+
+// One line on standard error about picture @p input, its name with the bytes it has.
+void printPictureLine(const QString& input, const QString& text)
+{
+    const QByteArray line
+        = "ztroi: " + ZTFileName::toBytes(input) + ": " + text.simplified().toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
 } // namespace
@@ -57,8 +81,13 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("ztroi"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZTROI_VERSION));
 
+    // The arguments as their bytes are, not as the locale would decode them: any file name works.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(ZTFileName::fromBytes(argv[i]));
+    }
     ZTOptionParser parser;
-    switch (parser.parse(QCoreApplication::arguments(), QThread::idealThreadCount())) {
+    switch (parser.parse(arguments, QThread::idealThreadCount())) {
     case ZTOptionParser::ShowHelp:
         std::fputs(qPrintable(parser.helpText()), stdout);
         return Success;
@@ -74,11 +103,20 @@ int main(int argc, char* argv[])
     }
 
     ZTToolSettings settings = parser.settings();
-    if (!settings.listFile.isEmpty() && !readInputList(settings)) {
-        return usageError(QStringLiteral("--list %1: cannot read the list").arg(settings.listFile));
+    QString listError;
+    if (!readInputLists(settings, &listError)) {
+        return usageError(listError);
     }
     if (settings.inputs.isEmpty()) {
         return Success;
+    }
+    if (settings.faces) {
+        // Every worker loads its own cascades; a first load says up front when it cannot.
+        ZTFaceDetector detector;
+        if (!detector.load()) {
+            printError(QStringLiteral("--faces: %1").arg(detector.errorString()));
+            return SomeFailed;
+        }
     }
     if (!QDir().mkpath(settings.outputDir)) {
         printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));
@@ -94,8 +132,13 @@ int main(int argc, char* argv[])
         settings.inputs,
         [&](int, const ZTPictureReport& report) {
             bar.clear();
+            if (settings.verbose) {
+                for (const QString& message : report.decoderMessages) {
+                    printPictureLine(report.input, QStringLiteral("decoder: ") + message);
+                }
+            }
             if (!report.ok()) {
-                printError(QStringLiteral("%1: %2").arg(report.input, report.error));
+                printPictureLine(report.input, report.error);
             }
             if (settings.json) {
                 const QByteArray line = ZTReportFormatter::toJsonLine(report);

@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""Analyses every picture of a folder on a Dask cluster, one task per picture, and prints one
+JSON line per picture as `ztroi --json --no-map` does, in the order of the sorted file names. A
+picture that cannot be analysed gives the tool's error record, and the run goes on.
+
+    ztroi_dask.py photos --crop 16:9 --grid 4x3                    # two local worker processes
+    ztroi_dask.py /shared/photos --scheduler tcp://host:8786 ...   # a running cluster
+
+On a cluster, every worker needs the ztroi module and must see the pictures under the same path.
+"""
+
+import argparse
+import functools
+import json
+import os
+import sys
+import time
+
+from dask.distributed import Client, LocalCluster
+
+import ztroi
+
+# The formats that ztroi reads by default.
+PICTURE_SUFFIXES = {".bmp", ".gif", ".jpeg", ".jpg", ".png", ".tif", ".tiff", ".webp"}
+
+
+def picture_paths(folder):
+    """The picture files of folder (not of its subfolders), sorted by name."""
+    names = sorted(os.listdir(folder))
+    return [os.path.join(folder, name) for name in names
+            if os.path.splitext(name)[1].lower() in PICTURE_SUFFIXES]
+
+
+def analyze_paths(client, paths, **options):
+    """analyze_file(path, **options) of every path on the client's cluster, in input order; a
+    picture that cannot be analysed gives its error record."""
+    analyze = functools.partial(ztroi.analyze_file, errors="record", **options)
+    return client.gather(client.map(analyze, paths, pure=False))
+
+
+def connect(scheduler, workers):
+    """A client of the scheduler at that address, or of a local cluster of its own with that many
+    worker processes of one thread each."""
+    if scheduler:
+        return Client(scheduler)
+    return Client(n_workers=workers, threads_per_worker=1, dashboard_address=None)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("folder")
+    parser.add_argument("--scheduler", help="address of a running scheduler, e.g. tcp://host:8786")
+    parser.add_argument("--workers", type=int, default=2, help="local worker processes (default 2)")
+    parser.add_argument("--crop", action="append", default=[], help="W:H or WxH; repeatable")
+    parser.add_argument("--grid", help="CxR")
+    parser.add_argument("--size", help="analysis size WxH")
+    args = parser.parse_args(argv)
+
+    paths = picture_paths(args.folder)
+    with connect(args.scheduler, args.workers) as client:
+        start = time.perf_counter()
+        records = analyze_paths(client, paths, crops=args.crop, grid=args.grid, size=args.size)
+        seconds = time.perf_counter() - start
+    for record in records:
+        print(json.dumps(record, ensure_ascii=False, separators=(",", ":"), sort_keys=True))
+    print(f"{len(paths)} pictures in {seconds:.2f} s", file=sys.stderr)
+    return 1 if any("error" in record for record in records) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

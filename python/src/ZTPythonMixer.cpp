@@ -1,0 +1,108 @@
+#include "ZTPythonMixer.h"
+
+#include "ZTImageLoader.h"
+#include "ZTMapGeometry.h"
+#include "ZTMemoryBudget.h"
+#include "ZTOptionParser.h"
+#include "ZTPictureAnalyzer.h"
+
+#include <ZTSalienzMixer.h>
+
+ZTToolSettings ZTPythonMixer::parseArguments(const QStringList& arguments)
+{
+    ZTOptionParser parser;
+    switch (parser.parse(arguments)) {
+    case ZTOptionParser::Run:
+        return parser.settings();
+    case ZTOptionParser::UsageError:
+        throw std::invalid_argument(parser.errorText().toStdString());
+    case ZTOptionParser::ShowHelp:
+    case ZTOptionParser::ShowVersion:
+        break;
+    }
+    throw std::invalid_argument("help and version are no options of an analysis");
+}
+
+// Configured as ztroi's ZTPictureAnalyzer configures its mixer; the tests compare the two.
+ZTPythonMixer::ZTPythonMixer(const QStringList& arguments)
+    : m_settings(parseArguments(arguments))
+    , m_mixer(std::make_unique<ZTSalienzMixer>(m_settings.analysisSize))
+{
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        m_mixer->setMethodWeight(method, m_settings.weight(method));
+        m_mixer->setMethodEnabled(method, m_settings.isEnabled(method));
+    }
+    const ZTHistogramSettings& histogram = m_settings.histogram;
+    if (histogram.bins1) {
+        m_mixer->updateHistogramBinsChannel1(*histogram.bins1);
+    }
+    if (histogram.bins2) {
+        m_mixer->updateHistogramBinsChannel2(*histogram.bins2);
+    }
+    if (histogram.threshold) {
+        m_mixer->updateHistogramChiSquareThreshold(*histogram.threshold);
+    }
+    if (histogram.columns) {
+        m_mixer->updateHistogramHorizontalBlocks(*histogram.columns);
+    }
+    if (histogram.rows) {
+        m_mixer->updateHistogramVerticalBlocks(*histogram.rows);
+    }
+    if (histogram.minWidth) {
+        m_mixer->updateHistogramMinWidth(*histogram.minWidth);
+    }
+    if (histogram.minHeight) {
+        m_mixer->updateHistogramMinHeight(*histogram.minHeight);
+    }
+}
+
+ZTPythonMixer::~ZTPythonMixer() = default;
+
+QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
+        // The areas are given in picture pixels; the mixer wants them on the work image.
+        const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+        const ZTMapGeometry toWork(inputSize, workSize);
+        QList<QRect> rects;
+        for (const QRect& area : m_settings.areas) {
+            rects.append(toWork.toMap(area));
+        }
+        m_mixer->injectVeryImportantAreas(rects, workSize);
+        m_mixer->setMethodWeight(
+            SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+    }
+    const QImage map = m_mixer->analyze(picture);
+    // Without any map the mixer hands back its input.
+    if (map.isNull() || map.cacheKey() == picture.cacheKey()) {
+        throw ZTPictureError("the analysis gave no salience map");
+    }
+    return map;
+}
+
+QImage ZTPythonMixer::readPicture(
+    const ZTToolSettings& settings, const QString& path, QSize* inputSize)
+{
+    // A budget of its own for every picture refuses the pictures that ztroi refuses.
+    ZTMemoryBudget budget(settings.memoryBudget);
+    ZTImageLoader loader;
+    loader.setMaxPixels(settings.maxPixels);
+    loader.setFormats(settings.formats);
+    loader.setMemoryBudget(&budget, ZTPictureAnalyzer::analysisBytes(settings));
+    if (settings.fastDecode) {
+        loader.setFastDecodeSize(settings.analysisSize);
+    }
+    if (!loader.load(path)) {
+        throw ZTPictureError((path + QStringLiteral(": ") + loader.errorString()).toStdString());
+    }
+    *inputSize = loader.inputSize();
+    return loader.takeImage();
+}
+
+QImage ZTPythonMixer::analyzeFile(const QString& path)
+{
+    QSize inputSize;
+    const QImage picture = readPicture(m_settings, path, &inputSize);
+    return analyze(picture, inputSize);
+}

@@ -1,0 +1,304 @@
+// ztroi._ztroi: the library's classes and ztroi's analysis of one picture for Python. The package
+// ztroi (ztroi/__init__.py) turns keyword arguments into ztroi's command line for it.
+//
+// Every analysis runs without the GIL, so Python threads analyse in parallel; a NumPy array stays
+// referenced by its ZTNumpyPicture while the library reads it.
+
+#include "ZTNumpyPicture.h"
+#include "ZTPythonMixer.h"
+
+#include "ZTBatchRunner.h"
+#include "ZTFileName.h"
+#include "ZTMemoryBudget.h"
+#include "ZTPictureAnalyzer.h"
+#include "ZTReportFormatter.h"
+
+#include <ZTSalienzClusterer.h>
+#include <ZTSalienzMaximizerHorizontal.h>
+#include <ZTSalienzMaximizerVertical.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QImageReader>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace {
+
+// Arguments come as the bytes of os.fsencode(), file names included, and are read as ztroi reads
+// its command line, so that any file name works.
+QStringList toQStringList(const std::vector<std::string>& arguments)
+{
+    QStringList list;
+    for (const std::string& argument : arguments) {
+        list.append(ZTFileName::fromBytes(QByteArray::fromStdString(argument)));
+    }
+    return list;
+}
+
+bool isPath(const py::object& object)
+{
+    return py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object)
+        || py::hasattr(object, "__fspath__");
+}
+
+QString pathOf(const py::object& object)
+{
+    const auto bytes = py::module_::import("os").attr("fsencode")(object).cast<std::string>();
+    return ZTFileName::fromBytes(QByteArray::fromStdString(bytes));
+}
+
+py::array_t<qint64> toArray(const QList<qint64>& values)
+{
+    py::array_t<qint64> array(values.size());
+    std::copy(values.cbegin(), values.cend(), array.mutable_data());
+    return array;
+}
+
+QString onePicture(const ZTToolSettings& settings)
+{
+    if (settings.inputs.size() != 1 || !settings.inputLists.isEmpty()) {
+        throw std::invalid_argument("expected exactly one picture");
+    }
+    return settings.inputs.first();
+}
+
+// One picture analysed exactly as ztroi analyses it, as the JSON line that the tool prints.
+QByteArray analyzeFileJson(const QStringList& arguments)
+{
+    const ZTToolSettings settings = ZTPythonMixer::parseArguments(arguments);
+    const QString path = onePicture(settings);
+    const bool writesFiles
+        = settings.writeSalienceMap || settings.writeMaps || settings.writeOverlay;
+    if (writesFiles && !QDir().mkpath(settings.outputDir)) {
+        throw ZTPictureError(
+            (settings.outputDir + QStringLiteral(": cannot create the output folder"))
+                .toStdString());
+    }
+    // A budget of its own for every picture refuses the pictures that ztroi refuses.
+    ZTMemoryBudget budget(settings.memoryBudget);
+    ZTPictureAnalyzer analyzer(settings);
+    analyzer.setMemoryBudget(&budget);
+    return ZTReportFormatter::toJsonLine(
+        analyzer.analyze(path, ZTBatchRunner::outputNames({path}).first()));
+}
+
+ZTSalienzPixelWeightMethod pixelWeightOf(const std::string& name)
+{
+    if (name == "linear") {
+        return SalienzPixelWeightLinear;
+    }
+    if (name == "threshold") {
+        return SalienzPixelWeightThreshold;
+    }
+    throw py::value_error("pixel_weight '" + name + "': expected linear or threshold");
+}
+
+void defineMixer(py::module_& m)
+{
+    py::class_<ZTPythonMixer>(m, "_Mixer")
+        .def(py::init([](const std::vector<std::string>& arguments) {
+            return std::make_unique<ZTPythonMixer>(toQStringList(arguments));
+        }),
+            "arguments"_a)
+        .def_property_readonly(
+            "size",
+            [](const ZTPythonMixer& mixer) {
+                const QSize size = mixer.settings().analysisSize;
+                return py::make_tuple(size.width(), size.height());
+            },
+            "The analysis size (width, height).")
+        .def_property_readonly(
+            "methods",
+            [](const ZTPythonMixer& mixer) {
+                py::list methods;
+                for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+                    methods.append(
+                        py::dict("name"_a = ZTToolSettings::methodName(method).toStdString(),
+                            "enabled"_a = mixer.settings().isEnabled(method),
+                            "weight"_a = mixer.settings().weight(method)));
+                }
+                return methods;
+            },
+            "Each method's name, whether it is enabled and its weight, as analyze_file() reports "
+            "them.")
+        .def(
+            "analyze",
+            [](ZTPythonMixer& mixer, const py::object& picture,
+                const std::optional<std::string>& channels) {
+                QImage map;
+                if (isPath(picture)) {
+                    const QString path = pathOf(picture);
+                    py::gil_scoped_release release;
+                    map = mixer.analyzeFile(path);
+                } else {
+                    const ZTNumpyPicture pixels(
+                        picture, ZTNumpyPicture::Picture, channels.value_or(std::string()));
+                    py::gil_scoped_release release;
+                    map = mixer.analyze(pixels.image(), pixels.image().size());
+                }
+                return ZTNumpyPicture::mapToArray(map);
+            },
+            "picture"_a, "channels"_a = py::none());
+}
+
+void defineClusterer(py::module_& m)
+{
+    py::class_<ZTSalienzClusterer>(
+        m, "Clusterer", R"(Scores the cells of a grid over a salience map.
+
+A cell holding exactly its share of the map's total salience scores 128; one whose bright
+pixels stand out strongly saturates at 255.)")
+        .def(py::init([](int columns, int rows) {
+            if (columns < 1 || rows < 1) {
+                throw py::value_error("a grid needs at least one column and one row");
+            }
+            auto clusterer = std::make_unique<ZTSalienzClusterer>();
+            clusterer->setCountCubesV(columns);
+            clusterer->setCountCubesH(rows);
+            return clusterer;
+        }),
+            "columns"_a = 10, "rows"_a = 10)
+        .def_property_readonly("columns", &ZTSalienzClusterer::countCubesV, "Cells across.")
+        .def_property_readonly("rows", &ZTSalienzClusterer::countCubesH, "Cells down.")
+        .def(
+            "cluster",
+            [](const ZTSalienzClusterer& clusterer, const py::object& map) {
+                const ZTNumpyPicture salience(map, ZTNumpyPicture::Map);
+                QImage cells;
+                {
+                    py::gil_scoped_release release;
+                    cells = clusterer.cluster(salience.image());
+                }
+                return ZTNumpyPicture::mapToArray(cells);
+            },
+            "map"_a,
+            R"(The map of the same shape in which every pixel holds its cell's score, 0 ... 255.
+
+Cells are w = W // columns pixels wide and h = H // rows high; when W or H is no multiple of
+that, narrower cells cover the rest. cluster(map)[:rows * h:h, :columns * w:w] holds one score
+per whole cell.)")
+        .def(
+            "total_salience",
+            [](const ZTSalienzClusterer& clusterer, const py::object& map) {
+                const ZTNumpyPicture salience(map, ZTNumpyPicture::Map);
+                return clusterer.totalSalience(salience.image());
+            },
+            "map"_a, "The sum of the map's values, saturated at 2**31 - 1.");
+}
+
+template<typename Maximizer>
+void defineMaximizer(py::module_& m, const char* name, const char* doc)
+{
+    py::class_<Maximizer, ZTSalienzMaximizerAbstract>(m, name, doc)
+        .def(py::init([](const std::string& pixelWeight) {
+            return std::make_unique<Maximizer>(pixelWeightOf(pixelWeight));
+        }),
+            "pixel_weight"_a = "linear");
+}
+
+void defineMaximizers(py::module_& m)
+{
+    py::class_<ZTSalienzMaximizerAbstract>(m, "Maximizer",
+        "Finds the window of a given length along one axis of a salience map that holds the most "
+        "salience.")
+        .def(
+            "sums",
+            [](const ZTSalienzMaximizerAbstract& maximizer, const py::object& map) {
+                const ZTNumpyPicture salience(map, ZTNumpyPicture::Map);
+                QList<qint64> sums;
+                {
+                    py::gil_scoped_release release;
+                    sums = maximizer.sums(salience.image());
+                }
+                return toArray(sums);
+            },
+            "map"_a, "The weighted salience of every position along the axis.")
+        .def(
+            "running_sums",
+            [](const ZTSalienzMaximizerAbstract& maximizer, const std::vector<qint64>& values) {
+                return toArray(maximizer.conglumerate(QList<qint64>(values.begin(), values.end())));
+            },
+            "values"_a, "Inclusive running sums: entry k is values[0] + ... + values[k].")
+        .def(
+            "best_range",
+            [](const ZTSalienzMaximizerAbstract& maximizer, const std::vector<qint64>& runningSums,
+                int length) {
+                return maximizer.bestRange(
+                    QList<qint64>(runningSums.begin(), runningSums.end()), length);
+            },
+            "running_sums"_a, "length"_a,
+            R"(The start of the window of length entries with the largest positive sum.
+
+Windows flush with either edge are never chosen, and of equal sums the earliest wins. Returns 0
+when there are fewer entries than length; -1 when there are length or length + 1 entries, when
+no window has a positive sum, and for a length below 1.)")
+        .def(
+            "best_start",
+            [](const ZTSalienzMaximizerAbstract& maximizer, const py::object& map, int length) {
+                const ZTNumpyPicture salience(map, ZTNumpyPicture::Map);
+                py::gil_scoped_release release;
+                return maximizer.startOfBestRange(salience.image(), length);
+            },
+            "map"_a, "length"_a, "best_range(running_sums(sums(map)), length).");
+
+    defineMaximizer<ZTSalienzMaximizerHorizontal>(m, "HorizontalMaximizer",
+        "Sums the map's columns: best_start() gives the first column of the most salient window "
+        "of a given width. pixel_weight 'threshold' counts only values above 153.");
+    defineMaximizer<ZTSalienzMaximizerVertical>(m, "VerticalMaximizer",
+        "Sums the map's rows: best_start() gives the first row of the most salient window of a "
+        "given height. pixel_weight 'threshold' counts only values above 153.");
+}
+
+} // namespace
+
+PYBIND11_MODULE(_ztroi, m)
+{
+    m.doc() = "The compiled part of the ztroi package; use the package itself.";
+
+    // Qt lists its image plugins on first use and caches the list; doing that here, once, keeps
+    // threads that analyse at the same time from building the cache concurrently. Asking for
+    // PNG, which Qt reads itself, loads no plugin.
+    QBuffer nothing;
+    QImageReader(&nothing, "png").canRead();
+
+    py::register_exception<ZTPictureError>(m, "PictureError", PyExc_OSError);
+
+    defineMixer(m);
+    defineClusterer(m);
+    defineMaximizers(m);
+
+    m.def(
+        "_analyze_file",
+        [](const std::vector<std::string>& arguments) {
+            const QStringList list = toQStringList(arguments);
+            QByteArray line;
+            {
+                py::gil_scoped_release release;
+                line = analyzeFileJson(list);
+            }
+            return py::bytes(line.constData(), size_t(line.size()));
+        },
+        "arguments"_a);
+    m.def(
+        "_read_image",
+        [](const std::vector<std::string>& arguments) {
+            const QStringList list = toQStringList(arguments);
+            QImage picture;
+            {
+                py::gil_scoped_release release;
+                const ZTToolSettings settings = ZTPythonMixer::parseArguments(list);
+                QSize inputSize;
+                picture = ZTPythonMixer::readPicture(settings, onePicture(settings), &inputSize);
+            }
+            return ZTNumpyPicture::pictureToArray(picture);
+        },
+        "arguments"_a);
+}

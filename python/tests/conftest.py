@@ -1,0 +1,91 @@
+"""Shared helpers: the ztroi program, and pictures written with NumPy alone."""
+
+import json
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+import zlib
+
+import numpy as np
+import pytest
+
+import ztroi
+
+TOOL = os.path.abspath(os.environ["ZTROI_EXECUTABLE"])
+SAMPLES = pathlib.Path(os.environ["ZTROI_SAMPLES"]).resolve()
+COFFEE = str(SAMPLES / "coffee.jpg")
+
+
+def run_tool(*arguments, check=True):
+    """ztroi's standard output for the arguments."""
+    result = subprocess.run(
+        [TOOL, "--quiet", *map(os.fsencode, arguments)], capture_output=True, text=True,
+        check=False
+    )
+    if check and result.returncode != 0:
+        raise AssertionError(f"ztroi {arguments} failed: {result.stderr}")
+    return result.stdout
+
+
+def tool_records(paths, *options):
+    """The dicts of ztroi's JSON lines for the pictures, in input order."""
+    output = run_tool("--json", "--no-map", *options, "--", *paths, check=False)
+    return [json.loads(line) for line in output.splitlines()]
+
+
+def tool_map(path, folder, *options):
+    """The salience map that ztroi writes for the picture, as an H x W array."""
+    run_tool("--out", folder, *options, "--", path)
+    written = pathlib.Path(folder) / (pathlib.Path(path).stem + ".salience.png")
+    return ztroi.read_image(written)[:, :, 0]
+
+
+def scene(height, width, seed=1):
+    """An RGB picture with something to find: a dark textured ground, a bright disc, a bar."""
+    rng = np.random.default_rng(seed)
+    picture = rng.integers(30, 70, size=(height, width, 3), dtype=np.uint8)
+    y, x = np.ogrid[:height, :width]
+    disc = (y - height * 0.4) ** 2 + (x - width * 0.65) ** 2 < (min(height, width) / 6) ** 2
+    picture[disc] = (230, 170, 40)
+    picture[height * 3 // 4 : height * 3 // 4 + 8, width // 8 : width // 3] = (40, 90, 220)
+    return picture
+
+
+def write_png(path, picture):
+    """Writes an RGB or grey picture as a PNG file."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    height, width = picture.shape[:2]
+    header = struct.pack(">IIBBBBB", width, height, 8, 2 if picture.ndim == 3 else 0, 0, 0, 0)
+    rows = b"".join(b"\0" + row.tobytes() for row in np.ascontiguousarray(picture))
+    pathlib.Path(path).write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+                                   + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    return str(path)
+
+
+@pytest.fixture(scope="session")
+def pictures(tmp_path_factory):
+    """Readable pictures of several shapes: the bundled photograph, landscape, portrait, grey."""
+    folder = tmp_path_factory.mktemp("pictures")
+    return [
+        str(shutil.copy(COFFEE, folder / "coffee.jpg")),
+        write_png(folder / "landscape.png", scene(90, 160)),
+        write_png(folder / "portrait.png", scene(200, 120, seed=2)),
+        write_png(folder / "grey.png", scene(64, 64, seed=3)[:, :, 1]),
+    ]
+
+
+@pytest.fixture(scope="session")
+def unreadable(tmp_path_factory):
+    """Files that no analysis can read, each in its own way."""
+    folder = tmp_path_factory.mktemp("unreadable")
+    jpeg = pathlib.Path(COFFEE).read_bytes()
+    (folder / "truncated.jpg").write_bytes(jpeg[: len(jpeg) // 2])
+    (folder / "empty.png").write_bytes(b"")
+    (folder / "text.jpg").write_text("not a picture\n")
+    (folder / "folder.png").mkdir()
+    names = ["truncated.jpg", "empty.png", "text.jpg", "folder.png", "missing.jpg"]
+    return [str(folder / name) for name in names]

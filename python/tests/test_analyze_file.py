@@ -1,0 +1,103 @@
+"""analyze_file() against the ztroi program: the same records for the same options, the same
+error records, and the tool's messages for malformed options."""
+
+import json
+import os
+import pathlib
+import shutil
+
+import pytest
+
+import ztroi
+from conftest import COFFEE, run_tool, tool_records
+
+
+@pytest.mark.parametrize(
+    "options, arguments",
+    [
+        ({}, []),
+        (dict(crops=["16:9", "1080x1350", "1:1"], grid=(4, 3)),
+         ["--crop", "16:9", "--crop", "1080x1350", "--crop", "1:1", "--grid", "4x3"]),
+        (dict(crops="4:5", size=(160, 120), weights={"sobel": 3}, disable=["histogram"]),
+         ["--crop", "4:5", "--size", "160x120", "--weight", "sobel=3", "--disable", "histogram"]),
+        (dict(crops=["2:1"], areas=[(5, 5, 30, 20), (40, 10, 10, 10)], pixel_weight="threshold"),
+         ["--crop", "2:1", "--area", "5,5,30,20", "--area", "40,10,10,10",
+          "--pixel-weight", "threshold"]),
+        (dict(grid=(7, 5), hist_bins=12, hist_blocks=(9, 7), hist_threshold=-0.5, hist_min=0.3),
+         ["--grid", "7x5", "--hist-bins", "12", "--hist-blocks", "9x7", "--hist-threshold=-0.5",
+          "--hist-min", "0.3"]),
+        (dict(crops=["3:2"], fast_decode=True, size=(100, 100)),
+         ["--crop", "3:2", "--fast-decode", "--size", "100x100"]),
+        (dict(crops=["4:5"], faces=True, areas=[(0, 0, 20, 20)]),
+         ["--crop", "4:5", "--faces", "--area", "0,0,20,20"]),
+    ],
+    ids=["defaults", "crops and grid", "size, weights, disabled method", "areas and threshold",
+         "histogram", "fast decode", "faces"],
+)
+def test_records_equal_the_tools_json(pictures, options, arguments):
+    expected = tool_records(pictures, *arguments)
+    assert [ztroi.analyze_file(path, **options) for path in pictures] == expected
+    assert [ztroi.analyze_file(pathlib.Path(path), **options) for path in pictures] == expected
+
+
+def test_unreadable_pictures_give_the_tools_error_records(unreadable):
+    expected = tool_records(unreadable)
+    assert [ztroi.analyze_file(path, errors="record") for path in unreadable] == expected
+    for path, record in zip(unreadable, expected):
+        with pytest.raises(ztroi.PictureError) as caught:
+            ztroi.analyze_file(path)
+        assert isinstance(caught.value, OSError) and caught.value.record == record
+    assert ztroi.analyze_file(COFFEE, max_pixels=100, errors="record") == tool_records(
+        [COFFEE], "--max-pixels", "100")[0]
+
+
+def test_any_file_name_is_read_and_reported_as_the_tool_does(tmp_path):
+    path = os.fsencode(tmp_path) + b"/caf\xe9 -x.jpg"
+    shutil.copy(COFFEE, path)
+    record = ztroi.analyze_file(path, crops=["1:1"])
+    assert record == tool_records([path], "--crop", "1:1")[0]
+    assert os.fsencode(record["input"]) == path
+
+
+def test_files_are_written_only_when_asked(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    ztroi.analyze_file(COFFEE, crops=["1:1"], grid=(2, 2))
+    assert os.listdir(tmp_path) == []
+
+    record = ztroi.analyze_file(COFFEE, write_map=True, maps=True, overlay=True, out="module")
+    expected = json.loads(run_tool("--json", "--maps", "--overlay", "--out", "tool", COFFEE))
+    assert json.loads(json.dumps(record).replace("module/", "tool/")) == expected
+    assert sorted(os.listdir("module")) == sorted(os.listdir("tool"))
+    for name in os.listdir("tool"):
+        assert (tmp_path / "module" / name).read_bytes() == (tmp_path / "tool" / name).read_bytes()
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        (dict(crops=["0:9"]), "--crop 0:9"),
+        (dict(grid=(0, 3)), "--grid 0x3"),
+        (dict(size=(10,)), "--size 10"),
+        (dict(weights={"faces": 1}), "--weight faces=1"),
+        (dict(pixel_weight="square"), "--pixel-weight square"),
+        (dict(colour=True), "Unknown option 'colour'"),
+        (dict(help=True), "help"),
+        (dict(errors="ignore"), "errors must be"),
+    ],
+    ids=["zero aspect", "empty grid", "one side", "unknown method", "unknown pixel weight",
+         "unknown option", "help", "unknown error handling"],
+)
+def test_malformed_options_raise_value_errors(options, message):
+    with pytest.raises(ValueError, match=message):
+        ztroi.analyze_file(COFFEE, **options)
+
+
+@pytest.mark.parametrize(
+    "path, options",
+    [(42, {}), (None, {}), (COFFEE, dict(grid=(4, object()))),
+     (COFFEE, dict(weights={"sobel": True}))],
+    ids=["number as path", "no path", "object in a pair", "flag as weight"],
+)
+def test_wrong_types_raise_type_errors(path, options):
+    with pytest.raises(TypeError):
+        ztroi.analyze_file(path, **options)

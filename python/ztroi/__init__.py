@@ -1,0 +1,234 @@
+"""Salience maps, crops, focal points and grid scores of photographs.
+
+The library libZTRegionOfInterest and the analysis of its command-line tool ztroi, for Python:
+
+- ``analyze_file(path, crops=["16:9"], grid=(4, 3))`` analyses one picture exactly as
+  ``ztroi --json`` does and returns the dict of the tool's JSON line for it;
+- ``Mixer`` computes salience maps of NumPy arrays or picture files;
+- ``Clusterer``, ``HorizontalMaximizer`` and ``VerticalMaximizer`` score grids and place
+  windows on a map;
+- ``read_image`` reads a picture as ztroi does, into an RGBA array.
+
+Analyses release the GIL: threads analyse in parallel. A Mixer can be shared between threads,
+but its analyses then take turns; give each thread its own for speed.
+"""
+
+from __future__ import annotations
+
+import json
+import numbers
+import os
+from typing import Any, Iterable, Literal, Mapping, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from ._ztroi import (
+    Clusterer,
+    HorizontalMaximizer,
+    Maximizer,
+    PictureError,
+    VerticalMaximizer,
+    _analyze_file,
+    _Mixer,
+    _read_image,
+)
+
+__all__ = [
+    "Clusterer",
+    "HorizontalMaximizer",
+    "Maximizer",
+    "Mixer",
+    "PictureError",
+    "VerticalMaximizer",
+    "analyze_file",
+    "read_image",
+]
+
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_Pair = Tuple[int, int]
+_Rect = Tuple[int, int, int, int]
+
+# Pairs that ztroi writes as "AxB"; other pairs and rectangles are joined by commas.
+_SIZE_OPTIONS = {"size", "grid", "hist_blocks"}
+# The repeatable options, by the plural name of their keyword argument.
+_REPEATED_OPTIONS = {"crops": "crop", "areas": "area", "weights": "weight", "disable": "disable"}
+
+
+def _scalar(name: str, value: Any) -> str:
+    if isinstance(value, str):
+        return value
+    if isinstance(value, numbers.Integral) and not isinstance(value, bool):
+        return str(int(value))
+    if isinstance(value, numbers.Real) and not isinstance(value, bool):
+        return repr(float(value))
+    raise TypeError(f"{name}: expected a number or a string, got {type(value).__name__}")
+
+
+def _value(name: str, value: Any) -> str:
+    if isinstance(value, (tuple, list)):
+        separator = "x" if name in _SIZE_OPTIONS else ","
+        return separator.join(_scalar(name, part) for part in value)
+    return _scalar(name, value)
+
+
+# Values are joined to their option ("--crop=16:9"), so that one starting with "-" is never taken
+# for an option.
+def _option_arguments(name: str, value: Any) -> list[str]:
+    option = "--" + _REPEATED_OPTIONS.get(name, name).replace("_", "-")
+    if name in _REPEATED_OPTIONS:
+        # A single string is one value, not a sequence of characters.
+        if isinstance(value, str):
+            value = [value]
+        elif isinstance(value, Mapping):
+            value = [f"{key}={_scalar(name, weight)}" for key, weight in value.items()]
+        return [f"{option}={_value(name, item)}" for item in value]
+    if value is None or value is False:
+        return []
+    if value is True:
+        return [option]
+    return [f"{option}={_value(name, value)}"]
+
+
+def _command_line(path: Optional[_Path], options: Mapping[str, Any]) -> list[bytes]:
+    """ztroi's command line for options given as keyword arguments, with path as its picture, as
+    the bytes that the program would get: any file name passes."""
+    arguments = ["ztroi"]
+    for name, value in options.items():
+        arguments += _option_arguments(name, value)
+    if path is not None:
+        arguments += ["--", os.fsdecode(path)]
+    return [os.fsencode(argument) for argument in arguments]
+
+
+class Mixer(_Mixer):
+    """Computes salience maps: the methods' maps of a picture, mixed by weight.
+
+    The options are those of ztroi, with the same values and limits:
+
+    - size: the analysis size (width, height); each picture is scaled to fit into it;
+    - weights: {method: weight}, -1000 ... 1000, for the methods "sobel" (colour edges, 20),
+      "center" (centre prior, 2), "histogram" (large one-colour areas, counted negatively, 10),
+      "areas" (the very important areas, 20) and "contrast" (colour contrast, 10);
+    - disable: methods to switch off;
+    - areas: very important rectangles (x, y, width, height) in pixels of the picture; they
+      enable the "areas" method;
+    - hist_bins (n or (n1, n2)), hist_blocks ((columns, rows)), hist_threshold (x) and hist_min
+      (f or (fw, fh)): the histogram method's parameters;
+    - max_pixels, formats, memory and fast_decode: how picture files are read (see read_image).
+
+    Raises ValueError with ztroi's message for a value out of range.
+    """
+
+    def __init__(
+        self,
+        size: _Pair = (480, 480),
+        *,
+        weights: Optional[Mapping[str, int]] = None,
+        disable: Union[str, Iterable[str]] = (),
+        areas: Iterable[_Rect] = (),
+        hist_bins: Union[int, _Pair, None] = None,
+        hist_blocks: Optional[_Pair] = None,
+        hist_threshold: Optional[float] = None,
+        hist_min: Union[float, Tuple[float, float], None] = None,
+        max_pixels: Optional[int] = None,
+        formats: Union[str, Sequence[str], None] = None,
+        memory: Optional[int] = None,
+        fast_decode: bool = False,
+    ) -> None:
+        options = dict(
+            size=size,
+            weights=weights or {},
+            disable=disable,
+            areas=areas,
+            hist_bins=hist_bins,
+            hist_blocks=hist_blocks,
+            hist_threshold=hist_threshold,
+            hist_min=hist_min,
+            max_pixels=max_pixels,
+            formats=formats,
+            memory=memory,
+            fast_decode=fast_decode,
+        )
+        super().__init__(_command_line(None, options))
+
+    def analyze(
+        self, picture: Union[np.ndarray, _Path], channels: Optional[str] = None
+    ) -> np.ndarray:
+        """The salience map of picture: an H x W uint8 array, 0 ... 255, at the picture's size
+        scaled to fit into the analysis size.
+
+        picture is an H x W x 3 or H x W x 4 uint8 array, an H x W grey array, or the path of a
+        picture file (read as ztroi reads it, EXIF orientation included). channels names the
+        arrays' channel order: "RGB" (default for 3 channels), "BGR", "RGBA" (default for 4) or
+        "BGRA". An RGBA or BGRA array whose rows are packed is read in place, without a copy.
+
+        Raises TypeError for anything but a uint8 array or a path, ValueError for a wrong shape,
+        an empty or oversized array, and PictureError (an OSError) for a file that cannot be read.
+        """
+        return super().analyze(picture, channels)
+
+
+def analyze_file(
+    path: _Path,
+    *,
+    crops: Union[str, Sequence[str]] = (),
+    grid: Optional[_Pair] = None,
+    size: Optional[_Pair] = None,
+    weights: Optional[Mapping[str, int]] = None,
+    disable: Union[str, Iterable[str]] = (),
+    areas: Iterable[_Rect] = (),
+    pixel_weight: Optional[Literal["linear", "threshold"]] = None,
+    write_map: bool = False,
+    errors: Literal["raise", "record"] = "raise",
+    **options: Any,
+) -> dict[str, Any]:
+    """Analyses the picture at path as ztroi does, and returns the dict of the tool's JSON line.
+
+    The keyword arguments are ztroi's options: crops (["16:9", "1080x1350"]), grid ((columns,
+    rows)), size ((width, height)), weights, disable and areas as for Mixer, pixel_weight, and
+    any other option by its name with "_" for "-" (hist_bins=(16, 16), fast_decode=True,
+    max_pixels=..., out="folder", maps=True, overlay=True, ...): True gives a flag, False or None
+    leaves the option out, a pair (a, b) is written "axb" for sizes and "a,b" otherwise.
+
+    Nothing is written unless asked: write_map=True writes the salience map, maps=True each
+    method's map and overlay=True the overlay picture, into out (default "ztroi-out").
+
+    A picture that cannot be analysed raises PictureError (an OSError, whose record attribute is
+    the tool's error record) or, with errors="record", returns that record:
+    {"version": 1, "input": path, "error": reason}. A malformed option raises ValueError with
+    the tool's message.
+    """
+    path = os.fsdecode(path)
+    if errors not in ("raise", "record"):
+        raise ValueError(f"errors must be 'raise' or 'record', not {errors!r}")
+    options.update(
+        crops=crops,
+        grid=grid,
+        size=size,
+        weights=weights or {},
+        disable=disable,
+        areas=areas,
+        pixel_weight=pixel_weight,
+        no_map=not write_map,
+    )
+    record = json.loads(_analyze_file(_command_line(path, options)))
+    if "error" in record and errors == "raise":
+        error = PictureError(f"{record['input']}: {record['error']}")
+        error.record = record
+        raise error
+    return record
+
+
+def read_image(
+    path: _Path,
+    *,
+    max_pixels: Optional[int] = None,
+    formats: Union[str, Sequence[str], None] = None,
+    memory: Optional[int] = None,
+) -> np.ndarray:
+    """The picture at path as an H x W x 4 uint8 array in RGBA order, read as ztroi reads it:
+    upright by its EXIF orientation, and refused (PictureError, an OSError) when it cannot be
+    read, is of another format than formats (default: jpeg, png, gif, bmp, webp, tiff), has
+    more than max_pixels pixels or needs more than memory megabytes to decode."""
+    options = dict(max_pixels=max_pixels, formats=formats, memory=memory)
+    return _read_image(_command_line(os.fsdecode(path), options))

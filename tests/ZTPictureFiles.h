@@ -1,0 +1,179 @@
+#ifndef ZTPICTUREFILES_H
+#define ZTPICTUREFILES_H
+
+// Picture files built in code for the tests of ztroi's reading: one small picture in every format
+// that ztroi reads, in the variants whose decoders differ, and the hostile files (tiny files that
+// declare huge pictures, a JPEG of thousands of scans).
+
+#include "ZTToolTestSupport.h"
+
+#include <QImageWriter>
+#include <QtEndian>
+
+namespace ZTPictureFiles {
+
+inline void appendBigEndian(QByteArray& data, quint32 value)
+{
+    const uchar bytes[4]
+        = {uchar(value >> 24), uchar(value >> 16), uchar(value >> 8), uchar(value)};
+    data.append(reinterpret_cast<const char*>(bytes), 4);
+}
+
+inline void appendLittleEndian16(QByteArray& data, quint16 value)
+{
+    data.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+// A PNG-style chunk: length, type, data and the CRC-32 of type and data.
+inline QByteArray chunk(const char* type, const QByteArray& data)
+{
+    QByteArray out;
+    appendBigEndian(out, quint32(data.size()));
+    const QByteArray typed = QByteArray(type, 4) + data;
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : typed) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    out += typed;
+    appendBigEndian(out, ~crc);
+    return out;
+}
+
+// The 8 bytes of a width and a height, big-endian, that start IHDR and MHDR chunks.
+inline QByteArray bigEndianSize(quint32 width, quint32 height)
+{
+    QByteArray out;
+    appendBigEndian(out, width);
+    appendBigEndian(out, height);
+    return out;
+}
+
+// @p image as a GIF of two colours (dark and light by the green channel). Qt writes no GIF: the
+// LZW codes are 3 bits wide, and a clear code after every two pixels keeps them so.
+inline QByteArray gif(const QImage& image)
+{
+    QByteArray out("GIF89a");
+    appendLittleEndian16(out, quint16(image.width()));
+    appendLittleEndian16(out, quint16(image.height()));
+    out.append("\x81\0\0", 3); // a global table of 4 colours
+    out.append("\x28\x32\x2D\xE6\xAA\x28\0\0\0\0\0\0", 12);
+    out.append(',');
+    out.append(QByteArray(4, '\0'));
+    appendLittleEndian16(out, quint16(image.width()));
+    appendLittleEndian16(out, quint16(image.height()));
+    out.append('\0').append('\2'); // no local table; LZW minimum code size 2
+    QByteArray codes;
+    quint32 bits = 0;
+    int count = 0;
+    const auto put = [&](quint32 code) {
+        bits |= code << count;
+        for (count += 3; count >= 8; count -= 8, bits >>= 8) {
+            codes.append(char(bits & 0xFF));
+        }
+    };
+    for (int i = 0; i < image.width() * image.height(); ++i) {
+        if (i % 2 == 0) {
+            put(4); // clear
+        }
+        put(qGreen(image.pixel(i % image.width(), i / image.width())) > 100 ? 1 : 0);
+    }
+    put(5); // end of information
+    if (count > 0) {
+        codes.append(char(bits));
+    }
+    for (int at = 0; at < codes.size(); at += 255) {
+        const QByteArray block = codes.mid(at, 255);
+        out.append(char(block.size())).append(block);
+    }
+    return out.append('\0').append(';');
+}
+
+// @p image as written by Qt's @p format writer, with @p configure applied to the writer.
+template<typename Configure>
+QByteArray written(const QImage& image, const char* format, Configure configure)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    configure(writer);
+    if (!writer.write(image)) {
+        qFatal("cannot write a %s picture", format);
+    }
+    return data;
+}
+
+// One picture in every format and variant that ztroi reads by default, by name.
+inline QList<QPair<QString, QByteArray>> everyFormat()
+{
+    const QImage picture = scene(QSize(64, 48), QPoint(40, 20));
+    const auto plain = [](QImageWriter&) {};
+    return {
+        {"jpeg", encoded(picture, "jpeg", 90)},
+        {"progressive jpeg",
+            written(picture, "jpeg", [](QImageWriter& w) { w.setProgressiveScanWrite(true); })},
+        {"png", encoded(picture, "png")},
+        {"16-bit png", encoded(picture.convertToFormat(QImage::Format_RGBA64), "png")},
+        {"gif", gif(picture)},
+        {"bmp", encoded(picture, "bmp")},
+        {"8-bit bmp", encoded(picture.convertToFormat(QImage::Format_Indexed8), "bmp")},
+        {"lossy webp", encoded(picture, "webp", 80)},
+        {"lossless webp", encoded(picture, "webp", 100)},
+        {"tiff", written(picture, "tiff", plain)},
+        {"lzw tiff", written(picture, "tiff", [](QImageWriter& w) { w.setCompression(1); })},
+    };
+}
+
+// A progressive JPEG whose last scan is repeated @p repeats times more.
+inline QByteArray manyScans(int repeats)
+{
+    const QByteArray jpeg = written(scene(QSize(64, 48), QPoint(40, 20)), "jpeg",
+        [](QImageWriter& w) { w.setProgressiveScanWrite(true); });
+    const int lastScan = jpeg.lastIndexOf("\xFF\xDA");
+    const QByteArray scan = jpeg.mid(lastScan, jpeg.size() - 2 - lastScan);
+    return jpeg.left(jpeg.size() - 2) + scan.repeated(repeats) + "\xFF\xD9";
+}
+
+// A GIF of 35 bytes whose screen is @p width x @p height: a colour table of black and white and
+// one 1x1 frame at its corner, its LZW codes clear, colour 0 and end in 3 bits each.
+inline QByteArray gifScreen(quint16 width, quint16 height)
+{
+    QByteArray out("GIF89a");
+    appendLittleEndian16(out, width);
+    appendLittleEndian16(out, height);
+    return out
+        + QByteArray("\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 25);
+}
+
+// A PNG of @p width x @p height at @p bitDepth whose pixel data is one empty zlib stream: its
+// structure is complete, and only decoding finds the pixels missing.
+inline QByteArray pngClaiming(quint32 width, quint32 height, char bitDepth = 8)
+{
+    return QByteArray("\x89PNG\r\n\x1A\n", 8)
+        + chunk("IHDR", bigEndianSize(width, height) + bitDepth + QByteArray("\6\0\0\0", 4))
+        + chunk("IDAT", QByteArray("\x78\x9C\x03\0\0\0\0\x01", 8)) + chunk("IEND", {});
+}
+
+// An MNG of 108 bytes or less whose header declares @p width x @p height.
+inline QByteArray mngClaiming(quint32 width, quint32 height)
+{
+    return QByteArray("\x8AMNG\r\n\x1A\n", 8)
+        + chunk("MHDR", bigEndianSize(width, height) + QByteArray(20, '\0')) + chunk("MEND", {});
+}
+
+// An ICO whose directory says 256x256 around @p png.
+inline QByteArray icoAround(const QByteArray& png)
+{
+    QByteArray out("\0\0\1\0\1\0\0\0\0\0\1\0\x20\0", 14);
+    QByteArray sizes(8, '\0');
+    qToLittleEndian<quint32>(quint32(png.size()), sizes.data());
+    qToLittleEndian<quint32>(22u, sizes.data() + 4);
+    return out + sizes + png;
+}
+
+} // namespace ZTPictureFiles
+
+#endif // ZTPICTUREFILES_H

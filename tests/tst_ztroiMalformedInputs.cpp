@@ -1,0 +1,320 @@
+// What ztroi reads and what it refuses: truncated and damaged files of every format, formats that
+// are not allowed, pictures whose decoding would take too much memory or time, inputs that are
+// not regular files, names that are not UTF-8, and lists of paths.
+
+#include "ZTImageLoader.h"
+#include "ZTMemoryBudget.h"
+#include "ZTPictureFiles.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Runs ztroi with @p arguments in @p folder; its exit status (-1 after a crash or a minute),
+// standard output and standard error.
+struct Run
+{
+    int exitCode;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run ztroi(const QStringList& arguments, const QString& folder, const QByteArray& input = {})
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral(ZTROI_EXECUTABLE), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    const bool finished = process.waitForFinished(60000);
+    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString loadError(ZTImageLoader& loader, const QByteArray& data)
+{
+    QByteArray copy = data;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return loader.load(&buffer) ? QString() : loader.errorString();
+}
+
+} // namespace
+
+class tst_ztroiMalformedInputs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void truncatedFilesAreRefused_data();
+    void truncatedFilesAreRefused();
+    void refusedBeforeDecoding_data();
+    void refusedBeforeDecoding();
+    void memoryBudgetMakesReservationsWaitInOrder();
+    void inputsThatAreNotPictureFiles_data();
+    void inputsThatAreNotPictureFiles();
+    void namesAreTakenAsTheirBytes();
+    void listsAddUpAndRefuseOverlongEntries_data();
+    void listsAddUpAndRefuseOverlongEntries();
+    void decoderMessagesOnlyWithVerbose();
+    void truncatedFilesUnderValgrind();
+};
+
+void tst_ztroiMalformedInputs::truncatedFilesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    for (const auto& file : ZTPictureFiles::everyFormat()) {
+        QTest::newRow(qPrintable(file.first)) << file.second;
+    }
+}
+
+// Every file cut at any whole percent of its length is refused before its pixels are used. A
+// damaged byte anywhere gives a refusal with a reason or a whole picture, never a crash (the
+// sanitizer and valgrind runs catch reads of memory that the decoder did not write).
+void tst_ztroiMalformedInputs::truncatedFilesAreRefused()
+{
+    QFETCH(QByteArray, data);
+
+    ZTImageLoader loader;
+    QCOMPARE(loadError(loader, data), QString());
+    QCOMPARE(loader.image().size(), QSize(64, 48));
+    for (int percent = 1; percent < 100; ++percent) {
+        const QString error = loadError(loader, data.left(data.size() * percent / 100));
+        QVERIFY2(
+            !error.isEmpty(), qPrintable(QStringLiteral("accepted when cut at %1 %").arg(percent)));
+    }
+    for (int i = 0; i < 64; ++i) {
+        QByteArray damaged = data;
+        damaged[i * data.size() / 64] = char(damaged.at(i * data.size() / 64) ^ 0x5A);
+        if (loadError(loader, damaged).isEmpty()) {
+            QCOMPARE(loader.image().format(), QImage::Format_ARGB32);
+        }
+    }
+}
+
+void tst_ztroiMalformedInputs::refusedBeforeDecoding_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("formats"); // allowed besides the default ones
+    QTest::addColumn<qint64>("maxPixels");
+    QTest::addColumn<qint64>("budget"); // bytes; 0: none
+    QTest::addColumn<QString>("error");
+
+    using namespace ZTPictureFiles;
+    const qint64 unlimited = ZTImageLoader::defaultMaxPixels;
+    const QByteArray smallPng = encoded(scene(QSize(8, 8), QPoint(4, 4)), "png");
+    QTest::newRow("MNG, not allowed by default")
+        << mngClaiming(16, 16) << "" << unlimited << qint64(0) << "MNG pictures are not read";
+    // Regression: a 108-byte MNG declaring 60000x60000 took 14 GB whatever --max-pixels said.
+    QTest::newRow("MNG declaring 60000x60000")
+        << mngClaiming(60000, 60000) << "mng" << qint64(1000) << qint64(0)
+        << "too large (60000x60000, more than 1000 pixels)";
+    // Regression: an ICO whose directory says 256x256 around a 15000x15000 PNG took 0.9 GB.
+    QTest::newRow("ICO around a larger PNG") << icoAround(pngClaiming(15000, 15000)) << "ico"
+                                             << unlimited << qint64(0) << "too large (15000x15000";
+    QTest::newRow("ICO of a small PNG, allowed")
+        << icoAround(smallPng) << "ico" << unlimited << qint64(0) << "";
+    QTest::newRow("XPM, which Qt reads but ztroi does not")
+        << QByteArray("/* XPM */\nstatic char* x[] = {\"1 1 1 1\", \"a c #000000\", \"a\"};\n")
+        << "" << unlimited << qint64(0) << "not a picture in a format that can be read";
+    // Regression: a 35-byte GIF with a screen of 10000x10000 decoded into 0.8 GB.
+    QTest::newRow("GIF screen beyond the memory budget") << gifScreen(
+        10000, 10000) << "" << unlimited << qint64(500) << "more than the memory budget";
+    QTest::newRow("16-bit PNG counts 12 bytes a pixel")
+        << pngClaiming(1000, 1000, 16) << "" << unlimited << qint64(11) << "needs about 12 MB";
+    // Regression: a JPEG whose last scan was repeated 2000 times decoded for 23 seconds.
+    QTest::newRow("JPEG of 2010 scans") << manyScans(2000) << "" << unlimited << qint64(0)
+                                        << "too many scans (2010, more than 100)";
+}
+
+void tst_ztroiMalformedInputs::refusedBeforeDecoding()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QString, formats);
+    QFETCH(qint64, maxPixels);
+    QFETCH(qint64, budget);
+    QFETCH(QString, error);
+
+    ZTMemoryBudget memory(budget << 20);
+    ZTImageLoader loader;
+    loader.setFormats(ZTImageLoader::defaultFormats() + QList<QByteArray> {formats.toLatin1()});
+    loader.setMaxPixels(maxPixels);
+    loader.setMemoryBudget(budget > 0 ? &memory : nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    const QString actual = loadError(loader, data);
+    QVERIFY2(error.isEmpty() ? actual.isEmpty() : actual.contains(error), qPrintable(actual));
+    QVERIFY(timer.elapsed() < 2000);
+}
+
+// A reservation that does not fit waits until enough is released, and reservations asked for
+// later wait behind it even when they would fit.
+void tst_ztroiMalformedInputs::memoryBudgetMakesReservationsWaitInOrder()
+{
+    ZTMemoryBudget budget(100);
+    QVERIFY(!budget.reserve(101));
+    QVERIFY(budget.reserve(60));
+    std::atomic<int> granted {0};
+    std::thread large([&] {
+        budget.reserve(50);
+        granted += 1;
+    });
+    QTest::qWait(50); // the large one is waiting before the small one asks
+    std::thread small([&] {
+        budget.reserve(10);
+        granted += 10;
+    });
+    QTest::qWait(50);
+    QCOMPARE(granted.load(), 0);
+    QVERIFY(!budget.tryReserve(10));
+    budget.release(60);
+    large.join();
+    small.join();
+    QCOMPARE(granted.load(), 11);
+}
+
+void tst_ztroiMalformedInputs::inputsThatAreNotPictureFiles_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("FIFO without a writer") << "fifo"
+                                           << "not a regular file";
+    QTest::newRow("device") << "/dev/zero"
+                            << "not a regular file";
+    QTest::newRow("folder") << "."
+                            << "is a directory";
+    QTest::newRow("name of a resource") << ":/samples/coffee.jpg"
+                                        << "no such file";
+}
+
+// Refused at once, without reading from them: a FIFO without a writer hung the whole run.
+void tst_ztroiMalformedInputs::inputsThatAreNotPictureFiles()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, error);
+
+    QTemporaryDir work;
+    QCOMPARE(mkfifo(qPrintable(work.filePath("fifo")), 0600), 0);
+    const Run run = ztroi({"--quiet", "--no-map", input}, work.path());
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith("ztroi: " + input.toUtf8() + ": " + error.toUtf8())
+            && run.err.count('\n') == 1,
+        run.err.constData());
+}
+
+// A name that is not UTF-8 is opened by its bytes, and JSON gives each byte that is not UTF-8 as
+// the character U+DC00 plus the byte; a name starting with ':' is a file like any other.
+void tst_ztroiMalformedInputs::namesAreTakenAsTheirBytes()
+{
+    QTemporaryDir work;
+    const QByteArray jpeg = encoded(scene(QSize(32, 24), QPoint(8, 8)), "jpeg");
+    const QByteArray latin1Name = "caf\xE9.jpg";
+    writeFile(work.path() + "/:picture.jpg", jpeg); // filePath() takes it for a resource
+    QFile file;
+    const QByteArray path = QFile::encodeName(work.path()) + '/' + latin1Name;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
+    QVERIFY(
+        file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && file.write(jpeg) > 0);
+    file.close();
+
+    QProcess process;
+    process.setWorkingDirectory(work.path());
+    process.start("sh",
+        {"-c",
+            QStringLiteral("exec '%1' --json --no-map ':picture.jpg' \"$(printf 'caf\\351.jpg')\"")
+                .arg(ZTROI_EXECUTABLE)});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+    QVERIFY(lines.size() == 3 && lines.at(0).contains(R"("input":":picture.jpg")"));
+    QVERIFY2(lines.at(1).contains(R"("input":"caf\udce9.jpg")"), lines.at(1).constData());
+    ::unlink(path.constData()); // which QTemporaryDir, decoding names as UTF-8, cannot remove
+}
+
+void tst_ztroiMalformedInputs::listsAddUpAndRefuseOverlongEntries_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("pictures"); // JSON lines
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("two lists add up") << QStringList {"--list", "a", "--list", "b"} << 1 << 3 << "";
+    QTest::newRow("NUL-separated, between lines")
+        << QStringList {"--list", "a", "--list0", "z", "--list", "b"} << 1 << 5 << "";
+    // Regression: --list /dev/zero grew to 2 GB before it failed.
+    QTest::newRow("an entry longer than a path")
+        << QStringList {"--list", "a", "--list", "/dev/zero"} << 2 << 0
+        << "ztroi: --list /dev/zero: an entry is longer than a path can be (4096 bytes)\n";
+}
+
+void tst_ztroiMalformedInputs::listsAddUpAndRefuseOverlongEntries()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(int, pictures);
+    QFETCH(QString, error);
+
+    QTemporaryDir work;
+    writeFile(work.filePath("a"), "missing 1\r\n\n  \nmissing 2\n");
+    writeFile(work.filePath("b"), "missing 3");
+    writeFile(work.filePath("z"), QByteArray("new\nline\0\0second", 17));
+    const Run run = ztroi(QStringList {"--json", "--quiet"} + arguments, work.path());
+    QCOMPARE(run.exitCode, status);
+    QCOMPARE(run.out.count('\n'), pictures);
+    QVERIFY2(run.err.startsWith(error.toUtf8()), run.err.constData());
+    QVERIFY(pictures != 5 || run.out.split('\n').at(2).contains(R"("input":"new\nline")"));
+}
+
+// Decoders' warnings (here libjpeg's about an unknown JFIF version) stay off standard error
+// unless --verbose asks for them.
+void tst_ztroiMalformedInputs::decoderMessagesOnlyWithVerbose()
+{
+    QTemporaryDir work;
+    QByteArray jpeg = encoded(scene(QSize(32, 24), QPoint(8, 8)), "jpeg");
+    jpeg[11] = 9; // the JFIF major version
+    writeFile(work.filePath("v9.jpg"), jpeg);
+    QCOMPARE(ztroi({"-q", "--no-map", "v9.jpg"}, work.path()).err, QByteArray());
+    QCOMPARE(ztroi({"-q", "--no-map", "--verbose", "v9.jpg"}, work.path()).err,
+        QByteArray("ztroi: v9.jpg: decoder: Warning: unknown JFIF revision number 9.01\n"));
+}
+
+// Run by the CTest test ztroi_valgrind: ztroi under memcheck on files of every format cut at
+// every tenth of their length; memcheck finds any use of bytes that no decoder wrote.
+void tst_ztroiMalformedInputs::truncatedFilesUnderValgrind()
+{
+    if (qEnvironmentVariableIsEmpty("ZTROI_VALGRIND")) {
+        QSKIP("run by ztroi_valgrind");
+    }
+    QTemporaryDir work;
+    QStringList files;
+    for (const auto& file : ZTPictureFiles::everyFormat()) {
+        for (int tenth = 1; tenth <= 10; ++tenth) {
+            const QString name
+                = QStringLiteral("%1-%2").arg(file.first).arg(tenth).replace(' ', '-');
+            writeFile(work.filePath(name), file.second.left(file.second.size() * tenth / 10));
+            files.append(name);
+        }
+    }
+    QProcess process;
+    process.setWorkingDirectory(work.path());
+    process.start("valgrind",
+        QStringList {"--error-exitcode=99", "--quiet", ZTROI_EXECUTABLE, "--json", "--quiet",
+            "--jobs", "2", "--size", "64x64", "--maps"}
+            + files);
+    QVERIFY(process.waitForFinished(600000));
+    QVERIFY2(process.exitCode() == 1, process.readAllStandardError().constData());
+    QCOMPARE(process.readAllStandardOutput().count("\"error\""),
+        files.size() - ZTPictureFiles::everyFormat().size());
+}
+
+QTEST_GUILESS_MAIN(tst_ztroiMalformedInputs)
+#include "tst_ztroiMalformedInputs.moc"

@@ -1,0 +1,43 @@
+#ifndef ZTPICTUREHEADER_H
+#define ZTPICTUREHEADER_H
+
+#include <QByteArray>
+#include <QList>
+#include <QSize>
+#include <QString>
+
+/**
+ * What a picture file says about itself before anything is decoded: its format from the
+ * signature, the largest canvas that decoding allocates, and whether every part that its
+ * structure announces is there. Only the container is read (JPEG markers, PNG and MNG chunks,
+ * GIF blocks, BMP headers and pixel rows or RLE codes, WebP's RIFF chunks, the first TIFF
+ * directory and its strips or tiles, ICO entries), never the compressed pixels: it takes time in
+ * proportion to the file's size and no memory.
+ */
+struct ZTPictureHeader
+{
+    /** Qt's name of the format ("jpeg", "png", ...); empty when no known signature matches. */
+    QByteArray format;
+    /**
+     * The largest canvas, as stored (before an EXIF orientation), that decoding allocates: for
+     * a GIF its screen and every frame, for an ICO its largest entry, for an MNG its largest
+     * layer. Invalid when the header gives no size.
+     */
+    QSize size;
+    /** Why the file is incomplete or its structure broken; empty when it is whole. */
+    QString damage;
+    /** JPEG: the number of scans (SOS markers); 0 for other formats. */
+    int scans = 0;
+    /**
+     * The most memory that decoding takes per pixel of size: the decoder's buffers, the
+     * conversion to 32-bit pixels and an orientation turn.
+     */
+    int bytesPerPixel = 0;
+
+    /** The formats whose signature is known, by Qt's names. */
+    static QList<QByteArray> knownFormats();
+    /** Reads the header and the structure of the file @p data. */
+    static ZTPictureHeader read(const QByteArray& data);
+};
+
+#endif // ZTPICTUREHEADER_H

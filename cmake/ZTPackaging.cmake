@@ -28,20 +28,6 @@ function(zt_gzip source result)
     set(${result} ${compressed} PARENT_SCOPE)
 endfunction()
 
-# Debian wants for manuals and changelogs). Extra arguments go to install(), e.g. COMPONENT.
-function(zt_install_gzipped source destination)
-    get_filename_component(name ${source} NAME)
-    string(REPLACE "/" "_" target_suffix ${destination})
-    set(compressed ${CMAKE_CURRENT_BINARY_DIR}/gz/${target_suffix}/${name}.gz)
-    add_custom_command(OUTPUT ${compressed}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/gz/${target_suffix}
-        COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${source} ${compressed}
-        DEPENDS ${source}
-        VERBATIM)
-    add_custom_target(gzip_${target_suffix}_${name} ALL DEPENDS ${compressed})
-    install(FILES ${compressed} DESTINATION ${destination} ${ARGN})
-endfunction()
-
 # Debian wants a copyright file and a changelog in each package's documentation folder. They
 # install only into the packages: a plain `cmake --install` leaves them out.
 string(TIMESTAMP ZTROI_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)

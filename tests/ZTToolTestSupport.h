@@ -53,4 +53,47 @@ inline QByteArray withOrientation(const QByteArray& jpeg, char orientation)
     return jpeg.left(2) + exif + orientation + QByteArray(6, '\0') + jpeg.mid(2);
 }
 
+#ifdef ZTROI_EXECUTABLE
+
+#include <QProcess>
+
+// The files in @p folder by name, hidden ones included; none when there is no such folder.
+inline QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// What a run of ztroi gave: its exit status (-1 after a crash or two minutes) and what it
+// printed.
+struct Run
+{
+    int exitCode;
+    QByteArray out;
+    QByteArray err; // bytes, as names that are not UTF-8 are printed
+};
+
+// Runs ztroi with @p arguments in @p folder, with @p input on its standard input. With a @p shell
+// command, ztroi is run by sh after that command ("ulimit -f 1;", or redirections such as
+// ">/dev/full" to apply to ztroi).
+inline Run ztroi(const QStringList& arguments, const QString& folder, const QByteArray& input = {},
+    const QString& shell = {})
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    if (shell.isEmpty()) {
+        process.start(QStringLiteral(ZTROI_EXECUTABLE), arguments);
+    } else {
+        process.start(QStringLiteral("sh"),
+            QStringList {"-c", shell + QStringLiteral(" exec \"$0\" \"$@\""), ZTROI_EXECUTABLE}
+                + arguments);
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    const bool finished = process.waitForFinished(120000);
+    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+#endif // ZTROI_EXECUTABLE
+
 #endif // ZTTOOLTESTSUPPORT_H

@@ -5,6 +5,7 @@
 #include "ZTBatchRunner.h"
 #include "ZTFaceDetector.h"
 #include "ZTOptionParser.h"
+#include "ZTOutputFolder.h"
 #include "ZTReportFormatter.h"
 #include "ZTToolTestSupport.h"
 
@@ -92,8 +93,9 @@ void tst_ZTFaces::headsAreKept()
 
     QTemporaryDir out;
     ZTToolSettings settings = faceSettings(crop);
-    settings.outputDir = out.path();
-    ZTPictureAnalyzer analyzer(settings, finding({face}));
+    ZTOutputFolder folder;
+    QVERIFY(folder.open(out.path(), {}));
+    ZTPictureAnalyzer analyzer(settings, folder, finding({face}));
     const ZTPictureReport report = analyzer.analyze(picture(name), "picture");
     QVERIFY2(report.ok(), qPrintable(report.error));
     QCOMPARE(report.faces, QList<QRect> {face.intersected(QRect(QPoint(0, 0), report.inputSize))});
@@ -118,8 +120,9 @@ void tst_ZTFaces::manyFacesAreCapped()
     faces.append(QRect(3, 3, 36, 36));
     QTemporaryDir out;
     ZTToolSettings settings = faceSettings("4:5");
-    settings.outputDir = out.path();
-    ZTPictureAnalyzer analyzer(settings, finding(faces));
+    ZTOutputFolder folder;
+    QVERIFY(folder.open(out.path(), {}));
+    ZTPictureAnalyzer analyzer(settings, folder, finding(faces));
     const ZTPictureReport report = analyzer.analyze(picture("wide.png"), "wide");
     QVERIFY2(report.ok(), qPrintable(report.error));
     QCOMPARE(report.facesFound, 501);
@@ -155,11 +158,13 @@ void tst_ZTFaces::sameReportsForAnyJobs()
         settings.crops.append(settings.crops.first());
         ZTOptionParser::parseCrop("1:1", &settings.crops.last());
         settings.areas.append(QRect(0, 0, 20, 20));
-        settings.outputDir = out.path();
         settings.jobs = jobs;
-        ZTBatchRunner(settings, finder).run(inputs, [&](int, const ZTPictureReport& report) {
-            output[jobs > 1] += ZTReportFormatter::toJsonLine(report);
-        });
+        ZTOutputFolder folder;
+        QVERIFY(folder.open(out.path(), {}));
+        ZTBatchRunner(settings, folder, finder)
+            .run(inputs, [&](int, const ZTPictureReport& report) {
+                output[jobs > 1] += ZTReportFormatter::toJsonLine(report);
+            });
     }
     QCOMPARE(output[1], output[0]);
     QCOMPARE(output[0].count("\"facesFound\":2"), 6);
@@ -228,9 +233,11 @@ void tst_ZTFaces::commandLineWithoutDetection()
 
     // Analyzing with a detector that cannot load fails every picture, with the same reason.
     ZTToolSettings settings = faceSettings("1:1");
-    settings.outputDir = work.path();
+    ZTOutputFolder folder;
+    QVERIFY(folder.open(work.path(), {}));
     qputenv(ZTFaceDetector::cascadeFolderVariable, work.path().toLocal8Bit());
-    const ZTPictureReport report = ZTPictureAnalyzer(settings).analyze(picture("wide.png"), "w");
+    const ZTPictureReport report
+        = ZTPictureAnalyzer(settings, folder).analyze(picture("wide.png"), "w");
     qunsetenv(ZTFaceDetector::cascadeFolderVariable);
     QVERIFY(!report.ok() && error.contains(report.error));
 }

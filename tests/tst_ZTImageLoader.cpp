@@ -58,6 +58,16 @@ void tst_ZTImageLoader::load_data()
     read("EXIF 3: upside down", withOrientation(stored, 3), {}, decoded(stored, {}, 180), {40, 24});
     read("EXIF 6: turned right", withOrientation(stored, 6), {}, decoded(stored, {}, 90), {24, 40});
     read("EXIF 8: turned left", withOrientation(stored, 8), {}, decoded(stored, {}, 270), {24, 40});
+    // Mirrored ones, as Qt's own automatic transform turns them.
+    for (const char orientation : {2, 4, 5, 7}) {
+        QByteArray data = withOrientation(stored, orientation);
+        QBuffer buffer(&data);
+        QImageReader reader(&buffer);
+        reader.setAutoTransform(true);
+        const QImage turned = reader.read().convertToFormat(QImage::Format_ARGB32);
+        read(qPrintable(QStringLiteral("EXIF %1: mirrored").arg(int(orientation))), data, {},
+            turned, turned.size());
+    }
     // A fast decode: the largest reduction by 1/2, 1/4 or 1/8 that still covers the picture
     // scaled to fit the analysis size; crops are still given in the full size.
     const QImage large = scene(QSize(800, 600), QPoint(300, 200));

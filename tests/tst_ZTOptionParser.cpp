@@ -8,18 +8,22 @@ class tst_ZTOptionParser : public QObject
 
 private slots:
     void shortNamesAndOtherOptions();
+    void cropFilesAndReviewPage();
     void refused_data();
     void refused();
+    void noteOnAnIgnoredWeight_data();
+    void noteOnAnIgnoredWeight();
 };
 
 // Options that the end-to-end tests do not use, and the short names.
 void tst_ZTOptionParser::shortNamesAndOtherOptions()
 {
     ZTOptionParser parser;
-    QCOMPARE(parser.parse({"ztroi", "-o", "out", "--fast-decode", "--crop", "16:9", "-c", "4:2",
-                 "--crop", "1920x1080", "--crop", "100000:1", "--pixel-weight", "threshold",
-                 "--disable", "centre", "--area", "1,2,3,4", "--area", "0,0,10,20", "--hist-bins",
-                 "12", "--hist-min", "0.4", "-j", "2", "a.jpg", "b c.png"}),
+    QCOMPARE(
+        parser.parse({"ztroi", "-o", "out", "--fast-decode", "--crop", "16:9", "-c", "4:2",
+            "--crop", "1920x1080", "--crop", "100000:1", "--pixel-weight", "threshold", "--disable",
+            "centre", "--area", "1,2,3,4", "--area", "0,0,10,20", "--hist-bins", "12", "--hist-min",
+            "0.4", "--hist-threshold", "-.5e-1", "-j", "2", "a.jpg", "b c.png"}),
         ZTOptionParser::Run);
     const ZTToolSettings s = parser.settings();
     QCOMPARE(s.inputs, (QStringList {"a.jpg", "b c.png"}));
@@ -33,10 +37,24 @@ void tst_ZTOptionParser::shortNamesAndOtherOptions()
     QCOMPARE(s.pixelWeight, SalienzPixelWeightThreshold);
     QCOMPARE(s.disabled, QList<ZTSalienzMethod> {SalienzGauss});
     QCOMPARE(s.areas, (QList<QRect> {QRect(1, 2, 3, 4), QRect(0, 0, 10, 20)}));
+    QVERIFY(!s.writeCrops && s.reviewPage.isEmpty());
     // One value serves both channels.
     const ZTHistogramSettings& h = s.histogram;
-    QCOMPARE(QList<double>({double(*h.bins1), double(*h.bins2), *h.minWidth, *h.minHeight}),
-        QList<double>({12, 12, 0.4, 0.4}));
+    QCOMPARE(QList<double>(
+                 {double(*h.bins1), double(*h.bins2), *h.minWidth, *h.minHeight, *h.threshold}),
+        QList<double>({12, 12, 0.4, 0.4, -0.05}));
+}
+
+// Written crops and the review page, with the default crops.
+void tst_ZTOptionParser::cropFilesAndReviewPage()
+{
+    ZTOptionParser parser;
+    QCOMPARE(parser.parse({"ztroi", "--write-crops", "--format", "JPEG", "--quality", "0",
+                 "--max-side", "100000", "--report", "r.html", "a.jpg"}),
+        ZTOptionParser::Run);
+    const ZTToolSettings s = parser.settings();
+    QVERIFY(s.writeCrops && s.cropFormat == "jpg" && s.cropQuality == 0);
+    QVERIFY(s.maxCropSide == 100000 && s.reviewPage == "r.html" && s.crops.size() == 3);
 }
 
 void tst_ZTOptionParser::refused_data()
@@ -69,6 +87,31 @@ void tst_ZTOptionParser::refused_data()
     refused("no pixels allowed", "--max-pixels 0");
     refused("unknown pixel weight", "--pixel-weight cubic");
     refused("empty output folder", "--out ", "--out needs a folder");
+    refused("crops and no crops", "--crop 1:1 --no-crops", "exclude each other");
+    refused("nothing to write", "--no-crops --write-crops", "exclude each other");
+    refused("format without writing crops", "--format png", "add --write-crops");
+    refused("quality above 100", "--write-crops --quality 101", "--quality 101");
+    refused("unknown format", "--write-crops --format gif", "--format gif");
+    refused("no side", "--write-crops --max-side 0", "--max-side 0");
+    refused("a crop over --max-pixels", "--write-crops --max-pixels 99 --crop 10x10",
+        "--crop 10x10: more than 99 pixels");
+    refused("empty review page", "--report ", "--report needs a file name");
+    // Values that are nearly right: QString::toInt() and a regular expression ending in $ let
+    // these through, into the reports. The error shows them as typed, line feeds escaped.
+    const auto refusedValue
+        = [](const char* name, const char* option, const char* value, const char* shown = nullptr) {
+              QTest::newRow(name) << QStringList {option, value}
+                                  << QStringLiteral("%1 %2").arg(option, shown ? shown : value);
+          };
+    refusedValue("crop with a line feed", "--crop", "16:9\n", "16:9\\n");
+    refusedValue("crop with a plus sign", "--crop", "+16:9");
+    refusedValue("grid with a line feed", "--grid", "4x3\n", "4x3\\n");
+    refusedValue("jobs with a leading space", "--jobs", " 2");
+    refusedValue("weight with a plus sign", "--weight", "sobel=+5");
+    refusedValue("max pixels with a tab", "--max-pixels", "5000\t", "5000\\t");
+    refusedValue("memory with a plus sign", "--memory", "+512");
+    refusedValue("threshold with a plus sign", "--hist-threshold", "+0.5");
+    refusedValue("share with a trailing space", "--hist-min", "0.5 ");
     refused("every method disabled",
         "--disable sobel --disable center --disable histogram --disable contrast",
         "every method is disabled");
@@ -84,6 +127,38 @@ void tst_ZTOptionParser::refused()
         ZTOptionParser::UsageError);
     QVERIFY2(parser.errorText().contains(mentions) && !parser.errorText().contains('\n'),
         qPrintable(parser.errorText()));
+}
+
+void tst_ZTOptionParser::noteOnAnIgnoredWeight_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("note"); // empty: none
+
+    const QString onlySobel = "--disable center --disable histogram --disable contrast ";
+    const QString ignored
+        = "%1 is the only method enabled, so its map is used as it is: the weight %2 has no effect";
+    QTest::newRow("the only method, weighted 0")
+        << onlySobel + "--weight sobel=0" << ignored.arg("sobel").arg(0);
+    QTest::newRow("the only method, weighted below 0")
+        << "--disable sobel --disable center --disable contrast --weight histogram=-3"
+        << ignored.arg("histogram").arg(-3);
+    QTest::newRow("the only method, weighted above 0") << onlySobel + "--weight sobel=5"
+                                                       << "";
+    QTest::newRow("several methods, one weighted 0") << "--disable histogram --weight sobel=0"
+                                                     << "";
+}
+
+// The mixer uses the only enabled method's map as it is; a weight of zero or below for it, which
+// the user must have meant, is worth a remark.
+void tst_ZTOptionParser::noteOnAnIgnoredWeight()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, note);
+
+    ZTOptionParser parser;
+    QCOMPARE(parser.parse(QStringList {"ztroi"} + arguments.split(' ') + QStringList {"a.jpg"}),
+        ZTOptionParser::Run);
+    QCOMPARE(parser.notes(), note.isEmpty() ? QStringList() : QStringList {note});
 }
 
 QTEST_GUILESS_MAIN(tst_ZTOptionParser)

@@ -8,42 +8,15 @@
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
+#include <QColorSpace>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
 namespace {
-
-// The files in @p folder by name, hidden ones included; none when there is no such folder.
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-// What a run of ztroi gave: its exit status (-1 after a crash or two minutes) and what it
-// printed.
-struct Run
-{
-    int exitCode;
-    QByteArray out;
-    QString err;
-};
-
-// Runs ztroi with @p arguments in @p folder, with @p input on its standard input.
-Run ztroi(const QStringList& arguments, const QString& folder, const QByteArray& input = {})
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(ZTROI_EXECUTABLE), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    const bool finished = process.waitForFinished(120000);
-    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
-}
 
 // @p png with a header that claims @p width x @p height pixels and the header's checksum
 // corrected, so that only the size gives it away.
@@ -77,7 +50,10 @@ private slots:
     void writtenMapIsTheLibrarysAnalysis();
     void exitStatusAndFiles_data();
     void exitStatusAndFiles();
+    void writtenCrops_data();
+    void writtenCrops();
     void brokenFilesAmongGoodOnes();
+    void reviewPageInBrowser();
 
 private:
     QString picture(const QString& name) const { return m_pictures.filePath(name); }
@@ -90,8 +66,11 @@ void tst_ztroi::initTestCase()
     QVERIFY(scene(QSize(200, 300), QPoint(60, 220)).save(picture("portrait.jpg"), nullptr, 92));
     QVERIFY(scene(QSize(90, 60), QPoint(20, 30)).save(picture("small.bmp")));
     // Stored 300x200, shown turned a quarter clockwise: 200x300 with the disc at (109, 230).
-    const QImage stored = scene(QSize(300, 200), QPoint(230, 90));
+    QImage stored = scene(QSize(300, 200), QPoint(230, 90));
     writeFile(picture("sideways.jpg"), withOrientation(encoded(stored, "jpeg", 90), 6));
+    // The same with a colour profile that crops must keep.
+    stored.setColorSpace(QColorSpace::DisplayP3);
+    writeFile(picture("profiled.jpg"), withOrientation(encoded(stored, "jpeg", 90), 6));
 }
 
 void tst_ztroi::jsonShape()
@@ -102,16 +81,18 @@ void tst_ztroi::jsonShape()
                               "histogram=7", "--disable", "contrast", input},
         work.path());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.err, QString());
+    QCOMPARE(run.err, QByteArray());
 
     // The whole line, keys in Qt's order. "#" stands for a number that depends on the salience,
-    // "@" for a share of it, rounded to four decimals. The size is after the EXIF orientation.
+    // "@" for a share of it, rounded to four decimals, "$" for a percentage with one decimal.
+    // The size is after the EXIF orientation.
     const QString line = QStringLiteral(
         R"({"analysisSize":{"height":480,"width":320},"crops":[{"aspect":"1:1","centred":false,)"
         R"("rect":{"height":200,"width":200,"x":0,"y":#},"request":"1:1","salienceKept":@},)"
         R"({"aspect":"16:9","centred":false,"outputSize":{"height":1080,"width":1920},)"
         R"("rect":{"height":112,"width":200,"x":0,"y":#},"request":"1920x1080",)"
-        R"("salienceKept":@}],"files":{},"focus":{"x":#,"y":#},"input":"%1","methods":[)"
+        R"("salienceKept":@}],"files":{},"focus":{"css":"$% $%","x":#,"y":#},"input":"%1",)"
+        R"("methods":[)"
         R"({"enabled":true,"name":"sobel","weight":20},{"enabled":true,"name":"center","weight":2},)"
         R"({"enabled":true,"name":"histogram","weight":7},{"enabled":false,"name":"areas",)"
         R"("weight":20},{"enabled":false,"name":"contrast","weight":10}],)"
@@ -121,6 +102,7 @@ void tst_ztroi::jsonShape()
         + QRegularExpression::escape(line.arg(input))
               .replace("\\#", "(\\d+)")
               .replace("\\@", "0\\.\\d{1,4}")
+              .replace("\\$", "(\\d+\\.\\d)")
         + '$');
     const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(run.out));
     QVERIFY2(match.hasMatch(), run.out.constData());
@@ -128,7 +110,10 @@ void tst_ztroi::jsonShape()
     // the focal point onto it.
     const auto at = [&match](int i) { return match.captured(i).toInt(); };
     QVERIFY(at(1) >= 56 && at(1) <= 100 && at(2) >= 144 && at(2) <= 188);
-    QVERIFY(qAbs(at(3) - 109) <= 25 && qAbs(at(4) - 230) <= 25);
+    QVERIFY(qAbs(at(5) - 109) <= 25 && qAbs(at(6) - 230) <= 25);
+    // For CSS, the focal point as percentages of the width and height.
+    QCOMPARE(match.captured(3), QString::number(at(5) / 2.0, 'f', 1));
+    QCOMPARE(match.captured(4), QString::number(at(6) / 3.0, 'f', 1));
 }
 
 void tst_ztroi::writtenMapIsTheLibrarysAnalysis_data()
@@ -159,7 +144,7 @@ void tst_ztroi::writtenMapIsTheLibrarysAnalysis()
                               "0.3", "--hist-min", histMin, "--grid", grid, input},
         work.path());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.err, QString()); // the areas reach the mixer with the work image's size
+    QCOMPARE(run.err, QByteArray()); // the areas reach the mixer with the work image's size
     const QJsonObject json = QJsonDocument::fromJson(run.out).object();
     QCOMPARE(json["files"]["maps"].toObject().keys(),
         (QStringList {"areas", "center", "histogram", "sobel"}));
@@ -205,11 +190,13 @@ void tst_ztroi::exitStatusAndFiles_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output");    // the start of standard output and standard error
     QTest::addColumn<QStringList>("files"); // what is written into ztroi-out
+    QTest::addColumn<QString>("blocked");   // a folder in ztroi-out where a file should go
 
-    const auto row = [](const char* name, const QStringList& arguments, int status,
-                         const QString& output, const QStringList& files = {}) {
-        QTest::newRow(name) << arguments << status << output << files;
-    };
+    const auto row
+        = [](const char* name, const QStringList& arguments, int status, const QString& output,
+              const QStringList& files = {}, const QString& blocked = {}) {
+              QTest::newRow(name) << arguments << status << output << files << blocked;
+          };
     const QString small = picture("small.bmp");
     row("the bundled photograph, from any folder", {}, 0,
         "coffee.jpg (the bundled photograph): 600x400 pixels, analysed at 480x320\n",
@@ -217,8 +204,28 @@ void tst_ztroi::exitStatusAndFiles_data()
     row("quiet", {"-q", small}, 0, "", {"small.salience.png"});
     row("an empty list: no bundled photograph", {"--list", "-"}, 0, "");
     row("no map", {"-q", "--no-map", small}, 0, "");
+    row("no map, and no line about files", {"--no-map", small}, 0,
+        small + ": 90x60 pixels, analysed at 480x320\n");
+    // Said once, before the batch.
+    row("the only method, weighted 0",
+        {"-q", "--disable", "center", "--disable", "histogram", "--disable", "contrast", "--weight",
+            "sobel=0", small, small},
+        0, "ztroi: sobel is the only method enabled",
+        {"small-2.salience.png", "small.salience.png"});
     row("over --max-pixels", {"-q", "--max-pixels", "5399", small}, 1,
         "ztroi: " + small + ": the picture is too large (90x60");
+    row("every picture gets the default crops", {"--json", "--no-map", small}, 0,
+        R"({"analysisSize":{"height":320,"width":480},"crops":[{"aspect":"1:1",)");
+    row("no crops", {"--json", "--no-map", "--no-crops", small}, 0,
+        R"({"analysisSize":{"height":320,"width":480},"crops":[],"files":{})");
+    // The map and the first crop were written when the second crop failed: they go as well.
+    row("a crop that cannot be written fails the picture",
+        {"-q", "--write-crops", "--crop", "1:1", "--crop", "2:1", small}, 1,
+        "ztroi: " + small + ": ztroi-out/small.crop-2x1.jpg is not a regular file", {},
+        "small.crop-2x1.jpg");
+    row("a review page that cannot be written: nothing analysed",
+        {"-q", "--report", small + "/page.html", small}, 1,
+        "ztroi: cannot write the review page " + small + "/page.html");
     row("crop 0:9", {"--crop", "0:9", small}, 2, "ztroi: --crop 0:9: expected W:H");
     row("unreadable list", {"--list", picture("none")}, 2,
         "ztroi: --list " + picture("none") + ": cannot read");
@@ -236,16 +243,74 @@ void tst_ztroi::exitStatusAndFiles()
     QFETCH(int, status);
     QFETCH(QString, output);
     QFETCH(QStringList, files);
+    QFETCH(QString, blocked);
 
     QTemporaryDir work;
+    QVERIFY(blocked.isEmpty() || QDir(work.path()).mkpath("ztroi-out/" + blocked));
     const Run run = ztroi(arguments, work.path());
     QCOMPARE(run.exitCode, status);
-    const QString printed = QString::fromUtf8(run.out) + run.err;
+    const QString printed = QString::fromUtf8(run.out + run.err);
     QVERIFY2(
         output.isEmpty() ? printed.isEmpty() : printed.startsWith(output), qPrintable(printed));
+    QVERIFY2(printed.count("ztroi: ") <= 1 && !printed.contains(QRegularExpression("wrote +\n")),
+        qPrintable(printed));
     QCOMPARE(filesIn(work.filePath("ztroi-out")), files);
     QVERIFY(status != 2
         || (run.out.isEmpty() && run.err.endsWith("\nTry 'ztroi --help' for more information.\n")));
+}
+
+void tst_ztroi::writtenCrops_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("files"); // in the crops' order, each with its size
+
+    // profiled.jpg is stored 300x200 and shown 200x300, with an orange disc at (109, 230).
+    QTest::newRow("WxH exactly, 1:3, 1000x1, larger than the picture; W:H at its own size")
+        << "--crop 90x270 --crop 1000x1 --crop 400x600 --crop 2:3 --crop 2:3"
+        << "crop-90x270.jpg 90x270, crop-1000x1.jpg 1000x1, crop-400x600.jpg 400x600, "
+           "crop-2x3.jpg 200x300, crop-2x3-2.jpg 200x300";
+    QTest::newRow("PNG, W:H no longer than --max-side")
+        << "--format png --max-side 100 --crop 16:9 --crop 10x10"
+        << "crop-16x9.png 100x56, crop-10x10.png 10x10";
+    QTest::newRow("WebP") << "--format webp --quality 50 --crop 1:1"
+                          << "crop-1x1.webp 200x200";
+    // Decoded at a quarter of its size, which is all that the crop needs.
+    QTest::newRow("from a reduced decode") << "--fast-decode --size 16x16 --crop 50x75"
+                                           << "crop-50x75.jpg 50x75";
+}
+
+// Crops written as pictures of exactly the size asked for, upright without an orientation tag
+// left, with the picture's colour profile, listed in the JSON in the crops' order.
+void tst_ztroi::writtenCrops()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, files);
+
+    QTemporaryDir work;
+    const Run run = ztroi(QStringList {"--json", "--no-map", "--write-crops"}
+            + arguments.split(' ', Qt::SkipEmptyParts) + QStringList {picture("profiled.jpg")},
+        work.path());
+    QCOMPARE(run.exitCode, 0);
+    const QJsonArray listed = QJsonDocument::fromJson(run.out)["files"]["crops"].toArray();
+    const QStringList expected = files.split(", ");
+    QCOMPARE(listed.size(), expected.size());
+    QCOMPARE(filesIn(work.filePath("ztroi-out")).size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QString name = expected.at(i).section(' ', 0, 0);
+        QCOMPARE(listed.at(i).toString(), "ztroi-out/profiled." + name);
+        QImageReader reader(work.filePath(listed.at(i).toString()));
+        reader.setAutoTransform(false);
+        QCOMPARE(QString(reader.format()), name.section('.', -1).replace("jpg", "jpeg"));
+        QCOMPARE(reader.transformation(), QImageIOHandler::TransformationNone);
+        const QImage crop = reader.read();
+        QCOMPARE(QStringLiteral("%1x%2").arg(crop.width()).arg(crop.height()),
+            expected.at(i).section(' ', 1));
+        QCOMPARE(crop.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+        if (crop.size() == QSize(200, 300)) {
+            const QColor disc = crop.pixelColor(109, 230);
+            QVERIFY2(disc.red() > 180 && disc.blue() < 100, qPrintable(disc.name()));
+        }
+    }
 }
 
 // Every file that cannot be analysed is reported with a reason that names what is wrong with it,
@@ -302,8 +367,8 @@ void tst_ztroi::brokenFilesAmongGoodOnes()
         // ztroi's own report on standard error names the file and the reason. libpng prints
         // "libpng error: ..." there itself, in two writes from the decoding thread, so ztroi's
         // line may land between them: it is looked for in the text, not as a line.
-        QVERIFY2(
-            run.err.contains("ztroi: " + inputs.at(i) + ": " + reason + "\n"), qPrintable(run.err));
+        QVERIFY2(run.err.contains(("ztroi: " + inputs.at(i) + ": " + reason + "\n").toUtf8()),
+            run.err.constData());
     }
     QVERIFY(run.err.count("ztroi: ") == 8 && three.err.count("ztroi: ") == 8);
 
@@ -318,6 +383,56 @@ void tst_ztroi::brokenFilesAmongGoodOnes()
     for (const QTemporaryDir& dir : work) {
         QCOMPARE(filesIn(dir.filePath("out")), expected);
     }
+}
+
+// The review page of a small batch, rendered by a real browser: every picture's entry is in the
+// document, the page shows pictures (the screenshot is not one flat colour) and no script error
+// is logged.
+void tst_ztroi::reviewPageInBrowser()
+{
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty()) {
+        QSKIP("chromium is not installed (scripts/install-deps --tests installs it)");
+    }
+    QTemporaryDir work;
+    writeFile(work.filePath("a <b> & c.png"), encoded(scene({160, 120}, {50, 60}), "png"));
+    writeFile(work.filePath("broken.jpg"), "not a picture");
+    const Run run = ztroi({"-q", "--write-crops", "--grid", "3x2", "--report", "review/page.html",
+                              picture("portrait.jpg"), "a <b> & c.png", "broken.jpg"},
+        work.path());
+    QCOMPARE(run.exitCode, 1);
+
+    const QStringList options {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+        "--no-first-run", "--disable-background-networking", "--disable-component-update",
+        "--disable-sync", "--user-data-dir=" + work.filePath("profile"), "--enable-logging=stderr",
+        "--window-size=1200,900"};
+    const QString page = QUrl::fromLocalFile(work.filePath("review/page.html")).toString();
+    QProcess browser;
+    browser.start(chromium, options + QStringList {"--dump-dom", page});
+    QVERIFY(browser.waitForFinished(120000) && browser.exitCode() == 0);
+    const QByteArray dom = browser.readAllStandardOutput();
+    const QByteArray log = browser.readAllStandardError();
+    QVERIFY2(!log.contains("CONSOLE"), log.constData());
+    for (const char* entry : {"<article id=\"picture-1\" class=\"picture\">",
+             "<article id=\"picture-2\" class=\"picture\">",
+             "<article id=\"picture-3\" class=\"picture failed\">", "a &lt;b&gt; &amp; c.png</a>",
+             "<img src=\"data:image/jpeg;base64,"}) {
+        QVERIFY2(dom.contains(entry), entry);
+    }
+    QCOMPARE(dom.count("<img "), 2);
+
+    const QString shot = work.filePath("shot.png");
+    browser.start(chromium, options + QStringList {"--screenshot=" + shot, page});
+    QVERIFY(browser.waitForFinished(120000) && browser.exitCode() == 0);
+    const QImage screen(shot);
+    QCOMPARE(screen.size(), QSize(1200, 900));
+    QSet<QRgb> colours;
+    for (int y = 0; y < screen.height(); y += 3) {
+        for (int x = 0; x < screen.width(); x += 3) {
+            colours.insert(screen.pixel(x, y));
+        }
+    }
+    QVERIFY2(colours.size() > 500, qPrintable(QString::number(colours.size())));
 }
 
 QTEST_GUILESS_MAIN(tst_ztroi)

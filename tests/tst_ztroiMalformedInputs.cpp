@@ -18,27 +18,6 @@
 
 namespace {
 
-// Runs ztroi with @p arguments in @p folder; its exit status (-1 after a crash or a minute),
-// standard output and standard error.
-struct Run
-{
-    int exitCode;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run ztroi(const QStringList& arguments, const QString& folder, const QByteArray& input = {})
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(ZTROI_EXECUTABLE), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    const bool finished = process.waitForFinished(60000);
-    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
 QString loadError(ZTImageLoader& loader, const QByteArray& data)
 {
     QByteArray copy = data;

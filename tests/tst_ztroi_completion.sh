@@ -62,8 +62,9 @@ expect 'folders only after --out' 'shots.jpg|sub dir' ztroi --out ''
 expect 'folders after --out=, which bash splits' 'sub dir' ztroi --out = su
 expect 'folders after -o' 'shots.jpg|sub dir' ztroi -o s
 expect 'any file after --list' 'notes.txt' ztroi --list n
+expect 'the formats of written crops' 'jpg|png|webp' ztroi --format ''
 expect 'the two pixel weights' 'linear|threshold' ztroi --pixel-weight ''
-expect 'the next of a list of formats' 'jpeg,png' ztroi --formats jpeg,p
+expect 'the next of a list of formats' 'jpeg,png' ztroi --input-formats jpeg,p
 expect 'nothing for a size' '' ztroi --size ''
 expect 'nothing for a crop' '' ztroi -c ''
 

@@ -10,6 +10,7 @@
 #include "ZTBatchRunner.h"
 #include "ZTFileName.h"
 #include "ZTMemoryBudget.h"
+#include "ZTOutputFolder.h"
 #include "ZTPictureAnalyzer.h"
 #include "ZTReportFormatter.h"
 
@@ -18,7 +19,6 @@
 #include <ZTSalienzMaximizerVertical.h>
 
 #include <QBuffer>
-#include <QDir>
 #include <QImageReader>
 
 #include <pybind11/pybind11.h>
@@ -77,14 +77,14 @@ QByteArray analyzeFileJson(const QStringList& arguments)
     const QString path = onePicture(settings);
     const bool writesFiles
         = settings.writeSalienceMap || settings.writeMaps || settings.writeOverlay;
-    if (writesFiles && !QDir().mkpath(settings.outputDir)) {
-        throw ZTPictureError(
-            (settings.outputDir + QStringLiteral(": cannot create the output folder"))
-                .toStdString());
+    ZTOutputFolder folder;
+    QString error;
+    if (writesFiles && !folder.open(settings.outputDir, {path}, &error)) {
+        throw ZTPictureError(error.toStdString());
     }
     // A budget of its own for every picture refuses the pictures that ztroi refuses.
     ZTMemoryBudget budget(settings.memoryBudget);
-    ZTPictureAnalyzer analyzer(settings);
+    ZTPictureAnalyzer analyzer(settings, folder);
     analyzer.setMemoryBudget(&budget);
     return ZTReportFormatter::toJsonLine(
         analyzer.analyze(path, ZTBatchRunner::outputNames({path}).first()));

@@ -114,7 +114,8 @@ class Mixer(_Mixer):
       enable the "areas" method;
     - hist_bins (n or (n1, n2)), hist_blocks ((columns, rows)), hist_threshold (x) and hist_min
       (f or (fw, fh)): the histogram method's parameters;
-    - max_pixels, formats, memory and fast_decode: how picture files are read (see read_image).
+    - max_pixels, input_formats, memory and fast_decode: how picture files are read (see
+      read_image).
 
     Raises ValueError with ztroi's message for a value out of range.
     """
@@ -131,7 +132,7 @@ class Mixer(_Mixer):
         hist_threshold: Optional[float] = None,
         hist_min: Union[float, Tuple[float, float], None] = None,
         max_pixels: Optional[int] = None,
-        formats: Union[str, Sequence[str], None] = None,
+        input_formats: Union[str, Sequence[str], None] = None,
         memory: Optional[int] = None,
         fast_decode: bool = False,
     ) -> None:
@@ -145,7 +146,7 @@ class Mixer(_Mixer):
             hist_threshold=hist_threshold,
             hist_min=hist_min,
             max_pixels=max_pixels,
-            formats=formats,
+            input_formats=input_formats,
             memory=memory,
             fast_decode=fast_decode,
         )
@@ -223,12 +224,12 @@ def read_image(
     path: _Path,
     *,
     max_pixels: Optional[int] = None,
-    formats: Union[str, Sequence[str], None] = None,
+    input_formats: Union[str, Sequence[str], None] = None,
     memory: Optional[int] = None,
 ) -> np.ndarray:
     """The picture at path as an H x W x 4 uint8 array in RGBA order, read as ztroi reads it:
     upright by its EXIF orientation, and refused (PictureError, an OSError) when it cannot be
-    read, is of another format than formats (default: jpeg, png, gif, bmp, webp, tiff), has
+    read, is of another format than input_formats (default: jpeg, png, gif, bmp, webp, tiff), has
     more than max_pixels pixels or needs more than memory megabytes to decode."""
-    options = dict(max_pixels=max_pixels, formats=formats, memory=memory)
+    options = dict(max_pixels=max_pixels, input_formats=input_formats, memory=memory)
     return _read_image(_command_line(os.fsdecode(path), options))

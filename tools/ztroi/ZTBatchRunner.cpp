@@ -15,10 +15,14 @@
 #include <thread>
 #include <vector>
 
-ZTBatchRunner::ZTBatchRunner(const ZTToolSettings& settings, ZTFaceFinder faceFinder)
+ZTBatchRunner::ZTBatchRunner(
+    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
+    , m_folder(folder)
     , m_faceFinder(std::move(faceFinder))
-{}
+{
+    static_assert(std::atomic<bool>::is_always_lock_free, "stop() must be async-signal-safe");
+}
 
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 {
@@ -47,6 +51,7 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     std::mutex mutex;
     std::condition_variable finishedOne;
     int finished = 0;
+    int working = 0; // workers that may still deliver a report
     std::atomic<int> next {0};
 
     // Qt lists its image plugins on first use and caches the list; doing that here, before the
@@ -58,19 +63,25 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     // The pictures in progress share one memory budget (see ZTImageLoader::setMemoryBudget).
     ZTMemoryBudget budget(m_settings.memoryBudget);
 
-    // Workers take the next picture in input order; each owns its analyzer and mixer.
+    // Workers take the next picture in input order, so the pictures started are always the
+    // first ones; each worker owns its analyzer and mixer.
     const auto work = [&] {
-        ZTPictureAnalyzer analyzer(m_settings, m_faceFinder);
+        ZTPictureAnalyzer analyzer(m_settings, m_folder, m_faceFinder);
         analyzer.setMemoryBudget(&budget);
-        for (int index = next++; index < count; index = next++) {
+        // The flag is read before an index is taken: every index taken is analysed.
+        for (int index = 0; !m_stopRequested && (index = next++) < count;) {
             ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));
             const std::lock_guard<std::mutex> lock(mutex);
             reports[size_t(index)] = std::move(report);
             ++finished;
             finishedOne.notify_one();
         }
+        const std::lock_guard<std::mutex> lock(mutex);
+        --working;
+        finishedOne.notify_one();
     };
     const int workers = std::clamp(m_settings.jobs, 1, std::max(1, count));
+    working = workers;
     std::vector<std::thread> threads;
     threads.reserve(size_t(workers));
     for (int i = 0; i < workers; ++i) {
@@ -89,10 +100,13 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
                 lock.lock();
                 continue;
             }
-            if (reports[size_t(index)]) {
+            if (reports[size_t(index)] || working == 0) {
                 break;
             }
             finishedOne.wait(lock);
+        }
+        if (!reports[size_t(index)]) {
+            break; // stopped before this picture
         }
         const ZTPictureReport report = std::move(*reports[size_t(index)]);
         reports[size_t(index)].reset();

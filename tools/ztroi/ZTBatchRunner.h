@@ -6,7 +6,10 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+
+class ZTOutputFolder;
 
 /**
  * Analyses a list of pictures with settings.jobs worker threads, each with its own
@@ -21,9 +24,12 @@ public:
     /** Told how many pictures are finished, whenever that changes. */
     using Progress = std::function<void(int finished)>;
 
-    /** @p faceFinder, if given, finds the faces for every worker's analyzer (see
-     * ZTPictureAnalyzer). */
-    explicit ZTBatchRunner(const ZTToolSettings& settings, ZTFaceFinder faceFinder = {});
+    /**
+     * Writes into @p folder, which must be open and outlive the runner. @p faceFinder, if given,
+     * finds the faces for every worker's analyzer (see ZTPictureAnalyzer).
+     */
+    ZTBatchRunner(
+        const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
 
     /**
      * Output names for @p inputs: each file name without its last suffix, made unique in input
@@ -31,11 +37,22 @@ public:
      */
     static QStringList outputNames(const QStringList& inputs);
 
-    /** Analyses @p inputs; returns the number of pictures that failed. */
+    /**
+     * Analyses @p inputs; returns the number of pictures that failed. After stop(), only the
+     * pictures already started are finished and delivered: always the first ones in input order.
+     */
     int run(const QStringList& inputs, const Deliver& deliver, const Progress& progress = {});
+
+    /**
+     * Asks run() to start no more pictures. Safe from any thread and from a signal handler (it
+     * only sets a lock-free flag).
+     */
+    void stop() noexcept { m_stopRequested.store(true); }
 
 private:
     ZTToolSettings m_settings;
+    const ZTOutputFolder& m_folder;
+    std::atomic<bool> m_stopRequested {false};
     ZTFaceFinder m_faceFinder;
 };
 

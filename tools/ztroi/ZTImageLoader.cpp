@@ -4,7 +4,9 @@
 #include "ZTMemoryBudget.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
+#include <QTransform>
 
 #include <atomic>
 #include <cerrno>
@@ -142,6 +144,27 @@ QSize reducedDecodeSize(const QSize& stored, const QSize& needed)
     return QSize();
 }
 
+// @p image turned by its EXIF @p transformation, as QImageReader's automatic transform turns it,
+// but with its colour space kept: Qt 5 drops it when it turns a picture a quarter.
+QImage uprightImage(QImage image, QImageIOHandler::Transformations transformation)
+{
+    if (image.isNull() || transformation == QImageIOHandler::TransformationNone) {
+        return image;
+    }
+    const QColorSpace colorSpace = image.colorSpace();
+    if (transformation == QImageIOHandler::TransformationRotate270) {
+        image = image.transformed(QTransform().rotate(270));
+    } else {
+        image = std::move(image).mirrored(transformation & QImageIOHandler::TransformationMirror,
+            transformation & QImageIOHandler::TransformationFlip);
+        if (transformation & QImageIOHandler::TransformationRotate90) {
+            image = image.transformed(QTransform().rotate(90));
+        }
+    }
+    image.setColorSpace(colorSpace);
+    return image;
+}
+
 // Reads the regular file @p fd from its start into @p data, at most @p limit bytes.
 bool readAll(int fd, qint64 size, QByteArray* data)
 {
@@ -223,14 +246,27 @@ void ZTImageLoader::setFormats(const QList<QByteArray>& formats)
 
 void ZTImageLoader::setFastDecodeSize(const QSize& analysisSize)
 {
-    m_fastDecodeSize = analysisSize;
+    if (!analysisSize.isValid()) {
+        setFastDecodeNeed({});
+        return;
+    }
+    setFastDecodeNeed([analysisSize](const QSize& upright) {
+        return upright.scaled(analysisSize, Qt::KeepAspectRatio);
+    });
 }
 
-void ZTImageLoader::setMemoryBudget(ZTMemoryBudget* budget, qint64 extraBytes)
+void ZTImageLoader::setFastDecodeNeed(NeededSize needed)
+{
+    m_fastDecodeNeed = std::move(needed);
+}
+
+void ZTImageLoader::setMemoryBudget(
+    ZTMemoryBudget* budget, qint64 extraBytes, qint64 extraBytesPerPixel)
 {
     releaseReservation();
     m_budget = budget;
     m_extraBytes = extraBytes;
+    m_extraBytesPerPixel = extraBytesPerPixel;
 }
 
 qint64 ZTImageLoader::memoryEstimate(const ZTPictureHeader& header, qint64 fileBytes)
@@ -239,11 +275,20 @@ qint64 ZTImageLoader::memoryEstimate(const ZTPictureHeader& header, qint64 fileB
     return qint64(size.width()) * size.height() * header.bytesPerPixel + fileBytes;
 }
 
+// What a picture of @p header reserves: its decoding and the work that follows.
+qint64 ZTImageLoader::reservation(const ZTPictureHeader& header, qint64 fileBytes) const
+{
+    const QSize size = header.size.expandedTo(QSize(0, 0));
+    return memoryEstimate(header, fileBytes) + m_extraBytes
+        + qint64(size.width()) * size.height() * m_extraBytesPerPixel;
+}
+
 bool ZTImageLoader::fail(const QString& error)
 {
     releaseReservation();
     m_image = QImage();
     m_inputSize = QSize();
+    m_format.clear();
     m_error = error;
     return false;
 }
@@ -318,13 +363,13 @@ bool ZTImageLoader::load(const QString& path)
     if (!check(header)) {
         return false;
     }
-    const qint64 more = memoryEstimate(header, 0) + m_extraBytes;
+    const qint64 more = reservation(header, 0);
     if (m_budget && m_budget->tryReserve(more)) {
         m_reserved += more;
     } else if (m_budget) {
         data.clear();
         releaseReservation();
-        const qint64 whole = memoryEstimate(header, size) + m_extraBytes;
+        const qint64 whole = reservation(header, size);
         if (!reserve(whole)) {
             return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
                             .arg(megabytes(whole), megabytes(m_budget->bytes())));
@@ -333,7 +378,7 @@ bool ZTImageLoader::load(const QString& path)
             return fail(systemError("cannot read the file"));
         }
         const ZTPictureHeader again = ZTPictureHeader::read(data);
-        if (!check(again) || memoryEstimate(again, data.size()) + m_extraBytes > whole) {
+        if (!check(again) || reservation(again, data.size()) > whole) {
             return m_error.isEmpty() ? fail(QStringLiteral("the file changed while it was read"))
                                      : false;
         }
@@ -366,7 +411,7 @@ bool ZTImageLoader::load(QIODevice* device)
     if (!check(header)) {
         return false;
     }
-    const qint64 whole = memoryEstimate(header, data.size()) + m_extraBytes;
+    const qint64 whole = reservation(header, data.size());
     if (!reserve(whole)) {
         return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
                         .arg(megabytes(whole), megabytes(m_budget->bytes())));
@@ -382,7 +427,7 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
         return fail(QStringLiteral("not a picture in a format that can be read"));
     }
     if (!m_formats.contains(header.format)) {
-        return fail(QStringLiteral("%1 pictures are not read unless --formats allows them")
+        return fail(QStringLiteral("%1 pictures are not read unless --input-formats allows them")
                         .arg(QString::fromLatin1(header.format.toUpper())));
     }
     if (!header.damage.isEmpty()) {
@@ -414,7 +459,8 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
     reader.setAutoDetectImageFormat(false);
     // Header and data: every message of the decoder stays with this picture.
     const DecoderMessages collecting(&m_messages);
-    reader.setAutoTransform(true);
+    // Turned upright below, keeping the colour space.
+    reader.setAutoTransform(false);
     if (!reader.canRead()) {
         return fail(readerError(reader));
     }
@@ -436,15 +482,15 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
 
-    if (headerHasSize && m_fastDecodeSize.isValid() && format == "jpeg") {
-        const QSize needed = upright.scaled(m_fastDecodeSize, Qt::KeepAspectRatio);
+    if (headerHasSize && m_fastDecodeNeed && format == "jpeg") {
+        const QSize needed = m_fastDecodeNeed(upright);
         const QSize reduced = reducedDecodeSize(stored, turned ? needed.transposed() : needed);
         if (reduced.isValid()) {
             reader.setScaledSize(reduced);
         }
     }
 
-    QImage decoded = reader.read();
+    QImage decoded = uprightImage(reader.read(), reader.transformation());
     if (decoded.isNull()) {
         return fail(readerError(reader));
     }
@@ -462,6 +508,7 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
     if (m_image.isNull()) {
         return fail(QStringLiteral("not enough memory to convert the picture"));
     }
+    m_format = format;
     // A reduced decode is smaller than the picture; crops are still given in its full size.
     m_inputSize = reader.scaledSize().isValid() ? upright : m_image.size();
     return true;

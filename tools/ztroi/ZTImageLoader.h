@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <utility>
 
 class QIODevice;
@@ -62,12 +63,22 @@ public:
      */
     void setFastDecodeSize(const QSize& analysisSize);
 
+    /** The smallest upright size that is needed of a picture whose full upright size is given. */
+    using NeededSize = std::function<QSize(const QSize& upright)>;
+    /**
+     * Like setFastDecodeSize(), with the reduced size never below @p needed(upright size),
+     * for callers that need more than the analysis size. An empty function decodes fully.
+     */
+    void setFastDecodeNeed(NeededSize needed);
+
     /**
      * Each load() reserves its picture's memory in @p budget (not owned; null: none), the file,
-     * the decoding (memoryEstimate()) and @p extraBytes for the work that follows, and holds it
-     * until the next load() or the loader's end. A picture that cannot fit is refused.
+     * the decoding (memoryEstimate()), @p extraBytes and @p extraBytesPerPixel for each pixel of
+     * the picture for the work that follows, and holds it until the next load() or the loader's
+     * end. A picture that cannot fit is refused.
      */
-    void setMemoryBudget(ZTMemoryBudget* budget, qint64 extraBytes = 0);
+    void setMemoryBudget(
+        ZTMemoryBudget* budget, qint64 extraBytes = 0, qint64 extraBytesPerPixel = 0);
 
     /** The most memory that decoding the picture of @p header takes, its file of @p fileBytes too.
      */
@@ -87,6 +98,8 @@ public:
     QImage takeImage() { return std::exchange(m_image, QImage()); }
     /** The picture's full size, upright (after the EXIF orientation); invalid after a failure. */
     QSize inputSize() const { return m_inputSize; }
+    /** The format the last picture was stored in, as Qt names it ("jpeg", "png", ...). */
+    QByteArray format() const { return m_format; }
     /** One short sentence on why the last load() failed; empty after a success. */
     QString errorString() const { return m_error; }
     /** What the decoder said during the last load() (libpng's, libtiff's warnings ...). */
@@ -96,16 +109,19 @@ private:
     bool reserve(qint64 bytes);
     void releaseReservation();
     bool check(const ZTPictureHeader& header);
+    qint64 reservation(const ZTPictureHeader& header, qint64 fileBytes) const;
     bool decode(const QByteArray& data, const QByteArray& format);
     bool fail(const QString& error);
 
     qint64 m_maxPixels = defaultMaxPixels;
     QList<QByteArray> m_formats;
-    QSize m_fastDecodeSize;
+    NeededSize m_fastDecodeNeed;
     ZTMemoryBudget* m_budget = nullptr;
     qint64 m_extraBytes = 0;
+    qint64 m_extraBytesPerPixel = 0;
     qint64 m_reserved = 0;
     QImage m_image;
+    QByteArray m_format;
     QSize m_inputSize;
     QString m_error;
     QStringList m_messages;

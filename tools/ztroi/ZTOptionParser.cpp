@@ -1,7 +1,7 @@
 #include "ZTOptionParser.h"
 
-#include "ZTFileName.h"
 #include "ZTFaceDetector.h"
+#include "ZTFileName.h"
 #include "ZTPictureAnalyzer.h"
 
 #include <QCommandLineParser>
@@ -12,6 +12,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -27,6 +28,7 @@ constexpr int maxJobs = 256;
 constexpr qint64 maxMemoryMegabytes = 1 << 20;
 // The longest path that the system opens; a longer entry in a list is not a path.
 constexpr int maxListEntry = PATH_MAX;
+constexpr int maxQuality = 100;
 
 // Options by name, so that parse() and helpText() describe the same command line.
 const char* const optOut = "out";
@@ -35,6 +37,12 @@ const char* const optMaps = "maps";
 const char* const optOverlay = "overlay";
 const char* const optJson = "json";
 const char* const optCrop = "crop";
+const char* const optNoCrops = "no-crops";
+const char* const optWriteCrops = "write-crops";
+const char* const optFormat = "format";
+const char* const optQuality = "quality";
+const char* const optMaxSide = "max-side";
+const char* const optReport = "report";
 const char* const optPixelWeight = "pixel-weight";
 const char* const optGrid = "grid";
 const char* const optSize = "size";
@@ -50,7 +58,7 @@ const char* const optFastDecode = "fast-decode";
 const char* const optMaxPixels = "max-pixels";
 const char* const optList = "list";
 const char* const optList0 = "list0";
-const char* const optFormats = "formats";
+const char* const optFormats = "input-formats";
 const char* const optMemory = "memory";
 const char* const optVerbose = "verbose";
 const char* const optJobs = "jobs";
@@ -91,8 +99,30 @@ void describe(QCommandLineParser& parser)
                            "input order.")},
         {{QStringLiteral("c"), optCrop},
             QStringLiteral("Suggest a crop: W:H is an aspect ratio, WxH an output size (its aspect "
-                           "counts). Repeatable."),
+                           "counts). Repeatable. Without any, every picture gets 1:1, 4:5 and "
+                           "16:9."),
             QStringLiteral("W:H|WxH")},
+        {optNoCrops, QStringLiteral("Suggest no crops.")},
+        {optWriteCrops,
+            QStringLiteral("Also write each crop as a picture (NAME.crop-16x9.jpg, "
+                           "NAME.crop-1080x1350.jpg): WxH crops scaled to exactly that size, W:H "
+                           "crops at the picture's resolution.")},
+        {optFormat,
+            QStringLiteral("Format of written crops (default: the picture's own where it is one "
+                           "of these, else jpg)."),
+            QStringLiteral("jpg|png|webp")},
+        {optQuality,
+            QStringLiteral("Quality of written JPEG and WebP crops, 0-100 (default 90); PNG is "
+                           "lossless."),
+            QStringLiteral("N")},
+        {optMaxSide,
+            QStringLiteral("Scale written W:H crops down to at most N pixels on their longer "
+                           "side."),
+            QStringLiteral("N")},
+        {optReport,
+            QStringLiteral("Write a review page: one HTML file showing every picture with its "
+                           "crops, focal point, scores and errors."),
+            QStringLiteral("file")},
         {optPixelWeight,
             QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
                            "threshold (only pixels above 153)."),
@@ -133,7 +163,8 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("F[,FH]")},
         {optFastDecode,
             QStringLiteral("Let JPEG pictures decode at a reduced size (never below the analysis "
-                           "size). Faster; maps may then differ slightly from a full decode.")},
+                           "size, the written crops or the review page's thumbnails). Faster; "
+                           "maps may then differ slightly from a full decode.")},
         {optMaxPixels,
             QStringLiteral("Refuse pictures with more pixels than N, checked from the header "
                            "before decoding (default 100000000)."),
@@ -169,26 +200,66 @@ void describe(QCommandLineParser& parser)
         QStringLiteral("[image...]"));
 }
 
+// Numbers are taken exactly as written: no spaces, no "+", no line feed. (QString::toInt() and
+// friends skip spaces and accept a sign, and such a value would reach the reports as given.)
+bool isWholeNumber(const QString& text)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\A-?[0-9]+\\z"));
+    return pattern.match(text).hasMatch();
+}
+
+bool isDecimalNumber(const QString& text)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("\\A-?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][-+]?[0-9]+)?\\z"));
+    return pattern.match(text).hasMatch();
+}
+
+template<typename T>
+bool parseBoundedWhole(const QString& text, T min, T max, T* value)
+{
+    bool ok = isWholeNumber(text);
+    const qlonglong parsed = ok ? text.toLongLong(&ok) : 0;
+    if (!ok || parsed < min || parsed > max) {
+        return false;
+    }
+    *value = T(parsed);
+    return true;
+}
+
 bool parseBoundedInt(const QString& text, int min, int max, int* value)
 {
-    bool ok = false;
-    const int parsed = text.toInt(&ok);
-    if (!ok || parsed < min || parsed > max) {
+    return parseBoundedWhole(text, min, max, value);
+}
+
+bool parseFiniteDouble(const QString& text, double min, double max, double* value)
+{
+    bool ok = isDecimalNumber(text);
+    const double parsed = ok ? text.toDouble(&ok) : 0.0;
+    if (!ok || !std::isfinite(parsed) || parsed < min || parsed > max) {
         return false;
     }
     *value = parsed;
     return true;
 }
 
-bool parseFiniteDouble(const QString& text, double min, double max, double* value)
+// @p text with control characters written as escapes, so that an error stays one line and
+// shows what was typed.
+QString printable(const QString& text)
 {
-    bool ok = false;
-    const double parsed = text.toDouble(&ok);
-    if (!ok || !std::isfinite(parsed) || parsed < min || parsed > max) {
-        return false;
+    QString shown;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            shown += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\t')) {
+            shown += QLatin1String("\\t");
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
     }
-    *value = parsed;
-    return true;
+    return shown;
 }
 
 // "A" or "A,B": one value for both, or one each.
@@ -204,7 +275,7 @@ bool parseOneOrTwo(const QString& text, Parse parse, T* first, T* second)
 
 } // namespace
 
-QStringList ZTOptionParser::bundledPictureCrops()
+QStringList ZTOptionParser::defaultCrops()
 {
     return {QStringLiteral("1:1"), QStringLiteral("4:5"), QStringLiteral("16:9")};
 }
@@ -216,13 +287,13 @@ QString ZTOptionParser::bundledPicturePath()
 
 bool ZTOptionParser::fail(const QString& error)
 {
-    m_error = error;
+    m_error = printable(error);
     return false;
 }
 
 bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* size)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A([0-9]+)x([0-9]+)\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     int width = 0;
     int height = 0;
@@ -236,7 +307,7 @@ bool ZTOptionParser::parseSize(const QString& text, int min, int max, QSize* siz
 
 bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d+)([:x])(\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A([0-9]+)([:x])([0-9]+)\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     int width = 0;
     int height = 0;
@@ -290,10 +361,11 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
 {
     m_settings = ZTToolSettings();
     m_error.clear();
+    m_notes.clear();
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(arguments)) {
-        m_error = parser.errorText();
+        m_error = printable(parser.errorText());
         return UsageError;
     }
     if (parser.isSet(QStringLiteral("help"))) {
@@ -302,7 +374,11 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
     if (parser.isSet(QStringLiteral("version"))) {
         return ShowVersion;
     }
-    return apply(parser, defaultJobs) ? Run : UsageError;
+    if (!apply(parser, defaultJobs)) {
+        return UsageError;
+    }
+    noteIgnoredWeight();
+    return Run;
 }
 
 // The command line is applied in groups, each of which reports the first malformed value.
@@ -312,7 +388,7 @@ bool ZTOptionParser::apply(const QCommandLineParser& parser, int defaultJobs)
     return applyOutputs(parser) && applyCrops(parser) && applyAnalysis(parser)
         && applyMethods(parser) && applyAreas(parser) && applyFaces(parser)
         && applyHistogram(parser) && applyLimits(parser, defaultJobs) && applyReading(parser)
-        && applyBundledPicture();
+        && applyCropFiles(parser) && applyReviewPage(parser) && applyBundledPicture();
 }
 
 bool ZTOptionParser::applyOutputs(const QCommandLineParser& parser)
@@ -344,6 +420,17 @@ bool ZTOptionParser::applyCrops(const QCommandLineParser& parser)
                             .arg(maxCropTerm));
         }
         m_settings.crops.append(request);
+    }
+    if (parser.isSet(optNoCrops)) {
+        if (!m_settings.crops.isEmpty()) {
+            return fail(QStringLiteral("--no-crops and --crop exclude each other"));
+        }
+    } else if (m_settings.crops.isEmpty()) {
+        for (const QString& text : defaultCrops()) {
+            ZTCropRequest request;
+            parseCrop(text, &request);
+            m_settings.crops.append(request);
+        }
     }
     if (parser.isSet(optPixelWeight)) {
         const QString value = parser.value(optPixelWeight);
@@ -487,9 +574,8 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
 {
     ZTToolSettings& s = m_settings;
     if (parser.isSet(optMaxPixels)) {
-        bool ok = false;
-        s.maxPixels = parser.value(optMaxPixels).toLongLong(&ok);
-        if (!ok || s.maxPixels < 1) {
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMaxPixels), 1, std::numeric_limits<qint64>::max(), &s.maxPixels)) {
             return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1")
                             .arg(parser.value(optMaxPixels)));
         }
@@ -528,7 +614,8 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
                                                                    : name.toLatin1();
             if (!ZTImageLoader::allowableFormats().contains(format)) {
                 return fail(
-                    QStringLiteral("--formats %1: expected formats from %2, separated by commas")
+                    QStringLiteral(
+                        "--input-formats %1: expected formats from %2, separated by commas")
                         .arg(parser.value(optFormats),
                             QString::fromLatin1(ZTImageLoader::allowableFormats().join(", "))));
             }
@@ -536,9 +623,9 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
         }
     }
     if (parser.isSet(optMemory)) {
-        bool ok = false;
-        const qint64 megabytes = parser.value(optMemory).toLongLong(&ok);
-        if (!ok || megabytes < 1 || megabytes > maxMemoryMegabytes) {
+        qint64 megabytes = 0;
+        if (!parseBoundedWhole<qint64>(
+                parser.value(optMemory), 1, maxMemoryMegabytes, &megabytes)) {
             return fail(QStringLiteral("--memory %1: expected megabytes from 1 to %2")
                             .arg(parser.value(optMemory))
                             .arg(maxMemoryMegabytes));
@@ -549,8 +636,70 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
     return true;
 }
 
+// Crops written as pictures. Their options without --write-crops would do nothing, so they are
+// refused rather than ignored; so is an output size with more pixels than --max-pixels allows.
+bool ZTOptionParser::applyCropFiles(const QCommandLineParser& parser)
+{
+    ZTToolSettings& s = m_settings;
+    s.writeCrops = parser.isSet(optWriteCrops);
+    if (!s.writeCrops) {
+        for (const char* option : {optFormat, optQuality, optMaxSide}) {
+            if (parser.isSet(option)) {
+                return fail(QStringLiteral("--%1 applies to written crops: add --write-crops")
+                                .arg(QLatin1String(option)));
+            }
+        }
+        return true;
+    }
+    if (s.crops.isEmpty()) {
+        return fail(QStringLiteral("--write-crops and --no-crops exclude each other"));
+    }
+    for (const ZTCropRequest& crop : qAsConst(s.crops)) {
+        const QSize size = crop.outputSize;
+        if (size.isValid() && qint64(size.width()) * size.height() > s.maxPixels) {
+            return fail(QStringLiteral("--crop %1: more than %2 pixels to write (--max-pixels)")
+                            .arg(crop.text)
+                            .arg(s.maxPixels));
+        }
+    }
+    if (parser.isSet(optFormat)) {
+        s.cropFormat = parser.value(optFormat).toLower();
+        if (s.cropFormat == QLatin1String("jpeg")) {
+            s.cropFormat = QStringLiteral("jpg");
+        }
+        if (!ZTCropWriter::formats().contains(s.cropFormat)) {
+            return fail(QStringLiteral("--format %1: expected %2")
+                            .arg(parser.value(optFormat), ZTCropWriter::formats().join('|')));
+        }
+    }
+    if (parser.isSet(optQuality)
+        && !parseBoundedInt(parser.value(optQuality), 0, maxQuality, &s.cropQuality)) {
+        return fail(QStringLiteral("--quality %1: expected a whole number from 0 to %2")
+                        .arg(parser.value(optQuality))
+                        .arg(maxQuality));
+    }
+    if (parser.isSet(optMaxSide)
+        && !parseBoundedInt(parser.value(optMaxSide), 1, maxCropTerm, &s.maxCropSide)) {
+        return fail(QStringLiteral("--max-side %1: expected a whole number from 1 to %2")
+                        .arg(parser.value(optMaxSide))
+                        .arg(maxCropTerm));
+    }
+    return true;
+}
+
+bool ZTOptionParser::applyReviewPage(const QCommandLineParser& parser)
+{
+    if (parser.isSet(optReport)) {
+        m_settings.reviewPage = parser.value(optReport);
+        if (m_settings.reviewPage.isEmpty()) {
+            return fail(QStringLiteral("--report needs a file name"));
+        }
+    }
+    return true;
+}
+
 // Without pictures and without --list, the run shows what the tool does on the bundled
-// photograph: its overlay and the default crops. Also refuses a run with every method off.
+// photograph: its overlay. Also refuses a run with every method off.
 bool ZTOptionParser::applyBundledPicture()
 {
     ZTToolSettings& s = m_settings;
@@ -566,15 +715,30 @@ bool ZTOptionParser::applyBundledPicture()
         s.bundledPicture = true;
         s.inputs.append(bundledPicturePath());
         s.writeOverlay = true;
-        if (s.crops.isEmpty()) {
-            for (const QString& text : bundledPictureCrops()) {
-                ZTCropRequest request;
-                parseCrop(text, &request);
-                s.crops.append(request);
-            }
-        }
     }
     return true;
+}
+
+// With one method enabled the mixer returns that method's map as it is, so its weight has no
+// effect. A weight of zero or below says that the user expected one; they are told once.
+void ZTOptionParser::noteIgnoredWeight()
+{
+    QList<ZTSalienzMethod> enabled;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        if (m_settings.isEnabled(method)) {
+            enabled.append(method);
+        }
+    }
+    if (enabled.size() != 1 || !m_settings.weights.contains(enabled.first())) {
+        return;
+    }
+    const int weight = m_settings.weights.value(enabled.first());
+    if (weight <= 0) {
+        m_notes.append(QStringLiteral("%1 is the only method enabled, so its map is used as it "
+                                      "is: the weight %2 has no effect")
+                           .arg(ZTToolSettings::methodName(enabled.first()))
+                           .arg(weight));
+    }
 }
 
 QString ZTOptionParser::helpText() const
@@ -596,13 +760,21 @@ QString ZTOptionParser::helpText() const
         "                      unless --no-map\n"
         "  NAME.METHOD.png     with --maps\n"
         "  NAME.overlay.jpg    with --overlay\n"
+        "  NAME.crop-REQUEST.SUFFIX\n"
+        "                      with --write-crops, one per crop, REQUEST as given with x for :\n"
+        "                      (crop-16x9, crop-1080x1350); upright, with the colour profile\n"
+        "                      kept and no other metadata\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
         "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"
         "when it can, otherwise as many as fit together (bigger ones first), and the salience\n"
         "places it only among the positions that keep them.\n"
-        "\nExit status: 0 when every picture was analysed, 1 when any failed, 2 for a usage "
-        "error.\n")
+        "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
+        "another\n"
+        "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"
+        "\nExit status: 0 when every picture was analysed, 1 when any failed or standard output\n"
+        "could not be written, 2 for a usage error, 130 or 143 when stopped by SIGINT or "
+        "SIGTERM.\n")
                 .arg(methodNames());
     return text;
 }

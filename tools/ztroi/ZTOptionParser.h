@@ -23,20 +23,22 @@ public:
         UsageError   ///< errorText() says what is wrong
     };
 
-    /** The crops that the bundled photograph gets when no --crop is given. */
-    static QStringList bundledPictureCrops();
+    /** The crops that every picture gets when neither --crop nor --no-crops is given. */
+    static QStringList defaultCrops();
     /** The resource path of the bundled photograph. */
     static QString bundledPicturePath();
 
     /**
      * Parses @p arguments (the first is the program's name). Without pictures and without
-     * --list, the run analyses the bundled photograph and draws its overlay, with the crops of
-     * bundledPictureCrops() unless --crop is given. --jobs defaults to @p defaultJobs.
+     * --list, the run analyses the bundled photograph and draws its overlay. --jobs defaults to
+     * @p defaultJobs.
      */
     Outcome parse(const QStringList& arguments, int defaultJobs = 1);
 
     ZTToolSettings settings() const { return m_settings; }
     QString errorText() const { return m_error; }
+    /** Remarks on a command line that runs but may not do what was meant, one line each. */
+    QStringList notes() const { return m_notes; }
     QString helpText() const;
 
     /**
@@ -65,10 +67,14 @@ private:
     bool applyHistogram(const QCommandLineParser& parser);
     bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
     bool applyReading(const QCommandLineParser& parser);
+    bool applyCropFiles(const QCommandLineParser& parser);
+    bool applyReviewPage(const QCommandLineParser& parser);
     bool applyBundledPicture();
+    void noteIgnoredWeight();
 
     ZTToolSettings m_settings;
     QString m_error;
+    QStringList m_notes;
 };
 
 #endif // ZTOPTIONPARSER_H

@@ -1,16 +1,16 @@
 #include "ZTPictureAnalyzer.h"
 
-#include "ZTAtomicFile.h"
 #include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
+#include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
+#include "ZTReviewPage.h"
 #include "ZTSalienceProfile.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -76,10 +76,13 @@ QImage greyMap(const QImage& map)
 
 } // namespace
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinder faceFinder)
+ZTPictureAnalyzer::ZTPictureAnalyzer(
+    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
+    , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
     , m_faceFinder(std::move(faceFinder))
+    , m_cropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide)
 {
     if (settings.faces && !m_faceFinder) {
         m_faceDetector = std::make_unique<ZTFaceDetector>();
@@ -93,7 +96,8 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinde
     m_loader.setMaxPixels(settings.maxPixels);
     m_loader.setFormats(settings.formats);
     if (settings.fastDecode) {
-        m_loader.setFastDecodeSize(settings.analysisSize);
+        m_loader.setFastDecodeNeed(
+            [this](const QSize& upright) { return neededDecodeSize(upright); });
     }
     for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
         m_mixer->setMethodWeight(method, settings.weight(method));
@@ -127,43 +131,61 @@ ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
 
 void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
 {
-    m_loader.setMemoryBudget(budget, analysisBytes(m_settings));
+    m_loader.setMemoryBudget(budget, analysisBytes(m_settings),
+        m_cropWriter.memoryBytesPerPixel(picturesMade(m_settings)));
 }
 
 // The methods' maps and work buffers at the analysis size, measured on their largest settings,
-// and the overlay at its largest size.
+// the overlay at its largest size, and the largest written crop or thumbnail of a fixed size.
 qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
 {
     constexpr qint64 bytesPerAnalysisPixel = 64;
     constexpr qint64 overlayBytesPerPixel = 16;
     const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
+    const ZTCropWriter writer(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
     return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
         * bytesPerAnalysisPixel
-        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0);
+        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0)
+        + writer.memoryBytes(picturesMade(settings));
+}
+
+// The pictures that ZTCropWriter makes of each picture, one after another: the written crops and
+// the review page's thumbnail.
+QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTToolSettings& settings)
+{
+    QList<ZTCropRequest> made = settings.writeCrops ? settings.crops : QList<ZTCropRequest>();
+    if (!settings.reviewPage.isEmpty()) {
+        ZTCropRequest thumbnail;
+        thumbnail.outputSize = QSize(ZTReviewPage::thumbnailSide, ZTReviewPage::thumbnailSide);
+        made.append(thumbnail);
+    }
+    return made;
 }
 
 ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
 {
     ZTPictureReport report;
     report.input = path;
+    // All or nothing: a picture that fails takes back the files it wrote, and puts back those
+    // that they replaced.
+    ZTOutputTransaction files(m_folder);
     try {
         const bool loaded = load(path);
         report.decoderMessages = m_loader.messages();
         if (!loaded) {
             report.error = m_loader.errorString();
         } else {
-            analyzePicture(report, outputName);
+            analyzePicture(report, outputName, files);
         }
     } catch (const std::bad_alloc&) {
         report.error = QStringLiteral("not enough memory");
     } catch (const std::exception& e) {
         report.error = QString::fromLocal8Bit(e.what());
     }
-    if (!report.ok()) {
-        // All or nothing: files already written for this picture go as well.
-        for (const ZTOutputFile& file : report.files) {
-            QFile::remove(file.path);
-        }
+    if (report.ok()) {
+        files.commit();
+    } else {
+        files.rollback();
         ZTPictureReport failed;
         failed.input = report.input;
         failed.error = report.error;
@@ -185,7 +207,8 @@ bool ZTPictureAnalyzer::load(const QString& path)
     return m_loader.load(&resource);
 }
 
-void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& outputName)
+void ZTPictureAnalyzer::analyzePicture(
+    ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files)
 {
     const QImage picture = m_loader.takeImage();
     report.inputSize = m_loader.inputSize();
@@ -253,12 +276,13 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     }
 
     // Files last: a picture that failed above leaves nothing behind.
-    const QDir dir(m_settings.outputDir);
-    const auto write = [&](const QString& kind, const QImage& image, int quality) {
-        const QString path = dir.filePath(outputName + QLatin1Char('.') + kind
-            + (kind == QLatin1String("overlay") ? QStringLiteral(".jpg") : QStringLiteral(".png")));
+    const auto write = [&](const QString& kind, const QImage& image, int quality,
+                           const QString& format = QStringLiteral("png")) {
+        const QString suffix = QLatin1Char('.') + format;
         QString error;
-        if (!ZTAtomicFile::writeImage(path, image, quality, &error)) {
+        const QString path = files.writeImage(
+            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        if (path.isEmpty()) {
             report.error = error;
             return false;
         }
@@ -278,8 +302,45 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureReport& report, const QString& o
     if (m_settings.writeOverlay) {
         const QImage overlay = ZTOverlayPainter::paint(
             picture, salience, report.inputSize, report.crops, report.focus);
-        write(QStringLiteral("overlay"), overlay, overlayJpegQuality);
+        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality, QStringLiteral("jpg"))) {
+            return;
+        }
     }
+    if (m_settings.writeCrops) {
+        const QString suffix = m_cropWriter.suffixFor(m_loader.format());
+        const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
+        for (int i = 0; i < report.crops.size(); ++i) {
+            const ZTCrop& crop = report.crops.at(i);
+            const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
+            if (image.isNull()) {
+                report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")
+                                   .arg(crop.request.text)
+                                   .arg(crop.rect.width())
+                                   .arg(crop.rect.height());
+                return;
+            }
+            if (!write(kinds.at(i), image, m_cropWriter.qualityFor(suffix), suffix)) {
+                return;
+            }
+        }
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        report.thumbnail = ZTReviewPage::thumbnail(picture, report.inputSize);
+    }
+}
+
+// With --fast-decode a JPEG is decoded no larger than the analysis, the written crops and the
+// review page's thumbnail need.
+QSize ZTPictureAnalyzer::neededDecodeSize(const QSize& upright) const
+{
+    QSize needed = upright.scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+    if (m_settings.writeCrops) {
+        needed = needed.expandedTo(m_cropWriter.neededSize(upright, m_settings.crops));
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        needed = needed.expandedTo(ZTReviewPage::thumbnailSize(upright));
+    }
+    return needed;
 }
 
 QRect ZTPictureAnalyzer::headAround(const QRect& face)

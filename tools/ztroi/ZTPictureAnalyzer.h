@@ -2,6 +2,7 @@
 #define ZTPICTUREANALYZER_H
 
 #include "ZTCropPlanner.h"
+#include "ZTCropWriter.h"
 #include "ZTImageLoader.h"
 #include "ZTToolSettings.h"
 
@@ -17,6 +18,8 @@
 
 class ZTMemoryBudget;
 class ZTFaceDetector;
+class ZTOutputFolder;
+class ZTOutputTransaction;
 class ZTSalienzMixer;
 
 /**
@@ -36,7 +39,7 @@ struct ZTMethodState
 /** A file written for a picture. */
 struct ZTOutputFile
 {
-    QString kind; ///< "salience", "overlay" or a method's name
+    QString kind; ///< "salience", "overlay", a method's name or a crop's ("crop-16x9")
     QString path;
 };
 
@@ -56,6 +59,7 @@ struct ZTPictureReport
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
     QStringList decoderMessages; ///< what the decoder said, shown with --verbose
+    QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
 
     bool ok() const { return error.isEmpty(); }
 };
@@ -72,16 +76,19 @@ public:
     static constexpr int maxFaces = 32;
 
     /**
-     * With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector when
-     * none is given; every picture fails when that cannot load its cascades.
+     * Writes into @p folder, which must be open and outlive the analyzer. With settings.faces,
+     * faces come from @p faceFinder, or from an own ZTFaceDetector when none is given; every
+     * picture fails when that cannot load its cascades.
      */
-    explicit ZTPictureAnalyzer(const ZTToolSettings& settings, ZTFaceFinder faceFinder = {});
+    ZTPictureAnalyzer(
+        const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
     /**
-     * Analyses the picture at @p path and writes its files as
-     * settings.outputDir/@p outputName.KIND.png. The output folder must exist. Never throws.
+     * Analyses the picture at @p path and writes its files, all or none of them, into the
+     * folder: @p outputName + ".KIND.png", or the next free name (see ZTOutputTransaction).
+     * Never throws.
      */
     ZTPictureReport analyze(const QString& path, const QString& outputName);
 
@@ -90,7 +97,10 @@ public:
      * file, its decoding and its analysis, until the next picture starts.
      */
     void setMemoryBudget(ZTMemoryBudget* budget);
-    /** The memory that analysing one picture takes besides its decoding. */
+    /**
+     * The memory that analysing one picture takes besides its decoding, apart from what its
+     * crops and thumbnail take per pixel of the picture (ZTCropWriter::memoryBytesPerPixel()).
+     */
     static qint64 analysisBytes(const ZTToolSettings& settings);
 
     /**
@@ -102,16 +112,21 @@ public:
 
 private:
     bool load(const QString& path);
-    void analyzePicture(ZTPictureReport& report, const QString& outputName);
+    void analyzePicture(
+        ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
+    QSize neededDecodeSize(const QSize& upright) const;
+    static QList<ZTCropRequest> picturesMade(const ZTToolSettings& settings);
 
     ZTToolSettings m_settings;
+    const ZTOutputFolder& m_folder;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
     std::unique_ptr<ZTFaceDetector> m_faceDetector;
     ZTFaceFinder m_faceFinder;
     QString m_faceError; ///< why there is no face finder
+    ZTCropWriter m_cropWriter;
 };
 
 #endif // ZTPICTUREANALYZER_H

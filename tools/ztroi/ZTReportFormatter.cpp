@@ -38,6 +38,18 @@ QString percentText(double share)
 
 } // namespace
 
+QString ZTReportFormatter::focusCss(const QPoint& focus, const QSize& picture)
+{
+    if (picture.isEmpty()) {
+        return QString();
+    }
+    const auto percent = [](int position, int length) {
+        return QString::number(100.0 * position / length, 'f', 1) + QLatin1Char('%');
+    };
+    return percent(focus.x(), picture.width()) + QLatin1Char(' ')
+        + percent(focus.y(), picture.height());
+}
+
 QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
 {
     QJsonObject json {
@@ -86,8 +98,9 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
         json.insert(QStringLiteral("facesFound"), report.facesFound);
     }
     json.insert(QStringLiteral("focus"),
-        QJsonObject {
-            {QStringLiteral("x"), report.focus.x()}, {QStringLiteral("y"), report.focus.y()}});
+        QJsonObject {{QStringLiteral("x"), report.focus.x()},
+            {QStringLiteral("y"), report.focus.y()},
+            {QStringLiteral("css"), focusCss(report.focus, report.inputSize)}});
 
     if (report.grid.isValid()) {
         QJsonArray rows;
@@ -105,15 +118,21 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
 
     QJsonObject files;
     QJsonObject maps;
+    QJsonArray cropFiles;
     for (const ZTOutputFile& file : report.files) {
         if (file.kind == QLatin1String("salience") || file.kind == QLatin1String("overlay")) {
             files.insert(file.kind, file.path);
+        } else if (file.kind.startsWith(QLatin1String("crop-"))) {
+            cropFiles.append(file.path);
         } else {
             maps.insert(file.kind, file.path);
         }
     }
     if (!maps.isEmpty()) {
         files.insert(QStringLiteral("maps"), maps);
+    }
+    if (!cropFiles.isEmpty()) {
+        files.insert(QStringLiteral("crops"), cropFiles);
     }
     json.insert(QStringLiteral("files"), files);
     return json;
@@ -175,6 +194,8 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
     for (const ZTOutputFile& file : report.files) {
         paths.append(file.path);
     }
-    text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
+    if (!paths.isEmpty()) {
+        text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
+    }
     return text;
 }

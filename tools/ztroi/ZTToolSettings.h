@@ -2,6 +2,7 @@
 #define ZTTOOLSETTINGS_H
 
 #include "ZTCropPlanner.h"
+#include "ZTCropWriter.h"
 #include "ZTImageLoader.h"
 #include "ZTMemoryBudget.h"
 
@@ -53,7 +54,12 @@ struct ZTToolSettings
     bool json = false;
     bool quiet = false;
     bool fastDecode = false;
-    QList<ZTCropRequest> crops;
+    QList<ZTCropRequest> crops; ///< the default set unless --crop or --no-crops
+    bool writeCrops = false;
+    QString cropFormat; ///< jpg, png or webp; empty: each picture's own format where possible
+    int cropQuality = ZTCropWriter::defaultQuality;
+    int maxCropSide = 0; ///< --max-side for W:H crops; 0: the crop window's own size
+    QString reviewPage;  ///< --report FILE; empty when not asked
     ZTSalienzPixelWeightMethod pixelWeight = SalienzPixelWeightLinear;
     QSize grid; ///< columns x rows of --grid; invalid when not asked
     QSize analysisSize {defaultAnalysisSide, defaultAnalysisSide};
@@ -63,7 +69,7 @@ struct ZTToolSettings
     bool faces = false; ///< --faces: every face found is a very important area too
     ZTHistogramSettings histogram;
     qint64 maxPixels = ZTImageLoader::defaultMaxPixels;
-    QList<QByteArray> formats = ZTImageLoader::defaultFormats(); ///< Qt's names, --formats
+    QList<QByteArray> formats = ZTImageLoader::defaultFormats(); ///< Qt's names, --input-formats
     qint64 memoryBudget
         = ZTMemoryBudget::defaultBytes; ///< bytes that the pictures may take at once
     bool verbose = false;               ///< show what the decoders say

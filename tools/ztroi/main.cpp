@@ -1,28 +1,34 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
-#include "ZTFileName.h"
 #include "ZTFaceDetector.h"
+#include "ZTFileName.h"
 #include "ZTOptionParser.h"
+#include "ZTOutputFolder.h"
 #include "ZTProgressBar.h"
 #include "ZTReportFormatter.h"
+#include "ZTReviewPage.h"
+#include "ZTStreamWriter.h"
 
 #include <ZTRegionOfInterestVersion.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
+#include <atomic>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
 
-enum ExitStatus { Success = 0, SomeFailed = 1, UsageError = 2 };
+enum ExitStatus { Success = 0, SomeFailed = 1, UsageError = 2, SignalBase = 128 };
 
 void printError(const QString& text)
 {
@@ -34,6 +40,76 @@ int usageError(const QString& text)
     printError(text);
     std::fputs("Try 'ztroi --help' for more information.\n", stderr);
     return UsageError;
+}
+
+// Every write to standard output goes through here: a failure is said once, on standard error.
+bool writeOutput(const QByteArray& text)
+{
+    const int error = ZTStreamWriter::writeRecord(STDOUT_FILENO, text);
+    if (error != 0) {
+        printError(QStringLiteral("cannot write to standard output (%1)")
+                       .arg(ZTStreamWriter::errorText(error)));
+    }
+    return error == 0;
+}
+
+// A standard stream that was closed would be reused by the next file opened, and reports would
+// land in it. Each closed one gets /dev/null instead; standard output read-only, so that writing
+// to it still fails and is reported.
+void occupyClosedStandardStreams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) == -1) {
+            ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
+        }
+    }
+}
+
+// A broken pipe is a write error that ztroi reports; a file-size limit is a write error for the
+// picture whose file reaches it. Neither may end the process.
+void ignoreWriteSignals()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// SIGINT and SIGTERM stop the batch: no new pictures, those in progress finish and are
+// reported. A second one ends ztroi at once.
+volatile std::sig_atomic_t g_stopSignal = 0;
+std::atomic<ZTBatchRunner*> g_runner {nullptr};
+
+void stopOnSignal(int signal)
+{
+    if (g_stopSignal != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_stopSignal = signal;
+    if (ZTBatchRunner* const runner = g_runner.load()) {
+        runner->stop();
+    }
+}
+
+void installStopHandlers(ZTBatchRunner* runner)
+{
+    static_assert(std::atomic<ZTBatchRunner*>::is_always_lock_free);
+    g_runner.store(runner);
+    struct sigaction action = {};
+    action.sa_handler = stopOnSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+void removeStopHandlers()
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        std::signal(signal, SIG_DFL);
+    }
+    g_runner.store(nullptr);
 }
 
 // Reads every --list and --list0 in the order given; false, with @p error set, on the first
@@ -73,10 +149,84 @@ void printPictureLine(const QString& input, const QString& text)
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
+// Analyses the pictures and prints their reports, in input order.
+int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
+{
+    const int total = settings.inputs.size();
+    const bool showProgress = !settings.quiet && total > 1 && isatty(fileno(stderr));
+    ZTProgressBar bar(stderr, total, showProgress);
+    const bool summaries = !settings.json && !settings.quiet;
+    std::optional<ZTReviewPage> page;
+    if (!settings.reviewPage.isEmpty()) {
+        page.emplace(settings.reviewPage, total);
+        QString error;
+        if (!page->open(&error)) {
+            printError(error);
+            return SomeFailed;
+        }
+    }
+    ZTBatchRunner runner(settings, folder);
+    bool outputBroken = false;
+    int delivered = 0;
+    installStopHandlers(&runner);
+    const int failures = runner.run(
+        settings.inputs,
+        [&](int, const ZTPictureReport& report) {
+            ++delivered;
+            bar.clear();
+            if (settings.verbose) {
+                for (const QString& message : report.decoderMessages) {
+                    printPictureLine(report.input, QStringLiteral("decoder: ") + message);
+                }
+            }
+            if (!report.ok()) {
+                printPictureLine(report.input, report.error);
+            }
+            if (page) {
+                page->add(report);
+            }
+            QByteArray text;
+            if (settings.json) {
+                text = ZTReportFormatter::toJsonLine(report);
+            } else if (summaries && report.ok()) {
+                ZTPictureReport shown = report;
+                if (settings.bundledPicture) {
+                    shown.input = QFileInfo(report.input).fileName()
+                        + QStringLiteral(" (the bundled photograph)");
+                }
+                text = ZTReportFormatter::toText(shown, settings.writeOverlay).toLocal8Bit();
+            }
+            // Reports that cannot be printed are not worth analysing more pictures for.
+            if (!outputBroken && !text.isEmpty() && !writeOutput(text)) {
+                outputBroken = true;
+                runner.stop();
+            }
+        },
+        [&](int finished) { bar.update(finished); });
+    removeStopHandlers();
+    bar.clear();
+    QString pageError;
+    if (page && !page->commit(&pageError)) {
+        printError(pageError);
+        outputBroken = true;
+    }
+    if (g_stopSignal != 0) {
+        printError(QStringLiteral("stopped by signal %1 (%2); %3 of %4 pictures not analysed")
+                       .arg(int(g_stopSignal))
+                       .arg(QString::fromLocal8Bit(strsignal(g_stopSignal)))
+                       .arg(total - delivered)
+                       .arg(total));
+        return SignalBase + g_stopSignal;
+    }
+    return failures > 0 || outputBroken ? SomeFailed : Success;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    occupyClosedStandardStreams();
+    ignoreWriteSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ztroi"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZTROI_VERSION));
@@ -89,17 +239,20 @@ int main(int argc, char* argv[])
     ZTOptionParser parser;
     switch (parser.parse(arguments, QThread::idealThreadCount())) {
     case ZTOptionParser::ShowHelp:
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return Success;
+        return writeOutput(parser.helpText().toLocal8Bit()) ? Success : SomeFailed;
     case ZTOptionParser::ShowVersion:
         // The library's version is the loaded library's, which may differ from the headers'.
-        std::printf(
-            "ztroi %s\nlibZTRegionOfInterest %s\n", ZTROI_VERSION, ztRegionOfInterestVersion());
-        return Success;
+        return writeOutput(QByteArray("ztroi " ZTROI_VERSION "\nlibZTRegionOfInterest ")
+                   + ztRegionOfInterestVersion() + '\n')
+            ? Success
+            : SomeFailed;
     case ZTOptionParser::UsageError:
         return usageError(parser.errorText());
     case ZTOptionParser::Run:
         break;
+    }
+    for (const QString& note : parser.notes()) {
+        printError(note);
     }
 
     ZTToolSettings settings = parser.settings();
@@ -107,7 +260,8 @@ int main(int argc, char* argv[])
     if (!readInputLists(settings, &listError)) {
         return usageError(listError);
     }
-    if (settings.inputs.isEmpty()) {
+    // An empty list still gets the review page it asked for, with no entries.
+    if (settings.inputs.isEmpty() && settings.reviewPage.isEmpty()) {
         return Success;
     }
     if (settings.faces) {
@@ -118,43 +272,11 @@ int main(int argc, char* argv[])
             return SomeFailed;
         }
     }
-    if (!QDir().mkpath(settings.outputDir)) {
-        printError(QStringLiteral("%1: cannot create the output folder").arg(settings.outputDir));
+    ZTOutputFolder folder;
+    QString error;
+    if (!folder.open(settings.outputDir, settings.inputs, &error)) {
+        printError(error);
         return SomeFailed;
     }
-
-    const bool showProgress
-        = !settings.quiet && settings.inputs.size() > 1 && isatty(fileno(stderr));
-    ZTProgressBar bar(stderr, settings.inputs.size(), showProgress);
-    const bool summaries = !settings.json && !settings.quiet;
-    ZTBatchRunner runner(settings);
-    const int failures = runner.run(
-        settings.inputs,
-        [&](int, const ZTPictureReport& report) {
-            bar.clear();
-            if (settings.verbose) {
-                for (const QString& message : report.decoderMessages) {
-                    printPictureLine(report.input, QStringLiteral("decoder: ") + message);
-                }
-            }
-            if (!report.ok()) {
-                printPictureLine(report.input, report.error);
-            }
-            if (settings.json) {
-                const QByteArray line = ZTReportFormatter::toJsonLine(report);
-                std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-            } else if (summaries && report.ok()) {
-                ZTPictureReport shown = report;
-                if (settings.bundledPicture) {
-                    shown.input = QFileInfo(report.input).fileName()
-                        + QStringLiteral(" (the bundled photograph)");
-                }
-                std::fputs(
-                    qPrintable(ZTReportFormatter::toText(shown, settings.writeOverlay)), stdout);
-            }
-            std::fflush(stdout);
-        },
-        [&](int finished) { bar.update(finished); });
-    bar.clear();
-    return failures > 0 ? SomeFailed : Success;
+    return runBatch(settings, folder);
 }

@@ -1,0 +1,292 @@
+// ztroi end to end, as someone would try to break it: what it does to files already in the output
+// folder, to its inputs, to another run in the same folder, and when standard output fails or a
+// signal stops it.
+
+#include "ZTToolTestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<QJsonObject> jsonLines(const QByteArray& out)
+{
+    QList<QJsonObject> lines;
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.isEmpty()) {
+            lines.append(QJsonDocument::fromJson(line).object());
+        }
+    }
+    return lines;
+}
+
+// Starts ztroi in @p folder and waits for its first line on standard output.
+bool startAndAwaitFirstLine(QProcess& process, const QStringList& arguments, const QString& folder)
+{
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral(ZTROI_EXECUTABLE), arguments);
+    while (!process.canReadLine()) {
+        if (!process.waitForReadyRead(60000)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class tst_ztroiOutputSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void failedPicturePutsBackWhatItReplaced();
+    void outputNeverReplacesAnInput_data();
+    void outputNeverReplacesAnInput();
+    void concurrentRunsKeepTheirOwnFiles();
+    void standardOutputFailures_data();
+    void standardOutputFailures();
+    void signalStopsTheBatch_data();
+    void signalStopsTheBatch();
+
+private:
+    QString picture(const QString& name) const { return m_pictures.filePath(name); }
+
+    QTemporaryDir m_pictures;
+};
+
+void tst_ztroiOutputSafety::initTestCase()
+{
+    QVERIFY(scene(QSize(120, 90), QPoint(40, 50)).save(picture("photo.png")));
+}
+
+// With --maps, a folder named photo.sobel.png fails the picture after its salience map replaced
+// an earlier one. The earlier file comes back, the same file with the same content.
+void tst_ztroiOutputSafety::failedPicturePutsBackWhatItReplaced()
+{
+    QTemporaryDir work;
+    QVERIFY(QDir(work.path()).mkpath("ztroi-out/photo.sobel.png"));
+    const QString earlier = writeFile(work.filePath("ztroi-out/photo.salience.png"), "earlier");
+    struct stat before;
+    struct stat after;
+    QCOMPARE(::stat(QFile::encodeName(earlier).constData(), &before), 0);
+    QThread::msleep(20); // a tick of the file system's clock: the file is from before the run
+
+    const Run run = ztroi({"-q", "--maps", picture("photo.png")}, work.path());
+    QCOMPARE(run.exitCode, 1);
+    const QString said = "ztroi: " + picture("photo.png")
+        + ": ztroi-out/photo.sobel.png is not a regular file; ztroi does not replace it\n";
+    QCOMPARE(run.err, said.toUtf8());
+    QCOMPARE(filesIn(work.filePath("ztroi-out")), QStringList {"photo.salience.png"});
+    QCOMPARE(::stat(QFile::encodeName(earlier).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(contentOf(earlier), QByteArray("earlier"));
+}
+
+void tst_ztroiOutputSafety::outputNeverReplacesAnInput_data()
+{
+    QTest::addColumn<QString>("secondSays"); // in the second picture's JSON line
+
+    QTest::newRow("a picture named like the first one's map") << "\"analysisSize\"";
+    QTest::newRow("an input yet to exist") << "no such file";
+}
+
+// ztroi --out d d/dog.jpg d/dog.salience.png would write the first picture's map over the
+// second picture. The first picture is refused instead, the same way for any number of jobs.
+void tst_ztroiOutputSafety::outputNeverReplacesAnInput()
+{
+    QFETCH(QString, secondSays);
+
+    QTemporaryDir work;
+    QVERIFY(QDir(work.path()).mkpath("d"));
+    QFile::copy(picture("photo.png"), work.filePath("d/dog.jpg"));
+    const QString map = work.filePath("d/dog.salience.png");
+    if (secondSays != "no such file") {
+        QFile::copy(picture("photo.png"), map);
+    }
+    const QByteArray original = contentOf(map);
+
+    QByteArray firstOut;
+    for (const char* jobs : {"1", "4"}) {
+        const Run run = ztroi(
+            {"--json", "--quiet", "--jobs", jobs, "--out", "d", "d/dog.jpg", "d/dog.salience.png"},
+            work.path());
+        QCOMPARE(run.exitCode, 1);
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].contains("\"error\":\"d/dog.salience.png is an input of this run; ztroi "
+                                   "does not replace it\""),
+            lines[0].constData());
+        QVERIFY2(lines[1].contains(secondSays.toUtf8()), lines[1].constData());
+        QCOMPARE(contentOf(map), original);
+        QVERIFY(firstOut.isEmpty() || run.out == firstOut);
+        firstOut = run.out;
+    }
+}
+
+// Two runs write pictures of the same names into one folder, the second while the first is
+// stopped half way. Each run's report names files that hold its own pictures' maps, byte for byte
+// as a run alone writes them, and the folder holds exactly the files reported.
+void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
+{
+    QTemporaryDir work;
+    for (const char* run : {"a", "b"}) {
+        QVERIFY(QDir(work.path()).mkdir(run));
+        for (int i = 0; i < 4; ++i) {
+            const QPoint object(run[0] == 'a' ? 20 + 20 * i : 100 - 20 * i, 30 + 10 * i);
+            QVERIFY(scene(QSize(120, 90), object)
+                        .save(work.filePath(QStringLiteral("%1/p%2.png").arg(run).arg(i))));
+        }
+    }
+    const auto arguments = [](const char* run, const char* out) {
+        QStringList list {"--json", "--quiet", "--jobs", "1", "--size", "64x64", "--out", out};
+        for (int i = 0; i < 4; ++i) {
+            list.append(QStringLiteral("%1/p%2.png").arg(run).arg(i));
+        }
+        return list;
+    };
+    // The maps that each run writes when it is alone.
+    QMap<QString, QByteArray> alone;
+    for (const char* run : {"a", "b"}) {
+        const Run single = ztroi(arguments(run, run), work.path());
+        QCOMPARE(single.exitCode, 0);
+        for (const QJsonObject& line : jsonLines(single.out)) {
+            alone.insert(line["input"].toString(),
+                contentOf(work.filePath(line["files"]["salience"].toString())));
+        }
+    }
+    QCOMPARE(alone.size(), 8);
+    QVERIFY(QDir(work.path()).mkdir("out"));
+    writeFile(work.filePath("out/p0.salience.png"), "earlier run"); // replaced by the first run
+    QThread::msleep(20);
+
+    QProcess first;
+    QVERIFY(startAndAwaitFirstLine(first, arguments("a", "out"), work.path()));
+    ::kill(pid_t(first.processId()), SIGSTOP);
+    const Run second = ztroi(arguments("b", "out"), work.path());
+    ::kill(pid_t(first.processId()), SIGCONT);
+    QVERIFY(first.waitForFinished(60000));
+    QCOMPARE(first.exitCode() + second.exitCode, 0);
+
+    QStringList reported;
+    for (const QJsonObject& line :
+        jsonLines(first.readAllStandardOutput()) + jsonLines(second.out)) {
+        const QString path = line["files"]["salience"].toString();
+        QVERIFY2(contentOf(work.filePath(path)) == alone.value(line["input"].toString()),
+            qPrintable(path));
+        reported.append(QFileInfo(path).fileName());
+    }
+    reported.sort();
+    QCOMPARE(reported.size(), 8);
+    QCOMPARE(filesIn(work.filePath("out")), reported);
+    QVERIFY(reported.contains("p0.salience.png") && reported.contains("p0-2.salience.png"));
+}
+
+void tst_ztroiOutputSafety::standardOutputFailures_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after --json and the pictures
+    QTest::addColumn<QString>("shell");         // "pipe": a pipe that nobody reads
+    QTest::addColumn<QString>("reason");
+
+    const auto row = [](const char* name, const char* shell, const char* reason,
+                         const QStringList& arguments = {}) {
+        QTest::newRow(name) << arguments << shell << reason;
+    };
+    row("a full disk", "exec >/dev/full;", "no space left on device");
+    row("a closed standard output", "exec >&-;", "bad file descriptor");
+    row("a reader that went away", "pipe", "broken pipe");
+    row("help on a full disk", "exec >/dev/full;", "no space left on device", {"--help"});
+    // Only whole lines reach the file: a line that does not fit is taken back out.
+    row("a file-size limit on the reports", "ulimit -f 1; exec >reports.jsonl;", "file too large",
+        {"--no-map"});
+}
+
+// Reports that cannot be written are said once on standard error and give exit status 1; the
+// run then stops taking pictures.
+void tst_ztroiOutputSafety::standardOutputFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, shell);
+    QFETCH(QString, reason);
+
+    QTemporaryDir work;
+    QStringList all {"--json", "--quiet", "--jobs", "1"};
+    for (int i = 0; i < 8; ++i) {
+        all.append(picture("photo.png"));
+    }
+    all += arguments;
+    int pipeEnds[2] = {-1, -1};
+    if (shell == "pipe") {
+        // A pipe whose reading end is closed before ztroi starts: every write breaks it.
+        QCOMPARE(::pipe(pipeEnds), 0);
+        ::close(pipeEnds[0]);
+        shell = QStringLiteral("exec >&%1;").arg(pipeEnds[1]);
+    }
+    const Run run = ztroi(all, work.path(), {}, shell);
+    ::close(pipeEnds[1]);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, ("ztroi: cannot write to standard output (" + reason + ")\n").toUtf8());
+    const QByteArray reports = contentOf(work.filePath("reports.jsonl"));
+    QVERIFY2(reports.isEmpty() || reports.endsWith('\n'), reports.constData());
+}
+
+void tst_ztroiOutputSafety::signalStopsTheBatch_data()
+{
+    QTest::addColumn<int>("signal");
+
+    QTest::newRow("SIGINT: 130") << int(SIGINT);
+    QTest::newRow("SIGTERM: 143") << int(SIGTERM);
+}
+
+// A signal stops the batch: the pictures in progress are finished and reported, and every file
+// on disk belongs to a reported picture; no temporary file is left.
+void tst_ztroiOutputSafety::signalStopsTheBatch()
+{
+    QFETCH(int, signal);
+
+    QTemporaryDir work;
+    const QByteArray jpeg = encoded(scene(QSize(300, 200), QPoint(100, 80)), "jpeg", 90);
+    QStringList arguments {"--json", "--quiet", "--maps", "--jobs", "2", "--out", "out"};
+    constexpr int pictures = 40;
+    for (int i = 0; i < pictures; ++i) {
+        arguments.append(writeFile(work.filePath(QStringLiteral("p%1.jpg").arg(i)), jpeg));
+    }
+    QProcess process;
+    QVERIFY(startAndAwaitFirstLine(process, arguments, work.path()));
+    ::kill(pid_t(process.processId()), signal);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + signal);
+    QVERIFY(
+        QString::fromUtf8(process.readAllStandardError()).startsWith("ztroi: stopped by signal"));
+
+    const QList<QJsonObject> lines = jsonLines(process.readAllStandardOutput());
+    QVERIFY2(lines.size() < pictures, "the batch went on to the end");
+    QStringList reported;
+    for (int i = 0; i < lines.size(); ++i) {
+        QCOMPARE(lines[i]["input"].toString(), arguments.at(7 + i)); // the first ones, in order
+        const QJsonObject maps = lines[i]["files"]["maps"].toObject();
+        QCOMPARE(maps.size(), 4);
+        for (const QJsonValue& path : maps) {
+            reported.append(QFileInfo(path.toString()).fileName());
+        }
+        reported.append(QFileInfo(lines[i]["files"]["salience"].toString()).fileName());
+    }
+    reported.sort();
+    QCOMPARE(filesIn(work.filePath("out")), reported);
+}
+
+QTEST_GUILESS_MAIN(tst_ztroiOutputSafety)
+#include "tst_ztroiOutputSafety.moc"

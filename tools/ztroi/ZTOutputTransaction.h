@@ -1,0 +1,78 @@
+#ifndef ZTOUTPUTTRANSACTION_H
+#define ZTOUTPUTTRANSACTION_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <sys/types.h>
+#include <vector>
+
+class ZTOutputFolder;
+
+/**
+ * The files that one picture writes into the output folder, all or nothing. Each file is written
+ * under a temporary name and then takes its own name in one step, so a name never holds a half
+ * written file. rollback() removes the files that were created and puts back the ones that were
+ * replaced, exactly as they were; commit() keeps the new files.
+ *
+ * The name STEM.SUFFIX that a file is written to:
+ * - when it is free, it is claimed without replacing anything;
+ * - a regular file is replaced when it is the output of an earlier run (see
+ *   ZTOutputFolder::mayReplace());
+ * - a regular file that may belong to another run writing into the same folder stays: the file
+ *   takes the next free name instead, STEM-2.SUFFIX, STEM-3.SUFFIX, ...;
+ * - a symbolic link (dangling or not), a folder or any other kind of file, and an input of the
+ *   run, are neither replaced nor written through: the write fails.
+ *
+ * One transaction is used by one thread; transactions of different threads may share a folder.
+ */
+class ZTOutputTransaction
+{
+public:
+    /** Writes into @p folder, which must be open and outlive the transaction. */
+    explicit ZTOutputTransaction(const ZTOutputFolder& folder);
+    /** Rolls back unless commit() was called. */
+    ~ZTOutputTransaction();
+    Q_DISABLE_COPY(ZTOutputTransaction)
+
+    /**
+     * Writes @p data as the file @p stem + @p suffix in the folder, or under the next free name.
+     * Returns the file's path as ZTOutputFolder::filePath() gives it, or an empty string and sets
+     * @p error (when given) to one short sentence.
+     */
+    QString write(
+        const QString& stem, const QString& suffix, const QByteArray& data, QString* error);
+    /**
+     * Encodes @p image in the format that @p suffix ends in (".png", ".jpg", ...) at @p quality as
+     * for QImageWriter (-1: the format's default), and write()s it.
+     */
+    QString writeImage(const QString& stem, const QString& suffix, const QImage& image, int quality,
+        QString* error);
+
+    /** Keeps every file written so far; a later rollback() leaves them alone. */
+    void commit();
+    /** Removes the files written so far and restores the ones that they replaced. */
+    void rollback();
+
+private:
+    /** A file that took its name: the previous file under that name, if any, is kept aside. */
+    struct Placed
+    {
+        QByteArray name;
+        ino_t inode;       ///< the new file
+        QByteArray backup; ///< where the replaced file waits; empty when nothing was replaced
+    };
+    struct Temporary;
+    enum class Step { Done, NextName, Again, Failed };
+
+    Step place(Temporary& temporary, const QByteArray& name, int* errnum, QString* why);
+    int claimFreeName(Temporary& temporary, const QByteArray& name);
+    int replaceFile(Temporary& temporary, const QByteArray& name, QByteArray* backup);
+    bool writeTemporary(Temporary& temporary, const QByteArray& data, int* errnum);
+
+    const ZTOutputFolder& m_folder;
+    std::vector<Placed> m_placed;
+};
+
+#endif // ZTOUTPUTTRANSACTION_H

@@ -1,7 +1,6 @@
 #include "ZTPythonMixer.h"
 
 #include "ZTImageLoader.h"
-#include "ZTMapGeometry.h"
 #include "ZTMemoryBudget.h"
 #include "ZTOptionParser.h"
 #include "ZTPictureAnalyzer.h"
@@ -28,32 +27,7 @@ ZTPythonMixer::ZTPythonMixer(const QStringList& arguments)
     : m_settings(parseArguments(arguments))
     , m_mixer(std::make_unique<ZTSalienzMixer>(m_settings.analysisSize))
 {
-    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
-        m_mixer->setMethodWeight(method, m_settings.weight(method));
-        m_mixer->setMethodEnabled(method, m_settings.isEnabled(method));
-    }
-    const ZTHistogramSettings& histogram = m_settings.histogram;
-    if (histogram.bins1) {
-        m_mixer->updateHistogramBinsChannel1(*histogram.bins1);
-    }
-    if (histogram.bins2) {
-        m_mixer->updateHistogramBinsChannel2(*histogram.bins2);
-    }
-    if (histogram.threshold) {
-        m_mixer->updateHistogramChiSquareThreshold(*histogram.threshold);
-    }
-    if (histogram.columns) {
-        m_mixer->updateHistogramHorizontalBlocks(*histogram.columns);
-    }
-    if (histogram.rows) {
-        m_mixer->updateHistogramVerticalBlocks(*histogram.rows);
-    }
-    if (histogram.minWidth) {
-        m_mixer->updateHistogramMinWidth(*histogram.minWidth);
-    }
-    if (histogram.minHeight) {
-        m_mixer->updateHistogramMinHeight(*histogram.minHeight);
-    }
+    m_settings.configureMixer(*m_mixer);
 }
 
 ZTPythonMixer::~ZTPythonMixer() = default;
@@ -62,16 +36,9 @@ QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_settings.isEnabled(SalienzVeryImportantAreas)) {
-        // The areas are given in picture pixels; the mixer wants them on the work image.
         const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
-        const ZTMapGeometry toWork(inputSize, workSize);
-        QList<QRect> rects;
-        for (const QRect& area : m_settings.areas) {
-            rects.append(toWork.toMap(area));
-        }
-        m_mixer->injectVeryImportantAreas(rects, workSize);
-        m_mixer->setMethodWeight(
-            SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+        ZTPictureAnalyzer::injectAreas(*m_mixer, m_settings.areas, inputSize, workSize,
+            m_settings.weight(SalienzVeryImportantAreas));
     }
     const QImage map = m_mixer->analyze(picture);
     // Without any map the mixer hands back its input.

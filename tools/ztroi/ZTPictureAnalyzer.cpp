@@ -49,8 +49,11 @@ QVector<int> gridScores(const QImage& map, QSize* grid)
     return scores;
 }
 
-// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered, so
-// that --maps costs no second analysis.
+// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered.
+// analyze() would hand back only the mixed map, and --maps writes every method's map too: calling
+// it as well would run every method twice. The mixer has no public call for its last step (no map:
+// nothing; one map: that map unweighted; several: mix()), so that step is repeated here; the tests
+// compare the written map with analyze()'s.
 QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
 {
     if (maps.isEmpty()) {
@@ -99,35 +102,23 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(
         m_loader.setFastDecodeNeed(
             [this](const QSize& upright) { return neededDecodeSize(upright); });
     }
-    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
-        m_mixer->setMethodWeight(method, settings.weight(method));
-        m_mixer->setMethodEnabled(method, settings.isEnabled(method));
-    }
-    const ZTHistogramSettings& histogram = settings.histogram;
-    if (histogram.bins1) {
-        m_mixer->updateHistogramBinsChannel1(*histogram.bins1);
-    }
-    if (histogram.bins2) {
-        m_mixer->updateHistogramBinsChannel2(*histogram.bins2);
-    }
-    if (histogram.threshold) {
-        m_mixer->updateHistogramChiSquareThreshold(*histogram.threshold);
-    }
-    if (histogram.columns) {
-        m_mixer->updateHistogramHorizontalBlocks(*histogram.columns);
-    }
-    if (histogram.rows) {
-        m_mixer->updateHistogramVerticalBlocks(*histogram.rows);
-    }
-    if (histogram.minWidth) {
-        m_mixer->updateHistogramMinWidth(*histogram.minWidth);
-    }
-    if (histogram.minHeight) {
-        m_mixer->updateHistogramMinHeight(*histogram.minHeight);
-    }
+    settings.configureMixer(*m_mixer);
 }
 
 ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
+
+// Areas are given in input pixels; the mixer wants them on the work image, with its size.
+void ZTPictureAnalyzer::injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& areas,
+    const QSize& inputSize, const QSize& workSize, int weight)
+{
+    const ZTMapGeometry toWork(inputSize, workSize);
+    QList<QRect> rects;
+    for (const QRect& area : areas) {
+        rects.append(toWork.toMap(area));
+    }
+    mixer.injectVeryImportantAreas(rects, workSize);
+    mixer.setMethodWeight(SalienzVeryImportantAreas, weight);
+}
 
 void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
 {
@@ -231,15 +222,12 @@ void ZTPictureAnalyzer::analyzePicture(
     // The areas method runs for a picture with areas to show; it keeps the mixer's last
     // picture's areas otherwise, so it is switched off.
     if (!declared.isEmpty() && !m_settings.disabled.contains(SalienzVeryImportantAreas)) {
-        // Areas are given in input pixels; the mixer wants them on the work image, with its size.
-        const ZTMapGeometry toWork(report.inputSize, workSize);
         QList<QRect> rects;
         for (const ZTDeclaredArea& area : declared) {
-            rects.append(toWork.toMap(area.rect));
+            rects.append(area.rect);
         }
-        m_mixer->injectVeryImportantAreas(rects, workSize);
-        m_mixer->setMethodWeight(
-            SalienzVeryImportantAreas, m_settings.weight(SalienzVeryImportantAreas));
+        injectAreas(*m_mixer, rects, report.inputSize, workSize,
+            m_settings.weight(SalienzVeryImportantAreas));
     } else {
         m_mixer->setMethodEnabled(SalienzVeryImportantAreas, false);
     }

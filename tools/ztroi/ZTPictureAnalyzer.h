@@ -110,6 +110,13 @@ public:
      */
     static QRect headAround(const QRect& face);
 
+    /**
+     * Declares @p areas, in pixels of a picture of @p inputSize, very important to @p mixer for
+     * work images of @p workSize, with the areas method's @p weight.
+     */
+    static void injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& areas,
+        const QSize& inputSize, const QSize& workSize, int weight);
+
 private:
     bool load(const QString& path);
     void analyzePicture(

@@ -1,5 +1,7 @@
 #include "ZTToolSettings.h"
 
+#include <ZTSalienzMixer.h>
+
 namespace {
 
 struct MethodInfo
@@ -72,4 +74,33 @@ bool ZTToolSettings::isEnabled(ZTSalienzMethod method) const
         return false;
     }
     return method != SalienzVeryImportantAreas || !areas.isEmpty() || faces;
+}
+
+void ZTToolSettings::configureMixer(ZTSalienzMixer& mixer) const
+{
+    for (const ZTSalienzMethod method : allMethods()) {
+        mixer.setMethodWeight(method, weight(method));
+        mixer.setMethodEnabled(method, isEnabled(method));
+    }
+    if (histogram.bins1) {
+        mixer.updateHistogramBinsChannel1(*histogram.bins1);
+    }
+    if (histogram.bins2) {
+        mixer.updateHistogramBinsChannel2(*histogram.bins2);
+    }
+    if (histogram.threshold) {
+        mixer.updateHistogramChiSquareThreshold(*histogram.threshold);
+    }
+    if (histogram.columns) {
+        mixer.updateHistogramHorizontalBlocks(*histogram.columns);
+    }
+    if (histogram.rows) {
+        mixer.updateHistogramVerticalBlocks(*histogram.rows);
+    }
+    if (histogram.minWidth) {
+        mixer.updateHistogramMinWidth(*histogram.minWidth);
+    }
+    if (histogram.minHeight) {
+        mixer.updateHistogramMinHeight(*histogram.minHeight);
+    }
 }

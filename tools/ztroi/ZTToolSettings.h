@@ -18,6 +18,8 @@
 
 #include <optional>
 
+class ZTSalienzMixer;
+
 /** Histogram-method parameters given on the command line; unset ones keep the method's default. */
 struct ZTHistogramSettings
 {
@@ -88,6 +90,11 @@ struct ZTToolSettings
     int weight(ZTSalienzMethod method) const;
     /** Whether the run may use @p method (areas only with an --area or --faces). */
     bool isEnabled(ZTSalienzMethod method) const;
+    /**
+     * Gives @p mixer this run's method weights, enabled methods and histogram parameters (the
+     * very important areas come per picture).
+     */
+    void configureMixer(ZTSalienzMixer& mixer) const;
 };
 
 #endif // ZTTOOLSETTINGS_H

@@ -29,6 +29,13 @@ ZTToolSettings faceSettings(const QString& crop)
     return settings;
 }
 
+// Whether OpenCV's core library is mapped into this process.
+bool openCvLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libopencv_core");
+}
+
 // A finder that reports @p faces on every picture, as a detector would, whatever it shows.
 ZTFaceFinder finding(const QList<QRect>& faces)
 {
@@ -43,6 +50,7 @@ class tst_ZTFaces : public QObject
 
 private slots:
     void initTestCase();
+    void openCvIsLoadedOnlyForFaces();
     void headsAreKept_data();
     void headsAreKept();
     void manyFacesAreCapped();
@@ -195,6 +203,27 @@ void tst_ZTFaces::noFacesWhereThereAreNone_data()
     QTest::newRow("a disc") << scene({900, 600}, {450, 300});
     QTest::newRow("the bundled photograph")
         << QImage(QFINDTESTDATA("../samples/coffee.jpg")).convertToFormat(QImage::Format_RGB32);
+}
+
+// Loading OpenCV and what it needs takes longer than an analysis: only the first detector's
+// load() may do it, never an analysis without --faces. Runs first, before any detector loads.
+void tst_ZTFaces::openCvIsLoadedOnlyForFaces()
+{
+    if (!ZTFaceDetector::isBuiltIn()) {
+        QSKIP("this build has no face detection");
+    }
+    QVERIFY(!openCvLoaded());
+    QTemporaryDir work;
+    ZTOutputFolder folder;
+    QVERIFY(folder.open(work.path(), {}));
+    ZTToolSettings settings = faceSettings("1:1");
+    settings.faces = false;
+    QVERIFY(ZTPictureAnalyzer(settings, folder).analyze(picture("wide.png"), "w").ok());
+    QVERIFY(!openCvLoaded());
+
+    ZTFaceDetector detector;
+    QVERIFY2(detector.load(), qPrintable(detector.errorString()));
+    QVERIFY(openCvLoaded());
 }
 
 void tst_ZTFaces::noFacesWhereThereAreNone()

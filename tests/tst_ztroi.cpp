@@ -4,6 +4,7 @@
 #include "ZTImageTestSupport.h"
 #include "ZTToolTestSupport.h"
 
+#include <ZTRegionOfInterestVersion.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
@@ -308,7 +309,10 @@ void tst_ztroi::exitStatusAndFiles_data()
         "ztroi: --list " + picture("none") + ": cannot read");
     // Help and version win over an otherwise malformed command line.
     row("help", {"--crop", "0:9", "-h"}, 0, "Usage: ztroi [options] [image...]\n");
-    row("version", {"--version", "--crop", "0:9"}, 0, "ztroi 0.");
+    row("version", {"--version", "--crop", "0:9"}, 0,
+        QString("ztroi %1\nlibZTRegionOfInterest %1\n").arg(ztRegionOfInterestVersion()));
+    // Qt's --help-all would list Qt's own options, which ztroi does not document.
+    row("no --help-all", {"--help-all"}, 2, "ztroi: Unknown option 'help-all'.");
 }
 
 void tst_ztroi::exitStatusAndFiles()

@@ -1,101 +1,64 @@
 #include "ZTFaceDetector.h"
 
-#include "ZTMapGeometry.h"
+#include "ZTFaceCascades.h"
+
+#include <ZTRegionOfInterestVersion.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-#include <opencv2/objdetect.hpp>
-
-#include <algorithm>
-#include <vector>
+#include <dlfcn.h>
 
 namespace {
 
 const char* const frontalCascade = "haarcascade_frontalface_alt2.xml";
 const char* const profileCascade = "haarcascade_profileface.xml";
 
-// Both cascades look at windows of 20 x 20 pixels.
-constexpr int cascadeWindow = 20;
-// The smallest face reported, as a share of the picture's shorter side; a face in profile must
-// be larger: the profile cascade costs about three times the frontal one for each size it tries,
-// and is searched twice (the picture and its mirror image).
-constexpr double minFaceShare = 0.1;
-constexpr double minProfileShare = 0.15;
-constexpr int maxDetectionSide = 640;
-// Steps between the window sizes tried, and how many overlapping hits make a face: tuned on
-// photographs with and without people for few false faces at this cost.
-constexpr double scaleStep = 1.2;
-constexpr int frontalNeighbours = 4;
-constexpr int profileNeighbours = 5;
-// A second hit whose overlap covers this share of the smaller box is the same face.
-constexpr double sameFaceOverlap = 0.3;
-
-// The size that the picture is reduced to: the smallest face to report becomes the cascades'
-// window, within maxDetectionSide, never larger than the picture.
-QSize detectionSize(const QSize& picture)
+#ifdef ZTROI_FACE_MODULE
+// The module lies in a folder beside the library, in the build tree and installed alike
+// (LIBDIR/ztroi/ztroi-faces.so), so it is found from the library's own location whatever the
+// prefix, for ztroi and for the Python module.
+QString modulePath()
 {
-    const double shorter = std::min(picture.width(), picture.height());
-    const double scale = std::min(
-        {cascadeWindow / (minFaceShare * shorter), double(maxDetectionSide) / picture.width(),
-            double(maxDetectionSide) / picture.height(), 1.0});
-    return QSize(
-        std::max(1, int(picture.width() * scale)), std::max(1, int(picture.height() * scale)));
-}
-
-// A grey, contrast-equalised copy of @p picture at @p size. A large picture is first thinned out
-// to twice that size, which costs a fraction of averaging all its pixels; the area average from
-// there keeps the edges that the cascades look for.
-cv::Mat detectionPicture(const QImage& picture, const QSize& size)
-{
-    QImage source = picture;
-    if (source.width() > 2 * size.width() && source.height() > 2 * size.height()) {
-        source = source.scaled(2 * size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    Dl_info info {};
+    if (dladdr(reinterpret_cast<void*>(&ztRegionOfInterestVersion), &info) == 0
+        || !info.dli_fname) {
+        return QString();
     }
-    const QImage grey = source.convertToFormat(QImage::Format_Grayscale8);
-    const cv::Mat wrapped(grey.height(), grey.width(), CV_8UC1,
-        const_cast<uchar*>(grey.constBits()), size_t(grey.bytesPerLine()));
-    cv::Mat reduced;
-    cv::resize(wrapped, reduced, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
-    cv::equalizeHist(reduced, reduced);
-    return reduced;
+    return QFileInfo(QFile::decodeName(info.dli_fname))
+        .dir()
+        .filePath(QStringLiteral(ZTROI_FACE_MODULE));
 }
 
-bool sameFace(const cv::Rect& a, const cv::Rect& b)
+// Loaded once, on the first use, and kept: OpenCV is not made to be unloaded.
+ZTCreateFaceCascades moduleFactory(QString* error)
 {
-    const double overlap = (a & b).area();
-    return overlap >= sameFaceOverlap * std::min(a.area(), b.area());
-}
-
-// Adds the hits of @p more that are no face found already (a cascade may report a face and a
-// part of it).
-void addNewFaces(std::vector<cv::Rect>& faces, const std::vector<cv::Rect>& more)
-{
-    for (const cv::Rect& face : more) {
-        if (std::none_of(faces.cbegin(), faces.cend(),
-                [&face](const cv::Rect& known) { return sameFace(known, face); })) {
-            faces.push_back(face);
-        }
+    static const QString path = modulePath();
+    static void* const handle
+        = path.isEmpty() ? nullptr : dlopen(QFile::encodeName(path).constData(), RTLD_NOW);
+    static const QString loadError = handle ? QString() : QString::fromLocal8Bit(dlerror());
+    if (!handle) {
+        *error = QStringLiteral("cannot load the face detection module %1 (%2)")
+                     .arg(path.isEmpty() ? QStringLiteral(ZTROI_FACE_MODULE) : path, loadError);
+        return nullptr;
     }
+    return reinterpret_cast<ZTCreateFaceCascades>(dlsym(handle, createFaceCascadesSymbol));
 }
+#endif
 
 } // namespace
-
-struct ZTFaceDetector::Cascades
-{
-    cv::CascadeClassifier frontal;
-    cv::CascadeClassifier profile;
-};
 
 ZTFaceDetector::ZTFaceDetector() = default;
 ZTFaceDetector::~ZTFaceDetector() = default;
 
 bool ZTFaceDetector::isBuiltIn()
 {
+#ifdef ZTROI_FACE_MODULE
     return true;
+#else
+    return false;
+#endif
 }
 
 QStringList ZTFaceDetector::cascadeFolders()
@@ -119,9 +82,11 @@ QStringList ZTFaceDetector::cascadeFolders()
 
 bool ZTFaceDetector::load()
 {
-    // OpenCV would spread each search over threads of its own; ztroi analyses one picture per
-    // thread already (--jobs), so every search stays on the thread that asks for it.
-    cv::setNumThreads(1);
+#ifdef ZTROI_FACE_MODULE
+    const ZTCreateFaceCascades create = moduleFactory(&m_error);
+    if (!create) {
+        return false;
+    }
     const QStringList folders = cascadeFolders();
     for (const QString& folder : folders) {
         const QDir dir(folder);
@@ -130,63 +95,27 @@ bool ZTFaceDetector::load()
         if (!QFileInfo::exists(frontal) || !QFileInfo::exists(profile)) {
             continue;
         }
-        auto cascades = std::make_unique<Cascades>();
-        try {
-            if (cascades->frontal.load(QFile::encodeName(frontal).toStdString())
-                && cascades->profile.load(QFile::encodeName(profile).toStdString())) {
-                m_cascades = std::move(cascades);
-                m_error.clear();
-                return true;
-            }
-        } catch (const cv::Exception&) {
-            // A damaged file: reported below like a missing one.
+        m_cascades.reset(
+            create(QFile::encodeName(frontal).constData(), QFile::encodeName(profile).constData()));
+        if (!m_cascades) {
+            m_error = QStringLiteral("cannot read the face cascades in %1").arg(folder);
+            return false;
         }
-        m_error = QStringLiteral("cannot read the face cascades in %1").arg(folder);
-        return false;
+        m_error.clear();
+        return true;
     }
     m_error = QStringLiteral("no face cascades (%1, %2) in %3; install opencv-data or name their "
                              "folder in %4")
                   .arg(QLatin1String(frontalCascade), QLatin1String(profileCascade),
                       folders.join(QLatin1String(", ")), QLatin1String(cascadeFolderVariable));
+#else
+    m_error = QStringLiteral("this build of ztroi has no face detection (it was built without "
+                             "OpenCV)");
+#endif
     return false;
 }
 
 QList<QRect> ZTFaceDetector::detect(const QImage& picture)
 {
-    const QSize size = detectionSize(picture.size());
-    if (!m_cascades || picture.isNull() || size.width() < cascadeWindow
-        || size.height() < cascadeWindow) {
-        return {};
-    }
-    const cv::Mat grey = detectionPicture(picture, size);
-    const int shorter = std::min(size.width(), size.height());
-    const int minSide = std::max(cascadeWindow, int(minFaceShare * shorter));
-    const int minProfileSide = std::max(cascadeWindow, int(minProfileShare * shorter));
-    const cv::Size minFace(minSide, minSide);
-    const cv::Size minProfile(minProfileSide, minProfileSide);
-
-    std::vector<cv::Rect> frontal;
-    m_cascades->frontal.detectMultiScale(grey, frontal, scaleStep, frontalNeighbours, 0, minFace);
-    std::vector<cv::Rect> faces;
-    addNewFaces(faces, frontal);
-    std::vector<cv::Rect> profiles;
-    m_cascades->profile.detectMultiScale(
-        grey, profiles, scaleStep, profileNeighbours, 0, minProfile);
-    addNewFaces(faces, profiles);
-    // The profile cascade knows faces turned one way; the mirror image shows the others.
-    cv::Mat mirrored;
-    cv::flip(grey, mirrored, 1);
-    m_cascades->profile.detectMultiScale(
-        mirrored, profiles, scaleStep, profileNeighbours, 0, minProfile);
-    for (cv::Rect& face : profiles) {
-        face.x = grey.cols - face.x - face.width;
-    }
-    addNewFaces(faces, profiles);
-
-    const ZTMapGeometry toPicture(picture.size(), size);
-    QList<QRect> found;
-    for (const cv::Rect& face : faces) {
-        found.append(toPicture.toInput(QRect(face.x, face.y, face.width, face.height)));
-    }
-    return found;
+    return m_cascades ? m_cascades->detect(picture) : QList<QRect>();
 }

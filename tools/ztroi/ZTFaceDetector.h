@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class ZTFaceCascades;
+
 /**
  * Finds faces in photographs with the Haar cascades of OpenCV's object detection: a frontal one,
  * and a profile one run on the picture and on its mirror image for faces turned either way.
@@ -19,9 +21,9 @@
  * the picture's size. Smaller faces are not reported: they are rarely what a crop is about, and
  * they are where cascades find faces in leaves and textures.
  *
- * ztroi builds this class on OpenCV when CMake finds it; otherwise a stand-in is built whose
- * isBuiltIn() is false and whose load() fails with a message that says so. Each object is used
- * by one thread at a time.
+ * The detection itself is in a module built on OpenCV when CMake finds it (see ZTFaceCascades),
+ * loaded by the first load(); a build without it has isBuiltIn() false, and load() fails with a
+ * message that says so. Each object is used by one thread at a time.
  */
 class ZTFaceDetector
 {
@@ -58,8 +60,7 @@ public:
     QList<QRect> detect(const QImage& picture);
 
 private:
-    struct Cascades;
-    std::unique_ptr<Cascades> m_cascades;
+    std::unique_ptr<ZTFaceCascades> m_cascades;
     QString m_error;
 };
 

@@ -90,8 +90,11 @@ void describe(QCommandLineParser& parser)
     parser.setApplicationDescription(QStringLiteral(
         "Finds where the salient parts of photographs are: writes a salience map per picture,\n"
         "suggests crops for given aspect ratios, a focal point and grid scores."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    // Not addHelpOption(): that adds --help-all, which would list Qt's own options.
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")},
+        QStringLiteral("Show this help and exit.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("Show the versions of ztroi and of the library it runs with, and exit.")});
     parser.addOptions({
         {{QStringLiteral("o"), optOut},
             QStringLiteral("Write the output files into <dir> (default: ztroi-out)."),
@@ -377,7 +380,7 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
         m_error = printable(parser.errorText());
         return UsageError;
     }
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(QStringLiteral("help"))) {
         return ShowHelp;
     }
     if (parser.isSet(QStringLiteral("version"))) {

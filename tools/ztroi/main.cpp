@@ -10,6 +10,8 @@
 #include "ZTReviewPage.h"
 #include "ZTStreamWriter.h"
 
+#include <ZTRegionOfInterestVersion.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -239,7 +241,11 @@ int main(int argc, char* argv[])
     case ZTOptionParser::ShowHelp:
         return writeOutput(parser.helpText().toLocal8Bit()) ? Success : SomeFailed;
     case ZTOptionParser::ShowVersion:
-        return writeOutput(QByteArrayLiteral("ztroi " ZTROI_VERSION "\n")) ? Success : SomeFailed;
+        // The library's version is the loaded library's, which may differ from the headers'.
+        return writeOutput(QByteArray("ztroi " ZTROI_VERSION "\nlibZTRegionOfInterest ")
+                   + ztRegionOfInterestVersion() + '\n')
+            ? Success
+            : SomeFailed;
     case ZTOptionParser::UsageError:
         return usageError(parser.errorText());
     case ZTOptionParser::Run:

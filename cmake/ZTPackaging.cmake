@@ -1,0 +1,116 @@
+# Install components and Debian packages.
+#
+# Every install() rule names one of three components, and `cpack -G DEB` in the build folder
+# turns each into a package:
+#   runtime      libztregionofinterest0     the shared library
+#   development  libztregionofinterest-dev  headers, CMake package, pkg-config file, .so link
+#   tool         ztroi                      the program, its man page and bash completion
+# The Python module, component python, installs with `cmake --install` but has no package yet.
+
+set(ZTROI_PACKAGE_MAINTAINER "libZTRegionOfInterest developers <ztroi@example.org>"
+    CACHE STRING "Maintainer named in the Debian packages")
+
+set(ZTROI_DEB_SOURCE libztregionofinterest)
+set(ZTROI_DEB_RUNTIME libztregionofinterest0)
+set(ZTROI_DEB_DEVELOPMENT libztregionofinterest-dev)
+set(ZTROI_DEB_TOOL ztroi)
+
+# Compresses SOURCE at build time into BINARY_DIR/NAME.gz and sets RESULT to that path; gzip -9n
+# leaves out the name and time stamp, as Debian wants for manuals and changelogs.
+function(zt_gzip source result)
+    get_filename_component(name ${source} NAME)
+    set(compressed ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
+    add_custom_command(OUTPUT ${compressed}
+        COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${source} ${compressed}
+        DEPENDS ${source}
+        VERBATIM)
+    add_custom_target(gzip_${name} ALL DEPENDS ${compressed})
+    set(${result} ${compressed} PARENT_SCOPE)
+endfunction()
+
+# Debian wants a copyright file and a changelog in each package's documentation folder. They
+# install only into the packages: a plain `cmake --install` leaves them out.
+string(TIMESTAMP ZTROI_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in
+    ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
+zt_gzip(${PROJECT_BINARY_DIR}/debian/changelog ztroi_changelog)
+foreach(component runtime development tool)
+    string(TOUPPER ${component} upper)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${ztroi_changelog}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${ZTROI_DEB_${upper}}
+        COMPONENT ${component} EXCLUDE_FROM_ALL)
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+# Each package's description below starts with its own summary line.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(CPACK_PACKAGE_NAME ${ZTROI_DEB_SOURCE})
+set(CPACK_PACKAGE_VENDOR "libZTRegionOfInterest developers")
+set(CPACK_PACKAGE_CONTACT ${ZTROI_PACKAGE_MAINTAINER})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime development tool)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SOURCE ${ZTROI_DEB_SOURCE})
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps looks for ztroi's library in the build tree; the package that provides it is
+# named in ztroi's dependencies below.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/libs/ZTRegionOfInterest)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${ZTROI_DEB_RUNTIME})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# The library's folder is in the dynamic linker's cache: refresh the cache by trigger.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
+    "salience maps and crop positions for photographs - library
+libZTRegionOfInterest turns a picture into a salience map: a grey image in
+which every pixel says how much that spot of the picture matters. Five methods
+each make a map (colour edges, a centre prior, large uniform-colour areas,
+colour contrast, and rectangles the host declares very important) and a mixer
+combines them by weight. A clusterer and two maximizers turn a map into grid
+scores and crop positions.
+.
+This package contains the shared library.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${ZTROI_DEB_DEVELOPMENT})
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+# Hosts compile against the Qt 5 headers, which the CMake package and pkg-config file require.
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "qtbase5-dev (>= 5.15)")
+set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+    "salience maps and crop positions for photographs - development files
+libZTRegionOfInterest turns a picture into a salience map and finds crop
+positions and grid scores in it.
+.
+This package contains the headers, the CMake package and the pkg-config file
+for building programs that use the library.")
+
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${ZTROI_DEB_TOOL})
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION graphics)
+set(CPACK_COMPONENT_TOOL_DEPENDS runtime)
+# WebP and TIFF pictures, and the face cascades that --faces reads.
+set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt5-image-formats-plugins, opencv-data")
+set(CPACK_DEBIAN_TOOL_DESCRIPTION
+    "salience maps, crop suggestions and focal points for photographs
+ztroi writes a salience map for every picture it is given, suggests crops for
+aspect ratios or output sizes, and reports the focal point and grid scores,
+as a summary or as JSON Lines. It reads every format that Qt's image plugins
+read.")
+
+include(CPack)
+
+# Call at the end of the top-level CMakeLists.txt: an install() rule without one of the known
+# components would silently be left out of every package.
+function(zt_check_install_components)
+    get_cmake_property(components COMPONENTS)
+    foreach(component IN LISTS components)
+        if(NOT component IN_LIST CPACK_COMPONENTS_ALL AND NOT component STREQUAL "python")
+            message(FATAL_ERROR "An install() rule names no package component, or an unknown one "
+                "(\"${component}\"): give it COMPONENT runtime, development, tool or python.")
+        endif()
+    endforeach()
+endfunction()

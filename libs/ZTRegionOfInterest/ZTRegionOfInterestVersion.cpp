@@ -1,0 +1,6 @@
+#include "ZTRegionOfInterestVersion.h"
+
+const char* ztRegionOfInterestVersion()
+{
+    return ZTREGIONOFINTEREST_VERSION;
+}

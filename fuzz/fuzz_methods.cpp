@@ -10,7 +10,7 @@
 
 #include "ZTFuzzChecks.h"
 #include "ZTFuzzInput.h"
-#include "ZTFuzzReferences.h"
+#include "ZTNaiveReferences.h"
 
 #include <ZTDisjointSet.h>
 #include <ZTGaussROI.h>
@@ -52,7 +52,7 @@ constexpr int largestTableBins = 1 << 10;
 constexpr qint64 histogramEntryBudget = qint64(1) << 22;
 
 // Pictures up to this many pixels, and blur kernels up to this size, are compared with the
-// straightforward implementations of ZTFuzzReferences.h.
+// straightforward implementations of ZTNaiveReferences.h.
 constexpr qint64 comparedPixels = 48 * 48;
 constexpr int largestComparedKernel = 257;
 // The blur that ZTSobelROI applies first.
@@ -80,7 +80,7 @@ void fuzzBlur(ZTFuzz::Reader& in, const QImage& picture)
     if (comparable(picture) && size <= largestComparedKernel) {
         // The constructor's kernel: sizes below 1 act as 1, even sizes as the next odd one.
         const int used = std::max(size, 1) | 1;
-        require(blurred == ZTFuzz::naiveBlur(picture, blur.createGaussianKernel(used, sigma)),
+        require(blurred == ZTNaive::naiveBlur(picture, blur.createGaussianKernel(used, sigma)),
             "blur equals the straightforward blur");
     }
     const int kernelSize = boundedBlurSize(in.setting());
@@ -100,7 +100,7 @@ void fuzzMaxFilter(ZTFuzz::Reader& in, const QImage& picture)
     if (comparable(picture)
         && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
             || format == QImage::Format_ARGB32_Premultiplied)) {
-        require(filtered == ZTFuzz::naiveMaxFilter(picture, size, threshold),
+        require(filtered == ZTNaive::naiveMaxFilter(picture, size, threshold),
             "maximum filter equals the straightforward filter");
     }
 }
@@ -114,7 +114,7 @@ void fuzzSobel(ZTFuzz::Reader& in, const QImage& picture, const QImage& other)
         ZTGaussianBlur blur(sobelBlurSize, sobelBlurSigma);
         const QVector<double> kernel = blur.createGaussianKernel(sobelBlurSize, sobelBlurSigma);
         require(
-            map == ZTFuzz::naiveSobel(picture, kernel), "Sobel map equals the straightforward one");
+            map == ZTNaive::naiveSobel(picture, kernel), "Sobel map equals the straightforward one");
     }
     if (in.flag()) {
         sobel.configureSobelV();
@@ -326,7 +326,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ZTGaussROI gauss;
         const QImage prior = gauss.evaluate(picture);
         ZTFuzz::requireMap(prior, picture.size(), "centre prior map");
-        require(prior == ZTFuzz::naivePrior(picture.size()), "the prior is the Gaussian bump");
+        require(prior == ZTNaive::naivePrior(picture.size()), "the prior is the Gaussian bump");
         fuzzSobel(in, picture, in.picture());
         break;
     }

@@ -9,7 +9,7 @@
 
 #include "ZTFuzzChecks.h"
 #include "ZTFuzzInput.h"
-#include "ZTFuzzReferences.h"
+#include "ZTNaiveReferences.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
@@ -218,12 +218,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     maps.append(picture);
     const QImage mixed = mixer.mix(maps, mixWeights);
     if (pixels(maps.first().size()) <= repeatedPixels) {
-        require(mixed == ZTFuzz::naiveMix(maps, mixWeights), "mix equals the straightforward mix");
+        require(mixed == ZTNaive::naiveMix(maps, mixWeights), "mix equals the straightforward mix");
     }
     const QList<QImage> pictureFirst {picture, map};
     const QImage mixedPicture = mixer.mix(pictureFirst, mixWeights);
     if (pixels(picture.size()) <= repeatedPixels) {
-        require(mixedPicture == ZTFuzz::naiveMix(pictureFirst, mixWeights),
+        require(mixedPicture == ZTNaive::naiveMix(pictureFirst, mixWeights),
             "mix of the picture equals the straightforward mix");
     }
 

@@ -2,7 +2,9 @@
 #define ZTIMAGETESTSUPPORT_H
 
 // Helpers shared by the image tests: pictures built in code, random pictures, exact comparison of
-// stored pixel words, and the cross maximum filter as defined.
+// stored pixel words, and the straightforward references of ZTNaiveReferences.h.
+
+#include "ZTNaiveReferences.h"
 
 #include <QDir>
 #include <QImage>
@@ -15,6 +17,14 @@
 #include <utility>
 
 namespace ZTImageTest {
+
+using namespace ZTNaive;
+
+/** The name of @p format without its prefix, for the names of data rows: "RGB32". */
+inline const char* formatName(QImage::Format format)
+{
+    return QMetaEnum::fromType<QImage::Format>().valueToKey(format) + sizeof("Format_") - 1;
+}
 
 // Whether @p actual and @p expected have the same format, size and stored bytes in every row
 // (QImage's operator== ignores the alpha byte of Format_RGB32). On a mismatch both images are
@@ -98,25 +108,6 @@ inline QImage randomBlocks(const QSize& size, int block, std::mt19937& random)
 {
     const QSize blocks((size.width() + block - 1) / block, (size.height() + block - 1) / block);
     return randomPicture(blocks, QImage::Format_ARGB32, random, allReds()).scaled(size);
-}
-
-// The cross maximum filter exactly as defined, through QImage::pixel and QImage::setPixel.
-inline QImage naiveMaxFilter(const QImage& input, int size, int threshold)
-{
-    QImage result = input.copy(0, 0, input.width(), input.height());
-    for (int i = 0; i < input.width() * input.height(); ++i) {
-        const QPoint p(i % input.width(), i / input.width());
-        const QRgb word = input.pixel(p);
-        // Each arm position is a pixel of its own, so row and column may be walked together.
-        for (int k = -(size / 2); k <= size / 2 && qRed(word) > threshold; ++k) {
-            for (const QPoint q : {p + QPoint(k, 0), p + QPoint(0, k)}) {
-                if (input.valid(q) && qRed(word) > qRed(result.pixel(q))) {
-                    result.setPixel(q, word);
-                }
-            }
-        }
-    }
-    return result;
 }
 
 // The number of messages that Qt logs while @p run runs.

@@ -5,34 +5,6 @@
 
 using namespace ZTImageTest;
 
-namespace {
-
-// The blur as defined: pixel reads, rows into the target, then the columns in place.
-QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
-{
-    QImage target(image.size(), QImage::Format_ARGB32);
-    const int half = kernel.size() / 2;
-    const double divisor = std::accumulate(kernel.begin(), kernel.end(), 0.0);
-    for (const bool columns : {false, true}) {
-        const QImage& from = columns ? target : image;
-        for (int i = 0; i < image.width() * image.height(); ++i) {
-            const int x = i % image.width(), y = i / image.width();
-            double sums[3] = {0.0, 0.0, 0.0};
-            for (int k = -half; k <= half; ++k) {
-                const QPoint q = columns ? QPoint(x, y + k) : QPoint(x + k, y);
-                for (int c = 0; c < 3 && image.valid(q); ++c) {
-                    sums[c] += kernel[k + half] * int(from.pixel(q) >> (16 - 8 * c) & 0xFF);
-                }
-            }
-            const auto channel = [&](int c) { return int(sums[c] / divisor) & 0xFF; };
-            target.setPixel(x, y, qRgb(channel(0), channel(1), channel(2)));
-        }
-    }
-    return target;
-}
-
-} // namespace
-
 class tst_ZTGaussianBlur : public QObject
 {
     Q_OBJECT
@@ -61,6 +33,18 @@ private slots:
         QCOMPARE(pixelsOf(blur.evaluate(uniform(QSize(4, 4), qRgb(255, 255, 255)))),
             pixels(
                 "116, 172, 172, 116, 153, 228, 228, 153, 165, 246, 246, 165, 113, 169, 169, 113"));
+    }
+
+    // Size 9 with the derived sigma sums to 0.9999999999999998, not 1: white sums to
+    // 254.99999999999997 in the middle of a row, which only the division by the kernel sum
+    // brings back to 255 (a blur that skipped it would truncate to 254).
+    void dividesByKernelSumNearOne()
+    {
+        ZTGaussianBlur blur(9, 0.0);
+        const QVector<double> kernel = blur.createGaussianKernel(9, 0.0);
+        QVERIFY(std::accumulate(kernel.begin(), kernel.end(), 0.0) != 1.0);
+        const QImage white = uniform(QSize(17, 17), qRgb(255, 255, 255));
+        QVERIFY(sameStoredPixels(blur.evaluate(white), naiveBlur(white, kernel), "white"));
     }
 
     // Pictures of several sizes and formats, with random alpha bytes that all become 255, against

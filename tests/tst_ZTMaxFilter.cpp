@@ -53,13 +53,14 @@ private slots:
             {QSize(1, 1), QSize(40, 1), QSize(1, 40), QSize(2, 2), QSize(13, 7), QSize(41, 29)}) {
             for (const auto format : {QImage::Format_RGB32, QImage::Format_ARGB32,
                      QImage::Format_ARGB32_Premultiplied}) {
-                QTest::addRow("%d %dx%d", format, size.width(), size.height()) << format << size;
+                QTest::addRow("%s %dx%d", formatName(format), size.width(), size.height())
+                    << format << size;
             }
         }
         for (const auto format : {QImage::Format_RGB888, QImage::Format_Grayscale8,
                  QImage::Format_RGBA8888, QImage::Format_ARGB8565_Premultiplied,
                  QImage::Format_A2RGB30_Premultiplied, QImage::Format_Indexed8}) {
-            QTest::addRow("%d", format) << format << QSize(23, 19);
+            QTest::addRow("%s", formatName(format)) << format << QSize(23, 19);
         }
     }
 

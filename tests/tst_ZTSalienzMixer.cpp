@@ -16,25 +16,6 @@ using namespace ZTImageTest;
 
 namespace {
 
-// The mix as defined, pixel by pixel with 64-bit sums, reading only red; a map smaller than the
-// first counts as 0 beyond its edges.
-QImage naiveMix(const QList<QImage>& maps, const QList<int>& weights)
-{
-    const qint64 normaliser = std::accumulate(weights.begin(), weights.end(), qint64(0),
-        [](qint64 sum, int weight) { return sum + qMax(weight, 0); });
-    QImage result(maps.first().size(), QImage::Format_ARGB32);
-    for (int i = 0; i < result.width() * result.height(); ++i) {
-        const QPoint p(i % result.width(), i / result.width());
-        qint64 sum = 0;
-        for (int m = 0; m < maps.size(); ++m) {
-            sum += (maps[m].valid(p) ? qRed(maps[m].pixel(p)) : 0) * qint64(weights[m]);
-        }
-        const int v = int(qBound<qint64>(0, sum / qMax<qint64>(normaliser, 1), 255));
-        result.setPixel(p, qRgb(v, v, v));
-    }
-    return result;
-}
-
 // A colour gradient with two bands, something for every method to find. The bands are aligned
 // to the histogram method's default grid of 20-pixel blocks of a 300x220 picture: a wide one
 // painted for its width, a tall one painted for its height.
@@ -104,7 +85,8 @@ private slots:
     }
 
     // Maps of the given values, whose green, blue and alpha differ from their red, as only red
-    // is read, and of alternating widths, as the result has the first map's size; or maps of every
+    // is read, and of alternating widths and heights, as the result has the first map's size and
+    // a smaller map counts as 0 beyond its last column and row; or maps of every
     // pair of reds, so every weighted sum, in a width that leaves a remainder after each group of
     // pixels that the mix handles at once. Both against the mix as defined.
     void mix()
@@ -114,8 +96,8 @@ private slots:
         QFETCH(int, expected);
         QList<QImage> maps;
         for (const int value : values) {
-            maps.append(
-                uniform(QSize(9 - maps.size() % 2 * 2, 3), qRgba(value, 255 - value, 7, 99)));
+            maps.append(uniform(
+                QSize(9, 3) - maps.size() % 2 * QSize(2, 1), qRgba(value, 255 - value, 7, 99)));
         }
         if (values.isEmpty()) {
             maps = {uniform(QSize(251, 262), 0), uniform(QSize(251, 262), 0)};

@@ -10,51 +10,21 @@ using namespace ZTImageTest;
 
 namespace {
 
-using Kernel = std::array<int, 9>;
-const Kernel horizontalEdges = {1, 2, 1, 0, 0, 0, -1, -2, -1},
-             verticalEdges = {1, 0, -1, 2, 0, -2, 1, 0, -1};
-
-// The edge response as defined, pixel by pixel. Border rows, then border columns, copy their
-// inner neighbours, so each pixel takes the response of the nearest interior pixel; a picture
-// without interior pixels stays black.
-QImage naiveConvolute(const QImage& image, const Kernel& kernel)
-{
-    const QImage source = image.convertToFormat(QImage::Format_ARGB32);
-    QImage target = uniform(source.size(), qRgb(0, 0, 0));
-    const int w = source.width(), h = source.height();
-    for (int i = 0; w > 2 && h > 2 && i < w * h; ++i) {
-        const int x = qBound(1, i % w, w - 2), y = qBound(1, i / w, h - 2);
-        int sums[3] = {0, 0, 0};
-        for (int k = 0; k < 9; ++k) {
-            const QRgb p = source.pixel(x - 1 + k % 3, y - 1 + k / 3);
-            for (int c = 0; c < 3; ++c) {
-                sums[c] += kernel[size_t(k)] * int(p >> (16 - 8 * c) & 0xFF);
-            }
-        }
-        const uint v = uint(std::abs(sums[0]) + std::abs(sums[1]) + std::abs(sums[2])) / 12;
-        target.setPixel(i % w, i / w, (source.pixel(x, y) & 0xFF000000u) | (v & 0xFF) * 0x010101u);
-    }
-    return target;
-}
-
-// The magnitude as defined, saturated at 255, with the first response's alpha.
-QImage naiveCombine(const QImage& first, const QImage& second)
-{
-    QImage target(first.size(), first.format());
-    for (int i = 0; i < first.width() * first.height(); ++i) {
-        const QPoint p(i % first.width(), i / first.width());
-        const int a = qRed(first.pixel(p)), b = qRed(second.pixel(p));
-        const uint m = uint(qMin(int(std::sqrt(double(a * a + b * b))), 255));
-        target.setPixel(p, (first.pixel(p) & 0xFF000000u) | m * 0x010101u);
-    }
-    return target;
-}
+const int horizontalEdges[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1},
+          verticalEdges[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
 
 // A Sobel method whose responses are 30 everywhere.
 class FixedResponses : public ZTSobelROI
 {
 public:
     QImage convolute(const QImage& in) const override { return uniform(in.size(), 0xFF1E1E1E); }
+};
+
+// A subclass with the class's own responses, which evaluate() reaches through the virtual call.
+class OwnResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& in) const override { return ZTSobelROI::convolute(in); }
 };
 
 } // namespace
@@ -101,15 +71,29 @@ private slots:
     {
         QTest::addColumn<QImage>("input");
         std::mt19937 random(9);
-        for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(2, 9), QSize(9, 2), QSize(3, 3),
-                 QSize(4, 3), QSize(31, 17), QSize(64, 48)}) {
+        // The maximum filter runs on bands of 64 rows: heights around one and two bands.
+        for (const QSize size :
+            {QSize(0, 0), QSize(1, 1), QSize(2, 9), QSize(9, 2), QSize(3, 3), QSize(4, 3),
+                QSize(31, 17), QSize(64, 48), QSize(20, 64), QSize(19, 67), QSize(17, 131)}) {
             QTest::addRow("%dx%d", size.width(), size.height())
                 << randomPicture(size, QImage::Format_RGB32, random, allReds());
         }
+        // Steps from white to black a few rows above and below the borders of the bands, one
+        // row further down in each group of four columns: their edges spread across the borders.
+        QImage steps(60, 140, QImage::Format_RGB32);
+        for (int y = 0; y < steps.height(); ++y) {
+            QRgb* const line = reinterpret_cast<QRgb*>(steps.scanLine(y));
+            for (int x = 0; x < steps.width(); ++x) {
+                const int step = 56 + x / 4;
+                line[x] = (y < step || (y >= step + 40 && y < step + 64)) ? qRgb(255, 255, 255)
+                                                                          : qRgb(0, 0, 0);
+            }
+        }
+        QTest::newRow("steps at the band borders") << steps;
         for (const auto format :
             {QImage::Format_ARGB32, QImage::Format_RGB888, QImage::Format_Indexed8,
                 QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied}) {
-            QTest::addRow("%d blocks", format)
+            QTest::addRow("%s blocks", formatName(format))
                 << randomBlocks(QSize(35, 26), 3, random).convertToFormat(format);
         }
     }
@@ -123,16 +107,17 @@ private slots:
         ZTSobelROI sobel;
         const QImage blurred = ZTGaussianBlur(3, 2.6).evaluate(input);
         const QImage expected
-            = naiveMaxFilter(naiveCombine(naiveConvolute(blurred, horizontalEdges),
-                                 naiveConvolute(blurred, verticalEdges)),
+            = naiveMaxFilter(naiveCombine(naiveConvolution(blurred, horizontalEdges),
+                                 naiveConvolution(blurred, verticalEdges)),
                 7, 50);
         QVERIFY(sameStoredPixels(sobel.evaluate(input), expected, QTest::currentDataTag()));
         QVERIFY(sameStoredPixels(sobel.evaluate(input), expected, QTest::currentDataTag()));
+        QVERIFY(sameStoredPixels(OwnResponses().evaluate(input), expected, "subclass"));
         QVERIFY(
-            sameStoredPixels(sobel.convolute(input), naiveConvolute(input, verticalEdges), "V"));
+            sameStoredPixels(sobel.convolute(input), naiveConvolution(input, verticalEdges), "V"));
         sobel.configureSobelH();
-        QVERIFY(
-            sameStoredPixels(sobel.convolute(input), naiveConvolute(input, horizontalEdges), "H"));
+        QVERIFY(sameStoredPixels(
+            sobel.convolute(input), naiveConvolution(input, horizontalEdges), "H"));
     }
 };
 

@@ -48,6 +48,8 @@ private slots:
     void jsonShape();
     void writtenMapIsTheLibrarysAnalysis_data();
     void writtenMapIsTheLibrarysAnalysis();
+    void cropsOnEdges_data();
+    void cropsOnEdges();
     void exitStatusAndFiles_data();
     void exitStatusAndFiles();
     void writtenCrops_data();
@@ -182,6 +184,82 @@ void tst_ztroi::writtenMapIsTheLibrarysAnalysis()
     }
     QCOMPARE(json["grid"].toObject(),
         (QJsonObject {{"columns", cells.width()}, {"rows", cells.height()}, {"scores", scores}}));
+}
+
+void tst_ztroi::cropsOnEdges_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("pixelWeight");
+    QTest::addColumn<bool>("onTheLeft");
+
+    QTest::newRow("analysis size, linear") << QSize(480, 60) << "linear" << true;
+    QTest::newRow("analysis size, threshold") << QSize(480, 60) << "threshold" << false;
+    QTest::newRow("a quarter of the analysis size, linear") << QSize(120, 15) << "linear" << true;
+    QTest::newRow("a quarter of the analysis size, threshold")
+        << QSize(120, 15) << "threshold" << false;
+}
+
+// A grey 480x60 picture with, on the left, stripes of a weak contrast whose edges mix to values
+// below 153, and on the right one white and one black bar whose edges mix to values above it:
+// the square crop takes the stripes when every pixel counts and the bars with --pixel-weight
+// threshold. A picture a quarter as large is analysed enlarged to the same map. Either way the
+// salience kept is the share of the written map's columns that the crop covers, rounded (not
+// truncated) to four decimals.
+void tst_ztroi::cropsOnEdges()
+{
+    QFETCH(QSize, size);
+    QFETCH(QString, pixelWeight);
+    QFETCH(bool, onTheLeft);
+
+    QTemporaryDir work;
+    const QString input = work.filePath("edges.png");
+    const int scale = 480 / size.width();
+    QImage picture(size, QImage::Format_RGB32);
+    for (int x = 0; x < size.width(); ++x) {
+        const int column = x * scale; // on the map
+        int level = 128;
+        if (column >= 20 && column < 100) {
+            level = (column / 4) % 2 ? 168 : 88;
+        } else if (column >= 428 && column < 436) {
+            level = column < 432 ? 255 : 0;
+        }
+        for (int y = 0; y < size.height(); ++y) {
+            picture.setPixel(x, y, qRgb(level, level, level));
+        }
+    }
+    QVERIFY(picture.save(input));
+    QStringList arguments {"--json", "--size", "480x60", "--pixel-weight", pixelWeight, "--disable",
+        "histogram", "--disable", "contrast"};
+    for (const char* aspect : {"1:1", "3:1", "5:1", "7:1"}) {
+        arguments << "--crop" << aspect;
+    }
+    const Run run = ztroi(arguments << input, work.path());
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject json = QJsonDocument::fromJson(run.out).object();
+    const QImage map(work.filePath(json["files"]["salience"].toString()));
+    QCOMPARE(map.size(), QSize(480, 60));
+
+    std::vector<qint64> columns(480, 0);
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 480; ++x) {
+            columns[size_t(x)] += qRed(map.pixel(x, y));
+        }
+    }
+    const double total = double(std::accumulate(columns.begin(), columns.end(), qint64(0)));
+    const QJsonArray crops = json["crops"].toArray();
+    QCOMPARE(crops.size(), 4);
+    QCOMPARE(crops[0]["rect"]["x"].toInt() * scale < 240, onTheLeft);
+    bool roundedUp = false;
+    for (const QJsonValue crop : crops) {
+        const int left = crop["rect"]["x"].toInt() * scale;
+        const int right = left + crop["rect"]["width"].toInt() * scale;
+        const double share
+            = double(std::accumulate(columns.begin() + left, columns.begin() + right, qint64(0)))
+            / total;
+        QCOMPARE(crop["salienceKept"].toDouble(), std::round(share * 10000.0) / 10000.0);
+        roundedUp = roundedUp || std::round(share * 10000.0) > std::floor(share * 10000.0);
+    }
+    QVERIFY2(roundedUp, "no share whose rounding differs from its truncation");
 }
 
 void tst_ztroi::exitStatusAndFiles_data()

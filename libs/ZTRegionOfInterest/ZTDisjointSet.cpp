@@ -23,44 +23,44 @@ int wrappingDeterminant(qint64 p, qint64 q, qint64 r, qint64 s)
 } // namespace
 
 ZTDisjointSet::ZTDisjointSet(int height, int width)
-    : height(height)
-    , width(width)
-    , count(0)
+    : m_height(height)
+    , m_width(width)
+    , m_count(0)
 {
     const qint64 product = qint64(height) * width;
     if (product > std::numeric_limits<int>::max() || product < std::numeric_limits<int>::min()) {
-        this->height = 0;
-        this->width = 0;
+        m_height = 0;
+        m_width = 0;
         return;
     }
-    count = int(product);
-    if (count < 1) {
+    m_count = int(product);
+    if (m_count < 1) {
         return;
     }
-    elements.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        elements.append(ZTDisjointElement(0, 1, i));
+    m_elements.reserve(m_count);
+    for (int i = 0; i < m_count; ++i) {
+        m_elements.append(ZTDisjointElement(0, 1, i));
     }
 }
 
 int ZTDisjointSet::getCount()
 {
-    return count;
+    return m_count;
 }
 
 bool ZTDisjointSet::contains(int i) const
 {
-    return i >= 0 && i < elements.size();
+    return i >= 0 && i < m_elements.size();
 }
 
 bool ZTDisjointSet::isEmptyGrid() const
 {
-    return height < 1 || width < 1;
+    return m_height < 1 || m_width < 1;
 }
 
 int ZTDisjointSet::size(int i)
 {
-    return contains(i) ? elements[i].size : 0;
+    return contains(i) ? m_elements[i].size : 0;
 }
 
 // Walks up to the root, then hangs the asked element straight below it. Only that element is
@@ -70,7 +70,7 @@ int ZTDisjointSet::find(int i)
     if (!contains(i)) {
         return -1;
     }
-    ZTDisjointElement* const forest = elements.data();
+    ZTDisjointElement* const forest = m_elements.data();
     int root = i;
     while (forest[root].parent != root) {
         root = forest[root].parent;
@@ -85,7 +85,7 @@ void ZTDisjointSet::join(int a, int b)
     if (a == b || !contains(a) || !contains(b)) {
         return;
     }
-    ZTDisjointElement* const forest = elements.data();
+    ZTDisjointElement* const forest = m_elements.data();
     if (forest[a].parent != a || forest[b].parent != b) {
         return;
     }
@@ -99,7 +99,7 @@ void ZTDisjointSet::join(int a, int b)
             ++forest[b].rank;
         }
     }
-    --count;
+    --m_count;
 }
 
 // Boxes are gathered per root in a table indexed by cell, then handed out in ascending root
@@ -118,10 +118,10 @@ QMap<int, QVector<int>> ZTDisjointSet::getSegmentSizes()
         int right = 0;
         int bottom = 0;
     };
-    std::vector<Box> boxes(size_t(elements.size()));
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            Box& box = boxes[size_t(find(y * width + x))];
+    std::vector<Box> boxes(size_t(m_elements.size()));
+    for (int y = 0; y < m_height; ++y) {
+        for (int x = 0; x < m_width; ++x) {
+            Box& box = boxes[size_t(find(y * m_width + x))];
             if (!box.used) {
                 box = Box {true, x, y, x, y};
                 continue;
@@ -151,13 +151,13 @@ std::map<int, segment> ZTDisjointSet::getSegmentInformations()
     if (isEmptyGrid()) {
         return informations;
     }
-    const size_t cells = size_t(elements.size());
+    const size_t cells = size_t(m_elements.size());
     std::vector<std::vector<QPoint>> points(cells);
     std::vector<segment> segments(cells, segment());
     std::vector<bool> used(cells, false);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const size_t root = size_t(find(y * width + x));
+    for (int y = 0; y < m_height; ++y) {
+        for (int x = 0; x < m_width; ++x) {
+            const size_t root = size_t(find(y * m_width + x));
             std::vector<QPoint>& list = points[root];
             list.push_back(QPoint(x, y));
             list.push_back(QPoint(x + 1, y + 1));

@@ -36,8 +36,6 @@ struct segment
     centroid center;
 };
 
-class tst_ZTDisjointSet;
-
 /**
  * Union-find forest over the cells of a grid of @c height rows and @c width columns, with union
  * by rank. A cell is named by its index, row * width + column; a set (a segment) is named by the
@@ -123,15 +121,13 @@ public:
     int cross(QPoint o, QPoint a, QPoint b);
 
 private:
-    friend class tst_ZTDisjointSet;
-
     bool contains(int i) const;
     bool isEmptyGrid() const;
 
-    QVector<ZTDisjointElement> elements;
-    int height;
-    int width;
-    int count;
+    QVector<ZTDisjointElement> m_elements;
+    int m_height;
+    int m_width;
+    int m_count;
 };
 
 #endif // ZTDISJOINTSET_H

@@ -13,7 +13,6 @@ namespace {
 constexpr double variance = 16900.0; // sigma = 130 pixels
 constexpr double peak = 255.0;
 constexpr double centreFactor = 0.5;
-constexpr int largestValue = 255;
 
 // The prior at squared distance dx * dx + dy * dy from the centre, in exactly the order of
 // operations that fixes its bits, truncated toward zero.
@@ -52,7 +51,7 @@ public:
     PriorLevels()
     {
         m_limit[0] = std::numeric_limits<qint64>::max(); // every value is >= 0
-        for (int g = 1; g <= largestValue; ++g) {
+        for (int g = 1; g <= ZTSalienceMap::largestSalience; ++g) {
             m_limit[size_t(g)] = limitOf(g);
         }
     }
@@ -63,12 +62,12 @@ public:
     int value(qint64 n, int* level) const
     {
         int g = *level;
-        while (g < largestValue && n < m_limit[size_t(g + 1)]) {
+        while (g < ZTSalienceMap::largestSalience && n < m_limit[size_t(g + 1)]) {
             ++g;
         }
         *level = g;
         const bool unsure = (g > 0 && n == m_limit[size_t(g)] - 2)
-            || (g < largestValue && n == m_limit[size_t(g + 1)] + 1);
+            || (g < ZTSalienceMap::largestSalience && n == m_limit[size_t(g + 1)] + 1);
         return unsure ? valueAt(n) : g;
     }
 
@@ -86,7 +85,7 @@ private:
         return n;
     }
 
-    std::array<qint64, largestValue + 1> m_limit;
+    std::array<qint64, ZTSalienceMap::largestSalience + 1> m_limit;
 };
 
 } // namespace

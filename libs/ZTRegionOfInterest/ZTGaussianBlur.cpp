@@ -1,8 +1,8 @@
 #include "ZTGaussianBlur.h"
 
-#include "ZTGaussianBlur_p.h"
 #include "ZTPixelAccess_p.h"
 #include "ZTSalienceMap_p.h"
+#include "ZTSimd_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -72,26 +72,81 @@ void addWeightedRow(
     }
 }
 
-// out[x] = low 8 bits of int(((w[0] * a[x] + w[1] * b[x]) + w[2] * c[x]) / divisor): the three-tap
-// kernel of the Sobel method in one loop, without storing partial sums.
-template<typename Sample>
-void threeTaps(const Sample* __restrict a, const Sample* __restrict b, const Sample* __restrict c,
-    const double* weights, double divisor, quint8* __restrict out, size_t count)
+// Both passes run on planes of channel bytes (red, green, blue), row by row. The column pass
+// works in place from the top: row y is summed whole from the finished rows above it and the rows
+// of the row pass from y down, and only then stored. So only the rows within the kernel's reach
+// of y are alive, in a ring of rows, and each row goes through the row pass just before the
+// column pass needs it. An arm longer than the picture is cut to it: the kernel's outer weights
+// would only meet samples outside the picture.
+inline void blur(const QImage& image, const QVector<double>& kernel, QImage& target)
 {
-    const double first = weights[0];
-    const double second = weights[1];
-    const double third = weights[2];
-    if (divisor == 1.0) {
-        for (size_t x = 0; x < count; ++x) {
-            const double sum
-                = (first * double(a[x]) + second * double(b[x])) + third * double(c[x]);
-            out[x] = quint8(int(sum));
+    const int width = target.width();
+    const int height = target.height();
+    const size_t columns = size_t(width);
+    const int fullHalf = kernel.size() / 2;
+    const int rowHalf = std::min(fullHalf, width - 1);
+    const int columnHalf = std::min(fullHalf, height - 1);
+    const double* const weights = kernel.constData() + fullHalf; // k = -half ... half
+    double divisor = 0.0;
+    for (const double weight : kernel) {
+        divisor += weight;
+    }
+
+    const size_t ringRows = 2 * size_t(columnHalf) + 1;
+    std::vector<quint8> planes(3 * columns * ringRows);
+    const auto planeRow = [&](int channel, int y) {
+        return planes.data() + ((size_t(y) % ringRows) * 3 + size_t(channel)) * columns;
+    };
+    std::vector<double> sums(columns);
+
+    // Row pass over lines framed by rowHalf zero samples on either side. QRgb-word formats are
+    // read straight from their scan lines (the dropped alpha is all that QImage::pixel would
+    // change in them), other formats through the reader.
+    const bool words = ZTPixelAccess::holdsQRgbWords(image.format());
+    const ZTPixelAccess::PixelReader reader(image);
+    std::vector<QRgb> converted(words ? 0 : columns);
+    const size_t framed = columns + 2 * size_t(rowHalf);
+    std::vector<double> lines(3 * framed, 0.0);
+    const auto rowPass = [&](int y) {
+        const QRgb* source = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        if (!words) {
+            for (int x = 0; x < width; ++x) {
+                converted[size_t(x)] = reader.pixel(x, y);
+            }
+            source = converted.data();
         }
-    } else {
-        for (size_t x = 0; x < count; ++x) {
-            const double sum
-                = (first * double(a[x]) + second * double(b[x])) + third * double(c[x]);
-            out[x] = quint8(int(sum / divisor));
+        for (int channel = 0; channel < 3; ++channel) {
+            double* const line = lines.data() + size_t(channel) * framed + rowHalf;
+            const int shift = 16 - 8 * channel;
+            for (int x = 0; x < width; ++x) {
+                line[x] = double((source[x] >> shift) & 0xFFu);
+            }
+            weightedSums(line - rowHalf, weights - rowHalf, 2 * rowHalf + 1, sums.data(), columns);
+            storeChannel(sums.data(), divisor, planeRow(channel, y), columns);
+        }
+    };
+
+    int rowsPassed = 0;
+    for (int y = 0; y < height; ++y) {
+        const int first = std::max(-columnHalf, -y);
+        const int last = std::min(columnHalf, height - 1 - y);
+        for (; rowsPassed <= y + last; ++rowsPassed) {
+            rowPass(rowsPassed);
+        }
+        for (int channel = 0; channel < 3; ++channel) {
+            for (int k = first; k <= last; ++k) {
+                addWeightedRow(
+                    planeRow(channel, y + k), weights[k], k == first, sums.data(), columns);
+            }
+            storeChannel(sums.data(), divisor, planeRow(channel, y), columns);
+        }
+        const quint8* const red = planeRow(0, y);
+        const quint8* const green = planeRow(1, y);
+        const quint8* const blue = planeRow(2, y);
+        QRgb* const line = reinterpret_cast<QRgb*>(target.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            line[x] = ZTSalienceMap::opaqueAlpha | (QRgb(red[x]) << 16) | (QRgb(green[x]) << 8)
+                | QRgb(blue[x]);
         }
     }
 }
@@ -106,7 +161,7 @@ ZTGaussianBlur::ZTGaussianBlur(int size, double sigma)
     if (oddSize % 2 == 0) {
         ++oddSize;
     }
-    kernel = createGaussianKernel(oddSize, sigma);
+    m_kernel = createGaussianKernel(oddSize, sigma);
 }
 
 ZTGaussianBlur::~ZTGaussianBlur() = default;
@@ -141,112 +196,11 @@ QVector<double> ZTGaussianBlur::createGaussianKernel(int size, double sigma)
     return weights;
 }
 
-// An arm longer than the picture reaches every pixel of its line: the kernel's outer weights only
-// ever meet samples outside the picture, so the arms are cut to the line.
-ZTBlur::RowStream::RowStream(const QImage& image, const QVector<double>& kernel, int keptRows)
-    : m_image(image)
-    , m_kernel(kernel)
-    , m_reader(image)
-    , m_wordFormat(ZTPixelAccess::holdsQRgbWords(image.format()))
-    , m_width(std::max(image.width(), 1))
-    , m_height(std::max(image.height(), 1))
-    , m_columns(size_t(m_width))
-    , m_rowHalf(std::min(kernel.size() / 2, m_width - 1))
-    , m_columnHalf(std::min(kernel.size() / 2, m_height - 1))
-{
-    for (const double weight : m_kernel) {
-        m_divisor += weight;
-    }
-    // Row y needs the passed rows y ... y + half and the finished rows y - half ... y - 1, and
-    // is stored in a slot of its own.
-    m_passedRows = m_columnHalf + 1;
-    m_finishedRows = std::max(m_columnHalf + 1, keptRows);
-    m_converted.resize(m_wordFormat ? 0 : m_columns);
-    m_framedLines.assign(3 * (m_columns + 2 * size_t(m_rowHalf)), 0.0);
-    m_sums.resize(m_columns);
-    m_passed.resize(size_t(m_passedRows) * 3 * m_columns);
-    m_finished.resize(size_t(m_finishedRows) * 3 * m_columns);
-}
-
-// Row pass of row y over lines framed by rowHalf zero samples on either side. QRgb-word formats
-// are read straight from their scan lines; the dropped alpha is the only thing QImage::pixel
-// would change in them. Other formats go through the reader.
-void ZTBlur::RowStream::rowPass(int y)
-{
-    const QRgb* source = reinterpret_cast<const QRgb*>(m_image.constScanLine(y));
-    if (!m_wordFormat) {
-        for (int x = 0; x < m_width; ++x) {
-            m_converted[size_t(x)] = m_reader.pixel(x, y);
-        }
-        source = m_converted.data();
-    }
-    const size_t framed = m_columns + 2 * size_t(m_rowHalf);
-    double* const lines[3] = {m_framedLines.data() + m_rowHalf,
-        m_framedLines.data() + framed + m_rowHalf, m_framedLines.data() + 2 * framed + m_rowHalf};
-    for (int x = 0; x < m_width; ++x) {
-        const QRgb pixel = source[x];
-        lines[0][x] = double((pixel >> 16) & 0xFFu);
-        lines[1][x] = double((pixel >> 8) & 0xFFu);
-        lines[2][x] = double(pixel & 0xFFu);
-    }
-    const int fullHalf = m_kernel.size() / 2;
-    const double* const weights = m_kernel.constData() + (fullHalf - m_rowHalf);
-    for (int channel = 0; channel < 3; ++channel) {
-        const double* const line = lines[channel];
-        if (m_rowHalf == 1) {
-            threeTaps(
-                line - 1, line, line + 1, weights, m_divisor, passedRow(channel, y), m_columns);
-            continue;
-        }
-        weightedSums(line - m_rowHalf, weights, 2 * m_rowHalf + 1, m_sums.data(), m_columns);
-        storeChannel(m_sums.data(), m_divisor, passedRow(channel, y), m_columns);
-    }
-}
-
-// Column pass of the next row y: the finished rows above it and the passed rows from y down.
-// Only column x feeds pixel x, so the whole row is summed before it is stored.
-void ZTBlur::RowStream::finishNextRow()
-{
-    const int y = m_nextFinished++;
-    for (; m_nextPassed <= std::min(y + m_columnHalf, m_height - 1); ++m_nextPassed) {
-        rowPass(m_nextPassed);
-    }
-    const int first = std::max(-m_columnHalf, -y);
-    const int last = std::min(m_columnHalf, m_height - 1 - y);
-    const double* const weights = m_kernel.constData() + m_kernel.size() / 2; // k = -half ... half
-    for (int channel = 0; channel < 3; ++channel) {
-        if (first == -1 && last == 1) {
-            threeTaps(finishedRow(channel, y - 1), passedRow(channel, y), passedRow(channel, y + 1),
-                weights - 1, m_divisor, finishedRow(channel, y), m_columns);
-            continue;
-        }
-        for (int k = first; k <= last; ++k) {
-            const quint8* const source
-                = k < 0 ? finishedRow(channel, y + k) : passedRow(channel, y + k);
-            addWeightedRow(source, weights[k], k == first, m_sums.data(), m_columns);
-        }
-        storeChannel(m_sums.data(), m_divisor, finishedRow(channel, y), m_columns);
-    }
-}
-
 QImage ZTGaussianBlur::evaluate(const QImage& image)
 {
     QImage target = createTargetImage(image);
-    if (target.isNull()) {
-        return target;
-    }
-    ZTBlur::RowStream rows(image, kernel, 1);
-    const int width = target.width();
-    for (int y = 0; y < target.height(); ++y) {
-        rows.finishNextRow();
-        const quint8* const red = rows.row(0, y);
-        const quint8* const green = rows.row(1, y);
-        const quint8* const blue = rows.row(2, y);
-        QRgb* const line = reinterpret_cast<QRgb*>(target.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            line[x] = ZTSalienceMap::opaqueAlpha | (QRgb(red[x]) << 16) | (QRgb(green[x]) << 8)
-                | QRgb(blue[x]);
-        }
+    if (!target.isNull()) {
+        ZTSimd::run([&] { blur(image, m_kernel, target); });
     }
     return target;
 }

@@ -45,7 +45,7 @@ public:
     QImage evaluate(const QImage& image) override;
 
 private:
-    QVector<double> kernel;
+    QVector<double> m_kernel;
 };
 
 #endif // ZTGAUSSIANBLUR_H

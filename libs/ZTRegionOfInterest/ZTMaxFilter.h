@@ -28,16 +28,18 @@ public:
     /**
      * The filtered copy of @p image, in its own format and size; a null image gives a null image.
      * Pixels are read as QImage::pixel reads them and written as QImage::setPixel writes them, so
-     * a pixel copied within a Format_RGB32 image gets alpha 255. Format_RGB32, Format_ARGB32 and
-     * Format_ARGB32_Premultiplied take time proportional to the pixel count, whatever the size;
-     * other formats are filtered pixel by pixel along the arms. In an indexed image a winning
-     * pixel's colour index is copied, and an index outside the colour table reads as red 0.
+     * a pixel copied within a Format_RGB32 image gets alpha 255. Opaque grey maps in
+     * Format_RGB32, Format_ARGB32 or Format_ARGB32_Premultiplied (every salience map) take time
+     * proportional to the pixel count, whatever the size; other pictures are filtered pixel by
+     * pixel along the arms, in time proportional to the pixel count times the arms' length. In an
+     * indexed image a winning pixel's colour index is copied, and an index outside the colour
+     * table reads as red 0.
      */
     QImage evaluate(const QImage& image) override;
 
 private:
-    int size;
-    int threshold;
+    int m_size;
+    int m_threshold;
 };
 
 #endif // ZTMAXFILTER_H

@@ -7,6 +7,9 @@
 
 namespace ZTSalienceMap {
 
+/** The most salient value of a map pixel (the least is 0). */
+constexpr int largestSalience = 255;
+
 /** The alpha bits of an opaque pixel word. */
 constexpr QRgb opaqueAlpha = 0xFF000000u;
 

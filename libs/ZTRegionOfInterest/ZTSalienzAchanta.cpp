@@ -3,7 +3,7 @@
 #include "ZTColourSpace_p.h"
 #include "ZTPixelAccess_p.h"
 #include "ZTSalienceMap_p.h"
-#include "ZTSalienzAchanta_p.h"
+#include "ZTSimd_p.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -17,13 +17,95 @@ constexpr int spreadThreshold = 150;
 
 // The stretch starts its minimum far above any squared distance of 8-bit colours (3 * 255^2).
 constexpr double stretchMinimumStart = 1073741824.0; // 2^30
-constexpr int largestSalience = 255;
 
 // Colour space: luma and the two colour differences, kept as unrounded doubles, with the
 // coefficients and the order of operations of the chroma conversion of the histogram method.
 using namespace ZTColourSpace;
 
 constexpr int channelCount = 3; // luma, red difference, blue difference
+
+/** An inclusive interval of pixel positions along one axis. */
+struct Span
+{
+    int first;
+    int last;
+};
+
+/**
+ * The maximum symmetric surround of @p position along an axis of @p length pixels: as far to
+ * both sides as the nearer border, cut to the axis. In the right half it is one pixel shorter on
+ * the right (position 3 of 5 spans 1 ... 4); position 0 spans only itself.
+ */
+constexpr Span span(int position, int length)
+{
+    // 64-bit doubling, so positions near the int limit cannot overflow.
+    const long long twice = 2 * static_cast<long long>(position);
+    if (position < length - position) {
+        return {0, int(std::min<long long>(twice, length - 1))};
+    }
+    return {int(std::max<long long>(twice - length, 0)), length - 1};
+}
+
+/**
+ * Separable smoothing of a width x height plane, renormalised by the weights that fall inside
+ * it: rows from @p input into @p scratch, then columns from @p scratch into @p output. Works on
+ * QList planes and on contiguous ones alike. Arms are cut to the plane and to the kernel, so an
+ * even kernel's last weight is not used.
+ */
+template<typename Input, typename Output>
+void smoothPlane(const Input& input, int width, int height, const std::vector<double>& kernel,
+    std::vector<double>& scratch, Output& output)
+{
+    const int half = int(kernel.size() / 2);
+    const int lastWeight = int(kernel.size()) - 1 - half; // half - 1 for an even kernel
+    const double* const weights = kernel.data() + half;
+
+    for (int y = 0; y < height; ++y) {
+        const std::ptrdiff_t row = std::ptrdiff_t(y) * width;
+        for (int x = 0; x < width; ++x) {
+            const int first = std::max(-half, -x);
+            const int last = std::min(lastWeight, width - 1 - x);
+            double sum = 0.0;
+            double used = 0.0;
+            for (int k = first; k <= last; ++k) {
+                sum += input[row + x + k] * weights[k];
+                used += weights[k];
+            }
+            scratch[size_t(row + x)] = sum / used;
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        const std::ptrdiff_t row = std::ptrdiff_t(y) * width;
+        const int first = std::max(-half, -y);
+        const int last = std::min(lastWeight, height - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            double sum = 0.0;
+            double used = 0.0;
+            for (int k = first; k <= last; ++k) {
+                sum += scratch[size_t(row + std::ptrdiff_t(k) * width + x)] * weights[k];
+                used += weights[k];
+            }
+            output[row + x] = sum / used;
+        }
+    }
+}
+
+/** Sum over (x1, y1) ... (x2, y2) from a summed-area table reached through entry(y, x). */
+template<typename Entry>
+double rectangleSum(const Entry& entry, int x1, int y1, int x2, int y2)
+{
+    const double whole = entry(y2, x2);
+    if (x1 <= 0 && y1 <= 0) {
+        return whole;
+    }
+    if (x1 <= 0) {
+        return whole - entry(y1 - 1, x2);
+    }
+    if (y1 <= 0) {
+        return whole - entry(y2, x1 - 1);
+    }
+    return ((whole + entry(y1 - 1, x1 - 1)) - entry(y1 - 1, x2)) - entry(y2, x1 - 1);
+}
 
 // Whether a list of @p size values holds a plane of at least one pixel.
 bool holdsPlane(qint64 size, int width, int height)
@@ -356,12 +438,12 @@ void forEachSalienceRow(const QImage& source, double* plane, RowDone&& rowDone)
 
     std::vector<double> columnCounts(size_t(width), 0.0);
     for (int x = 0; x < width; ++x) {
-        const ZTSymmetricSurround::Span columns = ZTSymmetricSurround::span(x, width);
+        const Span columns = span(x, width);
         columnCounts[size_t(x)] = columns.last - columns.first + 1;
     }
 
     const auto emitRow = [&](int y, const ChannelRows* above, const ChannelRows& last) {
-        const ZTSymmetricSurround::Span rows = ZTSymmetricSurround::span(y, height);
+        const Span rows = span(y, height);
         salienceRow(above, last, columnCounts.data(), rows.last - rows.first + 1, smoothed.row(y),
             width, plane + size_t(y) * size_t(width));
         rowDone(y);
@@ -427,22 +509,6 @@ inline Extremes fillPlane(const QImage& source, double* plane)
     return extremes;
 }
 
-Extremes fillPlaneBaseline(const QImage& source, double* plane)
-{
-    return fillPlane(source, plane);
-}
-
-ZTROI_TARGET_AVX2 Extremes fillPlaneAvx2(const QImage& source, double* plane)
-{
-    return fillPlane(source, plane);
-}
-
-Extremes fillPlane(const QImage& source, double* plane, ZTSimd::Level level)
-{
-    return level == ZTSimd::Level::Avx2 ? fillPlaneAvx2(source, plane)
-                                        : fillPlaneBaseline(source, plane);
-}
-
 /*
  * Division of whole numbers n below 2^31 by a fixed divisor d through one multiplication. With
  * L the smallest power such that 2^L >= d and k = 31 + L, m = ceil(2^k / d) exceeds 2^k / d by
@@ -496,29 +562,40 @@ inline bool stretchSalience(const QImage& source, double* plane, uchar* map, qsi
         QRgb* const words = reinterpret_cast<QRgb*>(map + y * mapStride);
         for (int x = 0; x < width; ++x) {
             const int v = int(row[x] - minimum);
-            const quint32 value
-                = std::min(byRange(quint32(v * largestSalience)), quint32(largestSalience));
+            const quint32 value = std::min(byRange(quint32(v * ZTSalienceMap::largestSalience)),
+                quint32(ZTSalienceMap::largestSalience));
             words[x] = ZTSalienceMap::grey(value);
         }
     }
     return true;
 }
 
-bool stretchSalienceBaseline(const QImage& source, double* plane, uchar* map, qsizetype mapStride)
+// The stretched salience map of @p source before the maximum filter, or opaque black when the
+// salience spreads by less than 1. @p source holds 0xAARRGGBB words (alpha is ignored).
+QImage stretchedSalience(const QImage& source)
 {
-    return stretchSalience(source, plane, map, mapStride);
-}
-
-ZTROI_TARGET_AVX2 bool stretchSalienceAvx2(
-    const QImage& source, double* plane, uchar* map, qsizetype mapStride)
-{
-    return stretchSalience(source, plane, map, mapStride);
+    QImage map(source.size(), QImage::Format_ARGB32);
+    if (map.isNull()) {
+        return map;
+    }
+    // The plane goes away before the map is returned, so that the maximum filter that follows in
+    // evaluate() can reuse its memory.
+    const std::unique_ptr<double[]> plane(
+        new double[size_t(source.width()) * size_t(source.height())]);
+    uchar* const bits = map.bits();
+    const qsizetype stride = map.bytesPerLine();
+    const bool stretched
+        = ZTSimd::run([&] { return stretchSalience(source, plane.get(), bits, stride); });
+    if (!stretched) {
+        map.fill(ZTSalienceMap::grey(0));
+    }
+    return map;
 }
 
 } // namespace
 
 ZTSalienzAchanta::ZTSalienzAchanta()
-    : maxFilter(spreadSize, spreadThreshold)
+    : m_maxFilter(spreadSize, spreadThreshold)
 {}
 
 ZTSalienzAchanta::~ZTSalienzAchanta() = default;
@@ -558,7 +635,7 @@ void ZTSalienzAchanta::gaussianSmooth(const QList<double>& input, int width, int
     }
     const std::vector<double> weights(kernel.cbegin(), kernel.cend());
     std::vector<double> scratch(size_t(width) * size_t(height));
-    ZTSymmetricSurround::smoothPlane(input, width, height, weights, scratch, output);
+    smoothPlane(input, width, height, weights, scratch, output);
 }
 
 void ZTSalienzAchanta::integralImage(
@@ -593,39 +670,8 @@ double ZTSalienzAchanta::integralSum(
         }
         return table.at(y).at(x);
     };
-    const double sum = ZTSymmetricSurround::rectangleSum(entry, x1, y1, x2, y2);
+    const double sum = rectangleSum(entry, x1, y1, x2, y2);
     return inside ? sum : 0.0;
-}
-
-std::vector<double> ZTSymmetricSurround::saliencePlane(const QImage& source, ZTSimd::Level level)
-{
-    if (source.isNull()) {
-        return {};
-    }
-    std::vector<double> plane(size_t(source.width()) * size_t(source.height()));
-    fillPlane(source, plane.data(), level);
-    return plane;
-}
-
-QImage ZTSymmetricSurround::stretchedSalience(const QImage& source, ZTSimd::Level level)
-{
-    QImage map(source.size(), QImage::Format_ARGB32);
-    if (map.isNull()) {
-        return map;
-    }
-    // The plane goes away before the map is returned, so that the maximum filter that follows in
-    // evaluate() can reuse its memory.
-    const std::unique_ptr<double[]> plane(
-        new double[size_t(source.width()) * size_t(source.height())]);
-    uchar* const bits = map.bits();
-    const qsizetype stride = map.bytesPerLine();
-    const bool stretched = level == ZTSimd::Level::Avx2
-        ? stretchSalienceAvx2(source, plane.get(), bits, stride)
-        : stretchSalienceBaseline(source, plane.get(), bits, stride);
-    if (!stretched) {
-        map.fill(ZTSalienceMap::grey(0));
-    }
-    return map;
 }
 
 // The salience plane, stretched between its smallest and largest value into a grey map, whose
@@ -637,5 +683,5 @@ QImage ZTSalienzAchanta::evaluate(const QImage& image)
     }
     const QImage source
         = ZTPixelAccess::holdsQRgbWords(image.format()) ? image : adjustFormat(image);
-    return maxFilter.evaluate(ZTSymmetricSurround::stretchedSalience(source, ZTSimd::available()));
+    return m_maxFilter.evaluate(stretchedSalience(source));
 }

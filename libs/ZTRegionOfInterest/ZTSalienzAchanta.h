@@ -11,7 +11,7 @@
  * smoothed by a 1-2-1 kernel, and the mean colour of its maximum symmetric surround (as far to
  * both sides as the nearer border, along each axis), in a luma / red-difference /
  * blue-difference space. The distances are stretched to 0 ... 255, and values above 150 spread
- * 45 pixels along their row and column (maxFilter, size 90, threshold 150).
+ * 45 pixels along their row and column (a ZTMaxFilter of size 90, threshold 150).
  *
  * A plane is a list of width x height values in row-major order (pixel (x, y) at
  * y * width + x); a summed-area table is a list of height rows of width values.
@@ -67,7 +67,7 @@ public:
     double integralSum(const QList<QList<double>>& table, int x1, int y1, int x2, int y2);
 
 private:
-    ZTMaxFilter maxFilter;
+    ZTMaxFilter m_maxFilter;
 };
 
 #endif // ZTSALIENZACHANTA_H

@@ -10,8 +10,7 @@ namespace {
 
 constexpr int defaultCount = 10;
 constexpr quint64 fairShareScore = 128; // the score of a cube that holds exactly its share
-constexpr quint64 maxScore = 255;
-constexpr double boostThreshold = 2.0; // mean excess over the map's mean that triggers the boost
+constexpr double boostThreshold = 2.0;  // mean excess over the map's mean that triggers the boost
 
 // Counts below 1 would divide by zero or give negative cube sizes; they act as 1.
 inline int atLeastOne(int count)
@@ -59,7 +58,7 @@ inline quint64 cubeScore(const CubeSums& cube, quint64 mean, quint64 expected)
             sum = quint64(meanExcess * double(sum));
         }
     }
-    return std::min(sum * fairShareScore / expected, maxScore);
+    return std::min<quint64>(sum * fairShareScore / expected, ZTSalienceMap::largestSalience);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ZTHistogramROI.h"
 #include "ZTSalienceMap_p.h"
 #include "ZTSalienzAchanta.h"
+#include "ZTSimd_p.h"
 #include "ZTSobelROI.h"
 #include "ZTVeryImportantAreasROI.h"
 
@@ -24,8 +25,6 @@ constexpr int defaultAchantaWeight = 10;
 
 // The largest work image: 2 GiB of 32-bit pixels.
 constexpr qint64 maxWorkPixels = qint64(1) << 29;
-
-constexpr int largestSalience = 255;
 
 // A map of the mix with its weight and the part of it that the result reads.
 struct Source
@@ -49,7 +48,8 @@ public:
 
     explicit ExactQuotient(qint64 divisor)
     {
-        const quint64 square = quint64(largestSalience) * quint64(divisor) * quint64(divisor);
+        const quint64 square
+            = quint64(ZTSalienceMap::largestSalience) * quint64(divisor) * quint64(divisor);
         while ((quint64(1) << m_shift) < square) {
             ++m_shift;
         }
@@ -66,10 +66,19 @@ private:
 
 // The mix with 32-bit sums: every weighted sum fits, and 0 < normaliser <= 2^16. Negative sums
 // truncate toward 0 and clamp to 0; sums of 255 * normaliser and more clamp to 255.
-void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result)
+// sums[x] += red of line[x] * weight; the buffers are distinct, so the loop vectorises.
+inline void addWeightedReds(
+    const QRgb* __restrict line, qint32 weight, qint32* __restrict sums, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        sums[x] += ZTSalienceMap::salience(line[x]) * weight;
+    }
+}
+
+inline void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result)
 {
     const int width = result.width();
-    const qint32 largest = qint32(largestSalience * normaliser);
+    const qint32 largest = qint32(ZTSalienceMap::largestSalience * normaliser);
     const ExactQuotient quotient(normaliser);
     std::vector<qint32> sums(static_cast<size_t>(width));
     for (int y = 0; y < result.height(); ++y) {
@@ -78,11 +87,8 @@ void mix32(const std::vector<Source>& sources, qint64 normaliser, QImage& result
             if (y >= source.height) {
                 continue;
             }
-            const QRgb* const line = reinterpret_cast<const QRgb*>(source.map.constScanLine(y));
-            const qint32 weight = qint32(source.weight);
-            for (int x = 0; x < source.width; ++x) {
-                sums[size_t(x)] += ZTSalienceMap::salience(line[x]) * weight;
-            }
+            addWeightedReds(reinterpret_cast<const QRgb*>(source.map.constScanLine(y)),
+                qint32(source.weight), sums.data(), source.width);
         }
         QRgb* const out = reinterpret_cast<QRgb*>(result.scanLine(y));
         for (int x = 0; x < width; ++x) {
@@ -314,11 +320,11 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
     // sensible weights; these loops vectorise. The results are those of the 64-bit loop below.
     qint64 largestSum = 0;
     for (const Source& source : sources) {
-        largestSum += largestSalience * std::abs(source.weight);
+        largestSum += ZTSalienceMap::largestSalience * std::abs(source.weight);
     }
     if (largestSum <= std::numeric_limits<qint32>::max()
         && normaliser <= ExactQuotient::largestDivisor) {
-        mix32(sources, normaliser, result);
+        ZTSimd::run([&] { mix32(sources, normaliser, result); });
         return result;
     }
 
@@ -336,7 +342,8 @@ QImage ZTSalienzMixer::mix(const QList<QImage>& maps, const QList<int>& weights)
         }
         QRgb* out = reinterpret_cast<QRgb*>(result.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            const qint64 value = std::clamp<qint64>(accumulator[size_t(x)] / normaliser, 0, 255);
+            const qint64 value = std::clamp<qint64>(
+                accumulator[size_t(x)] / normaliser, 0, ZTSalienceMap::largestSalience);
             out[x] = ZTSalienceMap::grey(unsigned(value));
         }
     }

@@ -58,7 +58,7 @@ public:
 
 private:
     // Entry 3 * i + j weighs the pixel in row y - 1 + i and column x - 1 + j.
-    std::array<int, 9> kernel;
+    std::array<int, 9> m_kernel;
 };
 
 #endif // ZTSOBELROI_H

@@ -64,6 +64,18 @@ const char* const optVerbose = "verbose";
 const char* const optJobs = "jobs";
 const char* const optQuiet = "quiet";
 
+// "sobel=20, center=2, ...": every method with its default weight.
+QString defaultWeights()
+{
+    QStringList weights;
+    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+        weights.append(QStringLiteral("%1=%2")
+                           .arg(ZTToolSettings::methodName(method))
+                           .arg(ZTToolSettings::defaultWeight(method)));
+    }
+    return weights.join(QLatin1String(", "));
+}
+
 QString methodNames()
 {
     QStringList names;
@@ -134,8 +146,8 @@ void describe(QCommandLineParser& parser)
                            "sides 1-4096)."),
             QStringLiteral("WxH")},
         {optWeight,
-            QStringLiteral("Weight of a method, -1000 to 1000 (defaults: sobel=20, center=2, "
-                           "histogram=10, areas=20, contrast=10). Repeatable."),
+            QStringLiteral("Weight of a method, -1000 to 1000 (defaults: %1). Repeatable.")
+                .arg(defaultWeights()),
             QStringLiteral("NAME=N")},
         {optDisable, QStringLiteral("Switch a method off. Repeatable."), QStringLiteral("NAME")},
         {optArea,

@@ -1,5 +1,6 @@
 #include "ZTToolSettings.h"
 
+#include <ZTAbstractROI.h>
 #include <ZTSalienzMixer.h>
 
 namespace {
@@ -8,16 +9,15 @@ struct MethodInfo
 {
     ZTSalienzMethod method;
     const char* name;
-    int defaultWeight;
 };
 
-// Key order; the weights are the mixer's defaults (the histogram's counts negatively).
+// Key order.
 constexpr MethodInfo methodTable[] = {
-    {SalienzSobel, "sobel", 20},
-    {SalienzGauss, "center", 2},
-    {SalienzHistogram, "histogram", 10},
-    {SalienzVeryImportantAreas, "areas", 20},
-    {SalienzAchanta, "contrast", 10},
+    {SalienzSobel, "sobel"},
+    {SalienzGauss, "center"},
+    {SalienzHistogram, "histogram"},
+    {SalienzVeryImportantAreas, "areas"},
+    {SalienzAchanta, "contrast"},
 };
 
 } // namespace
@@ -53,14 +53,17 @@ bool ZTToolSettings::methodFromName(const QString& name, ZTSalienzMethod* method
     return false;
 }
 
+// The library's defaults, read from a mixer: the very important areas join it only when they
+// are injected, and the histogram's weight is stored negated.
 int ZTToolSettings::defaultWeight(ZTSalienzMethod method)
 {
-    for (const MethodInfo& info : methodTable) {
-        if (info.method == method) {
-            return info.defaultWeight;
-        }
+    ZTSalienzMixer mixer(QSize(0, 0));
+    mixer.injectVeryImportantAreas(QList<QRect>(), QSize());
+    const ZTAbstractROI* const roi = mixer.roiMethod(method);
+    if (!roi) {
+        return 0;
     }
-    return 0;
+    return method == SalienzHistogram ? -roi->weight() : roi->weight();
 }
 
 int ZTToolSettings::weight(ZTSalienzMethod method) const

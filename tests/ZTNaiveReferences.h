@@ -1,10 +1,10 @@
-#ifndef ZTFUZZREFERENCES_H
-#define ZTFUZZREFERENCES_H
+#ifndef ZTNAIVEREFERENCES_H
+#define ZTNAIVEREFERENCES_H
 
 // Straightforward implementations of the filters, the centre prior, the Sobel map and the mix,
-// written as their definitions read: the fuzz targets compare the library's fast versions with
-// them on small pictures, so that a fast path that silently computes something else is a finding
-// as much as a crash is.
+// written as their definitions read. The tests and the fuzz targets compare the library's fast
+// versions with them, so that a fast path that silently computes something else is a failure as
+// much as a crash is.
 
 #include <QImage>
 #include <QList>
@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace ZTFuzz {
+namespace ZTNaive {
 
 /** The pixel as QImage::pixel reads it, except that an index outside the colour table reads 0. */
 inline QRgb readPixel(const QImage& image, int x, int y)
@@ -79,8 +79,8 @@ inline QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
 }
 
 /**
- * The cross maximum filter through QImage::pixel and QImage::setPixel, for images whose pixels
- * are QRgb words (RGB32, ARGB32, ARGB32_Premultiplied).
+ * The cross maximum filter through QImage::pixel and QImage::setPixel; indexed images are
+ * compared in their Format_ARGB32 form.
  */
 inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
 {
@@ -130,9 +130,10 @@ inline QImage naivePrior(const QSize& size)
     return target;
 }
 
-/** The response of an ARGB32 @p source to a 3x3 kernel, borders copied from the interior. */
-inline QImage naiveConvolution(const QImage& source, const int (&kernel)[9])
+/** The response of @p image, read as Format_ARGB32, to a 3x3 kernel, borders copied inward. */
+inline QImage naiveConvolution(const QImage& image, const int (&kernel)[9])
 {
+    const QImage source = image.convertToFormat(QImage::Format_ARGB32);
     QImage target(source.size(), QImage::Format_ARGB32);
     const int width = source.width();
     const int height = source.height();
@@ -166,6 +167,22 @@ inline QImage naiveConvolution(const QImage& source, const int (&kernel)[9])
     return target;
 }
 
+/** The magnitude of two responses, saturated at 255, with the alpha of @p a. */
+inline QImage naiveCombine(const QImage& a, const QImage& b)
+{
+    QImage magnitude(a.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const int red = qRed(a.pixel(x, y));
+            const int otherRed = qRed(b.pixel(x, y));
+            const QRgb m
+                = QRgb(std::min(int(std::sqrt(double(red * red + otherRed * otherRed))), 255));
+            magnitude.setPixel(x, y, (a.pixel(x, y) & 0xFF000000u) | m << 16 | m << 8 | m);
+        }
+    }
+    return magnitude;
+}
+
 /**
  * The Sobel map: blur (size 3, sigma 2.6), the two edge responses, their magnitude saturated at
  * 255, and the maximum filter of size 7 and threshold 50.
@@ -178,19 +195,9 @@ inline QImage naiveSobel(const QImage& image, const QVector<double>& blurKernel)
     static const int horizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
     static const int vertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
     const QImage blurred = naiveBlur(image, blurKernel);
-    const QImage a = naiveConvolution(blurred, horizontal);
-    const QImage b = naiveConvolution(blurred, vertical);
-    QImage magnitude(a.size(), QImage::Format_ARGB32);
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const int red = qRed(a.pixel(x, y));
-            const int otherRed = qRed(b.pixel(x, y));
-            const QRgb m
-                = QRgb(std::min(int(std::sqrt(double(red * red + otherRed * otherRed))), 255));
-            magnitude.setPixel(x, y, (a.pixel(x, y) & 0xFF000000u) | m << 16 | m << 8 | m);
-        }
-    }
-    return naiveMaxFilter(magnitude, 7, 50);
+    return naiveMaxFilter(
+        naiveCombine(naiveConvolution(blurred, horizontal), naiveConvolution(blurred, vertical)), 7,
+        50);
 }
 
 /**
@@ -232,6 +239,6 @@ inline QImage naiveMix(const QList<QImage>& maps, const QList<int>& weights)
     return result;
 }
 
-} // namespace ZTFuzz
+} // namespace ZTNaive
 
-#endif // ZTFUZZREFERENCES_H
+#endif // ZTNAIVEREFERENCES_H

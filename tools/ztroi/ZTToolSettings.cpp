@@ -57,13 +57,20 @@ bool ZTToolSettings::methodFromName(const QString& name, ZTSalienzMethod* method
 // are injected, and the histogram's weight is stored negated.
 int ZTToolSettings::defaultWeight(ZTSalienzMethod method)
 {
-    ZTSalienzMixer mixer(QSize(0, 0));
-    mixer.injectVeryImportantAreas(QList<QRect>(), QSize());
-    const ZTAbstractROI* const roi = mixer.roiMethod(method);
-    if (!roi) {
-        return 0;
-    }
-    return method == SalienzHistogram ? -roi->weight() : roi->weight();
+    // The weights of a mixer as the library constructs it (with its areas method), read once.
+    static const QMap<ZTSalienzMethod, int> defaults = [] {
+        ZTSalienzMixer mixer(QSize(0, 0));
+        mixer.injectVeryImportantAreas(QList<QRect>(), QSize());
+        QMap<ZTSalienzMethod, int> weights;
+        for (const ZTSalienzMethod each : allMethods()) {
+            if (const ZTAbstractROI* const roi = mixer.roiMethod(each)) {
+                // The mixer stores the histogram's weight negated; the tool gives it as positive.
+                weights.insert(each, each == SalienzHistogram ? -roi->weight() : roi->weight());
+            }
+        }
+        return weights;
+    }();
+    return defaults.value(method);
 }
 
 int ZTToolSettings::weight(ZTSalienzMethod method) const

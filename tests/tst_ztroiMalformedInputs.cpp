@@ -264,6 +264,23 @@ void tst_ztroiMalformedInputs::decoderMessagesOnlyWithVerbose()
     QCOMPARE(ztroi({"-q", "--no-map", "v9.jpg"}, work.path()).err, QByteArray());
     QCOMPARE(ztroi({"-q", "--no-map", "--verbose", "v9.jpg"}, work.path()).err,
         QByteArray("ztroi: v9.jpg: decoder: Warning: unknown JFIF revision number 9.01\n"));
+
+    // libpng prints its errors on standard error itself, past Qt: here about rows that name no
+    // known filter, in a PNG whose checksums are all right.
+    QByteArray rows;
+    for (int row = 0; row < 4; ++row) {
+        rows += char(9) + QByteArray(12, '\0');
+    }
+    writeFile(work.filePath("filter.png"),
+        QByteArray("\x89PNG\r\n\x1a\n", 8)
+            + ZTPictureFiles::chunk(
+                "IHDR", ZTPictureFiles::bigEndianSize(4, 4) + QByteArray("\x08\x02\0\0\0", 5))
+            + ZTPictureFiles::chunk("IDAT", qCompress(rows).mid(4))
+            + ZTPictureFiles::chunk("IEND", {}));
+    QCOMPARE(ztroi({"-q", "--no-map", "filter.png"}, work.path()).err,
+        QByteArray("ztroi: filter.png: damaged or truncated picture data\n"));
+    QVERIFY(ztroi({"-q", "--no-map", "--verbose", "filter.png"}, work.path())
+                .err.contains("libpng error"));
 }
 
 // Run by the CTest test ztroi_valgrind: ztroi under memcheck on files of every format cut at

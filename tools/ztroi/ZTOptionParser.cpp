@@ -199,7 +199,7 @@ void describe(QCommandLineParser& parser)
             QStringLiteral("MB")},
         {optVerbose,
             QStringLiteral("Also show what the picture decoders say (warnings about colour "
-                           "profiles, unknown tags, ...).")},
+                           "profiles, unknown tags, ..., and their own errors).")},
         {{QStringLiteral("j"), optJobs},
             QStringLiteral("Analyse N pictures at once (default: the number of cores)."),
             QStringLiteral("N")},

@@ -30,16 +30,43 @@ namespace {
 
 enum ExitStatus { Success = 0, SomeFailed = 1, UsageError = 2, SignalBase = 128 };
 
+// ztroi's own messages: standard error, or the copy of it that reserveStandardError() makes.
+FILE* g_messages = stderr;
+
 void printError(const QString& text)
 {
-    std::fprintf(stderr, "ztroi: %s\n", qPrintable(text));
+    std::fprintf(g_messages, "ztroi: %s\n", qPrintable(text));
 }
 
 int usageError(const QString& text)
 {
     printError(text);
-    std::fputs("Try 'ztroi --help' for more information.\n", stderr);
+    std::fputs("Try 'ztroi --help' for more information.\n", g_messages);
     return UsageError;
+}
+
+// Some decoders write to standard error themselves (libpng prints its errors there), which would
+// add lines to the one that ztroi gives each failed picture. ztroi writes its own messages to a
+// copy of standard error and, unless --verbose, points descriptor 2 at /dev/null for the rest.
+void reserveStandardError(bool verbose)
+{
+    const int copy = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    FILE* const stream = copy >= 0 ? ::fdopen(copy, "w") : nullptr;
+    if (!stream) {
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        return; // all messages stay on standard error
+    }
+    std::setvbuf(stream, nullptr, _IONBF, 0); // unbuffered, as standard error is
+    g_messages = stream;
+    if (!verbose) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDERR_FILENO);
+            ::close(null);
+        }
+    }
 }
 
 // Every write to standard output goes through here: a failure is said once, on standard error.
@@ -146,15 +173,15 @@ void printPictureLine(const QString& input, const QString& text)
 {
     const QByteArray line
         = "ztroi: " + ZTFileName::toBytes(input) + ": " + text.simplified().toLocal8Bit() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fwrite(line.constData(), 1, size_t(line.size()), g_messages);
 }
 
 // Analyses the pictures and prints their reports, in input order.
 int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
 {
     const int total = settings.inputs.size();
-    const bool showProgress = !settings.quiet && total > 1 && isatty(fileno(stderr));
-    ZTProgressBar bar(stderr, total, showProgress);
+    const bool showProgress = !settings.quiet && total > 1 && isatty(fileno(g_messages));
+    ZTProgressBar bar(g_messages, total, showProgress);
     const bool summaries = !settings.json && !settings.quiet;
     std::optional<ZTReviewPage> page;
     if (!settings.reviewPage.isEmpty()) {
@@ -251,6 +278,7 @@ int main(int argc, char* argv[])
     case ZTOptionParser::Run:
         break;
     }
+    reserveStandardError(parser.settings().verbose);
     for (const QString& note : parser.notes()) {
         printError(note);
     }

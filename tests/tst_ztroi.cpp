@@ -16,6 +16,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 // @p png with a header that claims @p width x @p height pixels and the header's checksum
@@ -67,6 +69,10 @@ void tst_ztroi::initTestCase()
 {
     QVERIFY(scene(QSize(200, 300), QPoint(60, 220)).save(picture("portrait.jpg"), nullptr, 92));
     QVERIFY(scene(QSize(90, 60), QPoint(20, 30)).save(picture("small.bmp")));
+    // Other names of small.bmp, which a review page must not replace.
+    QVERIFY(::link(QFile::encodeName(picture("small.bmp")), QFile::encodeName(picture("hard.html")))
+        == 0);
+    QVERIFY(QFile::link(picture("small.bmp"), picture("link.html")));
     // Stored 300x200, shown turned a quarter clockwise: 200x300 with the disc at (109, 230).
     QImage stored = scene(QSize(300, 200), QPoint(230, 90));
     writeFile(picture("sideways.jpg"), withOrientation(encoded(stored, "jpeg", 90), 6));
@@ -304,6 +310,14 @@ void tst_ztroi::exitStatusAndFiles_data()
     row("a review page that cannot be written: nothing analysed",
         {"-q", "--report", small + "/page.html", small}, 1,
         "ztroi: cannot write the review page " + small + "/page.html");
+    // The page replaces only a file of its own that is not an input, whatever it is called.
+    row("a review page named like a picture", {"--report", small, small}, 2,
+        "ztroi: --report " + small + ": the review page's name must end in .html or .htm");
+    row("a review page that is an input by another name",
+        {"--report", picture("hard.html"), small}, 2,
+        "ztroi: --report " + picture("hard.html") + ": is also an input of this run");
+    row("a review page through a symbolic link", {"--report", picture("link.html"), small}, 2,
+        "ztroi: --report " + picture("link.html") + ": not a regular file");
     row("crop 0:9", {"--crop", "0:9", small}, 2, "ztroi: --crop 0:9: expected W:H");
     row("unreadable list", {"--list", picture("none")}, 2,
         "ztroi: --list " + picture("none") + ": cannot read");

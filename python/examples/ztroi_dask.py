@@ -13,6 +13,7 @@ import argparse
 import functools
 import json
 import os
+import re
 import sys
 import time
 
@@ -46,6 +47,13 @@ def connect(scheduler, workers):
     return Client(n_workers=workers, threads_per_worker=1, dashboard_address=None)
 
 
+def json_line(record):
+    """The record as ztroi prints it: keys sorted, no spaces, text in UTF-8 except the bytes of a
+    file name that are not UTF-8 (os.fsdecode's lone surrogates), which are escaped as \\udcXX."""
+    text = json.dumps(record, ensure_ascii=False, separators=(",", ":"), sort_keys=True)
+    return re.sub("[\udc80-\udcff]", lambda match: f"\\u{ord(match[0]):04x}", text)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("folder")
@@ -62,7 +70,7 @@ def main(argv=None):
         records = analyze_paths(client, paths, crops=args.crop, grid=args.grid, size=args.size)
         seconds = time.perf_counter() - start
     for record in records:
-        print(json.dumps(record, ensure_ascii=False, separators=(",", ":"), sort_keys=True))
+        print(json_line(record))
     print(f"{len(paths)} pictures in {seconds:.2f} s", file=sys.stderr)
     return 1 if any("error" in record for record in records) else 0
 

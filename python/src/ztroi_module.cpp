@@ -75,8 +75,12 @@ QByteArray analyzeFileJson(const QStringList& arguments)
 {
     const ZTToolSettings settings = ZTPythonMixer::parseArguments(arguments);
     const QString path = onePicture(settings);
-    const bool writesFiles
-        = settings.writeSalienceMap || settings.writeMaps || settings.writeOverlay;
+    if (!settings.reviewPage.isEmpty()) {
+        throw std::invalid_argument("report: a review page shows a batch; analyze_file() "
+                                    "returns one picture's record");
+    }
+    const bool writesFiles = settings.writeSalienceMap || settings.writeMaps
+        || settings.writeOverlay || settings.writeCrops;
     ZTOutputFolder folder;
     QString error;
     if (writesFiles && !folder.open(settings.outputDir, {path}, &error)) {

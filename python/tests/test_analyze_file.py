@@ -36,6 +36,8 @@ from conftest import COFFEE, run_tool, tool_records
 )
 def test_records_equal_the_tools_json(pictures, options, arguments):
     expected = tool_records(pictures, *arguments)
+    if options.get("faces") and not expected:
+        pytest.skip("this build of ztroi has no face detection")
     assert [ztroi.analyze_file(path, **options) for path in pictures] == expected
     assert [ztroi.analyze_file(pathlib.Path(path), **options) for path in pictures] == expected
 
@@ -64,8 +66,10 @@ def test_files_are_written_only_when_asked(tmp_path, monkeypatch):
     ztroi.analyze_file(COFFEE, crops=["1:1"], grid=(2, 2))
     assert os.listdir(tmp_path) == []
 
-    record = ztroi.analyze_file(COFFEE, write_map=True, maps=True, overlay=True, out="module")
-    expected = json.loads(run_tool("--json", "--maps", "--overlay", "--out", "tool", COFFEE))
+    record = ztroi.analyze_file(COFFEE, crops=["1:1", "90x60"], write_map=True, write_crops=True,
+                                maps=True, overlay=True, out="module")
+    expected = json.loads(run_tool("--json", "--crop", "1:1", "--crop", "90x60", "--write-crops",
+                                   "--maps", "--overlay", "--out", "tool", COFFEE))
     assert json.loads(json.dumps(record).replace("module/", "tool/")) == expected
     assert sorted(os.listdir("module")) == sorted(os.listdir("tool"))
     for name in os.listdir("tool"):
@@ -83,9 +87,10 @@ def test_files_are_written_only_when_asked(tmp_path, monkeypatch):
         (dict(colour=True), "Unknown option 'colour'"),
         (dict(help=True), "help"),
         (dict(errors="ignore"), "errors must be"),
+        (dict(report="page.html"), "review page"),
     ],
     ids=["zero aspect", "empty grid", "one side", "unknown method", "unknown pixel weight",
-         "unknown option", "help", "unknown error handling"],
+         "unknown option", "help", "unknown error handling", "review page"],
 )
 def test_malformed_options_raise_value_errors(options, message):
     with pytest.raises(ValueError, match=message):

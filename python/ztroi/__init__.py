@@ -191,8 +191,13 @@ def analyze_file(
     max_pixels=..., out="folder", maps=True, overlay=True, ...): True gives a flag, False or None
     leaves the option out, a pair (a, b) is written "axb" for sizes and "a,b" otherwise.
 
-    Nothing is written unless asked: write_map=True writes the salience map, maps=True each
-    method's map and overlay=True the overlay picture, into out (default "ztroi-out").
+    Without crops the picture gets ztroi's default crops (1:1, 4:5 and 16:9); no_crops=True
+    gives none.
+
+    Nothing is written unless asked: write_map=True writes the salience map, write_crops=True
+    each crop as a picture, maps=True each method's map and overlay=True the overlay picture,
+    into out (default "ztroi-out"). The review page (report) is the tool's alone: asking for it
+    raises ValueError.
 
     A picture that cannot be analysed raises PictureError (an OSError, whose record attribute is
     the tool's error record) or, with errors="record", returns that record:

@@ -132,8 +132,8 @@ void describe(QCommandLineParser& parser)
                            "side."),
             QStringLiteral("N")},
         {optReport,
-            QStringLiteral("Write a review page: one HTML file showing every picture with its "
-                           "crops, focal point, scores and errors."),
+            QStringLiteral("Write a review page: one HTML file (named *.html or *.htm) showing "
+                           "every picture with its crops, focal point, scores and errors."),
             QStringLiteral("file")},
         {optPixelWeight,
             QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
@@ -705,6 +705,14 @@ bool ZTOptionParser::applyReviewPage(const QCommandLineParser& parser)
         m_settings.reviewPage = parser.value(optReport);
         if (m_settings.reviewPage.isEmpty()) {
             return fail(QStringLiteral("--report needs a file name"));
+        }
+        // The page replaces the file it names; a name without the suffix is more likely a
+        // picture given by mistake (--report photo.jpg) than a page.
+        const QString name = m_settings.reviewPage.toLower();
+        if (!name.endsWith(QLatin1String(".html")) && !name.endsWith(QLatin1String(".htm"))) {
+            return fail(QStringLiteral("--report %1: the review page's name must end in .html "
+                                       "or .htm")
+                            .arg(m_settings.reviewPage));
         }
     }
     return true;

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -176,6 +177,32 @@ void printPictureLine(const QString& input, const QString& text)
     std::fwrite(line.constData(), 1, size_t(line.size()), g_messages);
 }
 
+// The review page replaces only a regular file that is not an input of the run: never a link
+// (whose target could be anywhere), a folder, a device or a picture being analysed.
+bool reviewPageMayReplace(const ZTToolSettings& settings, QString* error)
+{
+    struct stat page;
+    if (::lstat(ZTFileName::toBytes(settings.reviewPage).constData(), &page) != 0) {
+        return true; // nothing there yet, or the page will say why it cannot be written
+    }
+    if (!S_ISREG(page.st_mode)) {
+        *error = QStringLiteral("--report %1: not a regular file; the review page replaces only "
+                                "a file")
+                     .arg(settings.reviewPage);
+        return false;
+    }
+    for (const QString& input : settings.inputs) {
+        struct stat status;
+        if (::stat(ZTFileName::toBytes(input).constData(), &status) == 0
+            && status.st_dev == page.st_dev && status.st_ino == page.st_ino) {
+            *error = QStringLiteral("--report %1: is also an input of this run")
+                         .arg(settings.reviewPage);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Analyses the pictures and prints their reports, in input order.
 int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
 {
@@ -284,9 +311,10 @@ int main(int argc, char* argv[])
     }
 
     ZTToolSettings settings = parser.settings();
-    QString listError;
-    if (!readInputLists(settings, &listError)) {
-        return usageError(listError);
+    QString error;
+    if (!readInputLists(settings, &error)
+        || (!settings.reviewPage.isEmpty() && !reviewPageMayReplace(settings, &error))) {
+        return usageError(error);
     }
     // An empty list still gets the review page it asked for, with no entries.
     if (settings.inputs.isEmpty() && settings.reviewPage.isEmpty()) {
@@ -301,7 +329,6 @@ int main(int argc, char* argv[])
         }
     }
     ZTOutputFolder folder;
-    QString error;
     if (!folder.open(settings.outputDir, settings.inputs, &error)) {
         printError(error);
         return SomeFailed;

@@ -32,7 +32,9 @@ void growWindows(int window, RaiseByStep raiseByStep)
 }
 
 // Turns entry i of @p line into the maximum of entries i ... i + window - 1, the window cut at
-// the end of the line. Each step reads a copy, so that no entry is read after it was raised.
+// the end of the line. Raising in place from the start would be correct too (entry i + step is
+// read before it is raised), but raiseTo's __restrict arguments must not overlap: each step
+// reads a copy.
 void lineMaxima(std::vector<quint8>& line, std::vector<quint8>& scratch, int window)
 {
     growWindows(window, [&](size_t step) {

@@ -30,8 +30,9 @@ public:
      * Pixels are read as QImage::pixel reads them and written as QImage::setPixel writes them, so
      * a pixel copied within a Format_RGB32 image gets alpha 255. Opaque grey maps in
      * Format_RGB32, Format_ARGB32 or Format_ARGB32_Premultiplied (every salience map) take time
-     * proportional to the pixel count, whatever the size; other pictures are filtered pixel by
-     * pixel along the arms, in time proportional to the pixel count times the arms' length. In an
+     * proportional to the pixel count times log2 of the arms' length, as rows and columns grow
+     * their windows in vectorised doubling passes; other pictures are filtered pixel by pixel
+     * along the arms, in time proportional to the pixel count times the arms' length. In an
      * indexed image a winning pixel's colour index is copied, and an index outside the colour
      * table reads as red 0.
      */

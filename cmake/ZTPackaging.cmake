@@ -1,10 +1,13 @@
 # Install components and Debian packages.
 #
-# Every install() rule names one of three components, and `cpack -G DEB` in the build folder
+# Every install() rule names one of these components, and `cpack -G DEB` in the build folder
 # turns each into a package:
 #   runtime      libztregionofinterest0     the shared library
 #   development  libztregionofinterest-dev  headers, CMake package, pkg-config file, .so link
 #   tool         ztroi                      the program, its man page and bash completion
+#   faces        ztroi-faces                ztroi's face detection module (--faces), built only
+#                                           where OpenCV is found; a package of its own, so that
+#                                           ztroi itself does not depend on OpenCV
 # The Python module, component python, installs with `cmake --install` but has no package yet.
 
 set(ZTROI_PACKAGE_MAINTAINER "libZTRegionOfInterest developers <ztroi@example.org>"
@@ -14,6 +17,8 @@ set(ZTROI_DEB_SOURCE libztregionofinterest)
 set(ZTROI_DEB_RUNTIME libztregionofinterest0)
 set(ZTROI_DEB_DEVELOPMENT libztregionofinterest-dev)
 set(ZTROI_DEB_TOOL ztroi)
+set(ZTROI_DEB_FACES ztroi-faces)
+set(ZTROI_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 # Compresses SOURCE at build time into BINARY_DIR/NAME.gz and sets RESULT to that path; gzip -9n
 # leaves out the name and time stamp, as Debian wants for manuals and changelogs.
@@ -34,11 +39,14 @@ string(TIMESTAMP ZTROI_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in
     ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
 zt_gzip(${PROJECT_BINARY_DIR}/debian/changelog ztroi_changelog)
-foreach(component runtime development tool)
+function(zt_install_package_docs component)
     string(TOUPPER ${component} upper)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${ztroi_changelog}
+    install(FILES ${ZTROI_PACKAGING_DIR}/debian/copyright ${ztroi_changelog}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${ZTROI_DEB_${upper}}
         COMPONENT ${component} EXCLUDE_FROM_ALL)
+endfunction()
+foreach(component runtime development tool)
+    zt_install_package_docs(${component})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
@@ -49,7 +57,6 @@ set(CPACK_PACKAGE_VENDOR "libZTRegionOfInterest developers")
 set(CPACK_PACKAGE_CONTACT ${ZTROI_PACKAGE_MAINTAINER})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime development tool)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SOURCE ${ZTROI_DEB_SOURCE})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -92,25 +99,45 @@ for building programs that use the library.")
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${ZTROI_DEB_TOOL})
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION graphics)
 set(CPACK_COMPONENT_TOOL_DEPENDS runtime)
-# WebP and TIFF pictures, and the face cascades that --faces reads.
-set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt5-image-formats-plugins, opencv-data")
+# WebP and TIFF pictures.
+set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt5-image-formats-plugins")
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "salience maps, crop suggestions and focal points for photographs
 ztroi writes a salience map for every picture it is given, suggests crops for
 aspect ratios or output sizes, and reports the focal point and grid scores,
-as a summary or as JSON Lines. It reads every format that Qt's image plugins
-read.")
+as a summary or as JSON Lines. It reads JPEG, PNG, GIF, BMP, WebP and TIFF
+pictures, and ICO, CUR and MNG on request.")
 
-include(CPack)
+set(CPACK_DEBIAN_FACES_PACKAGE_NAME ${ZTROI_DEB_FACES})
+set(CPACK_DEBIAN_FACES_PACKAGE_SECTION graphics)
+set(CPACK_COMPONENT_FACES_DEPENDS tool)
+# The cascade files that the module reads; the OpenCV libraries come from dpkg-shlibdeps.
+set(CPACK_DEBIAN_FACES_PACKAGE_DEPENDS "opencv-data")
+set(CPACK_DEBIAN_FACES_DESCRIPTION
+    "salience maps, crop suggestions and focal points for photographs - faces
+ztroi writes a salience map for every picture it is given and suggests crops.
+.
+This package contains the module that finds faces for ztroi --faces, with
+OpenCV's Haar cascades, so that crops keep every head whole.")
 
-# Call at the end of the top-level CMakeLists.txt: an install() rule without one of the known
-# components would silently be left out of every package.
-function(zt_check_install_components)
-    get_cmake_property(components COMPONENTS)
-    foreach(component IN LISTS components)
-        if(NOT component IN_LIST CPACK_COMPONENTS_ALL AND NOT component STREQUAL "python")
+# Call at the end of the top-level CMakeLists.txt, once every install() rule is known. Checks
+# that each names a known component (one without would silently be left out of every package),
+# and writes CPack's configuration with the faces package where the face module is built.
+macro(zt_check_install_components)
+    set(CPACK_COMPONENTS_ALL runtime development tool)
+    if(TARGET ztroi_faces)
+        list(APPEND CPACK_COMPONENTS_ALL faces)
+        zt_install_package_docs(faces)
+        set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS
+            "${CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS}, ${ZTROI_DEB_FACES}")
+    endif()
+    get_cmake_property(zt_components COMPONENTS)
+    foreach(zt_component IN LISTS zt_components)
+        if(NOT zt_component IN_LIST CPACK_COMPONENTS_ALL AND NOT zt_component STREQUAL "python")
             message(FATAL_ERROR "An install() rule names no package component, or an unknown one "
-                "(\"${component}\"): give it COMPONENT runtime, development, tool or python.")
+                "(\"${zt_component}\"): give it COMPONENT runtime, development, tool, faces or "
+                "python.")
         endif()
     endforeach()
-endfunction()
+    include(CPack)
+endmacro()

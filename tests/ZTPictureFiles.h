@@ -10,6 +10,8 @@
 #include <QImageWriter>
 #include <QtEndian>
 
+#include <map>
+
 namespace ZTPictureFiles {
 
 inline void appendBigEndian(QByteArray& data, quint32 value)
@@ -106,6 +108,47 @@ QByteArray written(const QImage& image, const char* format, Configure configure)
     return data;
 }
 
+// An uncompressed little-endian RGB TIFF of @p size with @p samples 8-bit samples a pixel:
+// @p pixels in one strip, or in one tile of @p tile when that is valid.
+inline QByteArray tiff(
+    const QSize& size, quint16 samples, const QByteArray& pixels, const QSize& tile = QSize())
+{
+    // Tag and value; the offset of the pixels (tag 273 or 324) is filled in below.
+    std::map<quint16, quint32> entries = {{256, quint32(size.width())},
+        {257, quint32(size.height())}, {258, 8}, {259, 1}, {262, 2}, {277, samples}};
+    if (tile.isValid()) {
+        entries.insert({{322, quint32(tile.width())}, {323, quint32(tile.height())}, {324, 0},
+            {325, quint32(pixels.size())}});
+    } else {
+        entries.insert({{273, 0}, {278, quint32(size.height())}, {279, quint32(pixels.size())}});
+    }
+    const quint32 pixelsAt = quint32(8 + 2 + 12 * entries.size() + 4);
+    QByteArray out("II*\0\x08\0\0\0", 8);
+    appendLittleEndian16(out, quint16(entries.size()));
+    for (const auto& [tag, value] : entries) {
+        const bool isShort = tag < 273 || tag == 277;
+        const bool isOffset = tag == 273 || tag == 324;
+        QByteArray field(12, '\0');
+        qToLittleEndian<quint16>(tag, field.data());
+        qToLittleEndian<quint16>(isShort ? 3 : 4, field.data() + 2);
+        qToLittleEndian<quint32>(1, field.data() + 4);
+        qToLittleEndian<quint32>(isOffset ? pixelsAt : value, field.data() + 8);
+        out += field;
+    }
+    return out + QByteArray(4, '\0') + pixels;
+}
+
+// @p image's pixels as 8-bit RGB samples, row by row.
+inline QByteArray rgbSamples(const QImage& image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray out;
+    for (int y = 0; y < rgb.height(); ++y) {
+        out.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), 3 * rgb.width());
+    }
+    return out;
+}
+
 // One picture in every format and variant that ztroi reads by default, by name.
 inline QList<QPair<QString, QByteArray>> everyFormat()
 {
@@ -124,6 +167,7 @@ inline QList<QPair<QString, QByteArray>> everyFormat()
         {"lossless webp", encoded(picture, "webp", 100)},
         {"tiff", written(picture, "tiff", plain)},
         {"lzw tiff", written(picture, "tiff", [](QImageWriter& w) { w.setCompression(1); })},
+        {"tiled tiff", tiff(picture.size(), 3, rgbSamples(picture), picture.size())},
     };
 }
 

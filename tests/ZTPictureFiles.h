@@ -26,6 +26,12 @@ inline void appendLittleEndian16(QByteArray& data, quint16 value)
     data.append(char(value & 0xFF)).append(char(value >> 8));
 }
 
+inline void appendLittleEndian32(QByteArray& data, quint32 value)
+{
+    appendLittleEndian16(data, quint16(value & 0xFFFF));
+    appendLittleEndian16(data, quint16(value >> 16));
+}
+
 // A PNG-style chunk: length, type, data and the CRC-32 of type and data.
 inline QByteArray chunk(const char* type, const QByteArray& data)
 {
@@ -149,6 +155,72 @@ inline QByteArray rgbSamples(const QImage& image)
     return out;
 }
 
+// A BMP file of the DIB header @p dib, the colour table @p colours and @p pixels.
+inline QByteArray bmp(const QByteArray& dib, const QByteArray& colours, const QByteArray& pixels)
+{
+    const quint32 pixelsAt = quint32(14 + dib.size() + colours.size());
+    QByteArray out("BM");
+    appendLittleEndian32(out, pixelsAt + quint32(pixels.size()));
+    appendLittleEndian32(out, 0);
+    appendLittleEndian32(out, pixelsAt);
+    return out + dib + colours + pixels;
+}
+
+// @p image as an OS/2 BMP (the 12-byte header of 16-bit sizes) of 24 bits a pixel; the width
+// must be a multiple of 4, so that rows need no padding.
+inline QByteArray os2Bmp(const QImage& image)
+{
+    QByteArray dib;
+    appendLittleEndian32(dib, 12);
+    appendLittleEndian16(dib, quint16(image.width()));
+    appendLittleEndian16(dib, quint16(image.height()));
+    appendLittleEndian16(dib, 1); // planes
+    appendLittleEndian16(dib, 24);
+    const QImage bgr = image.convertToFormat(QImage::Format_RGB888).rgbSwapped();
+    QByteArray rows;
+    for (int y = bgr.height() - 1; y >= 0; --y) {
+        rows.append(reinterpret_cast<const char*>(bgr.constScanLine(y)), 3 * bgr.width());
+    }
+    return bmp(dib, {}, rows);
+}
+
+// @p image as an 8-bit BMP compressed with RLE8: runs of one colour, each row ended by the
+// end-of-line code, the last by the end-of-bitmap code.
+inline QByteArray rle8Bmp(const QImage& image)
+{
+    const QImage indexed = image.convertToFormat(QImage::Format_Indexed8);
+    QByteArray colours;
+    for (const QRgb colour : indexed.colorTable()) {
+        colours.append(char(qBlue(colour))).append(char(qGreen(colour)));
+        colours.append(char(qRed(colour))).append('\0');
+    }
+    QByteArray codes;
+    for (int y = indexed.height() - 1; y >= 0; --y) {
+        const uchar* row = indexed.constScanLine(y);
+        for (int x = 0, run = 1; x < indexed.width(); x += run) {
+            for (run = 1; x + run < indexed.width() && run < 255 && row[x + run] == row[x];) {
+                ++run;
+            }
+            codes.append(char(run)).append(char(row[x]));
+        }
+        codes.append(QByteArray(2, '\0'));
+    }
+    codes.append('\0').append('\1');
+    QByteArray dib;
+    for (const quint32 field : {40u, quint32(indexed.width()), quint32(indexed.height())}) {
+        appendLittleEndian32(dib, field);
+    }
+    appendLittleEndian16(dib, 1); // planes
+    appendLittleEndian16(dib, 8);
+    appendLittleEndian32(dib, 1); // RLE8
+    appendLittleEndian32(dib, quint32(codes.size()));
+    appendLittleEndian32(dib, 0); // resolution
+    appendLittleEndian32(dib, 0);
+    appendLittleEndian32(dib, quint32(indexed.colorCount()));
+    appendLittleEndian32(dib, 0); // important colours
+    return bmp(dib, colours, codes);
+}
+
 // One picture in every format and variant that ztroi reads by default, by name.
 inline QList<QPair<QString, QByteArray>> everyFormat()
 {
@@ -163,6 +235,8 @@ inline QList<QPair<QString, QByteArray>> everyFormat()
         {"gif", gif(picture)},
         {"bmp", encoded(picture, "bmp")},
         {"8-bit bmp", encoded(picture.convertToFormat(QImage::Format_Indexed8), "bmp")},
+        {"rle8 bmp", rle8Bmp(picture)},
+        {"os/2 bmp", os2Bmp(picture)},
         {"lossy webp", encoded(picture, "webp", 80)},
         {"lossless webp", encoded(picture, "webp", 100)},
         {"tiff", written(picture, "tiff", plain)},

@@ -354,6 +354,13 @@ void tst_ztroiMalformedInputs::decoderMessagesOnlyWithVerbose()
     QCOMPARE(ztroi({"-q", "--no-map", "--verbose", "v9.jpg"}, work.path()).err,
         QByteArray("ztroi: v9.jpg: decoder: Warning: unknown JFIF revision number 9.01\n"));
 
+    // libtiff's, routed through Qt, without the name "foo" that Qt opens TIFF pictures under.
+    writeFile(work.filePath("tile8.tif"),
+        ZTPictureFiles::tiff(QSize(8, 8), 3, QByteArray(8 * 8 * 3, '\0'), QSize(8, 8)));
+    QVERIFY(ztroi({"-q", "--no-map", "--verbose", "tile8.tif"}, work.path())
+                .err.startsWith("ztroi: tile8.tif: decoder: Nonstandard tile width 8, convert "
+                                "file\n"));
+
     // libpng prints its errors on standard error itself, past Qt: here about rows that name no
     // known filter, in a PNG whose checksums are all right.
     QByteArray rows;

@@ -236,7 +236,7 @@ inline QList<QPair<QString, QByteArray>> everyFormat()
         {"bmp", encoded(picture, "bmp")},
         {"8-bit bmp", encoded(picture.convertToFormat(QImage::Format_Indexed8), "bmp")},
         {"rle8 bmp", rle8Bmp(picture)},
-        {"os/2 bmp", os2Bmp(picture)},
+        {"os2 bmp", os2Bmp(picture)},
         {"lossy webp", encoded(picture, "webp", 80)},
         {"lossless webp", encoded(picture, "webp", 100)},
         {"tiff", written(picture, "tiff", plain)},

@@ -19,7 +19,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>

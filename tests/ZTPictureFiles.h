@@ -10,6 +10,8 @@
 #include <QImageWriter>
 #include <QtEndian>
 
+#include <map>
+
 namespace ZTPictureFiles {
 
 inline void appendBigEndian(QByteArray& data, quint32 value)
@@ -22,6 +24,12 @@ inline void appendBigEndian(QByteArray& data, quint32 value)
 inline void appendLittleEndian16(QByteArray& data, quint16 value)
 {
     data.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+inline void appendLittleEndian32(QByteArray& data, quint32 value)
+{
+    appendLittleEndian16(data, quint16(value & 0xFFFF));
+    appendLittleEndian16(data, quint16(value >> 16));
 }
 
 // A PNG-style chunk: length, type, data and the CRC-32 of type and data.
@@ -106,6 +114,113 @@ QByteArray written(const QImage& image, const char* format, Configure configure)
     return data;
 }
 
+// An uncompressed little-endian RGB TIFF of @p size with @p samples 8-bit samples a pixel:
+// @p pixels in one strip, or in one tile of @p tile when that is valid.
+inline QByteArray tiff(
+    const QSize& size, quint16 samples, const QByteArray& pixels, const QSize& tile = QSize())
+{
+    // Tag and value; the offset of the pixels (tag 273 or 324) is filled in below.
+    std::map<quint16, quint32> entries = {{256, quint32(size.width())},
+        {257, quint32(size.height())}, {258, 8}, {259, 1}, {262, 2}, {277, samples}};
+    if (tile.isValid()) {
+        entries.insert({{322, quint32(tile.width())}, {323, quint32(tile.height())}, {324, 0},
+            {325, quint32(pixels.size())}});
+    } else {
+        entries.insert({{273, 0}, {278, quint32(size.height())}, {279, quint32(pixels.size())}});
+    }
+    const quint32 pixelsAt = quint32(8 + 2 + 12 * entries.size() + 4);
+    QByteArray out("II*\0\x08\0\0\0", 8);
+    appendLittleEndian16(out, quint16(entries.size()));
+    for (const auto& [tag, value] : entries) {
+        const bool isShort = tag < 273 || tag == 277;
+        const bool isOffset = tag == 273 || tag == 324;
+        QByteArray field(12, '\0');
+        qToLittleEndian<quint16>(tag, field.data());
+        qToLittleEndian<quint16>(isShort ? 3 : 4, field.data() + 2);
+        qToLittleEndian<quint32>(1, field.data() + 4);
+        qToLittleEndian<quint32>(isOffset ? pixelsAt : value, field.data() + 8);
+        out += field;
+    }
+    return out + QByteArray(4, '\0') + pixels;
+}
+
+// @p image's pixels as 8-bit RGB samples, row by row.
+inline QByteArray rgbSamples(const QImage& image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QByteArray out;
+    for (int y = 0; y < rgb.height(); ++y) {
+        out.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), 3 * rgb.width());
+    }
+    return out;
+}
+
+// A BMP file of the DIB header @p dib, the colour table @p colours and @p pixels.
+inline QByteArray bmp(const QByteArray& dib, const QByteArray& colours, const QByteArray& pixels)
+{
+    const quint32 pixelsAt = quint32(14 + dib.size() + colours.size());
+    QByteArray out("BM");
+    appendLittleEndian32(out, pixelsAt + quint32(pixels.size()));
+    appendLittleEndian32(out, 0);
+    appendLittleEndian32(out, pixelsAt);
+    return out + dib + colours + pixels;
+}
+
+// @p image as an OS/2 BMP (the 12-byte header of 16-bit sizes) of 24 bits a pixel; the width
+// must be a multiple of 4, so that rows need no padding.
+inline QByteArray os2Bmp(const QImage& image)
+{
+    QByteArray dib;
+    appendLittleEndian32(dib, 12);
+    appendLittleEndian16(dib, quint16(image.width()));
+    appendLittleEndian16(dib, quint16(image.height()));
+    appendLittleEndian16(dib, 1); // planes
+    appendLittleEndian16(dib, 24);
+    const QImage bgr = image.convertToFormat(QImage::Format_RGB888).rgbSwapped();
+    QByteArray rows;
+    for (int y = bgr.height() - 1; y >= 0; --y) {
+        rows.append(reinterpret_cast<const char*>(bgr.constScanLine(y)), 3 * bgr.width());
+    }
+    return bmp(dib, {}, rows);
+}
+
+// @p image as an 8-bit BMP compressed with RLE8: runs of one colour, each row ended by the
+// end-of-line code, the last by the end-of-bitmap code.
+inline QByteArray rle8Bmp(const QImage& image)
+{
+    const QImage indexed = image.convertToFormat(QImage::Format_Indexed8);
+    QByteArray colours;
+    for (const QRgb colour : indexed.colorTable()) {
+        colours.append(char(qBlue(colour))).append(char(qGreen(colour)));
+        colours.append(char(qRed(colour))).append('\0');
+    }
+    QByteArray codes;
+    for (int y = indexed.height() - 1; y >= 0; --y) {
+        const uchar* row = indexed.constScanLine(y);
+        for (int x = 0, run = 1; x < indexed.width(); x += run) {
+            for (run = 1; x + run < indexed.width() && run < 255 && row[x + run] == row[x];) {
+                ++run;
+            }
+            codes.append(char(run)).append(char(row[x]));
+        }
+        codes.append(QByteArray(2, '\0'));
+    }
+    codes.append('\0').append('\1');
+    QByteArray dib;
+    for (const quint32 field : {40u, quint32(indexed.width()), quint32(indexed.height())}) {
+        appendLittleEndian32(dib, field);
+    }
+    appendLittleEndian16(dib, 1); // planes
+    appendLittleEndian16(dib, 8);
+    appendLittleEndian32(dib, 1); // RLE8
+    appendLittleEndian32(dib, quint32(codes.size()));
+    appendLittleEndian32(dib, 0); // resolution
+    appendLittleEndian32(dib, 0);
+    appendLittleEndian32(dib, quint32(indexed.colorCount()));
+    appendLittleEndian32(dib, 0); // important colours
+    return bmp(dib, colours, codes);
+}
+
 // One picture in every format and variant that ztroi reads by default, by name.
 inline QList<QPair<QString, QByteArray>> everyFormat()
 {
@@ -120,10 +235,13 @@ inline QList<QPair<QString, QByteArray>> everyFormat()
         {"gif", gif(picture)},
         {"bmp", encoded(picture, "bmp")},
         {"8-bit bmp", encoded(picture.convertToFormat(QImage::Format_Indexed8), "bmp")},
+        {"rle8 bmp", rle8Bmp(picture)},
+        {"os2 bmp", os2Bmp(picture)},
         {"lossy webp", encoded(picture, "webp", 80)},
         {"lossless webp", encoded(picture, "webp", 100)},
         {"tiff", written(picture, "tiff", plain)},
         {"lzw tiff", written(picture, "tiff", [](QImageWriter& w) { w.setCompression(1); })},
+        {"tiled tiff", tiff(picture.size(), 3, rgbSamples(picture), picture.size())},
     };
 }
 

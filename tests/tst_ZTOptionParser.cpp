@@ -85,6 +85,8 @@ void tst_ZTOptionParser::refused_data()
     refused("grid without columns", "--grid 0x3");
     refused("no jobs", "--jobs 0");
     refused("no pixels allowed", "--max-pixels 0");
+    refused("pixels beyond 2^40", "--max-pixels 1099511627777",
+        "--max-pixels 1099511627777: expected a whole number from 1 to 1099511627776");
     refused("unknown pixel weight", "--pixel-weight cubic");
     refused("empty output folder", "--out ", "--out needs a folder");
     refused("crops and no crops", "--crop 1:1 --no-crops", "exclude each other");

@@ -38,11 +38,14 @@ private slots:
     void refusedBeforeDecoding_data();
     void refusedBeforeDecoding();
     void memoryBudgetMakesReservationsWaitInOrder();
+    void waitingForMemoryReadsTheFileAgain_data();
+    void waitingForMemoryReadsTheFileAgain();
     void inputsThatAreNotPictureFiles_data();
     void inputsThatAreNotPictureFiles();
     void namesAreTakenAsTheirBytes();
-    void listsAddUpAndRefuseOverlongEntries_data();
-    void listsAddUpAndRefuseOverlongEntries();
+    void controlBytesInNamesAreEscapedOnStandardError();
+    void listsAddUpOrAreRefused_data();
+    void listsAddUpOrAreRefused();
     void decoderMessagesOnlyWithVerbose();
     void truncatedFilesUnderValgrind();
 };
@@ -109,6 +112,24 @@ void tst_ztroiMalformedInputs::refusedBeforeDecoding_data()
         10000, 10000) << "" << unlimited << qint64(500) << "more than the memory budget";
     QTest::newRow("16-bit PNG counts 12 bytes a pixel")
         << pngClaiming(1000, 1000, 16) << "" << unlimited << qint64(11) << "needs about 12 MB";
+    // Regression: a 0.9 MB TIFF of 16x16 whose one tile was 12288x12288 took 460 MB.
+    QTest::newRow("TIFF tile beyond the picture")
+        << tiff(QSize(16, 16), 3, QByteArray(64, '\0'), QSize(12288, 12288)) << "" << unlimited
+        << qint64(0) << "tiles larger than the picture (12288x12288)";
+    QTest::newRow("TIFF tile of the picture rounded up to 16")
+        << tiff(QSize(8, 8), 3, QByteArray(16 * 16 * 3, '\0'), QSize(16, 16)) << "" << unlimited
+        << qint64(0) << "";
+    // Regression: a TIFF of 200 samples a pixel took 226 MB under a budget of 100 MB.
+    QTest::newRow("TIFF of 200 samples a pixel")
+        << tiff(QSize(1024, 1024), 200, QByteArray(64, '\0')) << "" << unlimited << qint64(100)
+        << "more samples per pixel than a picture has (200, more than 8)";
+    // Regression: a limit up to 2^63 let a PNG of INT_MAX x INT_MAX overflow the memory count.
+    QTest::newRow("PNG of INT_MAX x INT_MAX, no limit")
+        << pngClaiming(INT_MAX, INT_MAX) << "" << std::numeric_limits<qint64>::max() << qint64(0)
+        << "more than 1099511627776 pixels";
+    QTest::newRow("PNG of 2^40 pixels, the largest limit")
+        << pngClaiming(1 << 20, 1 << 20) << "" << ZTImageLoader::largestMaxPixels << qint64(100)
+        << "needs about 8388609 MB";
     // Regression: a JPEG whose last scan was repeated 2000 times decoded for 23 seconds.
     QTest::newRow("JPEG of 2010 scans") << manyScans(2000) << "" << unlimited << qint64(0)
                                         << "too many scans (2010, more than 100)";
@@ -158,6 +179,46 @@ void tst_ztroiMalformedInputs::memoryBudgetMakesReservationsWaitInOrder()
     large.join();
     small.join();
     QCOMPARE(granted.load(), 11);
+}
+
+void tst_ztroiMalformedInputs::waitingForMemoryReadsTheFileAgain_data()
+{
+    QTest::addColumn<bool>("replaced"); // by a larger picture while the loader waits
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("same file") << false << "";
+    QTest::newRow("replaced by a larger picture") << true << "the file changed while it was read";
+}
+
+// A picture whose decoding does not fit beside the others drops its file's bytes while it waits
+// for memory, and reads the file again once it may: a file that grew meanwhile is refused.
+void tst_ztroiMalformedInputs::waitingForMemoryReadsTheFileAgain()
+{
+    QFETCH(bool, replaced);
+    QFETCH(QString, error);
+
+    using namespace ZTPictureFiles;
+    QTemporaryDir work;
+    const QString path = work.filePath("picture.png");
+    writeFile(path, encoded(scene(QSize(64, 48), QPoint(40, 20)), "png"));
+    ZTMemoryBudget budget(100'000);
+    const qint64 held = 90'000; // leaves room for the file, not for its decoding
+    QVERIFY(budget.reserve(held));
+    ZTImageLoader loader;
+    loader.setMemoryBudget(&budget);
+    bool loaded = false;
+    std::thread loading([&] { loaded = loader.load(path); });
+    while (budget.tryReserve(0)) { // until the loader waits
+        QThread::msleep(5);
+    }
+    if (replaced) {
+        writeFile(path, pngClaiming(100, 100));
+    }
+    budget.release(held);
+    loading.join();
+    QCOMPARE(loaded, error.isEmpty());
+    QCOMPARE(loader.errorString(), error);
+    QCOMPARE(loader.image().size(), error.isEmpty() ? QSize(64, 48) : QSize(0, 0));
 }
 
 void tst_ztroiMalformedInputs::inputsThatAreNotPictureFiles_data()
@@ -219,7 +280,22 @@ void tst_ztroiMalformedInputs::namesAreTakenAsTheirBytes()
     ::unlink(path.constData()); // which QTemporaryDir, decoding names as UTF-8, cannot remove
 }
 
-void tst_ztroiMalformedInputs::listsAddUpAndRefuseOverlongEntries_data()
+// Each failed picture has one line on standard error, whatever bytes its name holds: control
+// bytes are escaped there. JSON escapes them its own way.
+void tst_ztroiMalformedInputs::controlBytesInNamesAreEscapedOnStandardError()
+{
+    QTemporaryDir work;
+    const QString name = QStringLiteral("two\nlines\t\x1B[2J\r.jpg");
+    writeFile(work.filePath(name), "not a picture");
+    const Run run = ztroi({"--json", "-q", "--no-map", name}, work.path());
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err,
+        QByteArray("ztroi: two\\nlines\\t\\x1b[2J\\r.jpg: not a picture in a format that can "
+                   "be read\n"));
+    QVERIFY2(run.out.contains(R"("input":"two\nlines\t\u001b[2J\r.jpg")"), run.out.constData());
+}
+
+void tst_ztroiMalformedInputs::listsAddUpOrAreRefused_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
@@ -233,9 +309,22 @@ void tst_ztroiMalformedInputs::listsAddUpAndRefuseOverlongEntries_data()
     QTest::newRow("an entry longer than a path")
         << QStringList {"--list", "a", "--list", "/dev/zero"} << 2 << 0
         << "ztroi: --list /dev/zero: an entry is longer than a path can be (4096 bytes)\n";
+    // Regression: a folder, or a list that could not be read, was an empty list and ztroi
+    // exited with 0 having done nothing.
+    QTest::newRow("a folder") << QStringList {"--list", "a", "--list", "."} << 2 << 0
+                              << "ztroi: --list .: cannot read the list (Is a directory)\n";
+    QTest::newRow("a read error")
+        << QStringList {"--list0", "/proc/self/mem"} << 2 << 0
+        << "ztroi: --list0 /proc/self/mem: cannot read the list (Input/output error)\n";
+    QTest::newRow("no such list")
+        << QStringList {"--list", "none"} << 2 << 0
+        << "ztroi: --list none: cannot read the list (No such file or directory)\n";
+    // Regression: the entry was opened up to its NUL, "cannot open the file (Success)".
+    QTest::newRow("NUL inside a line") << QStringList {"--list",
+        "z"} << 2 << 0 << "ztroi: --list z: an entry holds a NUL byte, which no file name can";
 }
 
-void tst_ztroiMalformedInputs::listsAddUpAndRefuseOverlongEntries()
+void tst_ztroiMalformedInputs::listsAddUpOrAreRefused()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
@@ -264,6 +353,13 @@ void tst_ztroiMalformedInputs::decoderMessagesOnlyWithVerbose()
     QCOMPARE(ztroi({"-q", "--no-map", "v9.jpg"}, work.path()).err, QByteArray());
     QCOMPARE(ztroi({"-q", "--no-map", "--verbose", "v9.jpg"}, work.path()).err,
         QByteArray("ztroi: v9.jpg: decoder: Warning: unknown JFIF revision number 9.01\n"));
+
+    // libtiff's, routed through Qt, without the name "foo" that Qt opens TIFF pictures under.
+    writeFile(work.filePath("tile8.tif"),
+        ZTPictureFiles::tiff(QSize(8, 8), 3, QByteArray(8 * 8 * 3, '\0'), QSize(8, 8)));
+    QVERIFY(ztroi({"-q", "--no-map", "--verbose", "tile8.tif"}, work.path())
+                .err.startsWith("ztroi: tile8.tif: decoder: Nonstandard tile width 8, convert "
+                                "file\n"));
 
     // libpng prints its errors on standard error itself, past Qt: here about rows that name no
     // known filter, in a PNG whose checksums are all right.

@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QTransform>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -63,7 +64,9 @@ void tiffMessage(const char* module, const char* format, va_list arguments)
 {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
-    qWarning("%s: %s", module ? module : "libtiff", text);
+    // Qt opens TIFF pictures under the dummy name "foo", which libtiff gives as the module.
+    const bool named = module && std::strcmp(module, "foo") != 0;
+    qWarning("%s%s%s", named ? module : "", named ? ": " : "", text);
 }
 
 void routeTiffMessages()
@@ -165,7 +168,8 @@ QImage uprightImage(QImage image, QImageIOHandler::Transformations transformatio
     return image;
 }
 
-// Reads the regular file @p fd from its start into @p data, at most @p limit bytes.
+// Reads the regular file @p fd of @p size bytes from its start into @p data; a file that became
+// shorter gives what it still holds.
 bool readAll(int fd, qint64 size, QByteArray* data)
 {
     data->resize(int(size));
@@ -236,7 +240,7 @@ ZTImageLoader::~ZTImageLoader()
 
 void ZTImageLoader::setMaxPixels(qint64 pixels)
 {
-    m_maxPixels = std::max<qint64>(1, pixels);
+    m_maxPixels = std::clamp<qint64>(pixels, 1, largestMaxPixels);
 }
 
 void ZTImageLoader::setFormats(const QList<QByteArray>& formats)
@@ -322,9 +326,13 @@ bool ZTImageLoader::load(const QString& path)
     m_messages.clear();
     const QByteArray name = ZTFileName::toBytes(path);
     struct stat info = {};
-    if (name.isEmpty() || name.contains('\0') || ::stat(name.constData(), &info) != 0) {
-        return fail(errno == ENOENT || name.isEmpty() ? QStringLiteral("no such file")
-                                                      : systemError("cannot open the file"));
+    if (name.isEmpty() || name.contains('\0')) {
+        return fail(
+            QStringLiteral("no such file (a file name cannot be empty or hold a NUL byte)"));
+    }
+    if (::stat(name.constData(), &info) != 0) {
+        return fail(
+            errno == ENOENT ? QStringLiteral("no such file") : systemError("cannot open the file"));
     }
     if (S_ISDIR(info.st_mode)) {
         return fail(QStringLiteral("is a directory"));

@@ -34,6 +34,11 @@ class ZTImageLoader
 public:
     /** The default limit: 100 million pixels (400 MB once decoded). */
     static constexpr qint64 defaultMaxPixels = 100'000'000;
+    /**
+     * The largest limit that setMaxPixels() takes: 2^40 pixels. Memory is counted in bytes per
+     * pixel, which no picture within it can take beyond a 64-bit count.
+     */
+    static constexpr qint64 largestMaxPixels = qint64(1) << 40;
     /** JPEG pictures with more scans are refused: each scan is a pass over every coefficient. */
     static constexpr int maxJpegScans = 100;
     /** Larger files are refused. */
@@ -48,7 +53,7 @@ public:
     ~ZTImageLoader();
     Q_DISABLE_COPY(ZTImageLoader)
 
-    /** Pictures with more pixels than @p pixels (at least 1) are refused. */
+    /** Pictures with more pixels than @p pixels (1 to largestMaxPixels) are refused. */
     void setMaxPixels(qint64 pixels);
     qint64 maxPixels() const { return m_maxPixels; }
 

@@ -178,8 +178,8 @@ void describe(QCommandLineParser& parser)
                            "size, the written crops or the review page's thumbnails). Faster; "
                            "maps may then differ slightly from a full decode.")},
         {optMaxPixels,
-            QStringLiteral("Refuse pictures with more pixels than N, checked from the header "
-                           "before decoding (default 100000000)."),
+            QStringLiteral("Refuse pictures with more pixels than N (at most 2^40), checked "
+                           "from the header before decoding (default 100000000)."),
             QStringLiteral("N")},
         {optList,
             QStringLiteral("Read picture paths from <file>, one per line; - reads standard input. "
@@ -336,7 +336,7 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
 }
 
 // Read in chunks, so that an entry longer than a path is found without reading further.
-bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths)
+bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths, QString* error)
 {
     QByteArray entry;
     const auto take = [&] {
@@ -350,12 +350,21 @@ bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* pa
         entry.clear();
     };
     char chunk[65536];
-    for (qint64 got; (got = device->read(chunk, sizeof chunk)) > 0;) {
+    qint64 got;
+    while ((got = device->read(chunk, sizeof chunk)) > 0) {
         for (const char* at = chunk; at < chunk + got;) {
             const char* end
                 = static_cast<const char*>(std::memchr(at, separator, size_t(chunk + got - at)));
             entry.append(at, int((end ? end : chunk + got) - at));
             if (entry.size() > maxListEntry) {
+                *error = QStringLiteral("an entry is longer than a path can be (%1 bytes)")
+                             .arg(maxListEntry);
+                return false;
+            }
+            // A file name cannot hold one: such a list is not a list of names.
+            if (entry.contains('\0')) {
+                *error = QStringLiteral("an entry holds a NUL byte, which no file name can "
+                                        "(--list0 reads NUL-separated lists)");
                 return false;
             }
             if (!end) {
@@ -364,6 +373,10 @@ bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* pa
             take();
             at = end + 1;
         }
+    }
+    if (got < 0) {
+        *error = QStringLiteral("cannot read the list (%1)").arg(device->errorString());
+        return false;
     }
     take();
     return true;
@@ -587,9 +600,10 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
     ZTToolSettings& s = m_settings;
     if (parser.isSet(optMaxPixels)) {
         if (!parseBoundedWhole<qint64>(
-                parser.value(optMaxPixels), 1, std::numeric_limits<qint64>::max(), &s.maxPixels)) {
-            return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1")
-                            .arg(parser.value(optMaxPixels)));
+                parser.value(optMaxPixels), 1, ZTImageLoader::largestMaxPixels, &s.maxPixels)) {
+            return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1 to %2")
+                            .arg(parser.value(optMaxPixels))
+                            .arg(ZTImageLoader::largestMaxPixels));
         }
     }
     s.jobs = std::clamp(defaultJobs, 1, maxJobs);
@@ -614,9 +628,6 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
         if (kind >= 0 && !lists[kind].isEmpty()) {
             s.inputLists.append({lists[kind].takeFirst(), kind == 0 ? '\n' : '\0'});
         }
-    }
-    if (!s.inputLists.isEmpty()) {
-        s.listFile = s.inputLists.first().path;
     }
     if (parser.isSet(optFormats)) {
         s.formats.clear();
@@ -731,7 +742,7 @@ bool ZTOptionParser::applyBundledPicture()
         return fail(QStringLiteral("every method is disabled; nothing to analyse"));
     }
 
-    if (s.inputs.isEmpty() && s.listFile.isEmpty()) {
+    if (s.inputs.isEmpty() && s.inputLists.isEmpty()) {
         s.bundledPicture = true;
         s.inputs.append(bundledPicturePath());
         s.writeOverlay = true;
@@ -787,8 +798,9 @@ QString ZTOptionParser::helpText() const
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"
         "Declared areas (--area, the heads of --faces) come first: a crop keeps them all whole\n"
-        "when it can, otherwise as many as fit together (bigger ones first), and the salience\n"
-        "places it only among the positions that keep them.\n"
+        "when it can, otherwise the most of them that fit together (of equally many, those\n"
+        "with the most pixels), and the salience places it only among the positions that\n"
+        "keep them.\n"
         "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
         "another\n"
         "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"

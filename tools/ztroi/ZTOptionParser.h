@@ -45,10 +45,11 @@ public:
      * Appends the paths in @p device to @p paths: entries ended by @p separator or the end. With
      * '\n', blank lines are skipped and a trailing carriage return is dropped; otherwise empty
      * entries are skipped. Paths are taken as they are, spaces included, as ZTFileName reads
-     * bytes. Returns false, having read at most one chunk further, at an entry longer than a
-     * path can be (PATH_MAX).
+     * bytes. Returns false with @p error set, having read at most one chunk further, at an entry
+     * longer than a path can be (PATH_MAX), at a NUL byte in a '\n'-separated entry, or when
+     * @p device cannot be read.
      */
-    static bool readList(QIODevice* device, char separator, QStringList* paths);
+    static bool readList(QIODevice* device, char separator, QStringList* paths, QString* error);
 
     /** Parses "16:9" (an aspect) or "1920x1080" (an output size); false if malformed. */
     static bool parseCrop(const QString& text, ZTCropRequest* request);

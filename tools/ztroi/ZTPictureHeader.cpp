@@ -354,6 +354,9 @@ ZTPictureHeader readWebp(const Bytes& b, ZTPictureHeader header)
 
 // TIFF: the first directory, whose entries' values and strips or tiles must all be in the file.
 // libtiff reads whole strips or tiles, which may be as large as the picture's raw samples.
+// Photographs have at most five samples a pixel (CMYK and alpha); more are refused.
+constexpr quint32 maxTiffSamples = 8;
+
 class TiffDirectory
 {
 public:
@@ -405,11 +408,14 @@ ZTPictureHeader readTiff(const Bytes& b, ZTPictureHeader header)
         StripOffsets = 273,
         SamplesPerPixel = 277,
         StripByteCounts = 279,
+        TileWidth = 322,
+        TileLength = 323,
         TileOffsets = 324,
         TileByteCounts = 325
     };
     quint32 bits = 1;
     quint32 samples = 1;
+    QSize tile;
     qint64 offsets = -1, offsetCount = 0, lengths = -1, lengthCount = 0;
     int offsetWidth = 0, lengthWidth = 0;
     for (qint64 i = 0; i < entries; ++i) {
@@ -434,6 +440,12 @@ ZTPictureHeader readTiff(const Bytes& b, ZTPictureHeader header)
         case SamplesPerPixel:
             samples = quint32(first);
             break;
+        case TileWidth:
+            tile.setWidth(first);
+            break;
+        case TileLength:
+            tile.setHeight(first);
+            break;
         case StripOffsets:
         case TileOffsets:
             offsets = at, offsetCount = count, offsetWidth = valueWidth;
@@ -452,8 +464,25 @@ ZTPictureHeader readTiff(const Bytes& b, ZTPictureHeader header)
             return damaged(header, truncated);
         }
     }
+    // libtiff decodes a whole strip or tile at a time. Strips are never longer than the picture
+    // (libtiff clamps RowsPerStrip to it), but a tile can be any size: tiles beyond the picture
+    // rounded up to whole 16-pixel tiles would take memory that the picture's size does not tell.
+    const auto roundedUp = [](int length) { return (qint64(length) + 15) / 16 * 16; };
+    if (tile.width() > roundedUp(header.size.width())
+        || tile.height() > roundedUp(header.size.height())) {
+        return damaged(header,
+            QStringLiteral("tiles larger than the picture (%1x%2)")
+                .arg(tile.width())
+                .arg(tile.height()));
+    }
+    if (samples > maxTiffSamples) {
+        return damaged(header,
+            QStringLiteral("more samples per pixel than a picture has (%1, more than %2)")
+                .arg(samples)
+                .arg(maxTiffSamples));
+    }
     // Samples deeper than 8 bits decode into 64-bit pixels first.
-    const int rawBytes = int(std::min<quint32>(samples, 8) * std::min<quint32>((bits + 7) / 8, 8));
+    const int rawBytes = int(samples * std::min<quint32>((bits + 7) / 8, 8));
     header.bytesPerPixel = outputBytes + (bits > 8 ? 8 : 0) + rawBytes;
     return header;
 }

@@ -24,7 +24,10 @@ struct ZTPictureHeader
      * layer. Invalid when the header gives no size.
      */
     QSize size;
-    /** Why the file is incomplete or its structure broken; empty when it is whole. */
+    /**
+     * Why the file is incomplete, its structure broken, or its decoding larger than its size
+     * tells (TIFF tiles beyond the picture, too many samples a pixel); empty when it is whole.
+     */
     QString damage;
     /** JPEG: the number of scans (SOS markers); 0 for other formats. */
     int scans = 0;

@@ -46,7 +46,6 @@ struct ZTToolSettings
     static constexpr int defaultAnalysisSide = 480;
 
     QStringList inputs;            ///< paths in input order (command line first, then --list)
-    QString listFile;              ///< the first --list or --list0 FILE; empty when none is given
     QList<ZTInputList> inputLists; ///< every --list and --list0, in the order given
     bool bundledPicture = false;   ///< no picture given: analyse the bundled photograph
     QString outputDir = QStringLiteral("ztroi-out");

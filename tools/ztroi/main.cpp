@@ -18,7 +18,7 @@
 #include <QThread>
 
 #include <atomic>
-#include <climits>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -140,40 +140,73 @@ void removeStopHandlers()
     g_runner.store(nullptr);
 }
 
+// Opens the list @p path for reading ("-": standard input); a folder is refused, as reading it
+// would fail. False, with errno set, when it cannot be read.
+bool openList(const QString& path, QFile* file)
+{
+    if (path == QLatin1String("-")) {
+        return file->open(stdin, QIODevice::ReadOnly);
+    }
+    const int fd = ::open(ZTFileName::toBytes(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return false;
+    }
+    return file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
+
 // Reads every --list and --list0 in the order given; false, with @p error set, on the first
-// that cannot be read or holds an entry longer than a path.
+// that cannot be read or holds an entry that cannot be a file name.
 bool readInputLists(ZTToolSettings& settings, QString* error)
 {
     for (const ZTInputList& list : settings.inputLists) {
-        const char* const option = list.separator == '\n' ? "--list" : "--list0";
+        const QString listName = QStringLiteral("%1 %2").arg(
+            QLatin1String(list.separator == '\n' ? "--list" : "--list0"), list.path);
         QFile file;
-        bool opened = false;
-        if (list.path == QLatin1String("-")) {
-            opened = file.open(stdin, QIODevice::ReadOnly);
-        } else {
-            const int fd = ::open(ZTFileName::toBytes(list.path).constData(), O_RDONLY | O_CLOEXEC);
-            opened = fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-        }
-        if (!opened) {
-            *error = QStringLiteral("%1 %2: cannot read the list")
-                         .arg(QLatin1String(option), list.path);
+        if (!openList(list.path, &file)) {
+            *error = QStringLiteral("%1: cannot read the list (%2)")
+                         .arg(listName, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
-        if (!ZTOptionParser::readList(&file, list.separator, &settings.inputs)) {
-            *error = QStringLiteral("%1 %2: an entry is longer than a path can be (%3 bytes)")
-                         .arg(QLatin1String(option), list.path)
-                         .arg(PATH_MAX);
+        QString listError;
+        if (!ZTOptionParser::readList(&file, list.separator, &settings.inputs, &listError)) {
+            *error = listName + QStringLiteral(": ") + listError;
             return false;
         }
     }
     return true;
 }
 
-// One line on standard error about picture @p input, its name with the bytes it has.
+// @p name with its control bytes written as \n, \t, \r or \xNN, so that it keeps to one line
+// and cannot move the terminal's cursor.
+QByteArray escapedControlBytes(const QByteArray& name)
+{
+    QByteArray out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const uchar byte = uchar(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\n' || c == '\t' || c == '\r') {
+            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else {
+            out += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+        }
+    }
+    return out;
+}
+
+// One line on standard error about picture @p input, its name with the bytes it has, control
+// bytes escaped.
 void printPictureLine(const QString& input, const QString& text)
 {
-    const QByteArray line
-        = "ztroi: " + ZTFileName::toBytes(input) + ": " + text.simplified().toLocal8Bit() + '\n';
+    const QByteArray line = "ztroi: " + escapedControlBytes(ZTFileName::toBytes(input)) + ": "
+        + text.simplified().toLocal8Bit() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), g_messages);
 }
 

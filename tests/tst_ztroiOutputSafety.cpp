@@ -52,6 +52,8 @@ class tst_ztroiOutputSafety : public QObject
 
 private slots:
     void initTestCase();
+    void reportedPathsNameTheWrittenFiles_data();
+    void reportedPathsNameTheWrittenFiles();
     void failedPicturePutsBackWhatItReplaced();
     void outputNeverReplacesAnInput_data();
     void outputNeverReplacesAnInput();
@@ -70,6 +72,38 @@ private:
 void tst_ztroiOutputSafety::initTestCase()
 {
     QVERIFY(scene(QSize(120, 90), QPoint(40, 50)).save(picture("photo.png")));
+}
+
+void tst_ztroiOutputSafety::reportedPathsNameTheWrittenFiles_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("reported"); // files.salience in the JSON line
+
+    QTest::newRow("a name starting with ':'")
+        << ":photo.png" << QStringList() << "ztroi-out/:photo.salience.png";
+    QTest::newRow("--out ending in '/'")
+        << "photo.png" << QStringList {"--out", "maps/"} << "maps/photo.salience.png";
+    QTest::newRow("--out ./maps") << "photo.png" << QStringList {"--out", "./maps"}
+                                  << "./maps/photo.salience.png";
+}
+
+// The path that the report gives is the file that was written, whatever the picture's name.
+void tst_ztroiOutputSafety::reportedPathsNameTheWrittenFiles()
+{
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(QString, reported);
+
+    QTemporaryDir work;
+    // Joined by hand, as QTemporaryDir::filePath() takes ":photo.png" for a resource.
+    QVERIFY(QFile::copy(picture("photo.png"), work.path() + '/' + input));
+    const Run run = ztroi(QStringList {"--json"} + options + QStringList {input}, work.path());
+    QCOMPARE(run.exitCode, 0);
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().value("files").toObject().value("salience").toString(), reported);
+    QVERIFY(QFileInfo(work.path() + '/' + reported).isFile());
 }
 
 // With --maps, a folder named photo.sobel.png fails the picture after its salience map replaced

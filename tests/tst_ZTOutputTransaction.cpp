@@ -92,11 +92,14 @@ void tst_ZTOutputTransaction::existingNames_data()
     row("an input that is yet to exist is not created", "missing input", "", "",
         "is an input of this run");
     row("a file over the size limit", "file", "size limit", "", "(file too large)");
+    row("a file removed just before it is replaced", "file", "removed", "photo.map.png");
+    row("a file put in just before the name is claimed", "", "put in", "photo-2.map.png");
 }
 
 // Whatever the name held, rollback() leaves the folder exactly as it was (the same inodes and
 // contents, nothing hidden left over), also after a second file was written, and commit() keeps
-// the new files and nothing else.
+// the new files and nothing else. The same holds on file systems without renameat2()'s flags or
+// hard links (FAT, exFAT), as the transaction is told to pretend.
 void tst_ZTOutputTransaction::existingNames()
 {
     QFETCH(QString, before);
@@ -104,61 +107,79 @@ void tst_ZTOutputTransaction::existingNames()
     QFETCH(QString, written);
     QFETCH(QString, error);
 
-    for (const bool keep : {false, true}) {
-        QTemporaryDir root;
-        const QString out = root.filePath("out");
-        const QString target = out + "/photo.map.png";
-        QVERIFY(QDir().mkpath(out));
-        QStringList inputs {writeFile(root.filePath("victim.txt"), "victim")};
-        if (before == "file" || before == "input") {
-            writeFile(target, "earlier");
-        } else if (before.endsWith("link")) {
-            QVERIFY(QFile::link(before == "link" ? "../victim.txt" : "../created.txt", target));
-        } else if (before == "folder") {
-            QVERIFY(QDir().mkpath(target));
-        } else if (before == "hard link to input") {
-            QCOMPARE(::link(QFile::encodeName(inputs.first()), QFile::encodeName(target)), 0);
-        }
-        if (before.endsWith("input")) {
-            inputs.append(target);
-        }
-        QThread::msleep(20); // a tick of the file system's clock: "earlier" is before the run
-        ZTOutputFolder other;
-        QVERIFY(during != "another run" || other.open(out, {}));
-        ZTOutputFolder folder;
-        QVERIFY(folder.open(out, inputs));
-        if (during == "file") {
-            writeFile(target, "another process");
-        }
-        const QMap<QString, QString> start = contents(out);
-
-        ZTOutputTransaction files(folder);
-        QString why;
-        std::optional<FileSizeLimit> limit;
-        if (during == "size limit") {
-            limit.emplace(4);
-        }
-        const QString path = files.write("photo", ".map.png", "new map", &why);
-        limit.reset();
-        QCOMPARE(path, written.isEmpty() ? QString() : out + '/' + written);
-        QVERIFY2(error.isEmpty() ? why.isEmpty() : why.contains(error) && why.contains(target),
-            qPrintable(why));
-        QCOMPARE(files.write("photo", ".more.png", "more", nullptr), out + "/photo.more.png");
-        QMap<QString, QString> expected = start;
-        if (keep) {
-            files.commit();
-            for (const QString& name : {written, QString("photo.more.png")}) {
-                if (!name.isEmpty()) {
-                    expected.insert(name, contents(out).value(name));
-                }
+    const int renames = ZTOutputTransaction::RenameNoReplace | ZTOutputTransaction::RenameExchange;
+    for (const int missing : {0, renames, renames | ZTOutputTransaction::HardLinks}) {
+        for (const bool keep : {false, true}) {
+            QTemporaryDir root;
+            const QString out = root.filePath("out");
+            const QString target = out + "/photo.map.png";
+            QVERIFY(QDir().mkpath(out));
+            QStringList inputs {writeFile(root.filePath("victim.txt"), "victim")};
+            if (before == "file" || before == "input") {
+                writeFile(target, "earlier");
+            } else if (before.endsWith("link")) {
+                QVERIFY(QFile::link(before == "link" ? "../victim.txt" : "../created.txt", target));
+            } else if (before == "folder") {
+                QVERIFY(QDir().mkpath(target));
+            } else if (before == "hard link to input") {
+                QCOMPARE(::link(QFile::encodeName(inputs.first()), QFile::encodeName(target)), 0);
             }
-            QVERIFY(written.isEmpty() || expected.value(written).endsWith(" new map"));
-        } else {
-            files.rollback();
+            if (before.endsWith("input")) {
+                inputs.append(target);
+            }
+            QThread::msleep(20); // a tick of the file system's clock: "earlier" is before the run
+            ZTOutputFolder other;
+            QVERIFY(during != "another run" || other.open(out, {}));
+            ZTOutputFolder folder;
+            QVERIFY(folder.open(out, inputs));
+            if (during == "file") {
+                writeFile(target, "another process");
+            }
+            const QMap<QString, QString> start = contents(out);
+
+            ZTOutputTransaction files(folder);
+            // Another process acts between the look at the name and the taking of it, once.
+            bool acted = false;
+            files.simulate(missing, [&](const QByteArray&) {
+                if (during == "removed" && !acted) {
+                    QFile::remove(target);
+                } else if (during == "put in" && !acted) {
+                    writeFile(target, "another process");
+                }
+                acted = true;
+            });
+            QString why;
+            std::optional<FileSizeLimit> limit;
+            if (during == "size limit") {
+                limit.emplace(4);
+            }
+            const QString path = files.write("photo", ".map.png", "new map", &why);
+            limit.reset();
+            QCOMPARE(path, written.isEmpty() ? QString() : out + '/' + written);
+            QVERIFY2(error.isEmpty() ? why.isEmpty() : why.contains(error) && why.contains(target),
+                qPrintable(why));
+            QCOMPARE(files.write("photo", ".more.png", "more", nullptr), out + "/photo.more.png");
+            QMap<QString, QString> expected = start;
+            if (during == "removed") {
+                expected.remove("photo.map.png");
+            } else if (during == "put in") {
+                expected.insert("photo.map.png", contents(out).value("photo.map.png"));
+            }
+            if (keep) {
+                files.commit();
+                for (const QString& name : {written, QString("photo.more.png")}) {
+                    if (!name.isEmpty()) {
+                        expected.insert(name, contents(out).value(name));
+                    }
+                }
+                QVERIFY(written.isEmpty() || expected.value(written).endsWith(" new map"));
+            } else {
+                files.rollback();
+            }
+            QCOMPARE(contents(out), expected);
+            QCOMPARE(contents(root.path()).value("victim.txt").section(' ', 1), QString("victim"));
+            QVERIFY(!QFile::exists(root.filePath("created.txt")));
         }
-        QCOMPARE(contents(out), expected);
-        QCOMPARE(contents(root.path()).value("victim.txt").section(' ', 1), QString("victim"));
-        QVERIFY(!QFile::exists(root.filePath("created.txt")));
     }
 }
 

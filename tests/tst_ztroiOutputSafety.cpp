@@ -52,7 +52,11 @@ class tst_ztroiOutputSafety : public QObject
 
 private slots:
     void initTestCase();
+    void reportedPathsNameTheWrittenFiles_data();
+    void reportedPathsNameTheWrittenFiles();
     void failedPicturePutsBackWhatItReplaced();
+    void outputFolderOnlyWhenFilesAreWritten_data();
+    void outputFolderOnlyWhenFilesAreWritten();
     void outputNeverReplacesAnInput_data();
     void outputNeverReplacesAnInput();
     void concurrentRunsKeepTheirOwnFiles();
@@ -70,6 +74,38 @@ private:
 void tst_ztroiOutputSafety::initTestCase()
 {
     QVERIFY(scene(QSize(120, 90), QPoint(40, 50)).save(picture("photo.png")));
+}
+
+void tst_ztroiOutputSafety::reportedPathsNameTheWrittenFiles_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("reported"); // files.salience in the JSON line
+
+    QTest::newRow("a name starting with ':'")
+        << ":photo.png" << QStringList() << "ztroi-out/:photo.salience.png";
+    QTest::newRow("--out ending in '/'")
+        << "photo.png" << QStringList {"--out", "maps/"} << "maps/photo.salience.png";
+    QTest::newRow("--out ./maps") << "photo.png" << QStringList {"--out", "./maps"}
+                                  << "./maps/photo.salience.png";
+}
+
+// The path that the report gives is the file that was written, whatever the picture's name.
+void tst_ztroiOutputSafety::reportedPathsNameTheWrittenFiles()
+{
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(QString, reported);
+
+    QTemporaryDir work;
+    // Joined by hand, as QTemporaryDir::filePath() takes ":photo.png" for a resource.
+    QVERIFY(QFile::copy(picture("photo.png"), work.path() + '/' + input));
+    const Run run = ztroi(QStringList {"--json"} + options + QStringList {input}, work.path());
+    QCOMPARE(run.exitCode, 0);
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().value("files").toObject().value("salience").toString(), reported);
+    QVERIFY(QFileInfo(work.path() + '/' + reported).isFile());
 }
 
 // With --maps, a folder named photo.sobel.png fails the picture after its salience map replaced
@@ -93,6 +129,44 @@ void tst_ztroiOutputSafety::failedPicturePutsBackWhatItReplaced()
     QCOMPARE(::stat(QFile::encodeName(earlier).constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(contentOf(earlier), QByteArray("earlier"));
+}
+
+void tst_ztroiOutputSafety::outputFolderOnlyWhenFilesAreWritten_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("created"); // in the working folder
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("--no-map writes nothing")
+        << QStringList {"--no-map"} << 0 << QStringList() << "";
+    QTest::newRow("--no-map with a review page")
+        << QStringList {"--no-map", "--report", "page.html"} << 0 << QStringList {"page.html"}
+        << "";
+    QTest::newRow("--maps needs the folder")
+        << QStringList {"--no-map", "--maps"} << 1 << QStringList()
+        << "ztroi: file/out: cannot create the output folder (not a directory)\n";
+}
+
+// The output folder is created only when files go into it: a run that writes none works even
+// where no folder can be created (here, under a file; permissions do not stop root).
+void tst_ztroiOutputSafety::outputFolderOnlyWhenFilesAreWritten()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, created);
+    QFETCH(QString, error);
+
+    QTemporaryDir work;
+    writeFile(work.filePath("file"), "a file");
+    const Run run = ztroi(
+        QStringList {"--json", "--out", "file/out"} + options + QStringList {picture("photo.png")},
+        work.path());
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(QString::fromUtf8(run.err), error);
+    QCOMPARE(jsonLines(run.out).size(), exitCode == 0 ? 1 : 0);
+    QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList {"file"} + created);
 }
 
 void tst_ztroiOutputSafety::outputNeverReplacesAnInput_data()

@@ -25,7 +25,8 @@ public:
     using Progress = std::function<void(int finished)>;
 
     /**
-     * Writes into @p folder, which must be open and outlive the runner. @p faceFinder, if given,
+     * Writes into @p folder, which must outlive the runner, and be open when @p settings write
+     * files. @p faceFinder, if given,
      * finds the faces for every worker's analyzer (see ZTPictureAnalyzer).
      */
     ZTBatchRunner(

@@ -3,7 +3,6 @@
 #include "ZTFileName.h"
 #include "ZTStreamWriter.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
@@ -80,9 +79,10 @@ bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QStrin
     return true;
 }
 
+// Joined by hand: QDir takes a name that starts with ':' for a resource path and returns it alone.
 QString ZTOutputFolder::filePath(const QString& name) const
 {
-    return QDir(m_path).filePath(name);
+    return m_path.endsWith(QLatin1Char('/')) ? m_path + name : m_path + QLatin1Char('/') + name;
 }
 
 bool ZTOutputFolder::isInput(const QByteArray& name, const struct stat* existing) const

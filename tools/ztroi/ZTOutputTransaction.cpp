@@ -35,6 +35,13 @@ bool isUnsupported(int errnum)
     return errnum == EINVAL || errnum == ENOSYS || errnum == EOPNOTSUPP;
 }
 
+// Whether linkat() failed because the file system has no hard links (FAT, exFAT), or no more for
+// this file.
+bool linksUnsupported(int errnum)
+{
+    return errnum == EPERM || errnum == EOPNOTSUPP || errnum == EMLINK;
+}
+
 QString candidateName(const QString& stem, const QString& suffix, int number)
 {
     return number == 1 ? stem + suffix
@@ -215,6 +222,9 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         *why = QStringLiteral("is an input of this run; ztroi does not replace it");
         return Step::Failed;
     }
+    if (m_beforeTaking) {
+        m_beforeTaking(name);
+    }
     if (!exists) {
         const int result = claimFreeName(temporary, name);
         if (result == EEXIST) {
@@ -242,6 +252,14 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
     const ino_t inode = temporary.inode;
     QByteArray backup;
     *errnum = replaceFile(temporary, name, &backup);
+    // The file was removed, or another took the name, since the name was looked at: again.
+    struct stat ours;
+    if ((*errnum == ENOENT
+            && ::fstatat(folder, temporary.name.constData(), &ours, AT_SYMLINK_NOFOLLOW) == 0)
+        || *errnum == EEXIST) {
+        *errnum = 0;
+        return Step::Again;
+    }
     if (*errnum != 0) {
         return Step::Failed;
     }
@@ -257,22 +275,63 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
     return Step::Done;
 }
 
+void ZTOutputTransaction::simulate(
+    int primitives, std::function<void(const QByteArray&)> beforeTaking)
+{
+    m_missing = primitives;
+    m_beforeTaking = std::move(beforeTaking);
+}
+
+bool ZTOutputTransaction::offers(Primitive primitive) const
+{
+    return (m_missing & primitive) == 0;
+}
+
 // Takes a name that is free, never replacing a file that appears under it meanwhile: EEXIST then.
 int ZTOutputTransaction::claimFreeName(Temporary& temporary, const QByteArray& name)
 {
-    const int folder = temporary.folder;
-    if (::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_NOREPLACE)
-        != 0) {
+    const int result = renameNoReplace(temporary.name, name);
+    if (result == 0) {
+        temporary.taken();
+    }
+    return result;
+}
+
+// Renames the entry @p from to @p to unless @p to exists: EEXIST then.
+int ZTOutputTransaction::renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    const int folder = m_folder.descriptor();
+    if (offers(RenameNoReplace)) {
+        if (::renameat2(folder, from.constData(), folder, to.constData(), RENAME_NOREPLACE) == 0) {
+            return 0;
+        }
         if (!isUnsupported(errno)) {
             return errno;
         }
-        // A file system without the flag: a hard link does not replace anything either.
-        if (::linkat(folder, temporary.name.constData(), folder, name.constData(), 0) != 0) {
+    }
+    // A hard link does not replace anything either.
+    if (offers(HardLinks)) {
+        if (::linkat(folder, from.constData(), folder, to.constData(), 0) == 0) {
+            ::unlinkat(folder, from.constData(), 0);
+            return 0;
+        }
+        if (!linksUnsupported(errno)) {
             return errno;
         }
-        ::unlinkat(folder, temporary.name.constData(), 0);
     }
-    temporary.taken();
+    // Neither (FAT, exFAT): an empty file created only if the name is free holds it, and the
+    // rename replaces that file. Not atomic: the placeholder could be replaced in between.
+    const int placeholder = ::openat(
+        folder, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (placeholder < 0) {
+        return errno;
+    }
+    ::close(placeholder);
+    if (::renameat(folder, from.constData(), folder, to.constData()) != 0) {
+        const int result = errno;
+        ::unlinkat(folder, to.constData(), 0);
+        return result;
+    }
     return 0;
 }
 
@@ -281,31 +340,64 @@ int ZTOutputTransaction::replaceFile(
     Temporary& temporary, const QByteArray& name, QByteArray* backup)
 {
     const int folder = temporary.folder;
-    if (::renameat2(folder, temporary.name.constData(), folder, name.constData(), RENAME_EXCHANGE)
-        == 0) {
-        *backup = temporary.name;
-        temporary.taken();
-        return 0;
-    }
-    if (!isUnsupported(errno)) {
-        return errno;
-    }
-    // A file system without the swap: a second name keeps the old file, then one rename puts the
-    // new one in its place.
-    for (int attempt = 0;; ++attempt) {
-        *backup = ZTOutputFolder::temporaryName();
-        if (::linkat(folder, name.constData(), folder, backup->constData(), 0) == 0) {
-            break;
+    if (offers(RenameExchange)) {
+        if (::renameat2(
+                folder, temporary.name.constData(), folder, name.constData(), RENAME_EXCHANGE)
+            == 0) {
+            *backup = temporary.name;
+            temporary.taken();
+            return 0;
         }
-        if (errno != EEXIST || attempt == maxTemporaryTries) {
+        if (!isUnsupported(errno)) {
             return errno;
         }
     }
-    if (::renameat(folder, temporary.name.constData(), folder, name.constData()) != 0) {
-        const int result = errno;
-        ::unlinkat(folder, backup->constData(), 0);
+    // Without the swap the old file is kept aside first, then the new one takes its name.
+    bool moved = false;
+    int result = keepAside(name, backup, &moved);
+    if (result != 0) {
         return result;
     }
-    temporary.taken();
-    return 0;
+    // A second name of the old file: one rename puts the new one in its place.
+    if (!moved) {
+        result = ::renameat(folder, temporary.name.constData(), folder, name.constData()) == 0
+            ? 0
+            : errno;
+        if (result != 0) {
+            ::unlinkat(folder, backup->constData(), 0);
+            return result;
+        }
+        temporary.taken();
+        return 0;
+    }
+    // The old file itself was moved aside, so the name is free for a moment (the swap is not
+    // atomic on such file systems): the new file claims it, or the old one goes back. Should
+    // another file have taken the name meanwhile, that one stays and the old one goes.
+    result = claimFreeName(temporary, name);
+    if (result != 0 && renameNoReplace(*backup, name) == EEXIST) {
+        ::unlinkat(folder, backup->constData(), 0);
+    }
+    return result;
+}
+
+// Gives the file @p name the second, hidden name @p backup: a hard link, or where there are none
+// the file itself moves there (@p moved).
+int ZTOutputTransaction::keepAside(const QByteArray& name, QByteArray* backup, bool* moved)
+{
+    const int folder = m_folder.descriptor();
+    int result = EEXIST;
+    for (int attempt = 0; attempt < maxTemporaryTries && result == EEXIST; ++attempt) {
+        *backup = ZTOutputFolder::temporaryName();
+        *moved = !offers(HardLinks);
+        if (!*moved) {
+            result = ::linkat(folder, name.constData(), folder, backup->constData(), 0) == 0
+                ? 0
+                : errno;
+            *moved = linksUnsupported(result);
+        }
+        if (*moved) {
+            result = renameNoReplace(name, *backup);
+        }
+    }
+    return result;
 }

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <sys/types.h>
 #include <vector>
 
@@ -24,6 +25,10 @@ class ZTOutputFolder;
  *   takes the next free name instead, STEM-2.SUFFIX, STEM-3.SUFFIX, ...;
  * - a symbolic link (dangling or not), a folder or any other kind of file, and an input of the
  *   run, are neither replaced nor written through: the write fails.
+ *
+ * On file systems without renameat2()'s flags and without hard links (FAT, exFAT) a replaced
+ * file is moved aside before the new one takes its name: for that moment the name is free, and
+ * another process could take it. The replaced file still comes back on rollback().
  *
  * One transaction is used by one thread; transactions of different threads may share a folder.
  */
@@ -55,6 +60,19 @@ public:
     /** Removes the files written so far and restores the ones that they replaced. */
     void rollback();
 
+    /** Ways of placing a file that some file systems lack (FAT and exFAT lack all three). */
+    enum Primitive {
+        RenameNoReplace = 0x1, ///< renameat2(RENAME_NOREPLACE)
+        RenameExchange = 0x2,  ///< renameat2(RENAME_EXCHANGE)
+        HardLinks = 0x4,
+    };
+    /**
+     * For tests: the transaction behaves as on a file system without the @p primitives (an OR of
+     * Primitive), and calls @p beforeTaking (when given) with each name that it looked at, just
+     * before it takes that name.
+     */
+    void simulate(int primitives, std::function<void(const QByteArray&)> beforeTaking = {});
+
 private:
     /** A file that took its name: the previous file under that name, if any, is kept aside. */
     struct Placed
@@ -69,10 +87,15 @@ private:
     Step place(Temporary& temporary, const QByteArray& name, int* errnum, QString* why);
     int claimFreeName(Temporary& temporary, const QByteArray& name);
     int replaceFile(Temporary& temporary, const QByteArray& name, QByteArray* backup);
+    int keepAside(const QByteArray& name, QByteArray* backup, bool* moved);
+    int renameNoReplace(const QByteArray& from, const QByteArray& to);
+    bool offers(Primitive primitive) const;
     bool writeTemporary(Temporary& temporary, const QByteArray& data, int* errnum);
 
     const ZTOutputFolder& m_folder;
     std::vector<Placed> m_placed;
+    int m_missing = 0; ///< the primitives that a test takes away
+    std::function<void(const QByteArray&)> m_beforeTaking;
 };
 
 #endif // ZTOUTPUTTRANSACTION_H

@@ -361,8 +361,12 @@ int main(int argc, char* argv[])
             return SomeFailed;
         }
     }
+    // A run that writes no files (--no-map without --maps, --overlay or --write-crops) neither
+    // creates nor needs the output folder: it works in a folder that cannot be written.
     ZTOutputFolder folder;
-    if (!folder.open(settings.outputDir, settings.inputs, &error)) {
+    const bool writesFiles = settings.writeSalienceMap || settings.writeMaps
+        || settings.writeOverlay || settings.writeCrops;
+    if (writesFiles && !folder.open(settings.outputDir, settings.inputs, &error)) {
         printError(error);
         return SomeFailed;
     }

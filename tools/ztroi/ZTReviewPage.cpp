@@ -72,14 +72,12 @@ QString countText(int count, const char* one, const char* many)
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
-// A link to @p path, relative to @p folder; just the text for a path that is no file, such as
-// the bundled photograph's resource path.
+// A link to the file @p path, relative to @p folder. A name that starts with ':' is an ordinary
+// file here, not one of Qt's resources.
 QString link(const QString& path, const QString& text, const QDir& folder)
 {
-    if (path.startsWith(QLatin1Char(':'))) {
-        return escaped(text);
-    }
-    const QString relative = folder.relativeFilePath(QFileInfo(path).absoluteFilePath());
+    const QFileInfo file(path.startsWith(QLatin1Char(':')) ? QStringLiteral("./") + path : path);
+    const QString relative = folder.relativeFilePath(file.absoluteFilePath());
     const QByteArray url = QUrl::toPercentEncoding(relative, "/");
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(QString::fromLatin1(url), escaped(text));
 }
@@ -300,7 +298,8 @@ QString ZTReviewPage::entry(const ZTPictureReport& report, int number, const QDi
     QString html = QStringLiteral("<article id=\"picture-%1\" class=\"%2\">\n<h2>%3</h2>\n")
                        .arg(number)
                        .arg(QLatin1String(report.ok() ? "picture" : "picture failed"),
-                           link(report.input, report.input, folder));
+                           report.bundled ? escaped(report.input)
+                                          : link(report.input, report.input, folder));
     if (!report.ok()) {
         return html
             + QStringLiteral("<p class=\"error\"><strong>Error:</strong> %1</p>\n</article>\n")

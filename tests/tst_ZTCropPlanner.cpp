@@ -107,7 +107,7 @@ void tst_ZTCropPlanner::maximizerStartIsStartOfBestRange()
 {
     const QImage map = randomMap(QSize(48, 32));
     for (const auto method : {SalienzPixelWeightLinear, SalienzPixelWeightThreshold}) {
-        const ZTCropPlanner::BestStart start = ZTCropPlanner::maximizerStart(map, method);
+        const ZTCropPlanner::BestStart start = ZTCropPlanner::maximizer(map, method).start;
         for (int length = 0; length <= 49; ++length) {
             QCOMPARE(start(Qt::Horizontal, length),
                 ZTSalienzMaximizerHorizontal(method).startOfBestRange(map, length));

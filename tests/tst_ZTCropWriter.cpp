@@ -130,6 +130,22 @@ void tst_ZTCropWriter::resamplerMatchesTheExactResult_data()
     row("same size at whole pixels: a copy", randomPicture({40, 30}), {5, 6, 20, 10}, {20, 10}, 0);
     row("a window beyond the picture is clipped", randomPicture({30, 20}), {-10, 10, 50, 20},
         {10, 4});
+    // Hundreds of source pixels per output pixel: no rounding may pile up, a flat area keeps its
+    // exact value.
+    const auto flat = [](const QSize& size, QRgb colour) {
+        QImage image(size, QImage::Format_ARGB32);
+        image.fill(colour);
+        return image;
+    };
+    constexpr double unchanged = 1e-6; // what the reference's floating point may miss by
+    row("flat white, 1000:1", flat({2000, 2000}, qRgb(255, 255, 255)), {0, 0, 2000, 2000}, {2, 2},
+        unchanged);
+    row("flat white, 250:1", flat({2000, 1000}, qRgb(255, 255, 255)), {0, 0, 2000, 1000}, {8, 4},
+        unchanged);
+    row("flat grey, 1000:1 at fractions of pixels", flat({1100, 1100}, qRgba(77, 128, 201, 254)),
+        {50.25, 20.5, 1000, 1000}, {1, 1}, unchanged);
+    row("flat grey, 250:1", flat({1000, 1000}, qRgba(77, 128, 201, 254)), {0, 0, 1000, 1000},
+        {4, 4}, unchanged);
 }
 
 // Exactly the size asked for, within a level of the exact area average (shrinking) or linear

@@ -51,11 +51,19 @@ void tst_ZTReviewPage::initTestCase()
     failed.input = "relative/\"quoted\".png";
     failed.error = "not a picture <script>alert(1)</script>";
 
-    ZTReviewPage page(m_dir.filePath("review/page.html"), 2);
+    // A name that starts with ':' is a file like any other; only the bundled photograph is not.
+    ZTPictureReport colon = failed;
+    colon.input = ":colon.jpg";
+    ZTPictureReport bundled = failed;
+    bundled.input = ZTOptionParser::bundledPicturePath();
+    bundled.bundled = true;
+
+    ZTReviewPage page(m_dir.filePath("review/page.html"), 4);
     QString error;
     QVERIFY(page.open(&error));
-    page.add(good);
-    page.add(failed);
+    for (const ZTPictureReport& report : {good, failed, colon, bundled}) {
+        page.add(report);
+    }
     QVERIFY(page.commit(&error));
     QFile file(m_dir.filePath("review/page.html"));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -87,9 +95,12 @@ void tst_ZTReviewPage::content_data()
     has("the grid", "<tr><td>17</td><td>239</td></tr>");
     has("the other files", "<p>Files: <a href=\"../out/tea.salience.png\">salience</a></p>");
     has("the escaped error", "not a picture &lt;script&gt;alert(1)&lt;/script&gt;");
-    has("the summary", "<p>1 picture analysed, 1 failure.</p>");
+    has("the summary", "<p>1 picture analysed, 3 failures.</p>");
     has("the failure linked",
         "<li><a href=\"#picture-2\">relative/&quot;quoted&quot;.png</a>: not a picture");
+    has("a name starting with ':' linked as a file", "/%3Acolon.jpg\">:colon.jpg</a></h2>");
+    has("the bundled photograph not linked",
+        "<h2>" + ZTOptionParser::bundledPicturePath().toHtmlEscaped() + "</h2>");
     has("no script", "<script", false);
 }
 
@@ -115,7 +126,7 @@ void tst_ZTReviewPage::referencesStayInside()
             qPrintable(target.left(80)));
         ++references;
     }
-    QCOMPARE(references, 7);
+    QCOMPARE(references, 10);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTReviewPage)

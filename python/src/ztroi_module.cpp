@@ -8,6 +8,7 @@
 #include "ZTPythonMixer.h"
 
 #include "ZTBatchRunner.h"
+#include "ZTFaceDetector.h"
 #include "ZTFileName.h"
 #include "ZTMemoryBudget.h"
 #include "ZTOutputFolder.h"
@@ -70,6 +71,30 @@ QString onePicture(const ZTToolSettings& settings)
     return settings.inputs.first();
 }
 
+// The face finder of the calling thread. Loading the cascades takes longer than many a search,
+// and a detector serves one thread at a time, so every thread keeps the one it loaded, until
+// the folders that the cascades come from change. None when they cannot be loaded: the
+// analyzer then tries itself and reports why.
+ZTFaceFinder threadFaceFinder()
+{
+    struct Loaded
+    {
+        QStringList folders;
+        std::unique_ptr<ZTFaceDetector> detector;
+    };
+    thread_local Loaded loaded;
+    const QStringList folders = ZTFaceDetector::cascadeFolders();
+    if (!loaded.detector || loaded.folders != folders) {
+        auto detector = std::make_unique<ZTFaceDetector>();
+        if (!detector->load()) {
+            return {};
+        }
+        loaded = {folders, std::move(detector)};
+    }
+    ZTFaceDetector* const detector = loaded.detector.get();
+    return [detector](const QImage& picture) { return detector->detect(picture); };
+}
+
 // One picture analysed exactly as ztroi analyses it, as the JSON line that the tool prints.
 QByteArray analyzeFileJson(const QStringList& arguments)
 {
@@ -88,7 +113,8 @@ QByteArray analyzeFileJson(const QStringList& arguments)
     }
     // A budget of its own for every picture refuses the pictures that ztroi refuses.
     ZTMemoryBudget budget(settings.memoryBudget);
-    ZTPictureAnalyzer analyzer(settings, folder);
+    ZTPictureAnalyzer analyzer(
+        settings, folder, settings.faces ? threadFaceFinder() : ZTFaceFinder());
     analyzer.setMemoryBudget(&budget);
     return ZTReportFormatter::toJsonLine(
         analyzer.analyze(path, ZTBatchRunner::outputNames({path}).first()));

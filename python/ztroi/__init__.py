@@ -33,6 +33,9 @@ from ._ztroi import (
     _read_image,
 )
 
+# analyze_file() gives the errors it raises the tool's error record; the others have none.
+PictureError.record = None
+
 __all__ = [
     "Clusterer",
     "HorizontalMaximizer",

@@ -12,7 +12,8 @@ _Map = npt.NDArray[np.uint8]
 class PictureError(OSError):
     """A picture that cannot be read or analysed."""
 
-    record: dict[str, Any]
+    # ztroi's error record when analyze_file() raised it; None from the other functions.
+    record: Optional[dict[str, Any]]
 
 class _Mixer:
     def __init__(self, arguments: Sequence[bytes]) -> None: ...

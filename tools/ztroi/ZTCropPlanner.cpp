@@ -111,12 +111,6 @@ ZTCropPlanner::Maximizer ZTCropPlanner::maximizer(
     return maximizer;
 }
 
-ZTCropPlanner::BestStart ZTCropPlanner::maximizerStart(
-    const QImage& map, ZTSalienzPixelWeightMethod method)
-{
-    return maximizer(map, method).start;
-}
-
 QSize ZTCropPlanner::largestWindow(const QSize& picture, int aspectWidth, int aspectHeight)
 {
     if (picture.isEmpty() || aspectWidth <= 0 || aspectHeight <= 0) {

@@ -102,9 +102,6 @@ public:
      */
     static Maximizer maximizer(const QImage& map, ZTSalienzPixelWeightMethod method);
 
-    /** maximizer(@p map, @p method).start */
-    static BestStart maximizerStart(const QImage& map, ZTSalienzPixelWeightMethod method);
-
     /**
      * @p profile sums the salience map, @p inputSize is the picture's size in the coordinates
      * that crops are reported in, @p bestStart places a window on the map.

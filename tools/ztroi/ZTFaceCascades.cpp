@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -87,7 +88,9 @@ public:
     {
         // OpenCV would spread each search over threads of its own; ztroi analyses one picture
         // per thread already (--jobs), so every search stays on the thread that asks for it.
-        cv::setNumThreads(1);
+        // The setting is global: made once, not while other threads search.
+        static std::once_flag singleThreaded;
+        std::call_once(singleThreaded, [] { cv::setNumThreads(1); });
         try {
             return m_frontal.load(frontal) && m_profile.load(profile);
         } catch (const cv::Exception&) {

@@ -43,7 +43,14 @@ ZTCreateFaceCascades moduleFactory(QString* error)
                      .arg(path.isEmpty() ? QStringLiteral(ZTROI_FACE_MODULE) : path, loadError);
         return nullptr;
     }
-    return reinterpret_cast<ZTCreateFaceCascades>(dlsym(handle, createFaceCascadesSymbol));
+    const auto create
+        = reinterpret_cast<ZTCreateFaceCascades>(dlsym(handle, createFaceCascadesSymbol));
+    if (!create) {
+        *error = QStringLiteral("the face detection module %1 has no %2 (a module of another "
+                                "version of ztroi?)")
+                     .arg(path, QLatin1String(createFaceCascadesSymbol));
+    }
+    return create;
 }
 #endif
 

@@ -157,6 +157,7 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
 {
     ZTPictureReport report;
     report.input = path;
+    report.bundled = m_settings.bundledPicture;
     // All or nothing: a picture that fails takes back the files it wrote, and puts back those
     // that they replaced.
     ZTOutputTransaction files(m_folder);

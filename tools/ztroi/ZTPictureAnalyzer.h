@@ -46,10 +46,11 @@ struct ZTOutputFile
 /** What ztroi found out about one picture, or why it could not. */
 struct ZTPictureReport
 {
-    QString input;      ///< the path as given
-    QString error;      ///< empty when the picture was analysed
-    QSize inputSize;    ///< after EXIF orientation
-    QSize analysisSize; ///< the salience map's size
+    QString input;        ///< the path as given
+    bool bundled = false; ///< the bundled photograph, which is no file
+    QString error;        ///< empty when the picture was analysed
+    QSize inputSize;      ///< after EXIF orientation
+    QSize analysisSize;   ///< the salience map's size
     QList<ZTMethodState> methods;
     QList<ZTCrop> crops;
     QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels

@@ -26,28 +26,30 @@ double roundedShare(double share)
     return std::round(share * 10000.0) / 10000.0;
 }
 
-QString sizeText(const QSize& size)
+} // namespace
+
+QString ZTReportFormatter::sizeText(const QSize& size)
 {
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
-QString percentText(double share)
+QString ZTReportFormatter::decimalText(double value)
 {
-    return QString::number(share * 100.0, 'f', 1) + QLatin1Char('%');
+    return QString::number(value, 'f', 1);
 }
 
-} // namespace
+QString ZTReportFormatter::percentText(double part, double whole)
+{
+    return decimalText(100.0 * part / whole) + QLatin1Char('%');
+}
 
 QString ZTReportFormatter::focusCss(const QPoint& focus, const QSize& picture)
 {
     if (picture.isEmpty()) {
         return QString();
     }
-    const auto percent = [](int position, int length) {
-        return QString::number(100.0 * position / length, 'f', 1) + QLatin1Char('%');
-    };
-    return percent(focus.x(), picture.width()) + QLatin1Char(' ')
-        + percent(focus.y(), picture.height());
+    return percentText(focus.x(), picture.width()) + QLatin1Char(' ')
+        + percentText(focus.y(), picture.height());
 }
 
 QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)

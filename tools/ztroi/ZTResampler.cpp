@@ -41,20 +41,20 @@ struct AxisTaps
     }
 };
 
-// Rounds @p exact (summing to 1) to fixed point. The largest weight takes the rounding error, so
-// that the weights sum to weightOne (or maxWeight for a single tap) and a flat area stays flat.
+// Rounds @p exact (summing to at most 1) to fixed point: each weight is the difference of the
+// rounded running sums, so the weights sum to the rounded total, weightOne when no source pixel
+// is missing (maxWeight for a single tap), and a flat area stays flat however many taps there
+// are.
 void quantize(const double* exact, int count, std::uint16_t* weights)
 {
-    std::int64_t sum = 0;
-    int largest = 0;
+    double total = 0.0;
+    std::int64_t previous = 0;
     for (int k = 0; k < count; ++k) {
-        weights[k]
-            = std::uint16_t(std::min<std::int64_t>(std::llround(exact[k] * weightOne), maxWeight));
-        sum += weights[k];
-        largest = weights[k] > weights[largest] ? k : largest;
+        total += exact[k];
+        const std::int64_t rounded = std::llround(total * weightOne);
+        weights[k] = std::uint16_t(std::clamp<std::int64_t>(rounded - previous, 0, maxWeight));
+        previous = rounded;
     }
-    weights[largest] = std::uint16_t(
-        std::clamp<std::int64_t>(weights[largest] + std::int64_t(weightOne) - sum, 0, maxWeight));
 }
 
 // The taps for @p outputs pixels made from the source span [start, start + length), which lies
@@ -107,32 +107,55 @@ AxisTaps axisTaps(double start, double length, int outputs)
     return taps;
 }
 
-// @p value times @p weight (a fraction of 2^16), truncated: the high half of the product, which
-// compilers turn into one vector multiplication for eight values.
-inline std::uint16_t weighted(std::uint16_t value, std::uint16_t weight)
+// @p value times @p weight (a fraction of 2^16), exactly: the products of one output value are
+// summed in 32 bits and rounded once, so that no truncation accumulates over many taps.
+inline std::uint32_t weighted(std::uint16_t value, std::uint16_t weight)
 {
-    return std::uint16_t((std::uint32_t(value) * weight) >> 16);
+    return std::uint32_t(value) * weight;
 }
 
-// One output row of the vertical pass, @p bytes of it: the weighted sum of its source rows in
-// 8.8 fixed point. The sum stays below 255 * 2^8, as the weights sum to at most 1.
+// Bytes of a row that the vertical pass sums over all its source rows at a time: their 32-bit
+// sums stay in the first-level cache however many rows an output row averages.
+constexpr int stripBytes = 1024;
+
+// One output row of the vertical pass, @p bytes of it: the weighted sum of its source rows,
+// rounded to 8.8 fixed point. The sums stay below 2^24, as the weights sum to at most 1.
 void filterRows(const QImage& image, const AxisTaps& rows, int y, int firstByte, int bytes,
     std::uint16_t* __restrict row)
 {
+    constexpr int shift = 16 - fractionBits;
+    constexpr std::uint32_t half = 1u << (shift - 1);
     const std::uint16_t* const weights = rows.weightsOf(y);
     const int first = rows.first[size_t(y)];
-    for (int k = 0; k < rows.count[size_t(y)]; ++k) {
-        const uchar* __restrict source = image.constScanLine(first + k) + firstByte;
-        const std::uint16_t weight = weights[k];
-        if (k == 0) {
-            for (int i = 0; i < bytes; ++i) {
-                row[i] = weighted(std::uint16_t(source[i] << fractionBits), weight);
-            }
-        } else {
-            for (int i = 0; i < bytes; ++i) {
-                row[i] += weighted(std::uint16_t(source[i] << fractionBits), weight);
+    const int count = rows.count[size_t(y)];
+    std::uint32_t sums[stripBytes];
+    for (int strip = firstByte; strip < firstByte + bytes; strip += stripBytes) {
+        const int length = std::min(stripBytes, firstByte + bytes - strip);
+        const uchar* __restrict source = image.constScanLine(first) + strip;
+        for (int i = 0; i < length; ++i) {
+            sums[i] = half + weighted(source[i], weights[0]);
+        }
+        // Two source rows at a time: half the loads and stores of the sums.
+        int k = 1;
+        for (; k + 1 < count; k += 2) {
+            const uchar* __restrict upper = image.constScanLine(first + k) + strip;
+            const uchar* __restrict lower = image.constScanLine(first + k + 1) + strip;
+            const std::uint16_t upperWeight = weights[k];
+            const std::uint16_t lowerWeight = weights[k + 1];
+            for (int i = 0; i < length; ++i) {
+                sums[i] += weighted(upper[i], upperWeight) + weighted(lower[i], lowerWeight);
             }
         }
+        if (k < count) {
+            source = image.constScanLine(first + k) + strip;
+            for (int i = 0; i < length; ++i) {
+                sums[i] += weighted(source[i], weights[k]);
+            }
+        }
+        for (int i = 0; i < length; ++i) {
+            row[i] = std::uint16_t(sums[i] >> shift);
+        }
+        row += length;
     }
 }
 
@@ -150,26 +173,28 @@ std::vector<std::uint16_t> channelWeights(const AxisTaps& columns)
 
 // The horizontal pass over one filtered row, whose first pixel is source column @p firstColumn.
 // Every output pixel runs over all `stride` taps (an even number; unused ones weigh 0), two taps
-// at a time: eight channel values times their eight weights, one vector operation. The two
-// halves of the sums are added at the end.
+// at a time: eight channel values times their eight weights, side by side in vectors. The two
+// halves of the sums are added at the end; all of it fits in 32 bits, as the row's values stay
+// below 2^16 and the weights sum to at most 1.
 void filterColumns(const std::uint16_t* __restrict row, const AxisTaps& columns,
     const std::uint16_t* __restrict weights, int firstColumn, int width, uchar* __restrict out)
 {
     constexpr int lanes = 2 * bytesPerPixel;
-    constexpr std::uint16_t half = 1 << (fractionBits - 1);
+    constexpr int shift = 16 + fractionBits;
+    constexpr std::uint32_t half = 1u << (shift - 1);
     const int values = columns.stride * bytesPerPixel;
     for (int x = 0; x < width; ++x) {
         const std::uint16_t* const pixels
             = row + size_t(columns.first[size_t(x)] - firstColumn) * bytesPerPixel;
         const std::uint16_t* const pixelWeights = weights + size_t(x) * size_t(values);
-        std::uint16_t sum[lanes] = {half, half, half, half, 0, 0, 0, 0};
+        std::uint32_t sum[lanes] = {half, half, half, half, 0, 0, 0, 0};
         for (int i = 0; i < values; i += lanes) {
             for (int c = 0; c < lanes; ++c) {
                 sum[c] += weighted(pixels[i + c], pixelWeights[i + c]);
             }
         }
         for (int c = 0; c < bytesPerPixel; ++c) {
-            out[x * bytesPerPixel + c] = uchar((sum[c] + sum[c + bytesPerPixel]) >> fractionBits);
+            out[x * bytesPerPixel + c] = uchar((sum[c] + sum[c + bytesPerPixel]) >> shift);
         }
     }
 }

@@ -15,9 +15,11 @@
  * the window never contribute.
  *
  * The four bytes of a pixel are filtered independently: give premultiplied pixels for pictures
- * with transparency. The arithmetic is 16-bit fixed point (weights in 1/65536, sums in 1/256 of
- * a level, products truncated), so results are reproducible and within a level of the exact
- * average; a window of the output's size at whole-pixel coordinates is copied unchanged.
+ * with transparency. The arithmetic is fixed point (weights in 1/65536, the rows between the two
+ * passes in 1/256 of a level, products summed exactly and rounded once per pass), so results are
+ * reproducible and within a level of the exact average, a flat area keeps its exact value however
+ * much it shrinks, and a window of the output's size at whole-pixel coordinates is copied
+ * unchanged.
  */
 class ZTResampler
 {

@@ -62,31 +62,19 @@ QString escaped(const QString& text)
     return text.toHtmlEscaped();
 }
 
-QString sizeText(const QSize& size)
-{
-    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-}
-
 QString countText(int count, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
-// A link to @p path, relative to @p folder; just the text for a path that is no file, such as
-// the bundled photograph's resource path.
+// A link to the file @p path, relative to @p folder. A name that starts with ':' is an ordinary
+// file here, not one of Qt's resources.
 QString link(const QString& path, const QString& text, const QDir& folder)
 {
-    if (path.startsWith(QLatin1Char(':'))) {
-        return escaped(text);
-    }
-    const QString relative = folder.relativeFilePath(QFileInfo(path).absoluteFilePath());
+    const QFileInfo file(path.startsWith(QLatin1Char(':')) ? QStringLiteral("./") + path : path);
+    const QString relative = folder.relativeFilePath(file.absoluteFilePath());
     const QByteArray url = QUrl::toPercentEncoding(relative, "/");
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(QString::fromLatin1(url), escaped(text));
-}
-
-QString decimal(double value)
-{
-    return QString::number(value, 'f', 1);
 }
 
 // The crops and the focal point, drawn over the thumbnail in the picture's own coordinates.
@@ -101,17 +89,18 @@ QString drawing(const ZTPictureReport& report)
                       .arg(size.height());
     for (int i = 0; i < report.crops.size(); ++i) {
         const QRectF rect = QRectF(report.crops.at(i).rect).adjusted(inset, inset, -inset, -inset);
-        const QString shape
-            = QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"")
-                  .arg(decimal(rect.x()), decimal(rect.y()), decimal(std::max(0.0, rect.width())),
-                      decimal(std::max(0.0, rect.height())));
+        const QString shape = QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"")
+                                  .arg(ZTReportFormatter::decimalText(rect.x()),
+                                      ZTReportFormatter::decimalText(rect.y()),
+                                      ZTReportFormatter::decimalText(std::max(0.0, rect.width())),
+                                      ZTReportFormatter::decimalText(std::max(0.0, rect.height())));
         svg += QStringLiteral("<rect class=\"shade\" %1/><rect class=\"line\" %1 stroke=\"%2\"/>")
                    .arg(shape, ZTOverlayPainter::cropColour(i).name());
     }
     const QString ring = QStringLiteral("cx=\"%1\" cy=\"%2\" r=\"%3\"")
                              .arg(report.focus.x())
                              .arg(report.focus.y())
-                             .arg(decimal(focusRadiusShare * longSide));
+                             .arg(ZTReportFormatter::decimalText(focusRadiusShare * longSide));
     svg += QStringLiteral("<circle class=\"shade\" %1/><circle class=\"line\" %1 stroke=\"#fff\"/>")
                .arg(ring);
     return svg + QStringLiteral("</svg>");
@@ -124,7 +113,8 @@ QString altText(const ZTPictureReport& report)
         crops.append(QStringLiteral("%1 (%2)").arg(
             report.crops.at(i).request.text, ZTOverlayPainter::cropColourName(i)));
     }
-    QString text = QStringLiteral("%1, %2 pixels").arg(report.input, sizeText(report.inputSize));
+    QString text = QStringLiteral("%1, %2 pixels")
+                       .arg(report.input, ZTReportFormatter::sizeText(report.inputSize));
     if (!crops.isEmpty()) {
         text += QStringLiteral(", with the crops ") + crops.join(QLatin1String(", "));
     }
@@ -169,7 +159,7 @@ QString cropTable(const ZTPictureReport& report, const QDir& folder)
     for (int i = 0; i < report.crops.size(); ++i) {
         const ZTCrop& crop = report.crops.at(i);
         QString window = QStringLiteral("%1 at (%2, %3)")
-                             .arg(sizeText(crop.rect.size()))
+                             .arg(ZTReportFormatter::sizeText(crop.rect.size()))
                              .arg(crop.rect.x())
                              .arg(crop.rect.y());
         if (crop.centred) {
@@ -179,9 +169,9 @@ QString cropTable(const ZTPictureReport& report, const QDir& folder)
                                                   : escaped(crop.request.text);
         html
             += QStringLiteral("<tr><td><span class=\"swatch\" style=\"background: %1\"></span>%2"
-                              "</td><td>%3</td><td>%4</td><td>%5%</td></tr>\n")
+                              "</td><td>%3</td><td>%4</td><td>%5</td></tr>\n")
                    .arg(ZTOverlayPainter::cropColour(i).name(), ZTOverlayPainter::cropColourName(i),
-                       name, window, decimal(crop.salienceKept * 100.0));
+                       name, window, ZTReportFormatter::percentText(crop.salienceKept));
     }
     return html + QStringLiteral("</tbody></table>\n");
 }
@@ -193,7 +183,7 @@ QString gridTable(const ZTPictureReport& report)
     }
     QString html = QStringLiteral("<details><summary>Grid scores, %1 (128 is a fair share)"
                                   "</summary><table>\n")
-                       .arg(sizeText(report.grid));
+                       .arg(ZTReportFormatter::sizeText(report.grid));
     for (int row = 0; row < report.grid.height(); ++row) {
         html += QStringLiteral("<tr>");
         for (int column = 0; column < report.grid.width(); ++column) {
@@ -300,7 +290,8 @@ QString ZTReviewPage::entry(const ZTPictureReport& report, int number, const QDi
     QString html = QStringLiteral("<article id=\"picture-%1\" class=\"%2\">\n<h2>%3</h2>\n")
                        .arg(number)
                        .arg(QLatin1String(report.ok() ? "picture" : "picture failed"),
-                           link(report.input, report.input, folder));
+                           report.bundled ? escaped(report.input)
+                                          : link(report.input, report.input, folder));
     if (!report.ok()) {
         return html
             + QStringLiteral("<p class=\"error\"><strong>Error:</strong> %1</p>\n</article>\n")
@@ -309,7 +300,8 @@ QString ZTReviewPage::entry(const ZTPictureReport& report, int number, const QDi
     html += thumbnailHtml(report);
     html += QStringLiteral("<p>%1 pixels, analysed at %2. Focal point (%3, %4), "
                            "<code>object-position: %5</code>.</p>\n")
-                .arg(sizeText(report.inputSize), sizeText(report.analysisSize))
+                .arg(ZTReportFormatter::sizeText(report.inputSize),
+                    ZTReportFormatter::sizeText(report.analysisSize))
                 .arg(report.focus.x())
                 .arg(report.focus.y())
                 .arg(ZTReportFormatter::focusCss(report.focus, report.inputSize));

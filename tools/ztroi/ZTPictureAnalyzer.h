@@ -77,9 +77,9 @@ public:
     static constexpr int maxFaces = 32;
 
     /**
-     * Writes into @p folder, which must be open and outlive the analyzer. With settings.faces,
-     * faces come from @p faceFinder, or from an own ZTFaceDetector when none is given; every
-     * picture fails when that cannot load its cascades.
+     * Writes into @p folder, which must outlive the analyzer, and be open when @p settings write
+     * files. With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector
+     * when none is given; every picture fails when that cannot load its cascades.
      */
     ZTPictureAnalyzer(
         const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});

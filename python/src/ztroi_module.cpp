@@ -104,11 +104,9 @@ QByteArray analyzeFileJson(const QStringList& arguments)
         throw std::invalid_argument("report: a review page shows a batch; analyze_file() "
                                     "returns one picture's record");
     }
-    const bool writesFiles = settings.writeSalienceMap || settings.writeMaps
-        || settings.writeOverlay || settings.writeCrops;
     ZTOutputFolder folder;
     QString error;
-    if (writesFiles && !folder.open(settings.outputDir, {path}, &error)) {
+    if (settings.writesFiles() && !folder.open(settings.outputDir, {path}, &error)) {
         throw ZTPictureError(error.toStdString());
     }
     // A budget of its own for every picture refuses the pictures that ztroi refuses.

@@ -89,6 +89,8 @@ struct ZTToolSettings
     int weight(ZTSalienzMethod method) const;
     /** Whether the run may use @p method (areas only with an --area or --faces). */
     bool isEnabled(ZTSalienzMethod method) const;
+    /** Whether the run writes files into the output folder (maps, overlays or crops). */
+    bool writesFiles() const { return writeSalienceMap || writeMaps || writeOverlay || writeCrops; }
     /**
      * Gives @p mixer this run's method weights, enabled methods and histogram parameters (the
      * very important areas come per picture).

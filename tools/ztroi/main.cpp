@@ -364,9 +364,7 @@ int main(int argc, char* argv[])
     // A run that writes no files (--no-map without --maps, --overlay or --write-crops) neither
     // creates nor needs the output folder: it works in a folder that cannot be written.
     ZTOutputFolder folder;
-    const bool writesFiles = settings.writeSalienceMap || settings.writeMaps
-        || settings.writeOverlay || settings.writeCrops;
-    if (writesFiles && !folder.open(settings.outputDir, settings.inputs, &error)) {
+    if (settings.writesFiles() && !folder.open(settings.outputDir, settings.inputs, &error)) {
         printError(error);
         return SomeFailed;
     }

@@ -11,6 +11,8 @@
 
 namespace ZTBlockHistogram {
 
+constexpr int channelLevels = 256; // the values of an 8-bit channel
+
 /**
  * A histogram table as its entries whose bits are not all 0 (+0.0), in table order with their
  * bins (row * columns + column), and the value that every other entry holds.
@@ -71,7 +73,6 @@ public:
     bool takeCounts(Sparse& histogram);
 
 private:
-    static constexpr int channelLevels = 256;
     size_t m_rowStart[channelLevels];
     size_t m_column[channelLevels];
     size_t m_cells;

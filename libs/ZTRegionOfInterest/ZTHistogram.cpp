@@ -11,7 +11,7 @@ namespace {
 
 constexpr double initialMinimum = 1000.0;
 constexpr double initialMaximum = 0.0;
-constexpr int channelLevels = 256;
+using ZTBlockHistogram::channelLevels;
 
 // The bin of channel value @p value (0 ... 255) among @p bins bins: (value * bins) / 256. The
 // product is taken in 64 bits, so any int bin count gives the exact quotient.

@@ -545,17 +545,6 @@ const Signature signatures[] = {
 
 } // namespace
 
-QList<QByteArray> ZTPictureHeader::knownFormats()
-{
-    QList<QByteArray> formats;
-    for (const Signature& signature : signatures) {
-        if (!formats.contains(signature.format)) {
-            formats.append(signature.format);
-        }
-    }
-    return formats;
-}
-
 ZTPictureHeader ZTPictureHeader::read(const QByteArray& data)
 {
     const Bytes b(data);

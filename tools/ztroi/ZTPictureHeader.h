@@ -2,7 +2,6 @@
 #define ZTPICTUREHEADER_H
 
 #include <QByteArray>
-#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -37,8 +36,6 @@ struct ZTPictureHeader
      */
     int bytesPerPixel = 0;
 
-    /** The formats whose signature is known, by Qt's names. */
-    static QList<QByteArray> knownFormats();
     /** Reads the header and the structure of the file @p data. */
     static ZTPictureHeader read(const QByteArray& data);
 };

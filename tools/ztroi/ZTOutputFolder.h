@@ -33,8 +33,6 @@ public:
      */
     bool open(const QString& path, const QStringList& inputs, QString* error = nullptr);
 
-    /** The folder as given to open(). */
-    QString path() const { return m_path; }
     /** The path of the entry @p name in the folder, as reports show it. */
     QString filePath(const QString& name) const;
     /** The open folder, for the *at() system calls; -1 before open(). */

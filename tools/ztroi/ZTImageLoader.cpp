@@ -129,6 +129,18 @@ QString megabytes(qint64 bytes)
     return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
+QString fileTooLarge()
+{
+    return QStringLiteral("the file is too large (more than %1 MB)")
+        .arg(megabytes(ZTImageLoader::maxFileBytes));
+}
+
+QString overBudget(qint64 needed, qint64 budget)
+{
+    return QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
+        .arg(megabytes(needed), megabytes(budget));
+}
+
 bool exceeds(const QSize& size, qint64 maxPixels)
 {
     return qint64(size.width()) * size.height() > maxPixels;
@@ -357,8 +369,7 @@ bool ZTImageLoader::load(const QString& path)
         return fail(QStringLiteral("empty file"));
     }
     if (size > maxFileBytes) {
-        return fail(
-            QStringLiteral("the file is too large (more than %1 MB)").arg(megabytes(maxFileBytes)));
+        return fail(fileTooLarge());
     }
     if (!reserve(size)) {
         return fail(QStringLiteral("the file does not fit the memory budget"));
@@ -379,8 +390,7 @@ bool ZTImageLoader::load(const QString& path)
         releaseReservation();
         const qint64 whole = reservation(header, size);
         if (!reserve(whole)) {
-            return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
-                            .arg(megabytes(whole), megabytes(m_budget->bytes())));
+            return fail(overBudget(whole, m_budget->bytes()));
         }
         if (!readAll(file.get(), size, &data)) {
             return fail(systemError("cannot read the file"));
@@ -412,8 +422,7 @@ bool ZTImageLoader::load(QIODevice* device)
         return fail(QStringLiteral("empty file"));
     }
     if (data.size() > maxFileBytes) {
-        return fail(
-            QStringLiteral("the file is too large (more than %1 MB)").arg(megabytes(maxFileBytes)));
+        return fail(fileTooLarge());
     }
     const ZTPictureHeader header = ZTPictureHeader::read(data);
     if (!check(header)) {
@@ -421,8 +430,7 @@ bool ZTImageLoader::load(QIODevice* device)
     }
     const qint64 whole = reservation(header, data.size());
     if (!reserve(whole)) {
-        return fail(QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
-                        .arg(megabytes(whole), megabytes(m_budget->bytes())));
+        return fail(overBudget(whole, m_budget->bytes()));
     }
     return decode(data, header.format);
 }

@@ -2,7 +2,7 @@
 // pictures in a batch.
 
 #include "ZTImageTestSupport.h"
-#include "ZTToolTestSupport.h"
+#include "ZTPictureFiles.h"
 
 #include <ZTRegionOfInterestVersion.h>
 #include <ZTSalienzClusterer.h>
@@ -21,22 +21,12 @@
 namespace {
 
 // @p png with a header that claims @p width x @p height pixels and the header's checksum
-// corrected, so that only the size gives it away.
-QByteArray claimingSize(QByteArray png, quint32 width, quint32 height)
+// corrected, so that only the size gives it away. The header chunk follows the 8-byte signature:
+// length, "IHDR", the size, 5 more bytes and the checksum.
+QByteArray claimingSize(const QByteArray& png, quint32 width, quint32 height)
 {
-    QDataStream stream(&png, QIODevice::ReadWrite); // big-endian, as PNG
-    stream.device()->seek(16); // after the signature, the header chunk's length and "IHDR"
-    stream << width << height;
-    quint32 crc = 0xFFFFFFFFu; // over "IHDR" and the 13 bytes of the header
-    for (const char c : png.mid(12, 17)) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    stream.device()->seek(29);
-    stream << ~crc;
-    return png;
+    using namespace ZTPictureFiles;
+    return png.left(8) + chunk("IHDR", bigEndianSize(width, height) + png.mid(24, 5)) + png.mid(33);
 }
 
 } // namespace

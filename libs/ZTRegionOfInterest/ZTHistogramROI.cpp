@@ -186,7 +186,7 @@ void ZTHistogramROI::drawTarget(
         QRect(int(left), int(top), int(right - left), int(bottom - top)), QColor(grey));
 }
 
-// The steps: convert the image once; count every block into a normalised histogram, keeping
+// The steps: convert each block row and count its blocks into normalised histograms, keeping
 // three block rows of histograms alive; link every 8-connected pair of blocks once by an edge
 // weighing the chi-square distance of its left (or upper) block to the other; sort the edges
 // stably by weight; join across edges up to the threshold; paint the blocks of segments that

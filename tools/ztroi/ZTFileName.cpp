@@ -82,3 +82,23 @@ QByteArray ZTFileName::toBytes(const QString& name)
     }
     return bytes;
 }
+
+QString ZTFileName::printable(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            shown += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\t')) {
+            shown += QLatin1String("\\t");
+        } else if (c == QLatin1Char('\r')) {
+            shown += QLatin1String("\\r");
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}

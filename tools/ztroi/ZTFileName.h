@@ -18,6 +18,11 @@ public:
     static QString fromBytes(const QByteArray& name);
     /** The bytes of @p name, the exact inverse of fromBytes(). */
     static QByteArray toBytes(const QString& name);
+    /**
+     * @p text with its control characters written as \n, \t, \r or \xNN, for messages: a name
+     * or a value shown there keeps to one line and cannot move the terminal's cursor.
+     */
+    static QString printable(const QString& text);
 };
 
 #endif // ZTFILENAME_H

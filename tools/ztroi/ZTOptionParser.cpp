@@ -255,25 +255,6 @@ bool parseFiniteDouble(const QString& text, double min, double max, double* valu
     return true;
 }
 
-// @p text with control characters written as escapes, so that an error stays one line and
-// shows what was typed.
-QString printable(const QString& text)
-{
-    QString shown;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n')) {
-            shown += QLatin1String("\\n");
-        } else if (c == QLatin1Char('\t')) {
-            shown += QLatin1String("\\t");
-        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 // "A" or "A,B": one value for both, or one each.
 template<typename T, typename Parse>
 bool parseOneOrTwo(const QString& text, Parse parse, T* first, T* second)
@@ -299,7 +280,7 @@ QString ZTOptionParser::bundledPicturePath()
 
 bool ZTOptionParser::fail(const QString& error)
 {
-    m_error = printable(error);
+    m_error = ZTFileName::printable(error);
     return false;
 }
 
@@ -390,7 +371,7 @@ ZTOptionParser::Outcome ZTOptionParser::parse(const QStringList& arguments, int 
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(arguments)) {
-        m_error = printable(parser.errorText());
+        m_error = ZTFileName::printable(parser.errorText());
         return UsageError;
     }
     if (parser.isSet(QStringLiteral("help"))) {

@@ -182,30 +182,11 @@ bool readInputLists(ZTToolSettings& settings, QString* error)
     return true;
 }
 
-// @p name with its control bytes written as \n, \t, \r or \xNN, so that it keeps to one line
-// and cannot move the terminal's cursor.
-QByteArray escapedControlBytes(const QByteArray& name)
-{
-    QByteArray out;
-    out.reserve(name.size());
-    for (const char c : name) {
-        const uchar byte = uchar(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += c;
-        } else if (c == '\n' || c == '\t' || c == '\r') {
-            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
-        } else {
-            out += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
-        }
-    }
-    return out;
-}
-
 // One line on standard error about picture @p input, its name with the bytes it has, control
 // bytes escaped.
 void printPictureLine(const QString& input, const QString& text)
 {
-    const QByteArray line = "ztroi: " + escapedControlBytes(ZTFileName::toBytes(input)) + ": "
+    const QByteArray line = "ztroi: " + ZTFileName::toBytes(ZTFileName::printable(input)) + ": "
         + text.simplified().toLocal8Bit() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), g_messages);
 }

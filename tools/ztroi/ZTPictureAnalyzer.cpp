@@ -77,6 +77,12 @@ QImage greyMap(const QImage& map)
     return grey;
 }
 
+// The writer of the crops that @p settings ask for.
+ZTCropWriter cropWriterFor(const ZTToolSettings& settings)
+{
+    return ZTCropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
+}
+
 } // namespace
 
 ZTPictureAnalyzer::ZTPictureAnalyzer(
@@ -85,7 +91,7 @@ ZTPictureAnalyzer::ZTPictureAnalyzer(
     , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
     , m_faceFinder(std::move(faceFinder))
-    , m_cropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide)
+    , m_cropWriter(cropWriterFor(settings))
 {
     if (settings.faces && !m_faceFinder) {
         m_faceDetector = std::make_unique<ZTFaceDetector>();
@@ -133,11 +139,10 @@ qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
     constexpr qint64 bytesPerAnalysisPixel = 64;
     constexpr qint64 overlayBytesPerPixel = 16;
     const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
-    const ZTCropWriter writer(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
     return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
         * bytesPerAnalysisPixel
         + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0)
-        + writer.memoryBytes(picturesMade(settings));
+        + cropWriterFor(settings).memoryBytes(picturesMade(settings));
 }
 
 // The pictures that ZTCropWriter makes of each picture, one after another: the written crops and

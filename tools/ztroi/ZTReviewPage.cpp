@@ -209,22 +209,24 @@ QString otherFiles(const ZTPictureReport& report, const QDir& folder)
         : QStringLiteral("<p>Files: %1</p>\n").arg(links.join(QLatin1String(", ")));
 }
 
+// A thumbnail is the whole picture as a W:H crop, its longer side bounded as by --max-side.
+ZTCropWriter thumbnailWriter()
+{
+    return ZTCropWriter(QString(), ZTCropWriter::defaultQuality, ZTReviewPage::thumbnailSide);
+}
+
 } // namespace
 
 QSize ZTReviewPage::thumbnailSize(const QSize& picture)
 {
-    if (std::max(picture.width(), picture.height()) <= thumbnailSide) {
-        return picture;
-    }
-    return picture.scaled(thumbnailSide, thumbnailSide, Qt::KeepAspectRatio).expandedTo({1, 1});
+    return thumbnailWriter().outputSize(ZTCropRequest(), picture);
 }
 
 QByteArray ZTReviewPage::thumbnail(const QImage& picture, const QSize& inputSize)
 {
     ZTCrop whole;
     whole.rect = QRect(QPoint(0, 0), inputSize);
-    whole.request.outputSize = thumbnailSize(inputSize);
-    const QImage small = ZTCropWriter().render(picture, inputSize, whole, QStringLiteral("jpg"));
+    const QImage small = thumbnailWriter().render(picture, inputSize, whole, QStringLiteral("jpg"));
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     if (small.isNull() || !buffer.open(QIODevice::WriteOnly)

@@ -2,6 +2,7 @@
 
 #include "ZTFileName.h"
 #include "ZTMemoryBudget.h"
+#include "ZTReportFormatter.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -117,11 +118,6 @@ QString readerError(const QImageReader& reader)
         return QStringLiteral("cannot decode the picture (%1)")
             .arg(reader.errorString().simplified());
     }
-}
-
-QString sizeText(const QSize& size)
-{
-    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
 QString megabytes(qint64 bytes)
@@ -450,11 +446,12 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
         return fail(header.damage);
     }
     if (header.size.isValid() && header.size.isEmpty()) {
-        return fail(QStringLiteral("the picture has no pixels (%1)").arg(sizeText(header.size)));
+        return fail(QStringLiteral("the picture has no pixels (%1)")
+                        .arg(ZTReportFormatter::sizeText(header.size)));
     }
     if (exceeds(header.size, m_maxPixels)) {
         return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
-                        .arg(sizeText(header.size))
+                        .arg(ZTReportFormatter::sizeText(header.size))
                         .arg(m_maxPixels));
     }
     if (header.scans > maxJpegScans) {
@@ -492,8 +489,8 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
             QStringLiteral("no picture size in the header (damaged, truncated or without pixels)"));
     }
     if (headerHasSize && (stored.isEmpty() || exceeds(stored, m_maxPixels))) {
-        return fail(
-            QStringLiteral("the picture has no pixels or is too large (%1)").arg(sizeText(stored)));
+        return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
+                        .arg(ZTReportFormatter::sizeText(stored)));
     }
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
@@ -516,7 +513,7 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
     // Checked once decoded as well: any decoder that makes more pixels than the header said.
     if (decoded.size().isEmpty() || exceeds(decoded.size(), m_maxPixels)) {
         return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(sizeText(decoded.size())));
+                        .arg(ZTReportFormatter::sizeText(decoded.size())));
     }
 
     // Converted in place where Qt can, so a large picture is not held twice.

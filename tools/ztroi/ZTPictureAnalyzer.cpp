@@ -185,6 +185,7 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
         files.rollback();
         ZTPictureReport failed;
         failed.input = report.input;
+        failed.bundled = report.bundled;
         failed.error = report.error;
         failed.decoderMessages = report.decoderMessages;
         report = failed;

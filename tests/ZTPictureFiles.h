@@ -184,16 +184,36 @@ inline QByteArray os2Bmp(const QImage& image)
     return bmp(dib, {}, rows);
 }
 
+// A BMP of @p size whose pixels are the RLE @p codes (RLE8, or RLE4 for @p bits 4) in the
+// colours of @p colourTable.
+inline QByteArray rleBmp(
+    const QSize& size, int bits, const QVector<QRgb>& colourTable, const QByteArray& codes)
+{
+    QByteArray colours;
+    for (const QRgb colour : colourTable) {
+        colours.append(char(qBlue(colour))).append(char(qGreen(colour)));
+        colours.append(char(qRed(colour))).append('\0');
+    }
+    QByteArray dib;
+    for (const quint32 field : {40u, quint32(size.width()), quint32(size.height())}) {
+        appendLittleEndian32(dib, field);
+    }
+    appendLittleEndian16(dib, 1); // planes
+    appendLittleEndian16(dib, quint16(bits));
+    appendLittleEndian32(dib, bits == 4 ? 2 : 1); // RLE4 or RLE8
+    appendLittleEndian32(dib, quint32(codes.size()));
+    appendLittleEndian32(dib, 0); // resolution
+    appendLittleEndian32(dib, 0);
+    appendLittleEndian32(dib, quint32(colourTable.size()));
+    appendLittleEndian32(dib, 0); // important colours
+    return bmp(dib, colours, codes);
+}
+
 // @p image as an 8-bit BMP compressed with RLE8: runs of one colour, each row ended by the
 // end-of-line code, the last by the end-of-bitmap code.
 inline QByteArray rle8Bmp(const QImage& image)
 {
     const QImage indexed = image.convertToFormat(QImage::Format_Indexed8);
-    QByteArray colours;
-    for (const QRgb colour : indexed.colorTable()) {
-        colours.append(char(qBlue(colour))).append(char(qGreen(colour)));
-        colours.append(char(qRed(colour))).append('\0');
-    }
     QByteArray codes;
     for (int y = indexed.height() - 1; y >= 0; --y) {
         const uchar* row = indexed.constScanLine(y);
@@ -206,19 +226,7 @@ inline QByteArray rle8Bmp(const QImage& image)
         codes.append(QByteArray(2, '\0'));
     }
     codes.append('\0').append('\1');
-    QByteArray dib;
-    for (const quint32 field : {40u, quint32(indexed.width()), quint32(indexed.height())}) {
-        appendLittleEndian32(dib, field);
-    }
-    appendLittleEndian16(dib, 1); // planes
-    appendLittleEndian16(dib, 8);
-    appendLittleEndian32(dib, 1); // RLE8
-    appendLittleEndian32(dib, quint32(codes.size()));
-    appendLittleEndian32(dib, 0); // resolution
-    appendLittleEndian32(dib, 0);
-    appendLittleEndian32(dib, quint32(indexed.colorCount()));
-    appendLittleEndian32(dib, 0); // important colours
-    return bmp(dib, colours, codes);
+    return rleBmp(indexed.size(), 8, indexed.colorTable(), codes);
 }
 
 // One picture in every format and variant that ztroi reads by default, by name.
@@ -290,6 +298,57 @@ inline QByteArray icoAround(const QByteArray& png)
     qToLittleEndian<quint32>(quint32(png.size()), sizes.data());
     qToLittleEndian<quint32>(22u, sizes.data() + 4);
     return out + sizes + png;
+}
+
+// @p png with @p chunks inserted after its header chunk.
+inline QByteArray pngWith(const QByteArray& png, const QByteArray& chunks)
+{
+    constexpr int afterHeader = 8 + 12 + 13;
+    return png.left(afterHeader) + chunks + png.mid(afterHeader);
+}
+
+// A zTXt chunk whose text is @p bytes zeros, compressed (about a thousandth of that).
+inline QByteArray zTXtOf(int bytes)
+{
+    return chunk(
+        "zTXt", QByteArray("Comment\0\0", 9) + qCompress(QByteArray(bytes, '\0'), 9).mid(4));
+}
+
+// An iCCP chunk whose profile is @p bytes zeros, compressed.
+inline QByteArray iCCPOf(int bytes)
+{
+    return chunk("iCCP", QByteArray("icc\0\0", 5) + qCompress(QByteArray(bytes, '\0'), 9).mid(4));
+}
+
+// @p jpeg with @p count segments of @p marker (0xFE: a comment, 0xE1: APP1 ...) of @p length
+// bytes each (at most 65533) after its start of image.
+inline QByteArray jpegWith(const QByteArray& jpeg, uchar marker, int count, int length)
+{
+    QByteArray segment("\xFF", 1);
+    segment.append(char(marker)).append(char((length + 2) >> 8)).append(char((length + 2) & 0xFF));
+    segment += QByteArray(length, 'x');
+    return jpeg.left(2) + segment.repeated(count) + jpeg.mid(2);
+}
+
+// An MNG of 16x16 whose only content is a loop of no frames, repeated @p iterations times.
+inline QByteArray mngLooping(quint32 iterations)
+{
+    QByteArray loop(1, '\0'); // nesting level
+    appendBigEndian(loop, iterations);
+    return QByteArray("\x8AMNG\r\n\x1A\n", 8)
+        + chunk("MHDR", bigEndianSize(16, 16) + QByteArray(20, '\0')) + chunk("LOOP", loop)
+        + chunk("ENDL", QByteArray(1, '\0')) + chunk("MEND", {});
+}
+
+// The header of an uncompressed true-colour TGA of @p width x @p height, 24 bits a pixel, and
+// its pixels (black): its first bytes are those of a CUR.
+inline QByteArray tga(quint16 width, quint16 height)
+{
+    QByteArray out("\0\0\2\0\0\0\0\0\0\0\0\0", 12);
+    appendLittleEndian16(out, width);
+    appendLittleEndian16(out, height);
+    out.append(char(24)).append('\0');
+    return out + QByteArray(3 * width * height, '\0');
 }
 
 } // namespace ZTPictureFiles

@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <random>
+#include <sys/stat.h>
 
 namespace {
 
@@ -58,6 +59,8 @@ private slots:
     void noFacesWhereThereAreNone_data();
     void noFacesWhereThereAreNone();
     void commandLineWithoutDetection();
+    void cascadesThatAreNotFiles_data();
+    void cascadesThatAreNotFiles();
 
 private:
     QString picture(const QString& name) const { return m_pictures.filePath(name); }
@@ -269,6 +272,43 @@ void tst_ZTFaces::commandLineWithoutDetection()
         = ZTPictureAnalyzer(settings, folder).analyze(picture("wide.png"), "w");
     qunsetenv(ZTFaceDetector::cascadeFolderVariable);
     QVERIFY(!report.ok() && error.contains(report.error));
+}
+
+void tst_ZTFaces::cascadesThatAreNotFiles_data()
+{
+    QTest::addColumn<QString>("notAFile"); // what the frontal cascade is
+
+    QTest::newRow("FIFO without a writer") << "fifo";
+    QTest::newRow("link to a device") << "device";
+}
+
+// Regression: a FIFO in the cascades' folder hung --faces for good. Cascades are read only from
+// regular files; otherwise --faces says why.
+void tst_ZTFaces::cascadesThatAreNotFiles()
+{
+    QFETCH(QString, notAFile);
+
+    if (!ZTFaceDetector::isBuiltIn()) {
+        QSKIP("this build has no face detection");
+    }
+    QTemporaryDir work;
+    const QString frontal = work.filePath("haarcascade_frontalface_alt2.xml");
+    QVERIFY(notAFile == "fifo" ? ::mkfifo(qPrintable(frontal), 0600) == 0
+                               : QFile::link("/dev/zero", frontal));
+    writeFile(work.filePath("haarcascade_profileface.xml"), "<opencv_storage/>");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(ZTFaceDetector::cascadeFolderVariable, work.path());
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(work.path());
+    process.start(QStringLiteral(ZTROI_EXECUTABLE), {"--faces", picture("wide.png")});
+    const bool finished = process.waitForFinished(20000);
+    process.kill();
+    QVERIFY(finished);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+        QStringLiteral("ztroi: --faces: cannot read the face cascades in %1 (not regular files)\n")
+            .arg(work.path()));
 }
 
 QTEST_GUILESS_MAIN(tst_ZTFaces)

@@ -4,6 +4,7 @@
 
 #include "ZTImageLoader.h"
 #include "ZTMemoryBudget.h"
+#include "ZTPictureAnalyzer.h"
 #include "ZTPictureFiles.h"
 
 #include <QElapsedTimer>
@@ -11,8 +12,12 @@
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,6 +29,71 @@ QString loadError(ZTImageLoader& loader, const QByteArray& data)
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
     return loader.load(&buffer) ? QString() : loader.errorString();
+}
+
+// Colours 0 and 1 of the RLE pictures below, and the picture of rows (top to bottom) of '.'
+// for colour 0 and '#' for colour 1.
+const QVector<QRgb> rleColours = {qRgb(10, 20, 30), qRgb(250, 240, 230)};
+
+QImage rleRows(const QStringList& rows)
+{
+    QImage image(rows.first().size(), rows.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, rleColours.at(rows.at(y).at(x) == '#' ? 1 : 0));
+        }
+    }
+    return image;
+}
+
+// RLE BMPs of 8x4 whose codes leave pixels out.
+QByteArray rleEndingEarly()
+{
+    return ZTPictureFiles::rleBmp(QSize(8, 4), 8, rleColours, QByteArray("\x08\x01\0\1", 4));
+}
+
+QByteArray rleJumpingRows()
+{
+    return ZTPictureFiles::rleBmp(
+        QSize(8, 4), 4, rleColours, QByteArray("\x08\x11\0\0\0\2\2\2\x06\x11\0\1", 12));
+}
+
+// A child's peak resident memory in bytes, or -1 when it did not end within @p seconds (then
+// it is killed).
+qint64 peakMemoryOf(const QStringList& arguments, const QString& folder, int seconds)
+{
+    const QByteArray program = QFile::encodeName(QStringLiteral(ZTROI_EXECUTABLE));
+    QList<QByteArray> bytes;
+    for (const QString& argument : arguments) {
+        bytes.append(argument.toUtf8());
+    }
+    std::vector<char*> argv {const_cast<char*>(program.constData())};
+    for (QByteArray& argument : bytes) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const QByteArray directory = QFile::encodeName(folder);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        if (::chdir(directory.constData()) == 0) {
+            ::execv(program.constData(), argv.data());
+        }
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    for (int waited = 0; waited < seconds * 10; ++waited) {
+        if (::wait4(child, &status, WNOHANG, &usage) == child) {
+            return qint64(usage.ru_maxrss) * 1024;
+        }
+        QThread::msleep(100);
+    }
+    ::kill(child, SIGKILL);
+    ::wait4(child, &status, 0, &usage);
+    return -1;
 }
 
 } // namespace
@@ -47,6 +117,14 @@ private slots:
     void listsAddUpOrAreRefused_data();
     void listsAddUpOrAreRefused();
     void decoderMessagesOnlyWithVerbose();
+    void textAndCommentsAreNotDecoded_data();
+    void textAndCommentsAreNotDecoded();
+    void rlePixelsNotInTheFileAreBackground_data();
+    void rlePixelsNotInTheFileAreBackground();
+    void mngLoopsDoNotRepeat();
+    void maxSideCountsCropsAsLargeAsThePicture();
+    void peakMemoryStaysWithinTheReservation_data();
+    void peakMemoryStaysWithinTheReservation();
     void truncatedFilesUnderValgrind();
 };
 
@@ -93,6 +171,7 @@ void tst_ztroiMalformedInputs::refusedBeforeDecoding_data()
     using namespace ZTPictureFiles;
     const qint64 unlimited = ZTImageLoader::defaultMaxPixels;
     const QByteArray smallPng = encoded(scene(QSize(8, 8), QPoint(4, 4)), "png");
+    const QByteArray smallJpeg = encoded(scene(QSize(8, 8), QPoint(4, 4)), "jpeg");
     QTest::newRow("MNG, not allowed by default")
         << mngClaiming(16, 16) << "" << unlimited << qint64(0) << "MNG pictures are not read";
     // Regression: a 108-byte MNG declaring 60000x60000 took 14 GB whatever --max-pixels said.
@@ -130,6 +209,16 @@ void tst_ztroiMalformedInputs::refusedBeforeDecoding_data()
     QTest::newRow("PNG of 2^40 pixels, the largest limit")
         << pngClaiming(1 << 20, 1 << 20) << "" << ZTImageLoader::largestMaxPixels << qint64(100)
         << "needs about 8388609 MB";
+    // Regression: a TGA, whose first bytes are those of a CUR, was refused as a CUR.
+    QTest::newRow("TGA, which starts like a CUR") << tga(4, 4) << "" << unlimited << qint64(0)
+                                                  << "not a picture in a format that can be read";
+    QTest::newRow("ICO of no entries") << QByteArray("\0\0\1\0\0\0", 6) << "ico" << unlimited
+                                       << qint64(0) << "not a picture in a format that can be read";
+    QTest::newRow("PNG whose ICC profile inflates to 32 MB") << pngWith(smallPng,
+        iCCPOf(32 << 20)) << "" << unlimited << qint64(0) << "an ICC profile larger than 16 MB";
+    // Qt joins EXIF segments after libjpeg has kept them all: three times their 19 MB.
+    QTest::newRow("JPEG's EXIF segments count") << jpegWith(smallJpeg, 0xE1, 300, 65000) << ""
+                                                << unlimited << qint64(50) << "needs about 75 MB";
     // Regression: a JPEG whose last scan was repeated 2000 times decoded for 23 seconds.
     QTest::newRow("JPEG of 2010 scans") << manyScans(2000) << "" << unlimited << qint64(0)
                                         << "too many scans (2010, more than 100)";
@@ -379,6 +468,187 @@ void tst_ztroiMalformedInputs::decoderMessagesOnlyWithVerbose()
                 .err.contains("libpng error"));
 }
 
+void tst_ztroiMalformedInputs::textAndCommentsAreNotDecoded_data()
+{
+    QTest::addColumn<QByteArray>("plain");
+    QTest::addColumn<QByteArray>("withText");
+
+    using namespace ZTPictureFiles;
+    const QImage picture = scene(QSize(64, 48), QPoint(40, 20));
+    const QByteArray png = encoded(picture, "png");
+    const QByteArray jpeg = encoded(picture, "jpeg", 90);
+    QTest::newRow("PNG text chunks")
+        << png
+        << pngWith(png,
+               zTXtOf(1 << 20) + chunk("tEXt", "Title\0Sea")
+                   + chunk("iTXt", QByteArray("Author\0\0\0\0\0Me", 13)));
+    QTest::newRow("JPEG comments") << jpeg << jpegWith(jpeg, 0xFE, 3, 1000);
+}
+
+// Text chunks and comments are never decoded (a picture of text chunks that inflated to tens of
+// MB each took 2 GB): the picture is the same without them, and has no text.
+void tst_ztroiMalformedInputs::textAndCommentsAreNotDecoded()
+{
+    QFETCH(QByteArray, plain);
+    QFETCH(QByteArray, withText);
+
+    ZTImageLoader loader;
+    QCOMPARE(loadError(loader, plain), QString());
+    const QImage expected = loader.image();
+    QCOMPARE(loadError(loader, withText), QString());
+    QCOMPARE(loader.image(), expected);
+    QCOMPARE(loader.image().textKeys(), QStringList());
+}
+
+void tst_ztroiMalformedInputs::rlePixelsNotInTheFileAreBackground_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QImage>("expected");
+
+    using ZTPictureFiles::rleBmp;
+    QTest::newRow("RLE8, end of bitmap after the bottom row")
+        << rleEndingEarly() << rleRows({"........", "........", "........", "########"});
+    QTest::newRow("RLE4, a delta over two rows")
+        << rleJumpingRows() << rleRows({"..######", "........", "........", "########"});
+    QTest::newRow("RLE8, end of line before the row's end") << rleBmp(QSize(8, 2), 8, rleColours,
+        QByteArray("\x03\x01\0\0\x08\x01\0\1", 8)) << rleRows({"########", "###....."});
+    QTest::newRow("RLE8, a delta within the row")
+        << rleBmp(QSize(8, 1), 8, rleColours, QByteArray("\x02\x01\0\2\3\0\x03\x01\0\1", 10))
+        << rleRows({"##...###"});
+}
+
+// Regression: the pixels that RLE codes skip were left as the memory held them: the same file
+// gave different pictures after different pictures (here one all of colour 1).
+void tst_ztroiMalformedInputs::rlePixelsNotInTheFileAreBackground()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QImage, expected);
+
+    ZTImageLoader loader;
+    const QByteArray filled = ZTPictureFiles::rleBmp(expected.size(), 8, rleColours,
+        QByteArray(1, char(expected.width())).append("\1\0\0", 3).repeated(expected.height())
+            + QByteArray("\0\1", 2));
+    for (int round = 0; round < 3; ++round) {
+        QCOMPARE(loadError(loader, filled), QString());
+        QCOMPARE(loadError(loader, data), QString());
+        QCOMPARE(loader.image(), expected);
+    }
+}
+
+// Regression: an MNG of a loop without frames ran forever. Loops are not played: ztroi needs the
+// first frame only.
+void tst_ztroiMalformedInputs::mngLoopsDoNotRepeat()
+{
+    QTemporaryDir work;
+    writeFile(work.filePath("loop.mng"), ZTPictureFiles::mngLooping(0x7FFFFFFF));
+    QProcess process;
+    process.setWorkingDirectory(work.path());
+    process.start(ZTROI_EXECUTABLE, {"--quiet", "--no-map", "--input-formats", "mng", "loop.mng"});
+    const bool finished = process.waitForFinished(20000);
+    process.kill();
+    QVERIFY(finished);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+// Regression: --max-side above about 23000 counted every W:H crop as a square of that side, and
+// every picture was refused for memory ("needs about 76311 MB").
+void tst_ztroiMalformedInputs::maxSideCountsCropsAsLargeAsThePicture()
+{
+    QTemporaryDir work;
+    writeFile(work.filePath("p.png"), encoded(scene(QSize(64, 48), QPoint(40, 20)), "png"));
+    const Run run = ztroi(
+        {"-q", "--no-map", "--write-crops", "--crop", "16:9", "--max-side", "100000", "p.png"},
+        work.path());
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+
+    ZTToolSettings settings;
+    settings.writeCrops = true;
+    ZTCropRequest wide;
+    wide.aspectWidth = 16;
+    wide.aspectHeight = 9;
+    settings.crops = {wide};
+    settings.maxCropSide = 100000;
+    const qint64 analysis = ZTPictureAnalyzer::analysisBytes(ZTToolSettings());
+    QCOMPARE(ZTPictureAnalyzer::analysisBytes(settings, QSize(64, 48)), analysis + 64 * 48 * 8);
+}
+
+// The hostile files of peakMemoryStaysWithinTheReservation, by name: built only when used, as
+// the test's own memory is part of each child's peak until it starts ztroi.
+QByteArray hostileFile(const QString& name)
+{
+    using namespace ZTPictureFiles;
+    const QImage picture = scene(QSize(64, 64), QPoint(40, 20));
+    const QByteArray png = encoded(picture, "png");
+    const QByteArray jpeg = encoded(picture, "jpeg", 90);
+    if (name == "text") {
+        return pngWith(png, zTXtOf(40 << 20).repeated(50));
+    }
+    if (name == "icc") {
+        return pngWith(png, iCCPOf(12 << 20));
+    }
+    if (name == "comments" || name == "exif") {
+        return jpegWith(jpeg, name == "exif" ? 0xE1 : 0xFE, 400, 65533);
+    }
+    return name == "rle" ? rleEndingEarly() : mngLooping(0x7FFFFFFF);
+}
+
+void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("arguments");
+
+    const QStringList budget {"--memory", "100"};
+    QTest::newRow("PNG of 50 text chunks of 40 MB each") << "text" << budget;
+    QTest::newRow("PNG of an ICC profile of 12 MB") << "icc" << budget;
+    QTest::newRow("JPEG of 400 comments of 64 KB")
+        << "comments" << QStringList {"--memory", "1000"};
+    QTest::newRow("JPEG of 400 EXIF segments of 64 KB")
+        << "exif" << QStringList {"--memory", "1000"};
+    QTest::newRow("RLE BMP ending early") << "rle" << budget;
+    QTest::newRow("MNG of an endless loop")
+        << "mng" << budget + QStringList {"--input-formats", "mng"};
+}
+
+// Every hostile file takes no more memory than ztroi reserved for it, beside what ztroi takes
+// for itself: the peak of ztroi --version, started the same way, and the decoders' libraries.
+void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, arguments);
+
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's shadow memory inflates the peak");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    QSKIP("AddressSanitizer's shadow memory inflates the peak");
+#endif
+#endif
+    // The decoders' libraries and plugins, which --version does not load.
+    constexpr qint64 librariesBytes = qint64(16) << 20;
+    QTemporaryDir work;
+    qint64 reserved = 0;
+    {
+        const QByteArray data = hostileFile(file);
+        writeFile(work.filePath("hostile"), data);
+        const ZTPictureHeader header = ZTPictureHeader::read(data);
+        reserved = ZTImageLoader::memoryEstimate(header, data.size())
+            + ZTPictureAnalyzer::analysisBytes(ZTToolSettings(), header.size);
+    }
+    // A child starts with the test's resident memory, which counts into its peak: given back
+    // first, so that the peak is ztroi's.
+    ::malloc_trim(0);
+    const qint64 base = peakMemoryOf({"--version"}, work.path(), 30);
+    QVERIFY(base > 0);
+    const qint64 peak = peakMemoryOf(arguments + QStringList {"-q", "hostile"}, work.path(), 60);
+    QVERIFY2(peak > 0, "ztroi did not end within a minute");
+    QVERIFY2(peak <= base + reserved + librariesBytes,
+        qPrintable(QStringLiteral("peak %1 MB, base %2 MB, reserved %3 MB")
+                       .arg(peak >> 20)
+                       .arg(base >> 20)
+                       .arg(reserved >> 20)));
+}
+
 // Run by the CTest test ztroi_valgrind: ztroi under memcheck on files of every format cut at
 // every tenth of their length; memcheck finds any use of bytes that no decoder wrote.
 void tst_ztroiMalformedInputs::truncatedFilesUnderValgrind()
@@ -396,6 +666,11 @@ void tst_ztroiMalformedInputs::truncatedFilesUnderValgrind()
             files.append(name);
         }
     }
+    // RLE codes that leave pixels out: each whole, and decoded.
+    writeFile(work.filePath("rle-ending-early"), rleEndingEarly());
+    writeFile(work.filePath("rle-jumping-rows"), rleJumpingRows());
+    files << "rle-ending-early"
+          << "rle-jumping-rows";
     QProcess process;
     process.setWorkingDirectory(work.path());
     process.start("valgrind",
@@ -405,7 +680,7 @@ void tst_ztroiMalformedInputs::truncatedFilesUnderValgrind()
     QVERIFY(process.waitForFinished(600000));
     QVERIFY2(process.exitCode() == 1, process.readAllStandardError().constData());
     QCOMPARE(process.readAllStandardOutput().count("\"error\""),
-        files.size() - ZTPictureFiles::everyFormat().size());
+        files.size() - ZTPictureFiles::everyFormat().size() - 2);
 }
 
 QTEST_GUILESS_MAIN(tst_ztroiMalformedInputs)

@@ -104,14 +104,18 @@ QSize ZTCropWriter::neededSize(const QSize& picture, const QList<ZTCropRequest>&
     return QSize(int(std::ceil(picture.width() * scale)), int(std::ceil(picture.height() * scale)));
 }
 
-qint64 ZTCropWriter::memoryBytes(const QList<ZTCropRequest>& requests) const
+qint64 ZTCropWriter::memoryBytes(const QList<ZTCropRequest>& requests, const QSize& picture) const
 {
+    const auto pixels = [](const QSize& size) { return qint64(size.width()) * size.height(); };
     qint64 largest = 0;
     for (const ZTCropRequest& request : requests) {
         const QSize size = request.outputSize.isValid() ? request.outputSize
             : m_maxSide > 0                             ? QSize(m_maxSide, m_maxSide)
                                                         : QSize(0, 0);
-        largest = std::max(largest, qint64(size.width()) * size.height());
+        // A W:H crop is the window or smaller, and the window is the picture at most.
+        const bool windowSized = !request.outputSize.isValid() && picture.isValid();
+        largest = std::max(
+            largest, windowSized ? std::min(pixels(size), pixels(picture)) : pixels(size));
     }
     return largest * (outputBytesPerPixel + encoderBytesPerPixel);
 }

@@ -50,9 +50,11 @@ public:
      * The most memory that making and encoding one of @p requests takes besides the picture:
      * memoryBytes(), and memoryBytesPerPixel() for each pixel of the picture. An output pixel
      * takes 8 bytes (the crop and the encoder's copy of it); the crop window of a transparent
-     * picture is copied first (4 bytes a pixel).
+     * picture is copied first (4 bytes a pixel). With a valid @p picture (its size in pixels),
+     * a W:H crop within --max-side counts no more pixels than the picture has, as it is never
+     * larger; an invalid one counts the whole --max-side box.
      */
-    qint64 memoryBytes(const QList<ZTCropRequest>& requests) const;
+    qint64 memoryBytes(const QList<ZTCropRequest>& requests, const QSize& picture = QSize()) const;
     qint64 memoryBytesPerPixel(const QList<ZTCropRequest>& requests) const;
 
     /**

@@ -102,6 +102,13 @@ bool ZTFaceDetector::load()
         if (!QFileInfo::exists(frontal) || !QFileInfo::exists(profile)) {
             continue;
         }
+        // OpenCV opens what it is given and reads it to its end: a FIFO there would block the
+        // run for good, a device fill memory.
+        if (!QFileInfo(frontal).isFile() || !QFileInfo(profile).isFile()) {
+            m_error = QStringLiteral("cannot read the face cascades in %1 (not regular files)")
+                          .arg(folder);
+            return false;
+        }
         m_cascades.reset(
             create(QFile::encodeName(frontal).constData(), QFile::encodeName(profile).constData()));
         if (!m_cascades) {

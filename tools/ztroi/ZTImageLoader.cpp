@@ -275,24 +275,30 @@ void ZTImageLoader::setFastDecodeNeed(NeededSize needed)
 void ZTImageLoader::setMemoryBudget(
     ZTMemoryBudget* budget, qint64 extraBytes, qint64 extraBytesPerPixel)
 {
+    setMemoryBudget(budget, [extraBytes, extraBytesPerPixel](const QSize& picture) {
+        const QSize size = picture.expandedTo(QSize(0, 0));
+        return extraBytes + qint64(size.width()) * size.height() * extraBytesPerPixel;
+    });
+}
+
+void ZTImageLoader::setMemoryBudget(ZTMemoryBudget* budget, WorkBytes workBytes)
+{
     releaseReservation();
     m_budget = budget;
-    m_extraBytes = extraBytes;
-    m_extraBytesPerPixel = extraBytesPerPixel;
+    m_workBytes = std::move(workBytes);
 }
 
 qint64 ZTImageLoader::memoryEstimate(const ZTPictureHeader& header, qint64 fileBytes)
 {
     const QSize size = header.size.expandedTo(QSize(0, 0));
-    return qint64(size.width()) * size.height() * header.bytesPerPixel + fileBytes;
+    return qint64(size.width()) * size.height() * header.bytesPerPixel + header.metadataBytes
+        + fileBytes;
 }
 
 // What a picture of @p header reserves: its decoding and the work that follows.
 qint64 ZTImageLoader::reservation(const ZTPictureHeader& header, qint64 fileBytes) const
 {
-    const QSize size = header.size.expandedTo(QSize(0, 0));
-    return memoryEstimate(header, fileBytes) + m_extraBytes
-        + qint64(size.width()) * size.height() * m_extraBytesPerPixel;
+    return memoryEstimate(header, fileBytes) + (m_workBytes ? m_workBytes(header.size) : 0);
 }
 
 bool ZTImageLoader::fail(const QString& error)
@@ -374,7 +380,7 @@ bool ZTImageLoader::load(const QString& path)
     if (!readAll(file.get(), size, &data)) {
         return fail(systemError("cannot read the file"));
     }
-    const ZTPictureHeader header = ZTPictureHeader::read(data);
+    ZTPictureHeader header = ZTPictureHeader::read(data);
     if (!check(header)) {
         return false;
     }
@@ -396,8 +402,10 @@ bool ZTImageLoader::load(const QString& path)
             return m_error.isEmpty() ? fail(QStringLiteral("the file changed while it was read"))
                                      : false;
         }
+        header = again;
     }
-    return decode(data, header.format);
+    ZTPictureHeader::dropUnusedParts(header, &data);
+    return decode(data, header);
 }
 
 bool ZTImageLoader::load(QIODevice* device)
@@ -428,7 +436,8 @@ bool ZTImageLoader::load(QIODevice* device)
     if (!reserve(whole)) {
         return fail(overBudget(whole, m_budget->bytes()));
     }
-    return decode(data, header.format);
+    ZTPictureHeader::dropUnusedParts(header, &data);
+    return decode(data, header);
 }
 
 // Everything that the header and the structure tell, before decoding.
@@ -462,9 +471,11 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
     return true;
 }
 
-// Only the decoder of @p format is asked, so Qt neither loads nor tries any other plugin.
-bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
+// Only the decoder of the header's format is asked, so Qt neither loads nor tries any other
+// plugin.
+bool ZTImageLoader::decode(const QByteArray& data, const ZTPictureHeader& header)
 {
+    const QByteArray& format = header.format;
     QByteArray bytes = data; // shared, not copied: QBuffer wants a non-const array
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -503,7 +514,18 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
         }
     }
 
-    QImage decoded = uprightImage(reader.read(), reader.transformation());
+    // Qt's BMP decoder writes RLE codes into the image it is given when that has the size and
+    // format it wants, and leaves the pixels that the codes skip as it found them: index 0, the
+    // background, rather than whatever the memory held.
+    QImage picture;
+    if (header.codesMaySkipPixels && headerHasSize) {
+        picture = QImage(stored, QImage::Format_Indexed8);
+        picture.fill(0);
+    }
+    if (!reader.read(&picture)) {
+        return fail(readerError(reader));
+    }
+    QImage decoded = uprightImage(std::move(picture), reader.transformation());
     if (decoded.isNull()) {
         return fail(readerError(reader));
     }

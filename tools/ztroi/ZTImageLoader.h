@@ -85,6 +85,14 @@ public:
     void setMemoryBudget(
         ZTMemoryBudget* budget, qint64 extraBytes = 0, qint64 extraBytesPerPixel = 0);
 
+    /** The memory of the work that follows the decoding of a picture of the size given. */
+    using WorkBytes = std::function<qint64(const QSize& picture)>;
+    /**
+     * Like setMemoryBudget() above, with @p workBytes(the picture's stored size) for the work
+     * that follows, for work that is not in proportion to the picture (crops bounded by a box).
+     */
+    void setMemoryBudget(ZTMemoryBudget* budget, WorkBytes workBytes);
+
     /** The most memory that decoding the picture of @p header takes, its file of @p fileBytes too.
      */
     static qint64 memoryEstimate(const ZTPictureHeader& header, qint64 fileBytes);
@@ -115,15 +123,14 @@ private:
     void releaseReservation();
     bool check(const ZTPictureHeader& header);
     qint64 reservation(const ZTPictureHeader& header, qint64 fileBytes) const;
-    bool decode(const QByteArray& data, const QByteArray& format);
+    bool decode(const QByteArray& data, const ZTPictureHeader& header);
     bool fail(const QString& error);
 
     qint64 m_maxPixels = defaultMaxPixels;
     QList<QByteArray> m_formats;
     NeededSize m_fastDecodeNeed;
     ZTMemoryBudget* m_budget = nullptr;
-    qint64 m_extraBytes = 0;
-    qint64 m_extraBytesPerPixel = 0;
+    WorkBytes m_workBytes;
     qint64 m_reserved = 0;
     QImage m_image;
     QByteArray m_format;

@@ -128,13 +128,17 @@ void ZTPictureAnalyzer::injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& a
 
 void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
 {
-    m_loader.setMemoryBudget(budget, analysisBytes(m_settings),
-        m_cropWriter.memoryBytesPerPixel(picturesMade(m_settings)));
+    const qint64 bytesPerPixel = m_cropWriter.memoryBytesPerPixel(picturesMade(m_settings));
+    m_loader.setMemoryBudget(budget, [this, bytesPerPixel](const QSize& picture) {
+        const QSize size = picture.expandedTo(QSize(0, 0));
+        return analysisBytes(m_settings, picture)
+            + qint64(size.width()) * size.height() * bytesPerPixel;
+    });
 }
 
 // The methods' maps and work buffers at the analysis size, measured on their largest settings,
 // the overlay at its largest size, and the largest written crop or thumbnail of a fixed size.
-qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
+qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings, const QSize& picture)
 {
     constexpr qint64 bytesPerAnalysisPixel = 64;
     constexpr qint64 overlayBytesPerPixel = 16;
@@ -142,7 +146,7 @@ qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
     return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
         * bytesPerAnalysisPixel
         + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0)
-        + cropWriterFor(settings).memoryBytes(picturesMade(settings));
+        + cropWriterFor(settings).memoryBytes(picturesMade(settings), picture);
 }
 
 // The pictures that ZTCropWriter makes of each picture, one after another: the written crops and

@@ -101,8 +101,10 @@ public:
     /**
      * The memory that analysing one picture takes besides its decoding, apart from what its
      * crops and thumbnail take per pixel of the picture (ZTCropWriter::memoryBytesPerPixel()).
+     * With a valid @p picture (its size), crops are counted as large as they get of it;
+     * otherwise as large as they may get of any picture.
      */
-    static qint64 analysisBytes(const ZTToolSettings& settings);
+    static qint64 analysisBytes(const ZTToolSettings& settings, const QSize& picture = QSize());
 
     /**
      * The head around a face box @p face as a face detector gives it (brows to chin, cheek to

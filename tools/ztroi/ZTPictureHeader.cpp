@@ -102,6 +102,15 @@ qint64 endOfScan(const Bytes& b, qint64 at)
     return b.size();
 }
 
+// Qt's decoder has libjpeg keep every comment, EXIF (APP1) and ICC (APP2) segment, and then
+// joins the comments into text, the EXIF segments into one array and the ICC ones into another.
+// Comments are left out of what the decoder sees; the others count: libjpeg's copy and Qt's,
+// which may have grown to twice its length while it was joined.
+constexpr uint comMarker = 0xFE;
+constexpr uint exifMarker = 0xE1;
+constexpr uint iccMarker = 0xE2;
+constexpr qint64 keptMarkerCopies = 3;
+
 ZTPictureHeader readJpeg(const Bytes& b, ZTPictureHeader header)
 {
     int components = 0;
@@ -129,6 +138,11 @@ ZTPictureHeader readJpeg(const Bytes& b, ZTPictureHeader header)
         }
         if (length < 2 || marker == 0xD8 || marker == 0) {
             return damaged(header, broken);
+        }
+        if (marker == comMarker) {
+            header.unusedParts.append({at - 2, 2 + length});
+        } else if (marker == exifMarker || marker == iccMarker) {
+            header.metadataBytes += keptMarkerCopies * length;
         }
         if (isFrameMarker(marker) && length >= 8) {
             header.size = QSize(int(b.be16(at + 5)), int(b.be16(at + 3)));
@@ -183,21 +197,94 @@ QSize chunkSize(const Bytes& data)
         int(std::min<quint32>(data.be32(4), INT_MAX)));
 }
 
+// The whole chunk (length, type, data and checksum) whose type is at @p type in the file @p b.
+QPair<qint64, qint64> wholeChunk(const Bytes& b, const Bytes& type, const Bytes& data)
+{
+    return {type.data() - b.data() - 4, 12 + data.size()};
+}
+
+bool isTextChunk(const Bytes& type)
+{
+    return type.matches(0, "tEXt", 4) || type.matches(0, "zTXt", 4) || type.matches(0, "iTXt", 4);
+}
+
+// ICC profiles are copied into the written crops, so they are kept, but one that inflates to
+// more than a profile of a photograph is (the largest printer profiles take a few MB) is refused:
+// libpng inflates it whole, Qt copies it and parses the copy.
+constexpr qint64 maxIccProfileBytes = qint64(16) << 20;
+constexpr qint64 iccProfileCopies = 3;
+
+// The size of the zlib stream @p compressed once inflated, counted without keeping it, and
+// stopped past @p limit; -1 when the stream is damaged (the decoder then ignores the profile).
+qint64 inflatedSize(const Bytes& compressed, qint64 limit)
+{
+    z_stream stream = {};
+    if (inflateInit(&stream) != Z_OK) {
+        return -1;
+    }
+    stream.next_in = const_cast<Bytef*>(compressed.data());
+    stream.avail_in = uInt(compressed.size());
+    Bytef scratch[16384];
+    qint64 total = 0;
+    int status = Z_OK;
+    while (status == Z_OK && total <= limit) {
+        stream.next_out = scratch;
+        stream.avail_out = sizeof scratch;
+        status = inflate(&stream, Z_NO_FLUSH);
+        total += qint64(sizeof scratch - stream.avail_out);
+        if (status == Z_BUF_ERROR && stream.avail_in == 0) {
+            break; // the stream ends early
+        }
+    }
+    inflateEnd(&stream);
+    return status == Z_OK || status == Z_STREAM_END ? total : -1;
+}
+
+// iCCP: a name of 1 to 79 bytes, its NUL, the compression method, then the zlib stream.
+qint64 iccProfileSize(const Bytes& data)
+{
+    const void* const nul = std::memchr(data.data(), 0, size_t(std::min<qint64>(data.size(), 80)));
+    if (!nul) {
+        return 0;
+    }
+    const qint64 stream = static_cast<const uchar*>(nul) - data.data() + 2;
+    return std::max<qint64>(
+        0, inflatedSize(data.part(stream, data.size() - stream), maxIccProfileBytes));
+}
+
 ZTPictureHeader readPng(const Bytes& b, ZTPictureHeader header)
 {
     if (!b.matches(12, "IHDR", 4)) {
         return damaged(header, b.has(12, 4) ? broken : truncated);
     }
     int bitDepth = 8;
+    qint64 profileBytes = 0;
     walkChunks(b, "IEND", header, [&](const Bytes& type, const Bytes& data) {
         if (type.matches(0, "IHDR", 4)) {
             header.size = chunkSize(data);
             bitDepth = int(data.u8(8));
+        } else if (isTextChunk(type)) {
+            header.unusedParts.append(wholeChunk(b, type, data));
+        } else if (type.matches(0, "iCCP", 4) && profileBytes == 0) {
+            profileBytes = iccProfileSize(data); // libpng reads only the first
         }
     });
+    if (profileBytes > maxIccProfileBytes) {
+        return damaged(header,
+            QStringLiteral("an ICC profile larger than %1 MB").arg(maxIccProfileBytes >> 20));
+    }
+    header.metadataBytes = iccProfileCopies * profileBytes;
     // Sixteen bits a sample decode into 64-bit pixels first.
     header.bytesPerPixel = outputBytes + (bitDepth > 8 ? 4 : 0);
     return header;
+}
+
+// The chunks that make an MNG decoder go back and play chunks again: loops (LOOP to ENDL) and
+// the repetition of the whole (TERM). Without them each chunk is decoded at most once, so that
+// decoding takes time in proportion to the file; ztroi reads only the first frame anyway.
+bool isMngRepetition(const Bytes& type)
+{
+    return type.matches(0, "LOOP", 4) || type.matches(0, "ENDL", 4) || type.matches(0, "TERM", 4);
 }
 
 ZTPictureHeader readMng(const Bytes& b, ZTPictureHeader header)
@@ -206,6 +293,8 @@ ZTPictureHeader readMng(const Bytes& b, ZTPictureHeader header)
         if (type.matches(0, "MHDR", 4) || type.matches(0, "IHDR", 4)
             || type.matches(0, "JHDR", 4)) {
             header.size = largest(header.size, chunkSize(data));
+        } else if (isMngRepetition(type)) {
+            header.unusedParts.append(wholeChunk(b, type, data));
         }
     });
     // The canvas, a layer being decoded, its 16-bit form, and Qt's copy.
@@ -313,6 +402,7 @@ ZTPictureHeader readBmp(const Bytes& b, ZTPictureHeader header)
         return damaged(header, truncated);
     }
     if (compression == 1 || compression == 2) {
+        header.codesMaySkipPixels = true;
         return rleComplete(b, pixels, compression == 2) ? header : damaged(header, truncated);
     }
     const qint64 rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
@@ -488,10 +578,14 @@ ZTPictureHeader readTiff(const Bytes& b, ZTPictureHeader header)
 }
 
 // ICO and CUR: a directory of entries, each a PNG or a BMP without its file header. The sizes in
-// the directory are only hints (one byte each); the entries' own headers count.
+// the directory are only hints (one byte each); the entries' own headers count. A directory of
+// no entries is no icon: an uncompressed TGA without a colour map starts with the bytes of a CUR.
 ZTPictureHeader readIco(const Bytes& b, ZTPictureHeader header)
 {
     const qint64 count = b.le16(4);
+    if (b.has(4, 2) && count == 0) {
+        return ZTPictureHeader();
+    }
     if (!b.has(6, 16 * count)) {
         return damaged(header, truncated);
     }
@@ -516,6 +610,7 @@ ZTPictureHeader readIco(const Bytes& b, ZTPictureHeader header)
             return damaged(header, inner.damage);
         }
         header.size = largest(header.size, inner.size);
+        header.metadataBytes += inner.metadataBytes;
     }
     return header;
 }
@@ -557,4 +652,21 @@ ZTPictureHeader ZTPictureHeader::read(const QByteArray& data)
         }
     }
     return ZTPictureHeader();
+}
+
+void ZTPictureHeader::dropUnusedParts(const ZTPictureHeader& header, QByteArray* data)
+{
+    if (header.unusedParts.isEmpty()) {
+        return;
+    }
+    char* const bytes = data->data();
+    qint64 kept = header.unusedParts.first().first;
+    for (int i = 0; i < header.unusedParts.size(); ++i) {
+        const qint64 from = header.unusedParts.at(i).first + header.unusedParts.at(i).second;
+        const qint64 to = i + 1 < header.unusedParts.size() ? header.unusedParts.at(i + 1).first
+                                                            : qint64(data->size());
+        std::memmove(bytes + kept, bytes + from, size_t(to - from));
+        kept += to - from;
+    }
+    data->truncate(int(kept));
 }

@@ -2,8 +2,10 @@
 #define ZTPICTUREHEADER_H
 
 #include <QByteArray>
+#include <QPair>
 #include <QSize>
 #include <QString>
+#include <QVector>
 
 /**
  * What a picture file says about itself before anything is decoded: its format from the
@@ -35,9 +37,31 @@ struct ZTPictureHeader
      * conversion to 32-bit pixels and an orientation turn.
      */
     int bytesPerPixel = 0;
+    /**
+     * BMP: the pixels are RLE codes, which may leave pixels undefined (an early end of the
+     * bitmap, a delta that jumps over pixels or rows); the format makes those index 0.
+     */
+    bool codesMaySkipPixels = false;
+    /**
+     * The memory that decoding takes besides the pixels, for what the decoder keeps of the file:
+     * ICC profiles (inflated) and EXIF data, with the copies that Qt makes of them.
+     */
+    qint64 metadataBytes = 0;
+    /**
+     * Parts of the file (offset and length) that the decoder need not see, in file order: PNG
+     * text chunks and JPEG comments, which decoders inflate or copy into text that ztroi never
+     * uses, and MNG loops, which would make the decoder run the same chunks again and again.
+     */
+    QVector<QPair<qint64, qint64>> unusedParts;
 
     /** Reads the header and the structure of the file @p data. */
     static ZTPictureHeader read(const QByteArray& data);
+
+    /**
+     * Removes the unusedParts of a file read as @p header from its bytes @p data, in place,
+     * so that the decoder never sees them.
+     */
+    static void dropUnusedParts(const ZTPictureHeader& header, QByteArray* data);
 };
 
 #endif // ZTPICTUREHEADER_H

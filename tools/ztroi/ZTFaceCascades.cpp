@@ -50,8 +50,8 @@ QImage greyPicture(const QImage& picture)
     if (picture.format() == QImage::Format_Grayscale8) {
         return picture;
     }
-    const QImage words = picture.format() == QImage::Format_ARGB32
-            || picture.format() == QImage::Format_RGB32
+    const QImage words
+        = picture.format() == QImage::Format_ARGB32 || picture.format() == QImage::Format_RGB32
         ? picture
         : picture.convertToFormat(QImage::Format_ARGB32);
     QImage grey(words.size(), QImage::Format_Grayscale8);

@@ -9,15 +9,27 @@
 #                                           where OpenCV is found; a package of its own, so that
 #                                           ztroi itself does not depend on OpenCV
 # The Python module, component python, installs with `cmake --install` but has no package yet.
+#
+# A Qt 6 build (ZTROI_QT_MAJOR=6) names its packages with -qt6 (libztregionofinterest-qt6-0,
+# libztregionofinterest-qt6-dev, ztroi-qt6, ztroi-qt6-faces). The library and development
+# packages of both builds install side by side. ztroi and its face module install the same
+# files from either build, so ztroi-qt6 conflicts with ztroi (and ztroi-qt6-faces with
+# ztroi-faces): one ztroi per system, on either Qt.
 
 set(ZTROI_PACKAGE_MAINTAINER "libZTRegionOfInterest developers <ztroi@example.org>"
     CACHE STRING "Maintainer named in the Debian packages")
 
-set(ZTROI_DEB_SOURCE libztregionofinterest)
-set(ZTROI_DEB_RUNTIME libztregionofinterest0)
-set(ZTROI_DEB_DEVELOPMENT libztregionofinterest-dev)
-set(ZTROI_DEB_TOOL ztroi)
-set(ZTROI_DEB_FACES ztroi-faces)
+string(TOLOWER "${ZTROI_NAME_SUFFIX}" zt_deb_suffix)
+set(ZTROI_DEB_SOURCE libztregionofinterest${zt_deb_suffix})
+set(ZTROI_DEB_RUNTIME libztregionofinterest${zt_deb_suffix}-0)
+set(ZTROI_DEB_DEVELOPMENT libztregionofinterest${zt_deb_suffix}-dev)
+set(ZTROI_DEB_TOOL ztroi${zt_deb_suffix})
+set(ZTROI_DEB_FACES ztroi${zt_deb_suffix}-faces)
+if(ZTROI_NAME_SUFFIX STREQUAL "")
+    # Debian puts a hyphen between a library's name and its SONAME version only where the name
+    # ends in a digit.
+    set(ZTROI_DEB_RUNTIME libztregionofinterest0)
+endif()
 set(ZTROI_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 # Compresses SOURCE at build time into BINARY_DIR/NAME.gz and sets RESULT to that path; gzip -9n
@@ -85,8 +97,12 @@ This package contains the shared library.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${ZTROI_DEB_DEVELOPMENT})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-# Hosts compile against the Qt 5 headers, which the CMake package and pkg-config file require.
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "qtbase5-dev (>= 5.15)")
+# Hosts compile against Qt's headers, which the CMake package and pkg-config file require.
+if(ZTROI_QT_MAJOR STREQUAL "6")
+    set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "qt6-base-dev (>= 6.2)")
+else()
+    set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "qtbase5-dev (>= 5.15)")
+endif()
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "salience maps and crop positions for photographs - development files
@@ -100,7 +116,15 @@ set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${ZTROI_DEB_TOOL})
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION graphics)
 set(CPACK_COMPONENT_TOOL_DEPENDS runtime)
 # WebP and TIFF pictures.
-set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt5-image-formats-plugins")
+if(ZTROI_QT_MAJOR STREQUAL "6")
+    set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt6-image-formats-plugins")
+    set(CPACK_DEBIAN_TOOL_PACKAGE_CONFLICTS "ztroi")
+    set(CPACK_DEBIAN_FACES_PACKAGE_CONFLICTS "ztroi-faces")
+else()
+    set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "qt5-image-formats-plugins")
+    set(CPACK_DEBIAN_TOOL_PACKAGE_CONFLICTS "ztroi-qt6")
+    set(CPACK_DEBIAN_FACES_PACKAGE_CONFLICTS "ztroi-qt6-faces")
+endif()
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "salience maps, crop suggestions and focal points for photographs
 ztroi writes a salience map for every picture it is given, suggests crops for

@@ -43,6 +43,31 @@ QSize detectionSize(const QSize& picture)
         std::max(1, int(picture.width() * scale)), std::max(1, int(picture.height() * scale)));
 }
 
+// Grey as qGray() weighs it, alpha ignored. Qt 6's own conversion to Format_Grayscale8 weighs
+// the channels differently from Qt 5's, which would make the faces found depend on the Qt version.
+QImage greyPicture(const QImage& picture)
+{
+    if (picture.format() == QImage::Format_Grayscale8) {
+        return picture;
+    }
+    const QImage words
+        = picture.format() == QImage::Format_ARGB32 || picture.format() == QImage::Format_RGB32
+        ? picture
+        : picture.convertToFormat(QImage::Format_ARGB32);
+    QImage grey(words.size(), QImage::Format_Grayscale8);
+    if (grey.isNull()) {
+        return grey;
+    }
+    for (int y = 0; y < words.height(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(words.constScanLine(y));
+        uchar* out = grey.scanLine(y);
+        for (int x = 0; x < words.width(); ++x) {
+            out[x] = uchar(qGray(line[x]));
+        }
+    }
+    return grey;
+}
+
 // A grey, contrast-equalised copy of @p picture at @p size. A large picture is first thinned out
 // to twice that size, which costs a fraction of averaging all its pixels; the area average from
 // there keeps the edges that the cascades look for.
@@ -52,7 +77,7 @@ cv::Mat detectionPicture(const QImage& picture, const QSize& size)
     if (source.width() > 2 * size.width() && source.height() > 2 * size.height()) {
         source = source.scaled(2 * size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
-    const QImage grey = source.convertToFormat(QImage::Format_Grayscale8);
+    const QImage grey = greyPicture(source);
     const cv::Mat wrapped(grey.height(), grey.width(), CV_8UC1,
         const_cast<uchar*>(grey.constBits()), size_t(grey.bytesPerLine()));
     cv::Mat reduced;

@@ -1,8 +1,8 @@
 // Crop geometry: windows of an aspect, placed on the salience map and mapped back to the input
 // picture; declared areas that crops keep; the salience they keep and the focal point.
 
-#include "ZTCropPlanner.h"
 #include "ZTImageTestSupport.h"
+#include "crops/ZTCropPlanner.h"
 
 #include <ZTSalienzMaximizerHorizontal.h>
 #include <ZTSalienzMaximizerVertical.h>

@@ -2,10 +2,10 @@
 // decode size they need, their file names and formats, and how a crop is cut from a (possibly
 // reduced, possibly transparent) decode.
 
-#include "ZTCropWriter.h"
 #include "ZTImageTestSupport.h"
 #include "ZTOptionParser.h"
-#include "ZTResampler.h"
+#include "crops/ZTCropWriter.h"
+#include "crops/ZTResampler.h"
 
 #include <QColorSpace>
 #include <QPainter>

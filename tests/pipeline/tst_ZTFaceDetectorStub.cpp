@@ -1,6 +1,6 @@
 // The face detector of a build without OpenCV: it never loads, says why, and finds nothing.
 
-#include "ZTFaceDetector.h"
+#include "faces/ZTFaceDetector.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // The reading of pictures. What ztroi reports for broken files is in tst_ztroi.
 
-#include "ZTImageLoader.h"
 #include "ZTImageTestSupport.h"
 #include "ZTToolTestSupport.h"
+#include "input/ZTImageLoader.h"
 
 #include <QImageReader>
 #include <QtTest>

@@ -1,10 +1,10 @@
 // How ztroi puts files into its output folder: names claimed or replaced by the rules, all or
 // nothing per picture, and whole records on streams.
 
-#include "ZTOutputFolder.h"
-#include "ZTOutputTransaction.h"
-#include "ZTStreamWriter.h"
 #include "ZTToolTestSupport.h"
+#include "output/ZTOutputFolder.h"
+#include "output/ZTOutputTransaction.h"
+#include "output/ZTStreamWriter.h"
 
 #include <csignal>
 #include <fcntl.h>

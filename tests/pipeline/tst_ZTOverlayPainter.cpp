@@ -1,4 +1,4 @@
-#include "ZTOverlayPainter.h"
+#include "crops/ZTOverlayPainter.h"
 
 #include <QtTest>
 

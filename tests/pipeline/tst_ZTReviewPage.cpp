@@ -2,8 +2,8 @@
 // references. tst_ztroi renders a real batch's page in a browser, and one that cannot be written.
 
 #include "ZTOptionParser.h"
-#include "ZTOverlayPainter.h"
-#include "ZTReviewPage.h"
+#include "crops/ZTOverlayPainter.h"
+#include "report/ZTReviewPage.h"
 
 #include <QRegularExpression>
 #include <QtTest>

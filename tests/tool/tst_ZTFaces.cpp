@@ -3,11 +3,11 @@
 // on pictures without faces, and the command line when it cannot detect.
 
 #include "ZTBatchRunner.h"
-#include "ZTFaceDetector.h"
 #include "ZTOptionParser.h"
-#include "ZTOutputFolder.h"
-#include "ZTReportFormatter.h"
 #include "ZTToolTestSupport.h"
+#include "faces/ZTFaceDetector.h"
+#include "output/ZTOutputFolder.h"
+#include "report/ZTReportFormatter.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

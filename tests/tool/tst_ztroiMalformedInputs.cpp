@@ -2,9 +2,9 @@
 // are not allowed, pictures whose decoding would take too much memory or time, inputs that are
 // not regular files, names that are not UTF-8, and lists of paths.
 
-#include "ZTImageLoader.h"
-#include "ZTMemoryBudget.h"
 #include "ZTPictureFiles.h"
+#include "input/ZTImageLoader.h"
+#include "input/ZTMemoryBudget.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,11 +1,12 @@
-#include "ZTPictureAnalyzer.h"
+#include "analysis/ZTPictureAnalyzer.h"
 
-#include "ZTFaceDetector.h"
-#include "ZTMapGeometry.h"
-#include "ZTOutputTransaction.h"
-#include "ZTOverlayPainter.h"
-#include "ZTReviewPage.h"
-#include "ZTSalienceProfile.h"
+#include "crops/ZTCropPlanner.h"
+#include "crops/ZTMapGeometry.h"
+#include "crops/ZTOverlayPainter.h"
+#include "crops/ZTSalienceProfile.h"
+#include "faces/ZTFaceDetector.h"
+#include "output/ZTOutputTransaction.h"
+#include "report/ZTReviewPage.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
@@ -78,7 +79,7 @@ QImage greyMap(const QImage& map)
 }
 
 // The writer of the crops that @p settings ask for.
-ZTCropWriter cropWriterFor(const ZTToolSettings& settings)
+ZTCropWriter cropWriterFor(const ZTAnalysisSettings& settings)
 {
     return ZTCropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
 }
@@ -86,7 +87,7 @@ ZTCropWriter cropWriterFor(const ZTToolSettings& settings)
 } // namespace
 
 ZTPictureAnalyzer::ZTPictureAnalyzer(
-    const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
+    const ZTAnalysisSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
     : m_settings(settings)
     , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
@@ -134,7 +135,7 @@ void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
 
 // The methods' maps and work buffers at the analysis size, measured on their largest settings,
 // the overlay at its largest size, and the largest written crop or thumbnail of a fixed size.
-qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
+qint64 ZTPictureAnalyzer::analysisBytes(const ZTAnalysisSettings& settings)
 {
     constexpr qint64 bytesPerAnalysisPixel = 64;
     constexpr qint64 overlayBytesPerPixel = 16;
@@ -147,7 +148,7 @@ qint64 ZTPictureAnalyzer::analysisBytes(const ZTToolSettings& settings)
 
 // The pictures that ZTCropWriter makes of each picture, one after another: the written crops and
 // the review page's thumbnail.
-QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTToolSettings& settings)
+QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTAnalysisSettings& settings)
 {
     QList<ZTCropRequest> made = settings.writeCrops ? settings.crops : QList<ZTCropRequest>();
     if (!settings.reviewPage.isEmpty()) {
@@ -289,7 +290,7 @@ void ZTPictureAnalyzer::analyzePicture(
     }
     if (m_settings.writeMaps) {
         for (int i = 0; i < maps.size(); ++i) {
-            if (!write(ZTToolSettings::methodName(mapMethods.at(i)), greyMap(maps.at(i)), -1)) {
+            if (!write(ZTAnalysisSettings::methodName(mapMethods.at(i)), greyMap(maps.at(i)), -1)) {
                 return;
             }
         }
@@ -375,7 +376,7 @@ bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report
 QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const
 {
     QList<ZTMethodState> states;
-    for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+    for (const ZTSalienzMethod method : ZTAnalysisSettings::allMethods()) {
         ZTMethodState state {method, false, m_settings.weight(method)};
         if (const ZTAbstractROI* roi = m_mixer->roiMethod(method)) {
             state.enabled = roi->isEnabled();

@@ -1,10 +1,11 @@
 #ifndef ZTPICTUREANALYZER_H
 #define ZTPICTUREANALYZER_H
 
-#include "ZTCropPlanner.h"
-#include "ZTCropWriter.h"
-#include "ZTImageLoader.h"
-#include "ZTToolSettings.h"
+#include "crops/ZTCropWriter.h"
+#include "input/ZTImageLoader.h"
+#include "settings/ZTAnalysisSettings.h"
+#include "types/ZTCropRequest.h"
+#include "types/ZTPictureReport.h"
 
 #include <QList>
 #include <QPoint>
@@ -28,43 +29,6 @@ class ZTSalienzMixer;
  */
 using ZTFaceFinder = std::function<QList<QRect>(const QImage& picture)>;
 
-/** A method as the mixer ran it. */
-struct ZTMethodState
-{
-    ZTSalienzMethod method;
-    bool enabled = false;
-    int weight = 0; ///< as given to setMethodWeight (the histogram's counts negatively)
-};
-
-/** A file written for a picture. */
-struct ZTOutputFile
-{
-    QString kind; ///< "salience", "overlay", a method's name or a crop's ("crop-16x9")
-    QString path;
-};
-
-/** What ztroi found out about one picture, or why it could not. */
-struct ZTPictureReport
-{
-    QString input;        ///< the path as given
-    bool bundled = false; ///< the bundled photograph, which is no file
-    QString error;        ///< empty when the picture was analysed
-    QSize inputSize;      ///< after EXIF orientation
-    QSize analysisSize;   ///< the salience map's size
-    QList<ZTMethodState> methods;
-    QList<ZTCrop> crops;
-    QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels
-    int facesFound = -1;     ///< with --faces: how many were found (faces holds maxFaces at most)
-    QPoint focus;            ///< input pixel
-    QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
-    QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
-    QList<ZTOutputFile> files;
-    QStringList decoderMessages; ///< what the decoder said, shown with --verbose
-    QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
-
-    bool ok() const { return error.isEmpty(); }
-};
-
 /**
  * Analyses pictures one after another with one mixer configured from the settings: reads the
  * picture, computes its salience map, plans crops, the focal point and grid scores, and writes
@@ -81,8 +45,8 @@ public:
      * files. With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector
      * when none is given; every picture fails when that cannot load its cascades.
      */
-    ZTPictureAnalyzer(
-        const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
+    ZTPictureAnalyzer(const ZTAnalysisSettings& settings, const ZTOutputFolder& folder,
+        ZTFaceFinder faceFinder = {});
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
@@ -102,7 +66,7 @@ public:
      * The memory that analysing one picture takes besides its decoding, apart from what its
      * crops and thumbnail take per pixel of the picture (ZTCropWriter::memoryBytesPerPixel()).
      */
-    static qint64 analysisBytes(const ZTToolSettings& settings);
+    static qint64 analysisBytes(const ZTAnalysisSettings& settings);
 
     /**
      * The head around a face box @p face as a face detector gives it (brows to chin, cheek to
@@ -125,9 +89,9 @@ private:
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
     QSize neededDecodeSize(const QSize& upright) const;
-    static QList<ZTCropRequest> picturesMade(const ZTToolSettings& settings);
+    static QList<ZTCropRequest> picturesMade(const ZTAnalysisSettings& settings);
 
-    ZTToolSettings m_settings;
+    ZTAnalysisSettings m_settings;
     const ZTOutputFolder& m_folder;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;

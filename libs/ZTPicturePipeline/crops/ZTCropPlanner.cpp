@@ -1,4 +1,4 @@
-#include "ZTCropPlanner.h"
+#include "crops/ZTCropPlanner.h"
 
 #include <ZTSalienzMaximizerHorizontal.h>
 #include <ZTSalienzMaximizerVertical.h>
@@ -7,11 +7,6 @@
 #include <optional>
 #include <tuple>
 #include <vector>
-
-QString ZTCropRequest::aspectText() const
-{
-    return QStringLiteral("%1:%2").arg(aspectWidth).arg(aspectHeight);
-}
 
 namespace {
 

@@ -1,8 +1,11 @@
 #ifndef ZTCROPPLANNER_H
 #define ZTCROPPLANNER_H
 
-#include "ZTMapGeometry.h"
-#include "ZTSalienceProfile.h"
+#include "crops/ZTMapGeometry.h"
+#include "crops/ZTSalienceProfile.h"
+#include "types/ZTCrop.h"
+#include "types/ZTCropRequest.h"
+#include "types/ZTDeclaredArea.h"
 
 #include <ZTSalienzPixelWeightMethod.h>
 
@@ -14,39 +17,6 @@
 #include <QString>
 
 #include <functional>
-
-/** One --crop request: an aspect ratio ("16:9") or an output size ("1920x1080"). */
-struct ZTCropRequest
-{
-    QString text;        ///< as the user wrote it
-    int aspectWidth = 0; ///< the aspect, reduced to lowest terms
-    int aspectHeight = 0;
-    QSize outputSize; ///< the requested size for "WxH", invalid for "W:H"
-
-    /** "W:H" with both reduced, e.g. "16:9" for "1920x1080". */
-    QString aspectText() const;
-};
-
-/**
- * An area that crops keep whole where they can, in input pixels. Where a crop's window is too
- * small for it, the crop keeps its core whole instead (for a head: the face); the core of an
- * area without one is the area itself.
- */
-struct ZTDeclaredArea
-{
-    QRect rect;
-    QRect core;
-};
-
-/** A planned crop in input coordinates. */
-struct ZTCrop
-{
-    ZTCropRequest request;
-    QRect rect;                ///< in pixels of the input picture (after EXIF orientation)
-    double salienceKept = 0.0; ///< share of the map's total salience inside the crop, 0 ... 1
-    bool centred = true;       ///< true when the salience did not place the crop (see plan())
-    int areasKept = -1; ///< declared areas kept (see ZTCropPlanner); -1 when none are declared
-};
 
 /**
  * Plans crops of a picture from its salience map.

@@ -1,6 +1,7 @@
-#include "ZTCropWriter.h"
+#include "crops/ZTCropWriter.h"
 
-#include "ZTResampler.h"
+#include "crops/ZTCropPlanner.h"
+#include "crops/ZTResampler.h"
 
 #include <QColorSpace>
 #include <QPainter>

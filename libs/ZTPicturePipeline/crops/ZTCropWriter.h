@@ -1,7 +1,8 @@
 #ifndef ZTCROPWRITER_H
 #define ZTCROPWRITER_H
 
-#include "ZTCropPlanner.h"
+#include "types/ZTCrop.h"
+#include "types/ZTCropRequest.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "ZTMapGeometry.h"
+#include "crops/ZTMapGeometry.h"
 
 #include <algorithm>
 #include <limits>

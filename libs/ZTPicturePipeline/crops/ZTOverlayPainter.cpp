@@ -1,6 +1,6 @@
-#include "ZTOverlayPainter.h"
+#include "crops/ZTOverlayPainter.h"
 
-#include "ZTMapGeometry.h"
+#include "crops/ZTMapGeometry.h"
 
 #include <QPainter>
 #include <QPen>

@@ -1,7 +1,7 @@
 #ifndef ZTOVERLAYPAINTER_H
 #define ZTOVERLAYPAINTER_H
 
-#include "ZTCropPlanner.h"
+#include "types/ZTCrop.h"
 
 #include <QColor>
 #include <QImage>

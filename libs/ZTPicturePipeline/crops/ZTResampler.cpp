@@ -1,4 +1,4 @@
-#include "ZTResampler.h"
+#include "crops/ZTResampler.h"
 
 #include <QColorSpace>
 

@@ -1,4 +1,4 @@
-#include "ZTSalienceProfile.h"
+#include "crops/ZTSalienceProfile.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,8 +1,8 @@
 // ztroi-faces.so: face detection with OpenCV's Haar cascades, loaded by ZTFaceDetector.
 
-#include "ZTFaceCascades.h"
+#include "faces/ZTFaceCascades.h"
 
-#include "ZTMapGeometry.h"
+#include "crops/ZTMapGeometry.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

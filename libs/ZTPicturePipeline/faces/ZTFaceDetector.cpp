@@ -1,6 +1,6 @@
-#include "ZTFaceDetector.h"
+#include "faces/ZTFaceDetector.h"
 
-#include "ZTFaceCascades.h"
+#include "faces/ZTFaceCascades.h"
 
 #include <ZTRegionOfInterestVersion.h>
 

@@ -1,8 +1,8 @@
-#include "ZTImageLoader.h"
+#include "input/ZTImageLoader.h"
 
-#include "ZTFileName.h"
-#include "ZTMemoryBudget.h"
-#include "ZTReportFormatter.h"
+#include "input/ZTMemoryBudget.h"
+#include "text/ZTFileName.h"
+#include "text/ZTNumberText.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -447,11 +447,11 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
     }
     if (header.size.isValid() && header.size.isEmpty()) {
         return fail(QStringLiteral("the picture has no pixels (%1)")
-                        .arg(ZTReportFormatter::sizeText(header.size)));
+                        .arg(ZTNumberText::sizeText(header.size)));
     }
     if (exceeds(header.size, m_maxPixels)) {
         return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
-                        .arg(ZTReportFormatter::sizeText(header.size))
+                        .arg(ZTNumberText::sizeText(header.size))
                         .arg(m_maxPixels));
     }
     if (header.scans > maxJpegScans) {
@@ -490,7 +490,7 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
     }
     if (headerHasSize && (stored.isEmpty() || exceeds(stored, m_maxPixels))) {
         return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(ZTReportFormatter::sizeText(stored)));
+                        .arg(ZTNumberText::sizeText(stored)));
     }
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
@@ -513,7 +513,7 @@ bool ZTImageLoader::decode(const QByteArray& data, const QByteArray& format)
     // Checked once decoded as well: any decoder that makes more pixels than the header said.
     if (decoded.size().isEmpty() || exceeds(decoded.size(), m_maxPixels)) {
         return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(ZTReportFormatter::sizeText(decoded.size())));
+                        .arg(ZTNumberText::sizeText(decoded.size())));
     }
 
     // Converted in place where Qt can, so a large picture is not held twice.

@@ -1,7 +1,7 @@
 #ifndef ZTIMAGELOADER_H
 #define ZTIMAGELOADER_H
 
-#include "ZTPictureHeader.h"
+#include "input/ZTPictureHeader.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "ZTMemoryBudget.h"
+#include "input/ZTMemoryBudget.h"
 
 ZTMemoryBudget::ZTMemoryBudget(qint64 bytes)
     : m_bytes(bytes)

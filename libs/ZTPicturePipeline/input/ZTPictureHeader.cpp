@@ -1,4 +1,4 @@
-#include "ZTPictureHeader.h"
+#include "input/ZTPictureHeader.h"
 
 #include <QtEndian>
 

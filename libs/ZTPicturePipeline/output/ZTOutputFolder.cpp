@@ -1,7 +1,7 @@
-#include "ZTOutputFolder.h"
+#include "output/ZTOutputFolder.h"
 
-#include "ZTFileName.h"
-#include "ZTStreamWriter.h"
+#include "output/ZTStreamWriter.h"
+#include "text/ZTFileName.h"
 
 #include <QFileInfo>
 #include <QHash>

@@ -1,8 +1,8 @@
-#include "ZTOutputTransaction.h"
+#include "output/ZTOutputTransaction.h"
 
-#include "ZTFileName.h"
-#include "ZTOutputFolder.h"
-#include "ZTStreamWriter.h"
+#include "output/ZTOutputFolder.h"
+#include "output/ZTStreamWriter.h"
+#include "text/ZTFileName.h"
 
 #include <QBuffer>
 #include <QFileInfo>

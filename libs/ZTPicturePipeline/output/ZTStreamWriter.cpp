@@ -1,4 +1,4 @@
-#include "ZTStreamWriter.h"
+#include "output/ZTStreamWriter.h"
 
 #include <cerrno>
 #include <cstring>

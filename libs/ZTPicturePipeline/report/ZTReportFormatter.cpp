@@ -1,6 +1,8 @@
-#include "ZTReportFormatter.h"
+#include "report/ZTReportFormatter.h"
 
-#include "ZTOverlayPainter.h"
+#include "crops/ZTOverlayPainter.h"
+#include "settings/ZTAnalysisSettings.h"
+#include "text/ZTNumberText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,28 +30,13 @@ double roundedShare(double share)
 
 } // namespace
 
-QString ZTReportFormatter::sizeText(const QSize& size)
-{
-    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-}
-
-QString ZTReportFormatter::decimalText(double value)
-{
-    return QString::number(value, 'f', 1);
-}
-
-QString ZTReportFormatter::percentText(double part, double whole)
-{
-    return decimalText(100.0 * part / whole) + QLatin1Char('%');
-}
-
 QString ZTReportFormatter::focusCss(const QPoint& focus, const QSize& picture)
 {
     if (picture.isEmpty()) {
         return QString();
     }
-    return percentText(focus.x(), picture.width()) + QLatin1Char(' ')
-        + percentText(focus.y(), picture.height());
+    return ZTNumberText::percentText(focus.x(), picture.width()) + QLatin1Char(' ')
+        + ZTNumberText::percentText(focus.y(), picture.height());
 }
 
 QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
@@ -66,7 +53,7 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
     QJsonArray methods;
     for (const ZTMethodState& state : report.methods) {
         methods.append(QJsonObject {
-            {QStringLiteral("name"), ZTToolSettings::methodName(state.method)},
+            {QStringLiteral("name"), ZTAnalysisSettings::methodName(state.method)},
             {QStringLiteral("enabled"), state.enabled},
             {QStringLiteral("weight"), state.weight},
         });
@@ -150,9 +137,9 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
     if (!report.ok()) {
         return QStringLiteral("%1: %2\n").arg(report.input, report.error);
     }
-    QString text
-        = QStringLiteral("%1: %2 pixels, analysed at %3\n")
-              .arg(report.input, sizeText(report.inputSize), sizeText(report.analysisSize));
+    QString text = QStringLiteral("%1: %2 pixels, analysed at %3\n")
+                       .arg(report.input, ZTNumberText::sizeText(report.inputSize),
+                           ZTNumberText::sizeText(report.analysisSize));
     text += QStringLiteral("  focal point  (%1, %2)\n").arg(report.focus.x()).arg(report.focus.y());
     if (report.facesFound >= 0) {
         text += QStringLiteral("  faces        %1").arg(report.faces.size());
@@ -163,11 +150,12 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
     }
     for (int i = 0; i < report.crops.size(); ++i) {
         const ZTCrop& crop = report.crops.at(i);
-        QString line = QStringLiteral("  crop %1  %2 at (%3, %4), keeps %5 of the salience")
-                           .arg(crop.request.text.leftJustified(9), sizeText(crop.rect.size()))
-                           .arg(crop.rect.x())
-                           .arg(crop.rect.y())
-                           .arg(percentText(crop.salienceKept));
+        QString line
+            = QStringLiteral("  crop %1  %2 at (%3, %4), keeps %5 of the salience")
+                  .arg(crop.request.text.leftJustified(9), ZTNumberText::sizeText(crop.rect.size()))
+                  .arg(crop.rect.x())
+                  .arg(crop.rect.y())
+                  .arg(ZTNumberText::percentText(crop.salienceKept));
         if (crop.centred) {
             line += QStringLiteral(", centred");
         }
@@ -181,7 +169,7 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
     }
     if (report.grid.isValid()) {
         text += QStringLiteral("  grid %1 scores (128 = a fair share):\n")
-                    .arg(sizeText(report.grid));
+                    .arg(ZTNumberText::sizeText(report.grid));
         for (int row = 0; row < report.grid.height(); ++row) {
             QStringList scores;
             for (int column = 0; column < report.grid.width(); ++column) {

@@ -1,7 +1,7 @@
 #ifndef ZTREPORTFORMATTER_H
 #define ZTREPORTFORMATTER_H
 
-#include "ZTPictureAnalyzer.h"
+#include "types/ZTPictureReport.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -34,12 +34,6 @@ public:
      * for CSS object-position; empty for an empty picture.
      */
     static QString focusCss(const QPoint& focus, const QSize& picture);
-    /** @p size as "WxH". */
-    static QString sizeText(const QSize& size);
-    /** @p value with one decimal. */
-    static QString decimalText(double value);
-    /** @p part of @p whole as a percentage with one decimal ("41.3%"). */
-    static QString percentText(double part, double whole = 1.0);
     /** A few lines for a terminal; @p coloursShown names each crop's overlay colour. */
     static QString toText(const ZTPictureReport& report, bool coloursShown);
 };

@@ -1,8 +1,9 @@
-#include "ZTReviewPage.h"
+#include "report/ZTReviewPage.h"
 
-#include "ZTCropWriter.h"
-#include "ZTOverlayPainter.h"
-#include "ZTReportFormatter.h"
+#include "crops/ZTCropWriter.h"
+#include "crops/ZTOverlayPainter.h"
+#include "report/ZTReportFormatter.h"
+#include "text/ZTNumberText.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -89,18 +90,18 @@ QString drawing(const ZTPictureReport& report)
                       .arg(size.height());
     for (int i = 0; i < report.crops.size(); ++i) {
         const QRectF rect = QRectF(report.crops.at(i).rect).adjusted(inset, inset, -inset, -inset);
-        const QString shape = QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"")
-                                  .arg(ZTReportFormatter::decimalText(rect.x()),
-                                      ZTReportFormatter::decimalText(rect.y()),
-                                      ZTReportFormatter::decimalText(std::max(0.0, rect.width())),
-                                      ZTReportFormatter::decimalText(std::max(0.0, rect.height())));
+        const QString shape
+            = QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"")
+                  .arg(ZTNumberText::decimalText(rect.x()), ZTNumberText::decimalText(rect.y()),
+                      ZTNumberText::decimalText(std::max(0.0, rect.width())),
+                      ZTNumberText::decimalText(std::max(0.0, rect.height())));
         svg += QStringLiteral("<rect class=\"shade\" %1/><rect class=\"line\" %1 stroke=\"%2\"/>")
                    .arg(shape, ZTOverlayPainter::cropColour(i).name());
     }
     const QString ring = QStringLiteral("cx=\"%1\" cy=\"%2\" r=\"%3\"")
                              .arg(report.focus.x())
                              .arg(report.focus.y())
-                             .arg(ZTReportFormatter::decimalText(focusRadiusShare * longSide));
+                             .arg(ZTNumberText::decimalText(focusRadiusShare * longSide));
     svg += QStringLiteral("<circle class=\"shade\" %1/><circle class=\"line\" %1 stroke=\"#fff\"/>")
                .arg(ring);
     return svg + QStringLiteral("</svg>");
@@ -114,7 +115,7 @@ QString altText(const ZTPictureReport& report)
             report.crops.at(i).request.text, ZTOverlayPainter::cropColourName(i)));
     }
     QString text = QStringLiteral("%1, %2 pixels")
-                       .arg(report.input, ZTReportFormatter::sizeText(report.inputSize));
+                       .arg(report.input, ZTNumberText::sizeText(report.inputSize));
     if (!crops.isEmpty()) {
         text += QStringLiteral(", with the crops ") + crops.join(QLatin1String(", "));
     }
@@ -159,7 +160,7 @@ QString cropTable(const ZTPictureReport& report, const QDir& folder)
     for (int i = 0; i < report.crops.size(); ++i) {
         const ZTCrop& crop = report.crops.at(i);
         QString window = QStringLiteral("%1 at (%2, %3)")
-                             .arg(ZTReportFormatter::sizeText(crop.rect.size()))
+                             .arg(ZTNumberText::sizeText(crop.rect.size()))
                              .arg(crop.rect.x())
                              .arg(crop.rect.y());
         if (crop.centred) {
@@ -171,7 +172,7 @@ QString cropTable(const ZTPictureReport& report, const QDir& folder)
             += QStringLiteral("<tr><td><span class=\"swatch\" style=\"background: %1\"></span>%2"
                               "</td><td>%3</td><td>%4</td><td>%5</td></tr>\n")
                    .arg(ZTOverlayPainter::cropColour(i).name(), ZTOverlayPainter::cropColourName(i),
-                       name, window, ZTReportFormatter::percentText(crop.salienceKept));
+                       name, window, ZTNumberText::percentText(crop.salienceKept));
     }
     return html + QStringLiteral("</tbody></table>\n");
 }
@@ -183,7 +184,7 @@ QString gridTable(const ZTPictureReport& report)
     }
     QString html = QStringLiteral("<details><summary>Grid scores, %1 (128 is a fair share)"
                                   "</summary><table>\n")
-                       .arg(ZTReportFormatter::sizeText(report.grid));
+                       .arg(ZTNumberText::sizeText(report.grid));
     for (int row = 0; row < report.grid.height(); ++row) {
         html += QStringLiteral("<tr>");
         for (int column = 0; column < report.grid.width(); ++column) {
@@ -302,8 +303,8 @@ QString ZTReviewPage::entry(const ZTPictureReport& report, int number, const QDi
     html += thumbnailHtml(report);
     html += QStringLiteral("<p>%1 pixels, analysed at %2. Focal point (%3, %4), "
                            "<code>object-position: %5</code>.</p>\n")
-                .arg(ZTReportFormatter::sizeText(report.inputSize),
-                    ZTReportFormatter::sizeText(report.analysisSize))
+                .arg(ZTNumberText::sizeText(report.inputSize),
+                    ZTNumberText::sizeText(report.analysisSize))
                 .arg(report.focus.x())
                 .arg(report.focus.y())
                 .arg(ZTReportFormatter::focusCss(report.focus, report.inputSize));

@@ -1,7 +1,7 @@
 #ifndef ZTREVIEWPAGE_H
 #define ZTREVIEWPAGE_H
 
-#include "ZTPictureAnalyzer.h"
+#include "types/ZTPictureReport.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ZTFileName.h"
+#include "text/ZTFileName.h"
 
 namespace {
 

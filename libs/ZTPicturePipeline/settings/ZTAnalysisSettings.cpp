@@ -1,4 +1,7 @@
-#include "ZTToolSettings.h"
+#include "settings/ZTAnalysisSettings.h"
+
+#include "crops/ZTCropWriter.h"
+#include "input/ZTImageLoader.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzMixer.h>
@@ -22,7 +25,13 @@ constexpr MethodInfo methodTable[] = {
 
 } // namespace
 
-QList<ZTSalienzMethod> ZTToolSettings::allMethods()
+ZTAnalysisSettings::ZTAnalysisSettings()
+    : cropQuality(ZTCropWriter::defaultQuality)
+    , maxPixels(ZTImageLoader::defaultMaxPixels)
+    , formats(ZTImageLoader::defaultFormats())
+{}
+
+QList<ZTSalienzMethod> ZTAnalysisSettings::allMethods()
 {
     QList<ZTSalienzMethod> methods;
     for (const MethodInfo& info : methodTable) {
@@ -31,7 +40,7 @@ QList<ZTSalienzMethod> ZTToolSettings::allMethods()
     return methods;
 }
 
-QString ZTToolSettings::methodName(ZTSalienzMethod method)
+QString ZTAnalysisSettings::methodName(ZTSalienzMethod method)
 {
     for (const MethodInfo& info : methodTable) {
         if (info.method == method) {
@@ -41,7 +50,7 @@ QString ZTToolSettings::methodName(ZTSalienzMethod method)
     return QString();
 }
 
-bool ZTToolSettings::methodFromName(const QString& name, ZTSalienzMethod* method)
+bool ZTAnalysisSettings::methodFromName(const QString& name, ZTSalienzMethod* method)
 {
     const QString wanted = name == QLatin1String("centre") ? QStringLiteral("center") : name;
     for (const MethodInfo& info : methodTable) {
@@ -55,7 +64,7 @@ bool ZTToolSettings::methodFromName(const QString& name, ZTSalienzMethod* method
 
 // The library's defaults, read from a mixer: the very important areas join it only when they
 // are injected, and the histogram's weight is stored negated.
-int ZTToolSettings::defaultWeight(ZTSalienzMethod method)
+int ZTAnalysisSettings::defaultWeight(ZTSalienzMethod method)
 {
     // The weights of a mixer as the library constructs it (with its areas method), read once.
     static const QMap<ZTSalienzMethod, int> defaults = [] {
@@ -73,12 +82,12 @@ int ZTToolSettings::defaultWeight(ZTSalienzMethod method)
     return defaults.value(method);
 }
 
-int ZTToolSettings::weight(ZTSalienzMethod method) const
+int ZTAnalysisSettings::weight(ZTSalienzMethod method) const
 {
     return weights.value(method, defaultWeight(method));
 }
 
-bool ZTToolSettings::isEnabled(ZTSalienzMethod method) const
+bool ZTAnalysisSettings::isEnabled(ZTSalienzMethod method) const
 {
     if (disabled.contains(method)) {
         return false;
@@ -86,7 +95,7 @@ bool ZTToolSettings::isEnabled(ZTSalienzMethod method) const
     return method != SalienzVeryImportantAreas || !areas.isEmpty() || faces;
 }
 
-void ZTToolSettings::configureMixer(ZTSalienzMixer& mixer) const
+void ZTAnalysisSettings::configureMixer(ZTSalienzMixer& mixer) const
 {
     for (const ZTSalienzMethod method : allMethods()) {
         mixer.setMethodWeight(method, weight(method));

@@ -4,6 +4,7 @@
 
 #include "ZTOptionParser.h"
 #include "ZTToolSettings.h"
+#include "crops/ZTCropPlanner.h"
 #include "crops/ZTCropWriter.h"
 #include "input/ZTImageLoader.h"
 

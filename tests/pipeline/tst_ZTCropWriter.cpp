@@ -4,6 +4,7 @@
 
 #include "ZTImageTestSupport.h"
 #include "ZTOptionParser.h"
+#include "crops/ZTCropPlanner.h"
 #include "crops/ZTCropWriter.h"
 #include "crops/ZTResampler.h"
 

@@ -2,10 +2,11 @@
 // the decoded picture and encoding it, and, with --fast-decode, the larger decode it needs.
 #include "BenchPictures.h"
 
-#include "ZTCropWriter.h"
-#include "ZTImageLoader.h"
 #include "ZTOptionParser.h"
 #include "ZTToolSettings.h"
+#include "crops/ZTCropPlanner.h"
+#include "crops/ZTCropWriter.h"
+#include "input/ZTImageLoader.h"
 
 #include <QBuffer>
 

@@ -2,7 +2,7 @@
 // both profile cascades. Needs a build with OpenCV and the cascades of opencv-data.
 #include "BenchPictures.h"
 
-#include "ZTFaceDetector.h"
+#include "faces/ZTFaceDetector.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,8 +8,8 @@
 
 #include "ZTFuzzChecks.h"
 
-#include <ZTImageLoader.h>
-#include <ZTToolSettings.h>
+#include "input/ZTImageLoader.h"
+#include "settings/ZTAnalysisSettings.h"
 
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMaximizerHorizontal.h>
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QBuffer buffer(&file);
     buffer.open(QIODevice::ReadOnly);
 
-    const ZTToolSettings settings;
+    const ZTAnalysisSettings settings;
     ZTImageLoader loader;
     loader.setMaxPixels(fuzzMaxPixels);
     // ztroi decodes JPEG files at a reduced size unless told not to; the input's length decides.

@@ -1,9 +1,9 @@
 #include "ZTPythonMixer.h"
 
-#include "ZTImageLoader.h"
-#include "ZTMemoryBudget.h"
 #include "ZTOptionParser.h"
-#include "ZTPictureAnalyzer.h"
+#include "analysis/ZTPictureAnalyzer.h"
+#include "input/ZTImageLoader.h"
+#include "input/ZTMemoryBudget.h"
 
 #include <ZTSalienzMixer.h>
 

@@ -8,12 +8,12 @@
 #include "ZTPythonMixer.h"
 
 #include "ZTBatchRunner.h"
-#include "ZTFaceDetector.h"
-#include "ZTFileName.h"
-#include "ZTMemoryBudget.h"
-#include "ZTOutputFolder.h"
-#include "ZTPictureAnalyzer.h"
-#include "ZTReportFormatter.h"
+#include "analysis/ZTPictureAnalyzer.h"
+#include "faces/ZTFaceDetector.h"
+#include "input/ZTMemoryBudget.h"
+#include "output/ZTOutputFolder.h"
+#include "report/ZTReportFormatter.h"
+#include "text/ZTFileName.h"
 
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMaximizerHorizontal.h>

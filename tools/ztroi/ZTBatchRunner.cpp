@@ -1,6 +1,6 @@
 #include "ZTBatchRunner.h"
 
-#include "ZTMemoryBudget.h"
+#include "input/ZTMemoryBudget.h"
 
 #include <QBuffer>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #ifndef ZTBATCHRUNNER_H
 #define ZTBATCHRUNNER_H
 
-#include "ZTPictureAnalyzer.h"
 #include "ZTToolSettings.h"
+#include "analysis/ZTPictureAnalyzer.h"
 
 #include <QStringList>
 

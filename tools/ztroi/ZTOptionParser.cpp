@@ -1,8 +1,8 @@
 #include "ZTOptionParser.h"
 
-#include "ZTFaceDetector.h"
-#include "ZTFileName.h"
-#include "ZTPictureAnalyzer.h"
+#include "analysis/ZTPictureAnalyzer.h"
+#include "faces/ZTFaceDetector.h"
+#include "text/ZTFileName.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,14 +1,14 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
-#include "ZTFaceDetector.h"
-#include "ZTFileName.h"
 #include "ZTOptionParser.h"
-#include "ZTOutputFolder.h"
 #include "ZTProgressBar.h"
-#include "ZTReportFormatter.h"
-#include "ZTReviewPage.h"
-#include "ZTStreamWriter.h"
+#include "faces/ZTFaceDetector.h"
+#include "output/ZTOutputFolder.h"
+#include "output/ZTStreamWriter.h"
+#include "report/ZTReportFormatter.h"
+#include "report/ZTReviewPage.h"
+#include "text/ZTFileName.h"
 
 #include <ZTRegionOfInterestVersion.h>
 

@@ -1,0 +1,393 @@
+#include "analysis/ZTPictureAnalyzer.h"
+
+#include "crops/ZTCropPlanner.h"
+#include "crops/ZTMapGeometry.h"
+#include "crops/ZTOverlayPainter.h"
+#include "crops/ZTSalienceProfile.h"
+#include "faces/ZTFaceDetector.h"
+#include "output/ZTOutputTransaction.h"
+#include "report/ZTReviewPage.h"
+
+#include <ZTAbstractROI.h>
+#include <ZTSalienzClusterer.h>
+#include <ZTSalienzMixer.h>
+
+#include <QFile>
+
+#include <algorithm>
+#include <exception>
+#include <new>
+#include <tuple>
+
+namespace {
+
+constexpr int overlayJpegQuality = 90;
+
+// The clusterer's scores for a grid of columns x rows cells, row by row. cluster() cuts the
+// width into countCubesV() columns and the height into countCubesH() rows. When the map is not a
+// multiple of the cell size, it scores the pixels left over at the right and bottom as narrower
+// cells; those slivers are not reported, so the scores always have the requested shape. A grid
+// finer than the map is reduced to one cell per map pixel.
+QVector<int> gridScores(const QImage& map, QSize* grid)
+{
+    const int columns = std::min(grid->width(), map.width());
+    const int rows = std::min(grid->height(), map.height());
+    *grid = QSize(columns, rows);
+    ZTSalienzClusterer clusterer;
+    clusterer.setCountCubesV(columns);
+    clusterer.setCountCubesH(rows);
+    const QImage cubes = clusterer.cluster(map);
+    const int cellWidth = map.width() / columns;
+    const int cellHeight = map.height() / rows;
+    QVector<int> scores;
+    scores.reserve(columns * rows);
+    for (int row = 0; row < rows; ++row) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(cubes.constScanLine(row * cellHeight));
+        for (int column = 0; column < columns; ++column) {
+            scores.append(qRed(line[column * cellWidth]));
+        }
+    }
+    return scores;
+}
+
+// The mixed map exactly as ZTSalienzMixer::analyze() makes it, from maps already gathered.
+// analyze() would hand back only the mixed map, and --maps writes every method's map too: calling
+// it as well would run every method twice. The mixer has no public call for its last step (no map:
+// nothing; one map: that map unweighted; several: mix()), so that step is repeated here; the tests
+// compare the written map with analyze()'s.
+QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
+{
+    if (maps.isEmpty()) {
+        return QImage();
+    }
+    return maps.size() == 1 ? maps.first() : mixer.mix(maps, mixer.gatherWeights());
+}
+
+// A salience map as an 8-bit grey picture of its red components: the same values in a quarter
+// of the pixel data, which makes the PNG several times faster to write and smaller.
+QImage greyMap(const QImage& map)
+{
+    QImage grey(map.size(), QImage::Format_Grayscale8);
+    for (int y = 0; y < map.height(); ++y) {
+        const QRgb* const in = reinterpret_cast<const QRgb*>(map.constScanLine(y));
+        uchar* const out = grey.scanLine(y);
+        for (int x = 0; x < map.width(); ++x) {
+            out[x] = uchar(qRed(in[x]));
+        }
+    }
+    return grey;
+}
+
+// The writer of the crops that @p settings ask for.
+ZTCropWriter cropWriterFor(const ZTAnalysisSettings& settings)
+{
+    return ZTCropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
+}
+
+} // namespace
+
+ZTPictureAnalyzer::ZTPictureAnalyzer(
+    const ZTAnalysisSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
+    : m_settings(settings)
+    , m_folder(folder)
+    , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
+    , m_faceFinder(std::move(faceFinder))
+    , m_cropWriter(cropWriterFor(settings))
+{
+    if (settings.faces && !m_faceFinder) {
+        m_faceDetector = std::make_unique<ZTFaceDetector>();
+        if (m_faceDetector->load()) {
+            ZTFaceDetector* const detector = m_faceDetector.get();
+            m_faceFinder = [detector](const QImage& picture) { return detector->detect(picture); };
+        } else {
+            m_faceError = m_faceDetector->errorString();
+        }
+    }
+    m_loader.setMaxPixels(settings.maxPixels);
+    m_loader.setFormats(settings.formats);
+    if (settings.fastDecode) {
+        m_loader.setFastDecodeNeed(
+            [this](const QSize& upright) { return neededDecodeSize(upright); });
+    }
+    settings.configureMixer(*m_mixer);
+}
+
+ZTPictureAnalyzer::~ZTPictureAnalyzer() = default;
+
+// Areas are given in input pixels; the mixer wants them on the work image, with its size.
+void ZTPictureAnalyzer::injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& areas,
+    const QSize& inputSize, const QSize& workSize, int weight)
+{
+    const ZTMapGeometry toWork(inputSize, workSize);
+    QList<QRect> rects;
+    for (const QRect& area : areas) {
+        rects.append(toWork.toMap(area));
+    }
+    mixer.injectVeryImportantAreas(rects, workSize);
+    mixer.setMethodWeight(SalienzVeryImportantAreas, weight);
+}
+
+void ZTPictureAnalyzer::setMemoryBudget(ZTMemoryBudget* budget)
+{
+    const qint64 bytesPerPixel = m_cropWriter.memoryBytesPerPixel(picturesMade(m_settings));
+    m_loader.setMemoryBudget(budget, [this, bytesPerPixel](const QSize& picture) {
+        const QSize size = picture.expandedTo(QSize(0, 0));
+        return analysisBytes(m_settings, picture)
+            + qint64(size.width()) * size.height() * bytesPerPixel;
+    });
+}
+
+// The methods' maps and work buffers at the analysis size, measured on their largest settings,
+// the overlay at its largest size, and the largest written crop or thumbnail of a fixed size.
+qint64 ZTPictureAnalyzer::analysisBytes(const ZTAnalysisSettings& settings, const QSize& picture)
+{
+    constexpr qint64 bytesPerAnalysisPixel = 64;
+    constexpr qint64 overlayBytesPerPixel = 16;
+    const qint64 overlayPixels = qint64(ZTOverlayPainter::maxSide) * ZTOverlayPainter::maxSide;
+    return qint64(settings.analysisSize.width()) * settings.analysisSize.height()
+        * bytesPerAnalysisPixel
+        + (settings.writeOverlay ? overlayPixels * overlayBytesPerPixel : 0)
+        + cropWriterFor(settings).memoryBytes(picturesMade(settings), picture);
+}
+
+// The pictures that ZTCropWriter makes of each picture, one after another: the written crops and
+// the review page's thumbnail.
+QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTAnalysisSettings& settings)
+{
+    QList<ZTCropRequest> made = settings.writeCrops ? settings.crops : QList<ZTCropRequest>();
+    if (!settings.reviewPage.isEmpty()) {
+        ZTCropRequest thumbnail;
+        thumbnail.outputSize = QSize(ZTReviewPage::thumbnailSide, ZTReviewPage::thumbnailSide);
+        made.append(thumbnail);
+    }
+    return made;
+}
+
+ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
+{
+    ZTPictureReport report;
+    report.input = path;
+    report.bundled = m_settings.bundledPicture;
+    // All or nothing: a picture that fails takes back the files it wrote, and puts back those
+    // that they replaced.
+    ZTOutputTransaction files(m_folder);
+    try {
+        const bool loaded = load(path);
+        report.decoderMessages = m_loader.messages();
+        if (!loaded) {
+            report.error = m_loader.errorString();
+        } else {
+            analyzePicture(report, outputName, files);
+        }
+    } catch (const std::bad_alloc&) {
+        report.error = QStringLiteral("not enough memory");
+    } catch (const std::exception& e) {
+        report.error = QString::fromLocal8Bit(e.what());
+    }
+    if (report.ok()) {
+        files.commit();
+    } else {
+        files.rollback();
+        ZTPictureReport failed;
+        failed.input = report.input;
+        failed.bundled = report.bundled;
+        failed.error = report.error;
+        failed.decoderMessages = report.decoderMessages;
+        report = failed;
+    }
+    return report;
+}
+
+// Every name is a file; only the bundled photograph, analysed when no picture is named, comes
+// from the program's resources.
+bool ZTPictureAnalyzer::load(const QString& path)
+{
+    if (!m_settings.bundledPicture) {
+        return m_loader.load(path);
+    }
+    QFile resource(path);
+    resource.open(QIODevice::ReadOnly);
+    return m_loader.load(&resource);
+}
+
+void ZTPictureAnalyzer::analyzePicture(
+    ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files)
+{
+    const QImage picture = m_loader.takeImage();
+    report.inputSize = m_loader.inputSize();
+    const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+
+    // Declared areas: the --area rectangles, and the head around every face (kept as the face
+    // by crops too small for the head).
+    QList<ZTDeclaredArea> declared;
+    for (const QRect& area : m_settings.areas) {
+        declared.append({area, area});
+    }
+    if (m_settings.faces) {
+        if (!findFaces(picture, report)) {
+            return;
+        }
+        for (const QRect& face : report.faces) {
+            declared.append({headAround(face), face});
+        }
+    }
+    // The areas method runs for a picture with areas to show; it keeps the mixer's last
+    // picture's areas otherwise, so it is switched off.
+    if (!declared.isEmpty() && !m_settings.disabled.contains(SalienzVeryImportantAreas)) {
+        QList<QRect> rects;
+        for (const ZTDeclaredArea& area : declared) {
+            rects.append(area.rect);
+        }
+        injectAreas(*m_mixer, rects, report.inputSize, workSize,
+            m_settings.weight(SalienzVeryImportantAreas));
+    } else {
+        m_mixer->setMethodEnabled(SalienzVeryImportantAreas, false);
+    }
+    report.methods = methodStates();
+
+    const QList<QImage> maps = m_mixer->gatherResults(picture);
+    QList<ZTSalienzMethod> mapMethods;
+    for (const ZTMethodState& state : report.methods) {
+        if (state.enabled) {
+            mapMethods.append(state.method);
+        }
+    }
+    const QImage salience = combine(*m_mixer, maps);
+    if (salience.isNull() || maps.size() != mapMethods.size()) {
+        report.error = QStringLiteral("the analysis gave no salience map");
+        return;
+    }
+    report.analysisSize = salience.size();
+
+    const ZTSalienceProfile profile(salience);
+    const ZTCropPlanner::Maximizer maximizer
+        = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
+    ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
+    if (!m_settings.areas.isEmpty() || m_settings.faces) {
+        planner.setDeclaredAreas(declared, maximizer.startWithin);
+    }
+    for (const ZTCropRequest& request : m_settings.crops) {
+        report.crops.append(planner.plan(request));
+    }
+    report.focus = planner.focalPoint();
+    if (m_settings.grid.isValid()) {
+        report.grid = m_settings.grid;
+        report.gridScores = gridScores(salience, &report.grid);
+    }
+
+    // Files last: a picture that failed above leaves nothing behind.
+    const auto write = [&](const QString& kind, const QImage& image, int quality,
+                           const QString& format = QStringLiteral("png")) {
+        const QString suffix = QLatin1Char('.') + format;
+        QString error;
+        const QString path = files.writeImage(
+            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        if (path.isEmpty()) {
+            report.error = error;
+            return false;
+        }
+        report.files.append({kind, path});
+        return true;
+    };
+    if (m_settings.writeSalienceMap && !write(QStringLiteral("salience"), greyMap(salience), -1)) {
+        return;
+    }
+    if (m_settings.writeMaps) {
+        for (int i = 0; i < maps.size(); ++i) {
+            if (!write(ZTAnalysisSettings::methodName(mapMethods.at(i)), greyMap(maps.at(i)), -1)) {
+                return;
+            }
+        }
+    }
+    if (m_settings.writeOverlay) {
+        const QImage overlay = ZTOverlayPainter::paint(
+            picture, salience, report.inputSize, report.crops, report.focus);
+        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality, QStringLiteral("jpg"))) {
+            return;
+        }
+    }
+    if (m_settings.writeCrops) {
+        const QString suffix = m_cropWriter.suffixFor(m_loader.format());
+        const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
+        for (int i = 0; i < report.crops.size(); ++i) {
+            const ZTCrop& crop = report.crops.at(i);
+            const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
+            if (image.isNull()) {
+                report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")
+                                   .arg(crop.request.text)
+                                   .arg(crop.rect.width())
+                                   .arg(crop.rect.height());
+                return;
+            }
+            if (!write(kinds.at(i), image, m_cropWriter.qualityFor(suffix), suffix)) {
+                return;
+            }
+        }
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        report.thumbnail = ZTReviewPage::thumbnail(picture, report.inputSize);
+    }
+}
+
+// With --fast-decode a JPEG is decoded no larger than the analysis, the written crops and the
+// review page's thumbnail need.
+QSize ZTPictureAnalyzer::neededDecodeSize(const QSize& upright) const
+{
+    QSize needed = upright.scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
+    if (m_settings.writeCrops) {
+        needed = needed.expandedTo(m_cropWriter.neededSize(upright, m_settings.crops));
+    }
+    if (!m_settings.reviewPage.isEmpty()) {
+        needed = needed.expandedTo(ZTReviewPage::thumbnailSize(upright));
+    }
+    return needed;
+}
+
+QRect ZTPictureAnalyzer::headAround(const QRect& face)
+{
+    const int side = face.width() / 4;
+    return face.adjusted(-side, -face.height() / 2, side, face.height() / 4);
+}
+
+// Faces are found on the picture as decoded, which --fast-decode may have made smaller than the
+// input, and reported in input pixels, inside the picture: the largest maxFaces of them, in an
+// order that does not depend on the finder's.
+bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report)
+{
+    if (!m_faceFinder) {
+        report.error = m_faceError;
+        return false;
+    }
+    const ZTMapGeometry toInput(report.inputSize, picture.size());
+    const QRect inside(QPoint(0, 0), report.inputSize);
+    QList<QRect> faces;
+    for (const QRect& found : m_faceFinder(picture)) {
+        const QRect face = toInput.toInput(found).intersected(inside);
+        if (!face.isEmpty()) {
+            faces.append(face);
+        }
+    }
+    const auto key = [](const QRect& r) {
+        return std::make_tuple(-qint64(r.width()) * r.height(), r.y(), r.x(), r.width());
+    };
+    std::sort(faces.begin(), faces.end(),
+        [&key](const QRect& a, const QRect& b) { return key(a) < key(b); });
+    report.facesFound = faces.size();
+    report.faces = faces.mid(0, maxFaces);
+    return true;
+}
+
+QList<ZTMethodState> ZTPictureAnalyzer::methodStates() const
+{
+    QList<ZTMethodState> states;
+    for (const ZTSalienzMethod method : ZTAnalysisSettings::allMethods()) {
+        ZTMethodState state {method, false, m_settings.weight(method)};
+        if (const ZTAbstractROI* roi = m_mixer->roiMethod(method)) {
+            state.enabled = roi->isEnabled();
+            // The mixer stores the histogram's weight negated; report it as it was given.
+            state.weight = method == SalienzHistogram ? -roi->weight() : roi->weight();
+        }
+        states.append(state);
+    }
+    return states;
+}

@@ -1,0 +1,106 @@
+#ifndef ZTPICTUREANALYZER_H
+#define ZTPICTUREANALYZER_H
+
+#include "crops/ZTCropWriter.h"
+#include "input/ZTImageLoader.h"
+#include "settings/ZTAnalysisSettings.h"
+#include "types/ZTCropRequest.h"
+#include "types/ZTPictureReport.h"
+
+#include <QList>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class ZTMemoryBudget;
+class ZTFaceDetector;
+class ZTOutputFolder;
+class ZTOutputTransaction;
+class ZTSalienzMixer;
+
+/**
+ * Finds the faces in a picture as rectangles in its pixels, in any order. One finder may serve
+ * several analyzers on several threads at once.
+ */
+using ZTFaceFinder = std::function<QList<QRect>(const QImage& picture)>;
+
+/**
+ * Analyses pictures one after another with one mixer configured from the settings: reads the
+ * picture, computes its salience map, plans crops, the focal point and grid scores, and writes
+ * the output files. Used by one thread at a time; parallel runs give each thread its own.
+ */
+class ZTPictureAnalyzer
+{
+public:
+    /** With --faces, the largest faces of a picture that count; the rest are left out. */
+    static constexpr int maxFaces = 32;
+
+    /**
+     * Writes into @p folder, which must outlive the analyzer, and be open when @p settings write
+     * files. With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector
+     * when none is given; every picture fails when that cannot load its cascades.
+     */
+    ZTPictureAnalyzer(const ZTAnalysisSettings& settings, const ZTOutputFolder& folder,
+        ZTFaceFinder faceFinder = {});
+    ~ZTPictureAnalyzer();
+    Q_DISABLE_COPY(ZTPictureAnalyzer)
+
+    /**
+     * Analyses the picture at @p path and writes its files, all or none of them, into the
+     * folder: @p outputName + ".KIND.png", or the next free name (see ZTOutputTransaction).
+     * Never throws.
+     */
+    ZTPictureReport analyze(const QString& path, const QString& outputName);
+
+    /**
+     * Each picture reserves its memory in @p budget (not owned) before it is decoded: its
+     * file, its decoding and its analysis, until the next picture starts.
+     */
+    void setMemoryBudget(ZTMemoryBudget* budget);
+    /**
+     * The memory that analysing one picture takes besides its decoding, apart from what its
+     * crops and thumbnail take per pixel of the picture (ZTCropWriter::memoryBytesPerPixel()).
+     * With a valid @p picture (its size), crops are counted as large as they get of it;
+     * otherwise as large as they may get of any picture.
+     */
+    static qint64 analysisBytes(const ZTAnalysisSettings& settings, const QSize& picture = QSize());
+
+    /**
+     * The head around a face box @p face as a face detector gives it (brows to chin, cheek to
+     * cheek): a quarter of its width more on either side, half its height more above for the
+     * forehead and hair and a quarter below for the chin.
+     */
+    static QRect headAround(const QRect& face);
+
+    /**
+     * Declares @p areas, in pixels of a picture of @p inputSize, very important to @p mixer for
+     * work images of @p workSize, with the areas method's @p weight.
+     */
+    static void injectAreas(ZTSalienzMixer& mixer, const QList<QRect>& areas,
+        const QSize& inputSize, const QSize& workSize, int weight);
+
+private:
+    bool load(const QString& path);
+    void analyzePicture(
+        ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
+    bool findFaces(const QImage& picture, ZTPictureReport& report);
+    QList<ZTMethodState> methodStates() const;
+    QSize neededDecodeSize(const QSize& upright) const;
+    static QList<ZTCropRequest> picturesMade(const ZTAnalysisSettings& settings);
+
+    ZTAnalysisSettings m_settings;
+    const ZTOutputFolder& m_folder;
+    std::unique_ptr<ZTSalienzMixer> m_mixer;
+    ZTImageLoader m_loader;
+    std::unique_ptr<ZTFaceDetector> m_faceDetector;
+    ZTFaceFinder m_faceFinder;
+    QString m_faceError; ///< why there is no face finder
+    ZTCropWriter m_cropWriter;
+};
+
+#endif // ZTPICTUREANALYZER_H

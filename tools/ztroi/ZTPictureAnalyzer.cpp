@@ -3,7 +3,9 @@
 #include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
 #include "ZTOutputTransaction.h"
+#include "ZTOutputFolder.h"
 #include "ZTOverlayPainter.h"
+#include "ZTReportFormatter.h"
 #include "ZTReviewPage.h"
 #include "ZTSalienceProfile.h"
 
@@ -165,7 +167,7 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
     report.bundled = m_settings.bundledPicture;
     // All or nothing: a picture that fails takes back the files it wrote, and puts back those
     // that they replaced.
-    ZTOutputTransaction files(m_folder);
+    ZTOutputTransaction files(m_folder, ZTOutputFolder::inputIdentity(path, report.bundled));
     try {
         const bool loaded = load(path);
         report.decoderMessages = m_loader.messages();
@@ -273,15 +275,16 @@ void ZTPictureAnalyzer::analyzePicture(
     // Files last: a picture that failed above leaves nothing behind.
     const auto write = [&](const QString& kind, const QImage& image, int quality,
                            const QString& format = QStringLiteral("png")) {
-        const QString suffix = QLatin1Char('.') + format;
+        const QString suffix = QLatin1Char('.') + kind + QLatin1Char('.') + format;
         QString error;
-        const QString path = files.writeImage(
-            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        QString kept;
+        const QString path = files.writeImage(outputName, suffix, image, quality, &error, &kept);
         if (path.isEmpty()) {
             report.error = error;
             return false;
         }
-        report.files.append({kind, path});
+        report.files.append(
+            {kind, path, kept.isEmpty() ? QString() : m_folder.filePath(outputName + suffix), kept});
         return true;
     };
     if (m_settings.writeSalienceMap && !write(QStringLiteral("salience"), greyMap(salience), -1)) {
@@ -306,6 +309,15 @@ void ZTPictureAnalyzer::analyzePicture(
         const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
         for (int i = 0; i < report.crops.size(); ++i) {
             const ZTCrop& crop = report.crops.at(i);
+            // Said before the crop is made: the encoder would only fail on it.
+            const QSize size = m_cropWriter.outputSize(crop.request, crop.rect.size());
+            const QString tooLarge = ZTOutputTransaction::sizeLimitText(suffix, size);
+            if (!tooLarge.isEmpty()) {
+                report.error = QStringLiteral("the crop %1 is %2 pixels, too large: %3")
+                                   .arg(crop.request.text, ZTReportFormatter::sizeText(size),
+                                       tooLarge);
+                return;
+            }
             const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
             if (image.isNull()) {
                 report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")

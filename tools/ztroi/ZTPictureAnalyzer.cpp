@@ -2,8 +2,8 @@
 
 #include "ZTFaceDetector.h"
 #include "ZTMapGeometry.h"
-#include "ZTOutputTransaction.h"
 #include "ZTOutputFolder.h"
+#include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
 #include "ZTReportFormatter.h"
 #include "ZTReviewPage.h"
@@ -283,8 +283,8 @@ void ZTPictureAnalyzer::analyzePicture(
             report.error = error;
             return false;
         }
-        report.files.append(
-            {kind, path, kept.isEmpty() ? QString() : m_folder.filePath(outputName + suffix), kept});
+        report.files.append({kind, path,
+            kept.isEmpty() ? QString() : m_folder.filePath(outputName + suffix), kept});
         return true;
     };
     if (m_settings.writeSalienceMap && !write(QStringLiteral("salience"), greyMap(salience), -1)) {
@@ -313,9 +313,9 @@ void ZTPictureAnalyzer::analyzePicture(
             const QSize size = m_cropWriter.outputSize(crop.request, crop.rect.size());
             const QString tooLarge = ZTOutputTransaction::sizeLimitText(suffix, size);
             if (!tooLarge.isEmpty()) {
-                report.error = QStringLiteral("the crop %1 is %2 pixels, too large: %3")
-                                   .arg(crop.request.text, ZTReportFormatter::sizeText(size),
-                                       tooLarge);
+                report.error
+                    = QStringLiteral("the crop %1 is %2 pixels, too large: %3")
+                          .arg(crop.request.text, ZTReportFormatter::sizeText(size), tooLarge);
                 return;
             }
             const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);

@@ -150,7 +150,9 @@ static void prepare(
         const QByteArray head = "ztroi-record 1\n" + QByteArray::number(qulonglong(status.st_ino))
             + ' ' + QByteArray::number(qlonglong(status.st_size)) + ' '
             + QByteArray::number(qlonglong(status.st_mtim.tv_sec)) + ' '
-            + QByteArray::number(qlonglong(status.st_mtim.tv_nsec)) + '\n';
+            + QByteArray::number(qlonglong(status.st_mtim.tv_nsec)) + ' '
+            + QByteArray::number(qlonglong(status.st_ctim.tv_sec)) + ' '
+            + QByteArray::number(qlonglong(status.st_ctim.tv_nsec)) + '\n';
         ownInput = "/in/" + QByteArray(bytes - head.size() - 8, 'p') + ".jpg";
         return head + ownInput;
     };
@@ -184,11 +186,9 @@ static void prepare(
         struct stat status;
         ::stat(QFile::encodeName(target).constData(), &status);
         QFile::remove(target);
-        writeFile(out + "/hold", "spare inode"); // the old inode is not taken again at once
-        writeFile(target, "earlier");
+        writeFile(target, "earlier"); // may well take the freed inode number
         const timespec times[2] = {status.st_atim, status.st_mtim};
         ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0);
-        QFile::remove(out + "/hold");
     } else if (before == "own file, damaged entry") {
         writeFile(entry, "ztroi-record 1\n12 x\n/in/photo.jpg");
     } else if (before == "own file, linked entry") {
@@ -205,9 +205,10 @@ static void prepare(
 }
 
 // Whatever the name held, rollback() leaves the folder exactly as it was (the same inodes and
-// contents, the record included, nothing hidden left over), also after a second file was
-// written, and commit() keeps the new files and nothing else. The same holds on file systems
-// without renameat2()'s flags or hard links (FAT, exFAT), as the transaction is told to pretend.
+// contents, nothing hidden left over, a file put back still known as ztroi's when it was), also
+// after a second file was written, and commit() keeps the new files and nothing else. The same
+// holds on file systems without renameat2()'s flags or hard links (FAT, exFAT), as the transaction
+// is told to pretend.
 void tst_ZTOutputTransaction::existingNames()
 {
     QFETCH(QString, before);
@@ -236,7 +237,14 @@ void tst_ZTOutputTransaction::existingNames()
                 writeFile(target, "another process");
             }
             const QMap<QString, QString> start = contents(out);
-            const QMap<QString, QString> record = contents(out + "/.ztroi-record");
+            // What the record says of the file under the name, if any.
+            const auto writer = [&] {
+                struct stat status;
+                return ::lstat(QFile::encodeName(target).constData(), &status) == 0
+                    ? int(folder.writerOf("photo.map.png", status, input))
+                    : -1;
+            };
+            const int writerBefore = writer();
 
             ZTOutputTransaction files(folder, input);
             // Another process acts between the look at the name and the taking of it, once.
@@ -278,7 +286,10 @@ void tst_ZTOutputTransaction::existingNames()
                 QVERIFY(written.isEmpty() || expected.value(written).endsWith(" new map"));
             } else {
                 files.rollback();
-                QCOMPARE(contents(out + "/.ztroi-record"), record);
+                // A file put back is as much ztroi's as it was (unless its new entry no longer
+                // fits the cap, as the change time may take a digit more).
+                QVERIFY(during == "removed" || during == "put in"
+                    || before == "own file, entry of the cap" || writer() == writerBefore);
             }
             QCOMPARE(contents(out), expected);
             QCOMPARE(contents(root.path()).value("victim.txt").section(' ', 1), QString("victim"));

@@ -18,8 +18,8 @@ namespace {
 
 constexpr int temporaryNameLetters = 10;
 const char recordFolderName[] = ".ztroi-record";
-// An entry: this first line, a line "INODE SIZE SECONDS NANOSECONDS" of the file's status, then
-// the input's bytes to the end.
+// An entry: this first line, a line "INODE SIZE MTIME-SECONDS NANOSECONDS CTIME-SECONDS
+// NANOSECONDS" of the file's status, then the input's bytes to the end.
 const QByteArray entryHeader("ztroi-record 1\n");
 
 bool sameFile(const struct stat& a, const struct stat& b)
@@ -41,19 +41,23 @@ bool makePath(const QByteArray& path)
     }
 }
 
+// The change time counts too: nobody can set it, so a new file that took a freed inode number and
+// was given the same size and modification time still differs in it.
 QByteArray statusLine(const struct stat& file)
 {
     return QByteArray::number(qulonglong(file.st_ino)) + ' '
         + QByteArray::number(qlonglong(file.st_size)) + ' '
         + QByteArray::number(qlonglong(file.st_mtim.tv_sec)) + ' '
-        + QByteArray::number(qlonglong(file.st_mtim.tv_nsec)) + '\n';
+        + QByteArray::number(qlonglong(file.st_mtim.tv_nsec)) + ' '
+        + QByteArray::number(qlonglong(file.st_ctim.tv_sec)) + ' '
+        + QByteArray::number(qlonglong(file.st_ctim.tv_nsec)) + '\n';
 }
 
-// Whether @p line has the form of statusLine()'s: four numbers.
+// Whether @p line has the form of statusLine()'s: six numbers.
 bool isStatusLine(const QByteArray& line)
 {
     const QList<QByteArray> numbers = line.chopped(1).split(' ');
-    return line.endsWith('\n') && numbers.size() == 4
+    return line.endsWith('\n') && numbers.size() == 6
         && std::all_of(numbers.cbegin(), numbers.cend(), [](const QByteArray& number) {
                return !number.isEmpty() && std::all_of(number.cbegin(), number.cend(), [](char c) {
                    return c >= '0' && c <= '9';

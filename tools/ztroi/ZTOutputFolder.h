@@ -16,11 +16,11 @@
  * open.
  *
  * ztroi's record of its own files is the hidden folder .ztroi-record: for each output name one
- * small entry of that name, saying which file ztroi placed there (inode, size and modification
- * time to the nanosecond) and for which input. An entry is written only after its file has its
- * name and is read no further than maxEntryBytes. An entry that is missing, damaged, a link or
- * not a regular file, and a record that is not a real folder, say nothing: the file under the
- * name then counts as the user's.
+ * small entry of that name, saying which file ztroi placed there (inode, size, modification and
+ * status change times to the nanosecond) and for which input. An entry is written only after its
+ * file has its name and is read no further than maxEntryBytes. An entry that is missing, damaged, a
+ * link or not a regular file, and a record that is not a real folder, say nothing: the file under
+ * the name then counts as the user's.
  */
 class ZTOutputFolder
 {

@@ -196,18 +196,23 @@ QString ZTOutputTransaction::sizeLimitText(const QString& format, const QSize& s
 // unrecorded, and so counted as the user's, never the other way round.
 void ZTOutputTransaction::commit()
 {
-    const int folder = m_folder.descriptor();
     for (const Placed& file : m_placed) {
-        struct stat placed;
-        if (::fstatat(folder, file.name.constData(), &placed, AT_SYMLINK_NOFOLLOW) == 0
-            && placed.st_ino == file.inode && S_ISREG(placed.st_mode)) {
-            m_folder.record(file.name, placed, m_input);
-        }
+        recordIfStill(file.name, file.inode);
         if (!file.backup.isEmpty()) {
             ::unlinkat(m_folder.descriptor(), file.backup.constData(), 0);
         }
     }
     m_placed.clear();
+}
+
+// Notes in the record the file under @p name when it is still the one of @p inode.
+void ZTOutputTransaction::recordIfStill(const QByteArray& name, ino_t inode) const
+{
+    struct stat status;
+    if (::fstatat(m_folder.descriptor(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && status.st_ino == inode && S_ISREG(status.st_mode)) {
+        m_folder.record(name, status, m_input);
+    }
 }
 
 // Newest first. A name that no longer holds our file was taken over by someone else meanwhile:
@@ -225,7 +230,11 @@ void ZTOutputTransaction::rollback()
                 ::unlinkat(folder, file->name.constData(), 0);
             }
         } else if (ours) {
-            ::renameat(folder, file->backup.constData(), folder, file->name.constData());
+            // Moving it changed its status time: the record learns it anew, as the file is
+            // still the one that ztroi wrote for this input.
+            if (::renameat(folder, file->backup.constData(), folder, file->name.constData()) == 0) {
+                recordIfStill(file->name, file->replaced);
+            }
         } else {
             ::unlinkat(folder, file->backup.constData(), 0);
         }
@@ -287,7 +296,7 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         if (result != 0) {
             return Step::Failed;
         }
-        m_placed.push_back({name, temporary.inode, QByteArray()});
+        m_placed.push_back({name, temporary.inode, QByteArray(), 0});
         return Step::Done;
     }
     if (S_ISLNK(existing.st_mode)) {
@@ -328,7 +337,7 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         ::renameat(folder, backup.constData(), folder, name.constData());
         return Step::Again;
     }
-    m_placed.push_back({name, inode, backup});
+    m_placed.push_back({name, inode, backup, existing.st_ino});
     return Step::Done;
 }
 

@@ -95,6 +95,7 @@ private:
         QByteArray name;
         ino_t inode;       ///< the new file
         QByteArray backup; ///< where the replaced file waits; empty when nothing was replaced
+        ino_t replaced;    ///< the replaced file, which the record showed as this input's
     };
     struct Temporary;
     enum class Step { Done, NextName, Again, Failed };
@@ -107,6 +108,7 @@ private:
     int renameNoReplace(const QByteArray& from, const QByteArray& to);
     bool offers(Primitive primitive) const;
     bool writeTemporary(Temporary& temporary, const QByteArray& data, int* errnum);
+    void recordIfStill(const QByteArray& name, ino_t inode) const;
 
     const ZTOutputFolder& m_folder;
     const QByteArray m_input;

@@ -73,7 +73,41 @@ def test_files_are_written_only_when_asked(tmp_path, monkeypatch):
     assert json.loads(json.dumps(record).replace("module/", "tool/")) == expected
     assert sorted(os.listdir("module")) == sorted(os.listdir("tool"))
     for name in os.listdir("tool"):
-        assert (tmp_path / "module" / name).read_bytes() == (tmp_path / "tool" / name).read_bytes()
+        if (tmp_path / "tool" / name).is_file():
+            assert (tmp_path / "module" / name).read_bytes() == (
+                tmp_path / "tool" / name).read_bytes()
+
+
+def test_same_named_pictures_keep_their_own_maps_every_time(tmp_path, monkeypatch):
+    """Two pictures named c.jpg in two folders get c.salience.png and c-2.salience.png, and each
+    call on a picture replaces only its own map, however fast the calls follow each other."""
+    monkeypatch.chdir(tmp_path)
+    for folder in ("a", "b"):
+        (tmp_path / folder).mkdir()
+        shutil.copy(COFFEE, tmp_path / folder / "c.jpg")
+    for _ in range(20):
+        first = ztroi.analyze_file("a/c.jpg", write_map=True)
+        second = ztroi.analyze_file("b/c.jpg", write_map=True)
+        again = ztroi.analyze_file("b/c.jpg", write_map=True)
+        assert first["files"]["salience"] == "ztroi-out/c.salience.png"
+        assert "renamed" not in first
+        assert second["files"]["salience"] == again["files"]["salience"] == (
+            "ztroi-out/c-2.salience.png")
+        assert second["renamed"] == again["renamed"] == [{
+            "path": "ztroi-out/c-2.salience.png", "wanted": "ztroi-out/c.salience.png",
+            "reason": "written by ztroi for another input"}]
+    assert sorted(os.listdir("ztroi-out")) == [".ztroi-record", "c-2.salience.png",
+                                               "c.salience.png"]
+
+
+def test_a_users_file_under_an_output_name_stays(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "ztroi-out").mkdir()
+    (tmp_path / "ztroi-out" / "coffee.salience.png").write_bytes(b"mine")
+    record = ztroi.analyze_file(COFFEE, write_map=True)
+    assert record["files"]["salience"] == "ztroi-out/coffee-2.salience.png"
+    assert record["renamed"][0]["reason"] == "not written by ztroi"
+    assert (tmp_path / "ztroi-out" / "coffee.salience.png").read_bytes() == b"mine"
 
 
 @pytest.mark.parametrize(

@@ -199,8 +199,11 @@ def analyze_file(
 
     Nothing is written unless asked: write_map=True writes the salience map, write_crops=True
     each crop as a picture, maps=True each method's map and overlay=True the overlay picture,
-    into out (default "ztroi-out"). The review page (report) is the tool's alone: asking for it
-    raises ValueError.
+    into out (default "ztroi-out"). Files follow the tool's rule: a call replaces only a file
+    that ztroi wrote for the same picture, unchanged since, whatever the timing; another file
+    under the name stays, the new one takes the next name (c-2.salience.png) and the record's
+    "renamed" says so. The review page (report) is the tool's alone: asking for it raises
+    ValueError.
 
     A picture that cannot be analysed raises PictureError (an OSError, whose record attribute is
     the tool's error record) or, with errors="record", returns that record:

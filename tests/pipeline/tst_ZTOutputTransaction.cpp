@@ -10,9 +10,17 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // What a folder holds, by name: a file's inode and content, a link's target, or "folder".
 QMap<QString, QString> contents(const QString& path)
@@ -61,6 +69,10 @@ class tst_ZTOutputTransaction : public QObject
 private slots:
     void existingNames_data();
     void existingNames();
+    void rerunsTakeTheSameNames_data();
+    void rerunsTakeTheSameNames();
+    void racingTransactions_data();
+    void racingTransactions();
     void writeImage_data();
     void writeImage();
     void wholeRecords_data();
@@ -73,16 +85,35 @@ void tst_ZTOutputTransaction::existingNames_data()
     QTest::addColumn<QString>("during");  // what else goes on in the folder
     QTest::addColumn<QString>("written"); // where the file lands; empty when refused
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("kept"); // why the file's own name stays
 
     const auto row = [](const char* name, const char* before, const char* during,
-                         const char* written, const char* error = "") {
-        QTest::newRow(name) << before << during << written << error;
+                         const char* written, const char* error = "", const char* kept = "") {
+        QTest::newRow(name) << before << during << written << error << kept;
     };
+    const char* user = "not written by ztroi";
+    const char* changed = "changed since ztroi wrote it";
     row("a free name is claimed", "", "", "photo.map.png");
-    row("an earlier run's file is replaced", "file", "", "photo.map.png");
-    row("a file from another process meanwhile: the next name", "", "file", "photo-2.map.png");
-    row("another run is writing: an earlier file may be its own", "file", "another run",
-        "photo-2.map.png");
+    row("ztroi's own unchanged file is replaced", "own file", "", "photo.map.png");
+    row("a user's file stays: the next name", "file", "", "photo-2.map.png", "", user);
+    row("a file edited after ztroi wrote it stays", "edited own file", "", "photo-2.map.png", "",
+        changed);
+    row("a file put back with ztroi's time stays", "own file replaced alike", "", "photo-2.map.png",
+        "", changed);
+    row("another input's file stays", "other input's file", "", "photo-2.map.png", "",
+        "written by ztroi for another input");
+    row("another input's file and then our own", "other input's and own file", "",
+        "photo-2.map.png", "", "written by ztroi for another input");
+    row("a damaged record entry", "own file, damaged entry", "", "photo-2.map.png", "", user);
+    row("a record entry that is a link", "own file, linked entry", "", "photo-2.map.png", "", user);
+    row("a record that is a link is not written through", "own file, linked record", "",
+        "photo-2.map.png", "", user);
+    row("a record that is a file", "record is a file", "", "photo-2.map.png", "", user);
+    row("an entry as long as read is read", "own file, entry of the cap", "", "photo.map.png");
+    row("an entry longer than read counts as none", "own file, entry over the cap", "",
+        "photo-2.map.png", "", user);
+    row("a file from another process meanwhile: the next name", "", "file", "photo-2.map.png", "",
+        user);
     row("a symbolic link is not written through", "link", "", "", "is a symbolic link");
     row("a dangling link does not create its target", "dangling link", "", "",
         "is a symbolic link");
@@ -92,20 +123,99 @@ void tst_ZTOutputTransaction::existingNames_data()
     row("an input that is yet to exist is not created", "missing input", "", "",
         "is an input of this run");
     row("a file over the size limit", "file", "size limit", "", "(file too large)");
-    row("a file removed just before it is replaced", "file", "removed", "photo.map.png");
-    row("a file put in just before the name is claimed", "", "put in", "photo-2.map.png");
+    row("a file removed just before it is replaced", "own file", "removed", "photo.map.png");
+    row("a file put in just before the name is claimed", "", "put in", "photo-2.map.png", "", user);
+}
+
+// Prepares the folder @p out as a row's "before" says, for a run reading @p inputs. The input
+// of the file to be written is @p ownInput.
+static void prepare(
+    const QString& before, const QString& out, QStringList& inputs, QByteArray& ownInput)
+{
+    const QString target = out + "/photo.map.png";
+    const QString entry = out + "/.ztroi-record/photo.map.png";
+    ownInput = "/in/photo.jpg";
+    const auto earlierRun = [&](const QByteArray& input, const QString& stem) {
+        ZTOutputFolder folder;
+        QVERIFY(folder.open(out, {}));
+        ZTOutputTransaction files(folder, input);
+        QVERIFY(!files.write(stem, ".map.png", "earlier", nullptr).isEmpty());
+        files.commit();
+    };
+    // An entry of exactly @p bytes that tells the truth about the target, for an input of a
+    // name long enough: that becomes ownInput.
+    const auto entryOf = [&](int bytes) {
+        struct stat status;
+        ::stat(QFile::encodeName(target).constData(), &status);
+        const QByteArray head = "ztroi-record 1\n" + QByteArray::number(qulonglong(status.st_ino))
+            + ' ' + QByteArray::number(qlonglong(status.st_size)) + ' '
+            + QByteArray::number(qlonglong(status.st_mtim.tv_sec)) + ' '
+            + QByteArray::number(qlonglong(status.st_mtim.tv_nsec)) + ' '
+            + QByteArray::number(qlonglong(status.st_ctim.tv_sec)) + ' '
+            + QByteArray::number(qlonglong(status.st_ctim.tv_nsec)) + '\n';
+        ownInput = "/in/" + QByteArray(bytes - head.size() - 8, 'p') + ".jpg";
+        return head + ownInput;
+    };
+    if (before == "file" || before == "input") {
+        writeFile(target, "earlier");
+    } else if (before.startsWith("own file") || before == "edited own file") {
+        earlierRun(ownInput, "photo");
+    } else if (before == "other input's file") {
+        earlierRun("/in/other/photo.jpg", "photo");
+    } else if (before == "other input's and own file") {
+        earlierRun("/in/other/photo.jpg", "photo");
+        earlierRun(ownInput, "photo");
+        QVERIFY(QFile::exists(out + "/photo-2.map.png"));
+    } else if (before.endsWith("link")) {
+        QVERIFY(QFile::link(before == "link" ? "../victim.txt" : "../created.txt", target));
+    } else if (before == "folder") {
+        QVERIFY(QDir().mkpath(target));
+    } else if (before == "hard link to input") {
+        QCOMPARE(::link(QFile::encodeName(inputs.first()), QFile::encodeName(target)), 0);
+    } else if (before == "record is a file") {
+        writeFile(target, "earlier");
+        writeFile(out + "/.ztroi-record", "not a folder");
+    }
+    if (before.endsWith("input")) {
+        inputs.append(target);
+    }
+    if (before == "edited own file") {
+        writeFile(target, "edited!"); // the same size
+    } else if (before == "own file replaced alike") {
+        // The same bytes and times in a new file, as a copy or a restore from backup makes.
+        struct stat status;
+        ::stat(QFile::encodeName(target).constData(), &status);
+        QFile::remove(target);
+        writeFile(target, "earlier"); // may well take the freed inode number
+        const timespec times[2] = {status.st_atim, status.st_mtim};
+        ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0);
+    } else if (before == "own file, damaged entry") {
+        writeFile(entry, "ztroi-record 1\n12 x\n/in/photo.jpg");
+    } else if (before == "own file, linked entry") {
+        QVERIFY(QFile::rename(entry, out + "/elsewhere"));
+        QVERIFY(QFile::link("../elsewhere", entry));
+    } else if (before == "own file, linked record") {
+        QVERIFY(QFile::rename(out + "/.ztroi-record", out + "/../record"));
+        QVERIFY(QFile::link("../record", out + "/.ztroi-record"));
+    } else if (before == "own file, entry of the cap") {
+        writeFile(entry, entryOf(ZTOutputFolder::maxEntryBytes));
+    } else if (before == "own file, entry over the cap") {
+        writeFile(entry, entryOf(ZTOutputFolder::maxEntryBytes + 1));
+    }
 }
 
 // Whatever the name held, rollback() leaves the folder exactly as it was (the same inodes and
-// contents, nothing hidden left over), also after a second file was written, and commit() keeps
-// the new files and nothing else. The same holds on file systems without renameat2()'s flags or
-// hard links (FAT, exFAT), as the transaction is told to pretend.
+// contents, nothing hidden left over, a file put back still known as ztroi's when it was), also
+// after a second file was written, and commit() keeps the new files and nothing else. The same
+// holds on file systems without renameat2()'s flags or hard links (FAT, exFAT), as the transaction
+// is told to pretend.
 void tst_ZTOutputTransaction::existingNames()
 {
     QFETCH(QString, before);
     QFETCH(QString, during);
     QFETCH(QString, written);
     QFETCH(QString, error);
+    QFETCH(QString, kept);
 
     const int renames = ZTOutputTransaction::RenameNoReplace | ZTOutputTransaction::RenameExchange;
     for (const int missing : {0, renames, renames | ZTOutputTransaction::HardLinks}) {
@@ -115,29 +225,28 @@ void tst_ZTOutputTransaction::existingNames()
             const QString target = out + "/photo.map.png";
             QVERIFY(QDir().mkpath(out));
             QStringList inputs {writeFile(root.filePath("victim.txt"), "victim")};
-            if (before == "file" || before == "input") {
-                writeFile(target, "earlier");
-            } else if (before.endsWith("link")) {
-                QVERIFY(QFile::link(before == "link" ? "../victim.txt" : "../created.txt", target));
-            } else if (before == "folder") {
-                QVERIFY(QDir().mkpath(target));
-            } else if (before == "hard link to input") {
-                QCOMPARE(::link(QFile::encodeName(inputs.first()), QFile::encodeName(target)), 0);
+            QByteArray input;
+            prepare(before, out, inputs, input);
+            if (QTest::currentTestFailed()) {
+                return;
             }
-            if (before.endsWith("input")) {
-                inputs.append(target);
-            }
-            QThread::msleep(20); // a tick of the file system's clock: "earlier" is before the run
-            ZTOutputFolder other;
-            QVERIFY(during != "another run" || other.open(out, {}));
+            const QMap<QString, QString> aside = contents(root.filePath("record"));
             ZTOutputFolder folder;
             QVERIFY(folder.open(out, inputs));
             if (during == "file") {
                 writeFile(target, "another process");
             }
             const QMap<QString, QString> start = contents(out);
+            // What the record says of the file under the name, if any.
+            const auto writer = [&] {
+                struct stat status;
+                return ::lstat(QFile::encodeName(target).constData(), &status) == 0
+                    ? int(folder.writerOf("photo.map.png", status, input))
+                    : -1;
+            };
+            const int writerBefore = writer();
 
-            ZTOutputTransaction files(folder);
+            ZTOutputTransaction files(folder, input);
             // Another process acts between the look at the name and the taking of it, once.
             bool acted = false;
             files.simulate(missing, [&](const QByteArray&) {
@@ -149,15 +258,17 @@ void tst_ZTOutputTransaction::existingNames()
                 acted = true;
             });
             QString why;
+            QString keptBecause = "stale";
             std::optional<FileSizeLimit> limit;
             if (during == "size limit") {
                 limit.emplace(4);
             }
-            const QString path = files.write("photo", ".map.png", "new map", &why);
+            const QString path = files.write("photo", ".map.png", "new map", &why, &keptBecause);
             limit.reset();
             QCOMPARE(path, written.isEmpty() ? QString() : out + '/' + written);
             QVERIFY2(error.isEmpty() ? why.isEmpty() : why.contains(error) && why.contains(target),
                 qPrintable(why));
+            QCOMPARE(keptBecause, kept);
             QCOMPARE(files.write("photo", ".more.png", "more", nullptr), out + "/photo.more.png");
             QMap<QString, QString> expected = start;
             if (during == "removed") {
@@ -175,11 +286,110 @@ void tst_ZTOutputTransaction::existingNames()
                 QVERIFY(written.isEmpty() || expected.value(written).endsWith(" new map"));
             } else {
                 files.rollback();
+                // A file put back is as much ztroi's as it was (unless its new entry no longer
+                // fits the cap, as the change time may take a digit more).
+                QVERIFY(during == "removed" || during == "put in"
+                    || before == "own file, entry of the cap" || writer() == writerBefore);
             }
             QCOMPARE(contents(out), expected);
             QCOMPARE(contents(root.path()).value("victim.txt").section(' ', 1), QString("victim"));
+            QCOMPARE(contents(root.filePath("record")), aside); // a linked record is not written
             QVERIFY(!QFile::exists(root.filePath("created.txt")));
         }
+    }
+}
+
+void tst_ZTOutputTransaction::rerunsTakeTheSameNames_data()
+{
+    QTest::addColumn<QStringList>("inputs"); // one transaction each, in turn, written "photo"
+    QTest::addColumn<QStringList>("names");  // where each lands, every round alike
+
+    QTest::newRow("one input again and again")
+        << QStringList {"/a/photo.jpg"} << QStringList {"photo.map.png"};
+    QTest::newRow("two inputs of one base name") << QStringList {
+        "/a/photo.jpg", "/b/photo.jpg"} << QStringList {"photo.map.png", "photo-2.map.png"};
+    QTest::newRow("three inputs of one base name") << QStringList {"/a/photo.jpg", "/b/photo.jpg",
+        "/c/photo.jpg"} << QStringList {"photo.map.png", "photo-2.map.png", "photo-3.map.png"};
+}
+
+// Re-running the same inputs updates their own files, however fast the runs follow each other:
+// nothing depends on the clock.
+void tst_ZTOutputTransaction::rerunsTakeTheSameNames()
+{
+    QFETCH(QStringList, inputs);
+    QFETCH(QStringList, names);
+
+    QTemporaryDir dir;
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < inputs.size(); ++i) {
+            ZTOutputFolder folder;
+            QVERIFY(folder.open(dir.path(), {}));
+            ZTOutputTransaction files(folder, inputs.at(i).toUtf8());
+            const QByteArray data = QByteArray::number(round) + inputs.at(i).toUtf8();
+            QCOMPARE(
+                files.write("photo", ".map.png", data, nullptr), dir.path() + '/' + names.at(i));
+            files.commit();
+        }
+    }
+    names.sort();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), names);
+}
+
+void tst_ZTOutputTransaction::racingTransactions_data()
+{
+    QTest::addColumn<bool>("sameInput");
+    QTest::addColumn<bool>("sharedFolder"); // threads of one run, or two runs
+
+    QTest::newRow("two runs, two inputs") << false << false;
+    QTest::newRow("two threads, two inputs") << false << true;
+    QTest::newRow("two runs, one input") << true << false;
+}
+
+// Two writers put files of the same name into one folder at once, over and over. A writer never
+// replaces the other input's file; every file holds one whole write; nothing temporary is left.
+void tst_ZTOutputTransaction::racingTransactions()
+{
+    QFETCH(bool, sameInput);
+    QFETCH(bool, sharedFolder);
+
+    QTemporaryDir dir;
+    ZTOutputFolder shared;
+    QVERIFY(shared.open(dir.path(), {}));
+    constexpr int rounds = 200;
+    QString lastPath[2];
+    QByteArray lastData[2];
+    const auto writer = [&](int id) {
+        ZTOutputFolder own;
+        own.open(dir.path(), {});
+        const ZTOutputFolder& folder = sharedFolder ? shared : own;
+        const QByteArray input = sameInput ? "/in/photo.jpg" : "/in/" + QByteArray::number(id);
+        for (int round = 0; round < rounds; ++round) {
+            ZTOutputTransaction files(folder, input);
+            lastData[id]
+                = "writer " + QByteArray::number(id) + " round " + QByteArray::number(round);
+            lastPath[id] = files.write("photo", ".map.png", lastData[id], nullptr);
+            files.commit();
+        }
+    };
+    std::thread first(writer, 0);
+    std::thread second(writer, 1);
+    first.join();
+    second.join();
+
+    const QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        QVERIFY2(QRegularExpression("^writer [01] round \\d+$")
+                     .match(QString::fromUtf8(contentOf(dir.filePath(name))))
+                     .hasMatch(),
+            qPrintable(name));
+    }
+    const QStringList entries
+        = QDir(dir.filePath(".ztroi-record")).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(entries, names);
+    if (!sameInput) {
+        QCOMPARE(names.size(), 2);
+        QCOMPARE(contentOf(lastPath[0]), lastData[0]);
+        QCOMPARE(contentOf(lastPath[1]), lastData[1]);
     }
 }
 
@@ -206,7 +416,7 @@ void tst_ZTOutputTransaction::writeImage()
     QTemporaryDir dir;
     ZTOutputFolder folder;
     QVERIFY(folder.open(dir.path(), {}));
-    ZTOutputTransaction files(folder);
+    ZTOutputTransaction files(folder, "/in/photo.png");
     QString error;
     const QString path = files.writeImage("photo", suffix, image, 90, &error);
     files.commit();

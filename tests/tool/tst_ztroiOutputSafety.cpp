@@ -4,6 +4,7 @@
 
 #include "ZTToolTestSupport.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
@@ -55,6 +56,10 @@ private slots:
     void reportedPathsNameTheWrittenFiles_data();
     void reportedPathsNameTheWrittenFiles();
     void failedPicturePutsBackWhatItReplaced();
+    void filesThatZtroiDidNotWriteStay_data();
+    void filesThatZtroiDidNotWriteStay();
+    void cropsTooLargeForTheirFormat_data();
+    void cropsTooLargeForTheirFormat();
     void outputFolderOnlyWhenFilesAreWritten_data();
     void outputFolderOnlyWhenFilesAreWritten();
     void outputNeverReplacesAnInput_data();
@@ -109,16 +114,17 @@ void tst_ztroiOutputSafety::reportedPathsNameTheWrittenFiles()
 }
 
 // With --maps, a folder named photo.sobel.png fails the picture after its salience map replaced
-// an earlier one. The earlier file comes back, the same file with the same content.
+// the one of an earlier run. The earlier file comes back, the same file with the same content.
 void tst_ztroiOutputSafety::failedPicturePutsBackWhatItReplaced()
 {
     QTemporaryDir work;
+    QCOMPARE(ztroi({"-q", picture("photo.png")}, work.path()).exitCode, 0);
     QVERIFY(QDir(work.path()).mkpath("ztroi-out/photo.sobel.png"));
-    const QString earlier = writeFile(work.filePath("ztroi-out/photo.salience.png"), "earlier");
+    const QString earlier = work.filePath("ztroi-out/photo.salience.png");
+    const QByteArray earlierMap = contentOf(earlier);
     struct stat before;
     struct stat after;
     QCOMPARE(::stat(QFile::encodeName(earlier).constData(), &before), 0);
-    QThread::msleep(20); // a tick of the file system's clock: the file is from before the run
 
     const Run run = ztroi({"-q", "--maps", picture("photo.png")}, work.path());
     QCOMPARE(run.exitCode, 1);
@@ -128,7 +134,140 @@ void tst_ztroiOutputSafety::failedPicturePutsBackWhatItReplaced()
     QCOMPARE(filesIn(work.filePath("ztroi-out")), QStringList {"photo.salience.png"});
     QCOMPARE(::stat(QFile::encodeName(earlier).constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
-    QCOMPARE(contentOf(earlier), QByteArray("earlier"));
+    QCOMPARE(contentOf(earlier), earlierMap);
+    // Put back as it was, it is still the earlier run's: the next run replaces it.
+    QVERIFY(QDir(work.path()).rmdir("ztroi-out/photo.sobel.png"));
+    const Run again = ztroi({"--json", "-q", picture("photo.png")}, work.path());
+    const QJsonObject line = jsonLines(again.out).value(0);
+    QCOMPARE(line["files"]["salience"].toString(), QString("ztroi-out/photo.salience.png"));
+}
+
+void tst_ztroiOutputSafety::filesThatZtroiDidNotWriteStay_data()
+{
+    QTest::addColumn<QString>("before");      // what happens before the run
+    QTest::addColumn<QStringList>("options"); // of the run, besides --json and the picture
+    QTest::addColumn<QString>("file");        // the file that may stay, in ztroi-out
+    QTest::addColumn<QString>("written");     // where the run writes it
+    QTest::addColumn<QString>("reason");      // in "renamed"; empty when the name was its own
+
+    const QStringList crop {"--write-crops", "--crop", "16:9", "--format", "jpg", "--no-map"};
+    QTest::newRow("a user's salience map stays")
+        << "user's file" << QStringList() << "photo.salience.png"
+        << "photo-2.salience.png"
+        << "not written by ztroi";
+    QTest::newRow("a user's crop stays") << "user's file" << crop << "photo.crop-16x9.jpg"
+                                         << "photo-2.crop-16x9.jpg"
+                                         << "not written by ztroi";
+    QTest::newRow("a re-run replaces its own map") << "run" << QStringList() << "photo.salience.png"
+                                                   << "photo.salience.png"
+                                                   << "";
+    QTest::newRow("a re-run replaces its own crop") << "run" << crop << "photo.crop-16x9.jpg"
+                                                    << "photo.crop-16x9.jpg"
+                                                    << "";
+    QTest::newRow("a map edited since stays")
+        << "run, edit" << QStringList() << "photo.salience.png"
+        << "photo-2.salience.png"
+        << "changed since ztroi wrote it";
+    QTest::newRow("the map of a picture of that name elsewhere stays")
+        << "run on another photo.png" << QStringList() << "photo.salience.png"
+        << "photo-2.salience.png"
+        << "written by ztroi for another input";
+}
+
+// A file under an output name is replaced only when ztroi wrote it for the same picture and
+// nobody changed it since. The JSON and standard error say when a file took another name.
+void tst_ztroiOutputSafety::filesThatZtroiDidNotWriteStay()
+{
+    QFETCH(QString, before);
+    QFETCH(QStringList, options);
+    QFETCH(QString, file);
+    QFETCH(QString, written);
+    QFETCH(QString, reason);
+
+    QTemporaryDir work;
+    QVERIFY(QDir(work.path()).mkpath("ztroi-out") && QDir(work.path()).mkpath("other"));
+    const QString path = work.filePath("ztroi-out/" + file);
+    const QString input = picture("photo.png");
+    const QString other = work.filePath("other/photo.png");
+    QVERIFY(QFile::copy(input, other));
+    if (before == "user's file") {
+        writeFile(path, "mine");
+    } else {
+        QCOMPARE(
+            ztroi(options + QStringList {before == "run" || before == "run, edit" ? input : other},
+                work.path())
+                .exitCode,
+            0);
+    }
+    if (before == "run, edit") {
+        writeFile(path, contentOf(path)); // the same bytes, written again
+    }
+    const QByteArray kept = contentOf(path);
+
+    const Run run = ztroi(QStringList {"--json"} + options + QStringList {input}, work.path());
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject line = jsonLines(run.out).value(0);
+    const QString writtenPath = "ztroi-out/" + written;
+    const QJsonValue files = line["files"];
+    QCOMPARE(files["salience"].isUndefined() ? files["crops"][0].toString()
+                                             : files["salience"].toString(),
+        writtenPath);
+    if (reason.isEmpty()) {
+        QVERIFY(!line.contains("renamed"));
+        QCOMPARE(run.err, QByteArray());
+        return;
+    }
+    const QJsonObject renamed {
+        {"path", writtenPath}, {"wanted", "ztroi-out/" + file}, {"reason", reason}};
+    QCOMPARE(line["renamed"].toArray(), QJsonArray {renamed});
+    QCOMPARE(QString::fromUtf8(run.err),
+        "ztroi: " + input + ": ztroi-out/" + file + " stays (" + reason + "); wrote " + writtenPath
+            + '\n');
+    QCOMPARE(contentOf(path), kept);
+}
+
+void tst_ztroiOutputSafety::cropsTooLargeForTheirFormat_data()
+{
+    QTest::addColumn<QString>("crop");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("error"); // empty when the crop is written
+
+    QTest::newRow("JPEG at its limit") << "65500x1"
+                                       << "jpg"
+                                       << "";
+    QTest::newRow("JPEG over its limit")
+        << "65501x1"
+        << "jpg"
+        << "the crop 65501x1 is 65501x1 pixels, too large: JPEG holds at most 65500 pixels on a "
+           "side";
+    QTest::newRow("WebP at its limit") << "1x16383"
+                                       << "webp"
+                                       << "";
+    QTest::newRow("WebP over its limit")
+        << "1x16384"
+        << "webp"
+        << "the crop 1x16384 is 1x16384 pixels, too large: WebP holds at most 16383 pixels on a "
+           "side";
+    QTest::newRow("PNG has no such limit") << "70000x1"
+                                           << "png"
+                                           << "";
+}
+
+// A crop larger than its format can hold fails with that limit, not the encoder's "Unknown
+// error", before it is made.
+void tst_ztroiOutputSafety::cropsTooLargeForTheirFormat()
+{
+    QFETCH(QString, crop);
+    QFETCH(QString, format);
+    QFETCH(QString, error);
+
+    QTemporaryDir work;
+    const Run run = ztroi({"--json", "-q", "--no-map", "--write-crops", "--crop", crop, "--format",
+                              format, picture("photo.png")},
+        work.path());
+    QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
+    QCOMPARE(jsonLines(run.out).value(0)["error"].toString(), error);
+    QCOMPARE(filesIn(work.filePath("ztroi-out")).size(), error.isEmpty() ? 1 : 0);
 }
 
 void tst_ztroiOutputSafety::outputFolderOnlyWhenFilesAreWritten_data()
@@ -243,8 +382,7 @@ void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
     }
     QCOMPARE(alone.size(), 8);
     QVERIFY(QDir(work.path()).mkdir("out"));
-    writeFile(work.filePath("out/p0.salience.png"), "earlier run"); // replaced by the first run
-    QThread::msleep(20);
+    writeFile(work.filePath("out/p0.salience.png"), "the user's"); // stays
 
     QProcess first;
     QVERIFY(startAndAwaitFirstLine(first, arguments("a", "out"), work.path()));
@@ -262,10 +400,12 @@ void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
             qPrintable(path));
         reported.append(QFileInfo(path).fileName());
     }
-    reported.sort();
     QCOMPARE(reported.size(), 8);
+    reported.append("p0.salience.png");
+    reported.sort();
     QCOMPARE(filesIn(work.filePath("out")), reported);
-    QVERIFY(reported.contains("p0.salience.png") && reported.contains("p0-2.salience.png"));
+    QCOMPARE(contentOf(work.filePath("out/p0.salience.png")), QByteArray("the user's"));
+    QVERIFY(reported.contains("p0-2.salience.png") && reported.contains("p0-3.salience.png"));
 }
 
 void tst_ztroiOutputSafety::standardOutputFailures_data()

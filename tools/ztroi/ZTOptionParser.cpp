@@ -782,9 +782,9 @@ QString ZTOptionParser::helpText() const
         "when it can, otherwise the most of them that fit together (of equally many, those\n"
         "with the most pixels), and the salience places it only among the positions that\n"
         "keep them.\n"
-        "An earlier run's files are replaced; symbolic links, folders, inputs and files of "
-        "another\n"
-        "run writing into the same folder are not (a new file then takes the name NAME-2...).\n"
+        "A file is replaced only when ztroi wrote it for the same picture, unchanged since;\n"
+        "any other stays and the new file takes the name NAME-2...; symbolic links, folders\n"
+        "and inputs are never replaced.\n"
         "\nExit status: 0 when every picture was analysed, 1 when any failed or standard output\n"
         "could not be written, 2 for a usage error, 130 or 143 when stopped by SIGINT or "
         "SIGTERM.\n")

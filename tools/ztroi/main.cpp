@@ -250,6 +250,11 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
             if (!report.ok()) {
                 printPictureLine(report.input, report.error);
             }
+            if (!settings.quiet) {
+                for (const QString& note : ZTReportFormatter::renameNotes(report)) {
+                    printPictureLine(report.input, ZTFileName::printable(note));
+                }
+            }
             if (page) {
                 page->add(report);
             }

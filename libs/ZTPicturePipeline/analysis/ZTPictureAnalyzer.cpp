@@ -5,8 +5,11 @@
 #include "crops/ZTOverlayPainter.h"
 #include "crops/ZTSalienceProfile.h"
 #include "faces/ZTFaceDetector.h"
+#include "output/ZTOutputFolder.h"
 #include "output/ZTOutputTransaction.h"
+#include "report/ZTReportFormatter.h"
 #include "report/ZTReviewPage.h"
+#include "text/ZTNumberText.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzClusterer.h>
@@ -170,7 +173,7 @@ ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& o
     report.bundled = m_settings.bundledPicture;
     // All or nothing: a picture that fails takes back the files it wrote, and puts back those
     // that they replaced.
-    ZTOutputTransaction files(m_folder);
+    ZTOutputTransaction files(m_folder, ZTOutputFolder::inputIdentity(path, report.bundled));
     try {
         const bool loaded = load(path);
         report.decoderMessages = m_loader.messages();
@@ -278,15 +281,16 @@ void ZTPictureAnalyzer::analyzePicture(
     // Files last: a picture that failed above leaves nothing behind.
     const auto write = [&](const QString& kind, const QImage& image, int quality,
                            const QString& format = QStringLiteral("png")) {
-        const QString suffix = QLatin1Char('.') + format;
+        const QString suffix = QLatin1Char('.') + kind + QLatin1Char('.') + format;
         QString error;
-        const QString path = files.writeImage(
-            outputName, QLatin1Char('.') + kind + suffix, image, quality, &error);
+        QString kept;
+        const QString path = files.writeImage(outputName, suffix, image, quality, &error, &kept);
         if (path.isEmpty()) {
             report.error = error;
             return false;
         }
-        report.files.append({kind, path});
+        report.files.append({kind, path,
+            kept.isEmpty() ? QString() : m_folder.filePath(outputName + suffix), kept});
         return true;
     };
     if (m_settings.writeSalienceMap && !write(QStringLiteral("salience"), greyMap(salience), -1)) {
@@ -311,6 +315,15 @@ void ZTPictureAnalyzer::analyzePicture(
         const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
         for (int i = 0; i < report.crops.size(); ++i) {
             const ZTCrop& crop = report.crops.at(i);
+            // Said before the crop is made: the encoder would only fail on it.
+            const QSize size = m_cropWriter.outputSize(crop.request, crop.rect.size());
+            const QString tooLarge = ZTOutputTransaction::sizeLimitText(suffix, size);
+            if (!tooLarge.isEmpty()) {
+                report.error
+                    = QStringLiteral("the crop %1 is %2 pixels, too large: %3")
+                          .arg(crop.request.text, ZTNumberText::sizeText(size), tooLarge);
+                return;
+            }
             const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
             if (image.isNull()) {
                 report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")

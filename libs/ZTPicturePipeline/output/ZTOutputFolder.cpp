@@ -3,19 +3,24 @@
 #include "output/ZTStreamWriter.h"
 #include "text/ZTFileName.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
-#include <ctime>
+#include <climits>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int temporaryNameLetters = 10;
+const char recordFolderName[] = ".ztroi-record";
+// An entry: this first line, a line "INODE SIZE MTIME-SECONDS NANOSECONDS CTIME-SECONDS
+// NANOSECONDS" of the file's status, then the input's bytes to the end.
+const QByteArray entryHeader("ztroi-record 1\n");
 
 bool sameFile(const struct stat& a, const struct stat& b)
 {
@@ -36,17 +41,67 @@ bool makePath(const QByteArray& path)
     }
 }
 
-bool before(const timespec& a, const timespec& b)
+// The change time counts too: nobody can set it, so a new file that took a freed inode number and
+// was given the same size and modification time still differs in it.
+QByteArray statusLine(const struct stat& file)
 {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+    return QByteArray::number(qulonglong(file.st_ino)) + ' '
+        + QByteArray::number(qlonglong(file.st_size)) + ' '
+        + QByteArray::number(qlonglong(file.st_mtim.tv_sec)) + ' '
+        + QByteArray::number(qlonglong(file.st_mtim.tv_nsec)) + ' '
+        + QByteArray::number(qlonglong(file.st_ctim.tv_sec)) + ' '
+        + QByteArray::number(qlonglong(file.st_ctim.tv_nsec)) + '\n';
+}
+
+// Whether @p line has the form of statusLine()'s: six numbers.
+bool isStatusLine(const QByteArray& line)
+{
+    const QList<QByteArray> numbers = line.chopped(1).split(' ');
+    return line.endsWith('\n') && numbers.size() == 6
+        && std::all_of(numbers.cbegin(), numbers.cend(), [](const QByteArray& number) {
+               return !number.isEmpty() && std::all_of(number.cbegin(), number.cend(), [](char c) {
+                   return c >= '0' && c <= '9';
+               });
+           });
+}
+
+// The entry @p name of the record folder @p record, at most ZTOutputFolder::maxEntryBytes of it;
+// empty when there is none, or it is not a regular file. O_NONBLOCK: a FIFO put there must not
+// hold the run.
+QByteArray readEntry(int record, const QByteArray& name)
+{
+    const int fd
+        = ::openat(record, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return QByteArray();
+    }
+    struct stat status;
+    QByteArray entry;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        // One byte more than the longest entry tells a longer one apart.
+        entry.resize(ZTOutputFolder::maxEntryBytes + 1);
+        int filled = 0;
+        while (filled < entry.size()) {
+            const ssize_t got = ::read(fd, entry.data() + filled, size_t(entry.size() - filled));
+            if (got <= 0) {
+                break;
+            }
+            filled += int(got);
+        }
+        entry.truncate(filled > ZTOutputFolder::maxEntryBytes ? 0 : filled);
+    }
+    ::close(fd);
+    return entry;
 }
 
 } // namespace
 
 ZTOutputFolder::~ZTOutputFolder()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
+    for (const int fd : {m_recordFd, m_fd}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 
@@ -71,12 +126,16 @@ bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QStrin
     }
     m_path = path;
     noteInputs(inputs, folder);
-    // The start is taken under the exclusive lock: a run that starts meanwhile waits for the
-    // shared one, so everything it writes is newer than this run's start.
-    m_othersWriting = ::flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    noteStart();
-    ::flock(m_fd, LOCK_SH);
+    openRecord();
     return true;
+}
+
+// Created when missing; anything but a real folder under the name (a link, a file) is neither
+// used nor replaced, and the run then recognises none of its earlier files.
+void ZTOutputFolder::openRecord()
+{
+    ::mkdirat(m_fd, recordFolderName, 0777);
+    m_recordFd = ::openat(m_fd, recordFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // Joined by hand: QDir takes a name that starts with ':' for a resource path and returns it alone.
@@ -90,9 +149,65 @@ bool ZTOutputFolder::isInput(const QByteArray& name, const struct stat* existing
     return m_inputNames.contains(name) || (existing && m_inputInodes.contains(existing->st_ino));
 }
 
-bool ZTOutputFolder::mayReplace(const struct stat& existing) const
+ZTOutputFolder::Writer ZTOutputFolder::writerOf(
+    const QByteArray& name, const struct stat& existing, const QByteArray& input) const
 {
-    return !m_othersWriting && before(existing.st_ctim, m_start);
+    if (m_recordFd < 0) {
+        return Writer::Unknown;
+    }
+    const QByteArray entry = readEntry(m_recordFd, name);
+    const int statusEnd = entry.indexOf('\n', entryHeader.size());
+    if (!entry.startsWith(entryHeader) || statusEnd < 0) {
+        return Writer::Unknown;
+    }
+    const QByteArray status = entry.mid(entryHeader.size(), statusEnd + 1 - entryHeader.size());
+    if (!isStatusLine(status)) {
+        return Writer::Unknown;
+    }
+    if (status != statusLine(existing)) {
+        return Writer::Changed;
+    }
+    return entry.mid(statusEnd + 1) == input ? Writer::ThisInput : Writer::OtherInput;
+}
+
+// Written beside, then renamed over the old entry: a reader sees the old entry or the new one,
+// and a crash leaves at worst an entry that matches no file.
+bool ZTOutputFolder::record(
+    const QByteArray& name, const struct stat& placed, const QByteArray& input) const
+{
+    const QByteArray entry = entryHeader + statusLine(placed) + input;
+    if (m_recordFd < 0 || entry.size() > maxEntryBytes) {
+        return false;
+    }
+    const QByteArray temporary = temporaryName();
+    const int fd = ::openat(m_recordFd, temporary.constData(),
+        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = ZTStreamWriter::writeAll(fd, entry) == 0;
+    ::close(fd);
+    if (written
+        && ::renameat(m_recordFd, temporary.constData(), m_recordFd, name.constData()) == 0) {
+        return true;
+    }
+    ::unlinkat(m_recordFd, temporary.constData(), 0);
+    return false;
+}
+
+QByteArray ZTOutputFolder::inputIdentity(const QString& path, bool bundled)
+{
+    if (bundled) {
+        return ZTFileName::toBytes(path);
+    }
+    QString absolute = path;
+    if (!path.startsWith(QLatin1Char('/'))) {
+        // The working folder as its bytes are, as the input's name is.
+        char folder[PATH_MAX];
+        absolute = ZTFileName::fromBytes(::getcwd(folder, sizeof folder) ? folder : "")
+            + QLatin1Char('/') + path;
+    }
+    return ZTFileName::toBytes(QDir::cleanPath(absolute));
 }
 
 QByteArray ZTOutputFolder::temporaryName()
@@ -130,31 +245,4 @@ void ZTOutputFolder::noteInputs(const QStringList& inputs, const struct stat& fo
             m_inputInodes.insert(status.st_ino);
         }
     }
-}
-
-// The run's start in the file system's own clock: the change time of a file made for the
-// purpose. A server's clock or a coarse timestamp cannot then make a file changed after the start
-// look older. Where nothing can be created, nothing will be replaced either: the local clock does.
-void ZTOutputFolder::noteStart()
-{
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        const QByteArray name = temporaryName();
-        const int fd = ::openat(
-            m_fd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST) {
-            continue;
-        }
-        struct stat status;
-        const bool stamped = fd >= 0 && ::fstat(fd, &status) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlinkat(m_fd, name.constData(), 0);
-        }
-        if (stamped) {
-            m_start = status.st_ctim;
-            return;
-        }
-        break;
-    }
-    ::clock_gettime(CLOCK_REALTIME, &m_start);
 }

@@ -11,13 +11,16 @@
 /**
  * The folder that one run of ztroi writes into, opened once: every output is then named relative
  * to it, so no output lands outside it whatever happens to the path meanwhile. It also knows what
- * the rules for existing files need: when the run started, whether other runs were writing into
- * the folder then, and which of its entries are inputs of the run. ZTOutputTransaction writes the
- * files. Safe to share between threads once open.
+ * the rules for existing files need: which of its entries are inputs of the run, and which files
+ * ztroi wrote itself. ZTOutputTransaction writes the files. Safe to share between threads once
+ * open.
  *
- * Runs tell each other apart by locks on the folder, which the system drops when a process ends:
- * each run holds a shared lock while it is open, and takes the exclusive one for a moment at its
- * start if it can. On file systems without such locks every run counts as the only one.
+ * ztroi's record of its own files is the hidden folder .ztroi-record: for each output name one
+ * small entry of that name, saying which file ztroi placed there (inode, size, modification and
+ * status change times to the nanosecond) and for which input. An entry is written only after its
+ * file has its name and is read no further than maxEntryBytes. An entry that is missing, damaged, a
+ * link or not a regular file, and a record that is not a real folder, say nothing: the file under
+ * the name then counts as the user's.
  */
 class ZTOutputFolder
 {
@@ -43,12 +46,33 @@ public:
      * input of the run or would take the place of one: outputs never replace inputs.
      */
     bool isInput(const QByteArray& name, const struct stat* existing) const;
+    /** Who wrote the regular file under an output name, as far as the record tells. */
+    enum class Writer {
+        ThisInput,  ///< ztroi, for the same input, and the file is unchanged since
+        OtherInput, ///< ztroi, for another input, and the file is unchanged since
+        Changed,    ///< ztroi wrote a file under that name, but this is no longer that file
+        Unknown,    ///< no entry, or one that cannot be read: the user
+    };
     /**
-     * Whether the regular file with the status @p existing may be replaced: only the output of an
-     * earlier run may. That is a file that last changed before this run started, at a time when
-     * no other ztroi was writing into the folder. Otherwise it may belong to a run still going on.
+     * Who wrote the regular file @p name with the status @p existing, when ztroi would write the
+     * file for the input @p input (inputIdentity()).
      */
-    bool mayReplace(const struct stat& existing) const;
+    Writer writerOf(
+        const QByteArray& name, const struct stat& existing, const QByteArray& input) const;
+    /**
+     * Notes in the record that the file with the status @p placed, now under @p name, was
+     * written for @p input. Returns false when the record cannot be written; the file then counts
+     * as the user's.
+     */
+    bool record(const QByteArray& name, const struct stat& placed, const QByteArray& input) const;
+    /**
+     * What the record knows the input at @p path by: its absolute path as bytes, or for the
+     * @p bundled photograph its resource name. Paths are joined and cleaned as text, not
+     * resolved: the same file named by two paths counts as two inputs.
+     */
+    static QByteArray inputIdentity(const QString& path, bool bundled);
+    /** The longest record entry that is read: a file name, an input path and a few numbers. */
+    static constexpr int maxEntryBytes = 65536;
 
     /**
      * A name for a temporary file in the folder: hidden, and random, so that a run's temporary
@@ -58,12 +82,11 @@ public:
 
 private:
     void noteInputs(const QStringList& inputs, const struct stat& folder);
-    void noteStart();
+    void openRecord();
 
     QString m_path;
     int m_fd = -1;
-    bool m_othersWriting = false; ///< another ztroi had the folder open when this run started
-    timespec m_start {};
+    int m_recordFd = -1;           ///< the record's folder; -1 when there is none to trust
     QSet<QByteArray> m_inputNames; ///< inputs that are entries of the folder, present or not
     QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system, by whatever name
 };

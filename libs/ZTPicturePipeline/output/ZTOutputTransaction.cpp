@@ -44,9 +44,28 @@ bool linksUnsupported(int errnum)
 
 QString candidateName(const QString& stem, const QString& suffix, int number)
 {
-    return number == 1 ? stem + suffix
-                       : QStringLiteral("%1-%2%3").arg(stem).arg(number).arg(suffix);
+    return number == 1 ? stem + suffix : stem + QLatin1Char('-') + QString::number(number) + suffix;
 }
+
+QString keptReason(ZTOutputFolder::Writer writer)
+{
+    switch (writer) {
+    case ZTOutputFolder::Writer::ThisInput:
+        break;
+    case ZTOutputFolder::Writer::OtherInput:
+        return QStringLiteral("written by ztroi for another input");
+    case ZTOutputFolder::Writer::Changed:
+        return QStringLiteral("changed since ztroi wrote it");
+    case ZTOutputFolder::Writer::Unknown:
+        return QStringLiteral("not written by ztroi");
+    }
+    return QString();
+}
+
+// The largest sides that the encoders take: libjpeg's JPEG_MAX_DIMENSION (the format's own field
+// would hold 65535) and libwebp's WEBP_MAX_DIMENSION.
+constexpr int maxJpegSide = 65500;
+constexpr int maxWebpSide = 16383;
 
 } // namespace
 
@@ -80,8 +99,9 @@ struct ZTOutputTransaction::Temporary
     ino_t inode = 0;
 };
 
-ZTOutputTransaction::ZTOutputTransaction(const ZTOutputFolder& folder)
+ZTOutputTransaction::ZTOutputTransaction(const ZTOutputFolder& folder, const QByteArray& input)
     : m_folder(folder)
+    , m_input(input)
 {}
 
 ZTOutputTransaction::~ZTOutputTransaction()
@@ -89,9 +109,12 @@ ZTOutputTransaction::~ZTOutputTransaction()
     rollback();
 }
 
-QString ZTOutputTransaction::write(
-    const QString& stem, const QString& suffix, const QByteArray& data, QString* error)
+QString ZTOutputTransaction::write(const QString& stem, const QString& suffix,
+    const QByteArray& data, QString* error, QString* kept)
 {
+    if (kept) {
+        kept->clear();
+    }
     Temporary temporary(m_folder.descriptor());
     QString fileName = stem + suffix;
     int errnum = 0;
@@ -106,7 +129,7 @@ QString ZTOutputTransaction::write(
         if (!temporary.isOpen() && !writeTemporary(temporary, data, &errnum)) {
             break;
         }
-        const Step step = place(temporary, name, &errnum, &why);
+        const Step step = place(temporary, name, &errnum, &why, number == 1 ? kept : nullptr);
         if (step == Step::Done) {
             return m_folder.filePath(fileName);
         }
@@ -126,35 +149,70 @@ QString ZTOutputTransaction::write(
             *error = QStringLiteral("cannot write %1: no free name").arg(path);
         }
     }
+    if (kept) {
+        kept->clear();
+    }
     return QString();
 }
 
-QString ZTOutputTransaction::writeImage(
-    const QString& stem, const QString& suffix, const QImage& image, int quality, QString* error)
+QString ZTOutputTransaction::writeImage(const QString& stem, const QString& suffix,
+    const QImage& image, int quality, QString* error, QString* kept)
 {
+    const QString format = QFileInfo(suffix).suffix().toLower();
+    const auto failed = [&](const QString& why) {
+        if (error) {
+            *error = QStringLiteral("cannot encode %1 (%2)")
+                         .arg(m_folder.filePath(stem + suffix), why);
+        }
+        return QString();
+    };
+    const QString tooLarge = sizeLimitText(format, image.size());
+    if (!tooLarge.isEmpty()) {
+        return failed(tooLarge);
+    }
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, QFileInfo(suffix).suffix().toLower().toLatin1());
+    QImageWriter writer(&buffer, format.toLatin1());
     writer.setQuality(quality);
     if (!writer.write(image)) {
-        if (error) {
-            *error = QStringLiteral("cannot encode %1 (%2)")
-                         .arg(m_folder.filePath(stem + suffix), writer.errorString());
-        }
-        return QString();
+        return failed(writer.errorString());
     }
-    return write(stem, suffix, data, error);
+    return write(stem, suffix, data, error, kept);
 }
 
+QString ZTOutputTransaction::sizeLimitText(const QString& format, const QSize& size)
+{
+    const bool jpeg = format == QLatin1String("jpg") || format == QLatin1String("jpeg");
+    const int maxSide = jpeg ? maxJpegSide : format == QLatin1String("webp") ? maxWebpSide : 0;
+    if (maxSide == 0 || (size.width() <= maxSide && size.height() <= maxSide)) {
+        return QString();
+    }
+    return QStringLiteral("%1 holds at most %2 pixels on a side")
+        .arg(jpeg ? QStringLiteral("JPEG") : QStringLiteral("WebP"), QString::number(maxSide));
+}
+
+// The record learns of a file only now, under its name: a run stopped before leaves its files
+// unrecorded, and so counted as the user's, never the other way round.
 void ZTOutputTransaction::commit()
 {
     for (const Placed& file : m_placed) {
+        recordIfStill(file.name, file.inode);
         if (!file.backup.isEmpty()) {
             ::unlinkat(m_folder.descriptor(), file.backup.constData(), 0);
         }
     }
     m_placed.clear();
+}
+
+// Notes in the record the file under @p name when it is still the one of @p inode.
+void ZTOutputTransaction::recordIfStill(const QByteArray& name, ino_t inode) const
+{
+    struct stat status;
+    if (::fstatat(m_folder.descriptor(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && status.st_ino == inode && S_ISREG(status.st_mode)) {
+        m_folder.record(name, status, m_input);
+    }
 }
 
 // Newest first. A name that no longer holds our file was taken over by someone else meanwhile:
@@ -172,7 +230,11 @@ void ZTOutputTransaction::rollback()
                 ::unlinkat(folder, file->name.constData(), 0);
             }
         } else if (ours) {
-            ::renameat(folder, file->backup.constData(), folder, file->name.constData());
+            // Moving it changed its status time: the record learns it anew, as the file is
+            // still the one that ztroi wrote for this input.
+            if (::renameat(folder, file->backup.constData(), folder, file->name.constData()) == 0) {
+                recordIfStill(file->name, file->replaced);
+            }
         } else {
             ::unlinkat(folder, file->backup.constData(), 0);
         }
@@ -209,7 +271,7 @@ bool ZTOutputTransaction::writeTemporary(Temporary& temporary, const QByteArray&
 }
 
 ZTOutputTransaction::Step ZTOutputTransaction::place(
-    Temporary& temporary, const QByteArray& name, int* errnum, QString* why)
+    Temporary& temporary, const QByteArray& name, int* errnum, QString* why, QString* kept)
 {
     const int folder = m_folder.descriptor();
     struct stat existing;
@@ -234,7 +296,7 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         if (result != 0) {
             return Step::Failed;
         }
-        m_placed.push_back({name, temporary.inode, QByteArray()});
+        m_placed.push_back({name, temporary.inode, QByteArray(), 0});
         return Step::Done;
     }
     if (S_ISLNK(existing.st_mode)) {
@@ -245,7 +307,11 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         *why = QStringLiteral("is not a regular file; ztroi does not replace it");
         return Step::Failed;
     }
-    if (!m_folder.mayReplace(existing)) {
+    const ZTOutputFolder::Writer writer = m_folder.writerOf(name, existing, m_input);
+    if (writer != ZTOutputFolder::Writer::ThisInput) {
+        if (kept) {
+            *kept = keptReason(writer);
+        }
         return Step::NextName;
     }
     ::fchmod(temporary.fd, existing.st_mode & permissionBits);
@@ -271,7 +337,7 @@ ZTOutputTransaction::Step ZTOutputTransaction::place(
         ::renameat(folder, backup.constData(), folder, name.constData());
         return Step::Again;
     }
-    m_placed.push_back({name, inode, backup});
+    m_placed.push_back({name, inode, backup, existing.st_ino});
     return Step::Done;
 }
 

@@ -124,7 +124,31 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
         files.insert(QStringLiteral("crops"), cropFiles);
     }
     json.insert(QStringLiteral("files"), files);
+
+    QJsonArray renamed;
+    for (const ZTOutputFile& file : report.files) {
+        if (!file.keptBecause.isEmpty()) {
+            renamed.append(QJsonObject {{QStringLiteral("path"), file.path},
+                {QStringLiteral("wanted"), file.ownPath},
+                {QStringLiteral("reason"), file.keptBecause}});
+        }
+    }
+    if (!renamed.isEmpty()) {
+        json.insert(QStringLiteral("renamed"), renamed);
+    }
     return json;
+}
+
+QStringList ZTReportFormatter::renameNotes(const ZTPictureReport& report)
+{
+    QStringList notes;
+    for (const ZTOutputFile& file : report.files) {
+        if (!file.keptBecause.isEmpty()) {
+            notes.append(file.ownPath + QStringLiteral(" stays (") + file.keptBecause
+                + QStringLiteral("); wrote ") + file.path);
+        }
+    }
+    return notes;
 }
 
 QByteArray ZTReportFormatter::toJsonLine(const ZTPictureReport& report)

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 /**
  * Presents a ZTPictureReport: as a JSON object (one line of ztroi's JSON Lines output) or as a
@@ -24,7 +25,9 @@ public:
      * "width", "height"} in input pixels; "salienceKept" is rounded to four decimals; a crop has
      * "areasKept" when the run declares areas (--area or --faces). "focus" has "x", "y" and
      * "css" (focusCss()); "files" has "salience", "overlay", "maps" (by method) and "crops" (in
-     * the crops' order), each when written.
+     * the crops' order), each when written. When a file could not take its own name, "renamed"
+     * lists such files as {"path", "wanted", "reason"}: the path written, the one that stays, and
+     * why it stays (ZTOutputTransaction::write()).
      */
     static QJsonObject toJson(const ZTPictureReport& report);
     /** toJson() as one compact line, with its line feed. */
@@ -34,6 +37,11 @@ public:
      * for CSS object-position; empty for an empty picture.
      */
     static QString focusCss(const QPoint& focus, const QSize& picture);
+    /**
+     * One line for each file of "renamed", for standard error: "ztroi-out/c.salience.png stays
+     * (not written by ztroi); wrote ztroi-out/c-2.salience.png".
+     */
+    static QStringList renameNotes(const ZTPictureReport& report);
     /** A few lines for a terminal; @p coloursShown names each crop's overlay colour. */
     static QString toText(const ZTPictureReport& report, bool coloursShown);
 };

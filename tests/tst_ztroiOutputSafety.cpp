@@ -212,22 +212,25 @@ void tst_ztroiOutputSafety::outputNeverReplacesAnInput()
 
 // Two runs write pictures of the same names into one folder, the second while the first is
 // stopped half way. Each run's report names files that hold its own pictures' maps, byte for byte
-// as a run alone writes them, and the folder holds exactly the files reported.
+// as a run alone writes them, and the folder holds exactly the files reported. The names hold
+// "%1", which a run once expanded when it numbered a taken name ("q2-.salience.png%3").
 void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
 {
+    const auto pictureName = [](const char* run, int i) {
+        return run + QStringLiteral("/p%1 ") + QString::number(i) + ".png";
+    };
     QTemporaryDir work;
     for (const char* run : {"a", "b"}) {
         QVERIFY(QDir(work.path()).mkdir(run));
         for (int i = 0; i < 4; ++i) {
             const QPoint object(run[0] == 'a' ? 20 + 20 * i : 100 - 20 * i, 30 + 10 * i);
-            QVERIFY(scene(QSize(120, 90), object)
-                        .save(work.filePath(QStringLiteral("%1/p%2.png").arg(run).arg(i))));
+            QVERIFY(scene(QSize(120, 90), object).save(work.filePath(pictureName(run, i))));
         }
     }
-    const auto arguments = [](const char* run, const char* out) {
+    const auto arguments = [&](const char* run, const char* out) {
         QStringList list {"--json", "--quiet", "--jobs", "1", "--size", "64x64", "--out", out};
         for (int i = 0; i < 4; ++i) {
-            list.append(QStringLiteral("%1/p%2.png").arg(run).arg(i));
+            list.append(pictureName(run, i));
         }
         return list;
     };
@@ -243,7 +246,7 @@ void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
     }
     QCOMPARE(alone.size(), 8);
     QVERIFY(QDir(work.path()).mkdir("out"));
-    writeFile(work.filePath("out/p0.salience.png"), "earlier run"); // replaced by the first run
+    writeFile(work.filePath("out/p%1 0.salience.png"), "earlier run"); // replaced by the first
     QThread::msleep(20);
 
     QProcess first;
@@ -265,7 +268,8 @@ void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
     reported.sort();
     QCOMPARE(reported.size(), 8);
     QCOMPARE(filesIn(work.filePath("out")), reported);
-    QVERIFY(reported.contains("p0.salience.png") && reported.contains("p0-2.salience.png"));
+    QVERIFY2(reported.contains("p%1 0.salience.png") && reported.contains("p%1 0-2.salience.png"),
+        qPrintable(reported.join(", ")));
 }
 
 void tst_ztroiOutputSafety::standardOutputFailures_data()

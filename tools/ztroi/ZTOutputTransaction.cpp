@@ -44,8 +44,7 @@ bool linksUnsupported(int errnum)
 
 QString candidateName(const QString& stem, const QString& suffix, int number)
 {
-    return number == 1 ? stem + suffix
-                       : QStringLiteral("%1-%2%3").arg(stem).arg(number).arg(suffix);
+    return number == 1 ? stem + suffix : stem + QLatin1Char('-') + QString::number(number) + suffix;
 }
 
 } // namespace

@@ -28,6 +28,9 @@ constexpr int maxJobs = 256;
 constexpr qint64 maxMemoryMegabytes = 1 << 20;
 // The longest path that the system opens; a longer entry in a list is not a path.
 constexpr int maxListEntry = PATH_MAX;
+// Lists may hold blank lines, or empty entries between NULs, but not endlessly: --list0
+// /dev/zero would otherwise be read for ever without a single name.
+constexpr int maxEmptyEntriesInARow = 1 << 20;
 constexpr int maxQuality = 100;
 
 // Options by name, so that parse() and helpText() describe the same command line.
@@ -321,6 +324,7 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
 bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths, QString* error)
 {
     QByteArray entry;
+    int emptyInARow = 0;
     const auto take = [&] {
         if (separator == '\n' && entry.endsWith('\r')) {
             entry.chop(1);
@@ -329,6 +333,7 @@ bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* pa
         if (!blank) {
             paths->append(ZTFileName::fromBytes(entry));
         }
+        emptyInARow = blank ? emptyInARow + 1 : 0;
         entry.clear();
     };
     char chunk[65536];
@@ -353,6 +358,11 @@ bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* pa
                 break;
             }
             take();
+            if (emptyInARow > maxEmptyEntriesInARow) {
+                *error = QStringLiteral("more than %1 empty entries in a row: not a list of names")
+                             .arg(maxEmptyEntriesInARow);
+                return false;
+            }
             at = end + 1;
         }
     }

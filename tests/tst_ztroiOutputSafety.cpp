@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -329,14 +330,16 @@ void tst_ztroiOutputSafety::signalStopsTheBatch_data()
 }
 
 // A signal stops the batch: the pictures in progress are finished and reported, and every file
-// on disk belongs to a reported picture; no temporary file is left.
+// on disk belongs to a reported picture; no temporary file is left. The review page says at its
+// top that the run was stopped, and how far it got.
 void tst_ztroiOutputSafety::signalStopsTheBatch()
 {
     QFETCH(int, signal);
 
     QTemporaryDir work;
     const QByteArray jpeg = encoded(scene(QSize(300, 200), QPoint(100, 80)), "jpeg", 90);
-    QStringList arguments {"--json", "--quiet", "--maps", "--jobs", "2", "--out", "out"};
+    QStringList arguments {
+        "--json", "--quiet", "--maps", "--jobs", "2", "--out", "out", "--report", "page.html"};
     constexpr int pictures = 40;
     for (int i = 0; i < pictures; ++i) {
         arguments.append(writeFile(work.filePath(QStringLiteral("p%1.jpg").arg(i)), jpeg));
@@ -354,7 +357,7 @@ void tst_ztroiOutputSafety::signalStopsTheBatch()
     QVERIFY2(lines.size() < pictures, "the batch went on to the end");
     QStringList reported;
     for (int i = 0; i < lines.size(); ++i) {
-        QCOMPARE(lines[i]["input"].toString(), arguments.at(7 + i)); // the first ones, in order
+        QCOMPARE(lines[i]["input"].toString(), arguments.at(9 + i)); // the first ones, in order
         const QJsonObject maps = lines[i]["files"]["maps"].toObject();
         QCOMPARE(maps.size(), 4);
         for (const QJsonValue& path : maps) {
@@ -364,6 +367,15 @@ void tst_ztroiOutputSafety::signalStopsTheBatch()
     }
     reported.sort();
     QCOMPARE(filesIn(work.filePath("out")), reported);
+
+    const QString page = QString::fromUtf8(contentOf(work.filePath("page.html")));
+    const QString note
+        = QStringLiteral("<strong>Stopped by signal %1 (%2)</strong>: %3 of 40 "
+                         "pictures analysed.")
+              .arg(QString::number(signal), QString::fromLocal8Bit(strsignal(signal)),
+                  QString::number(lines.size()));
+    QVERIFY2(page.contains(note), qPrintable(note));
+    QVERIFY(page.indexOf(note) < page.indexOf("<main>"));
 }
 
 QTEST_GUILESS_MAIN(tst_ztroiOutputSafety)

@@ -27,6 +27,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -54,6 +56,19 @@ QString pathOf(const py::object& object)
 {
     const auto bytes = py::module_::import("os").attr("fsencode")(object).cast<std::string>();
     return ZTFileName::fromBytes(QByteArray::fromStdString(bytes));
+}
+
+// Python integers do not wrap, so a running sum outside 64 bits is an error, not a surprise:
+// the library would wrap it (its maps never come near). pybind11 raises OverflowError for this.
+void throwIfRunningSumOverflows(const std::vector<qint64>& values)
+{
+    qint64 sum = 0;
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (__builtin_add_overflow(sum, values[k], &sum)) {
+            throw std::overflow_error(
+                "running_sums: the sum up to entry " + std::to_string(k) + " exceeds 64 bits");
+        }
+    }
 }
 
 py::array_t<qint64> toArray(const QList<qint64>& values)
@@ -252,9 +267,12 @@ void defineMaximizers(py::module_& m)
         .def(
             "running_sums",
             [](const ZTSalienzMaximizerAbstract& maximizer, const std::vector<qint64>& values) {
+                throwIfRunningSumOverflows(values);
                 return toArray(maximizer.conglumerate(QList<qint64>(values.begin(), values.end())));
             },
-            "values"_a, "Inclusive running sums: entry k is values[0] + ... + values[k].")
+            "values"_a,
+            "Inclusive running sums: entry k is values[0] + ... + values[k]. Raises "
+            "OverflowError when a sum does not fit in 64 bits.")
         .def(
             "best_range",
             [](const ZTSalienzMaximizerAbstract& maximizer, const std::vector<qint64>& runningSums,

@@ -213,6 +213,22 @@ def test_maximizers_match_a_plain_reference(coffee_map, pixel_weight, axis):
 
 
 @pytest.mark.parametrize(
+    "values",
+    [[2**63 - 1, 1], [-(2**63), -1], [2**62, 2**62, -5], [2**63 - 1, 1, -1]],
+    ids=["past the largest", "past the smallest", "two halves", "back in range afterwards"],
+)
+def test_running_sums_outside_64_bits_raise_rather_than_wrap(values):
+    with pytest.raises(OverflowError):
+        ztroi.HorizontalMaximizer().running_sums(values)
+
+
+def test_running_sums_reach_the_64_bit_edges_exactly():
+    maximizer = ztroi.VerticalMaximizer()
+    assert maximizer.running_sums([2**63 - 2, 1]).tolist() == [2**63 - 2, 2**63 - 1]
+    assert maximizer.running_sums([-(2**63) + 1, -1]).tolist() == [-(2**63) + 1, -(2**63)]
+
+
+@pytest.mark.parametrize(
     "make",
     [lambda: ztroi.Clusterer(0, 3), lambda: ztroi.HorizontalMaximizer("square"),
      lambda: ztroi.Clusterer().cluster(np.zeros((4, 4, 3), np.uint8)),

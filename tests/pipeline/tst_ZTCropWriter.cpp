@@ -101,7 +101,9 @@ private slots:
     void resamplerRefusedInput();
     void sizes_data();
     void sizes();
-    void fileKindsAndSuffixes();
+    void fileKinds_data();
+    void fileKinds();
+    void suffixes();
     void render_data();
     void render();
 };
@@ -226,13 +228,41 @@ void tst_ZTCropWriter::sizes()
     QCOMPARE(writer.neededSize(picture, {request("1x1"), asked, request("2x3")}), needed);
 }
 
-void tst_ZTCropWriter::fileKindsAndSuffixes()
+void tst_ZTCropWriter::fileKinds_data()
 {
-    // An aspect and a size can share a name; the size comes second.
-    const QList<ZTCrop> crops {
-        {request("16:9"), {}, 0.0, false}, {request("16x9"), {}, 0.0, false}};
-    QCOMPARE(ZTCropWriter::fileKinds(crops), (QStringList {"crop-16x9", "crop-16x9-2"}));
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QStringList>("kinds");
 
+    const auto row = [](const char* name, const QStringList& requests, const QStringList& kinds) {
+        QTest::newRow(name) << requests << kinds;
+    };
+    row("the defaults", {"1:1", "4:5", "16:9"}, {"crop-1x1", "crop-4x5", "crop-16x9"});
+    row("an aspect and the size with its numbers differ", {"16:9", "16x9"},
+        {"crop-16x9", "crop-16x9px"});
+    row("a size first, then the aspect", {"1080x1350", "4:5"}, {"crop-1080x1350px", "crop-4x5"});
+    row("leading zeros do not make a request of their own", {"16:9", "016:09", "0016x0009"},
+        {"crop-16x9", "crop-16x9-2", "crop-16x9px"});
+    row("repeats numbered in order", {"2:3", "2x3", "2:3", "2x3", "2:3"},
+        {"crop-2x3", "crop-2x3px", "crop-2x3-2", "crop-2x3px-2", "crop-2x3-3"});
+    row("an aspect in lowest terms is still its own request", {"2:1", "4:2"},
+        {"crop-2x1", "crop-4x2"});
+}
+
+// Regression: "16:9" and "16x9" were both written as NAME.crop-16x9, the second as -2.
+void tst_ZTCropWriter::fileKinds()
+{
+    QFETCH(QStringList, requests);
+    QFETCH(QStringList, kinds);
+
+    QList<ZTCrop> crops;
+    for (const QString& text : requests) {
+        crops.append({request(text), {}, 0.0, false});
+    }
+    QCOMPARE(ZTCropWriter::fileKinds(crops), kinds);
+}
+
+void tst_ZTCropWriter::suffixes()
+{
     // The picture's own format where crops can be written in it, else JPEG.
     const ZTCropWriter own;
     QStringList suffixes;

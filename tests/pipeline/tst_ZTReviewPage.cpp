@@ -1,12 +1,15 @@
 // The review page's HTML: escaping, relative links, what each entry shows, no outside
 // references. tst_ztroi renders a real batch's page in a browser, and one that cannot be written.
 
+#include "text/ZTFileName.h"
 #include "ZTOptionParser.h"
 #include "crops/ZTOverlayPainter.h"
 #include "report/ZTReviewPage.h"
 
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <csignal>
 
 class tst_ZTReviewPage : public QObject
 {
@@ -17,6 +20,8 @@ private slots:
     void content_data();
     void content();
     void referencesStayInside();
+    void stoppedRun_data();
+    void stoppedRun();
 
 private:
     QTemporaryDir m_dir;
@@ -54,14 +59,18 @@ void tst_ZTReviewPage::initTestCase()
     // A name that starts with ':' is a file like any other; only the bundled photograph is not.
     ZTPictureReport colon = failed;
     colon.input = ":colon.jpg";
+    // Regression: a name that is not UTF-8 was shown as "bad??.jpg" and linked to that name.
+    ZTPictureReport latin1 = failed;
+    latin1.input = m_dir.filePath("photos/") + ZTFileName::fromBytes("caf\xe9 \xff%1.jpg");
+    latin1.error = ZTFileName::fromBytes("cannot read caf\xe9 \xff%1.jpg");
     ZTPictureReport bundled = failed;
     bundled.input = ZTOptionParser::bundledPicturePath();
     bundled.bundled = true;
 
-    ZTReviewPage page(m_dir.filePath("review/page.html"), 4);
+    ZTReviewPage page(m_dir.filePath("review/page.html"), 5);
     QString error;
     QVERIFY(page.open(&error));
-    for (const ZTPictureReport& report : {good, failed, colon, bundled}) {
+    for (const ZTPictureReport& report : {good, failed, colon, latin1, bundled}) {
         page.add(report);
     }
     QVERIFY(page.commit(&error));
@@ -95,12 +104,18 @@ void tst_ZTReviewPage::content_data()
     has("the grid", "<tr><td>17</td><td>239</td></tr>");
     has("the other files", "<p>Files: <a href=\"../out/tea.salience.png\">salience</a></p>");
     has("the escaped error", "not a picture &lt;script&gt;alert(1)&lt;/script&gt;");
-    has("the summary", "<p>1 picture analysed, 3 failures.</p>");
+    has("the summary", "<p>1 picture analysed, 4 failures.</p>");
     has("the failure linked",
         "<li><a href=\"#picture-2\">relative/&quot;quoted&quot;.png</a>: not a picture");
     has("a name starting with ':' linked as a file", "/%3Acolon.jpg\">:colon.jpg</a></h2>");
     has("the bundled photograph not linked",
         "<h2>" + ZTOptionParser::bundledPicturePath().toHtmlEscaped() + "</h2>");
+    has("a name that is not UTF-8 linked to its own bytes",
+        "<a href=\"../photos/caf%E9%20%FF%251.jpg\">" + m_dir.filePath("photos/")
+            + "caf\\xe9 \\xff%1.jpg</a></h2>");
+    has("its error with the bytes shown", "cannot read caf\\xe9 \\xff%1.jpg");
+    has("no byte lost to a question mark", "caf?", false);
+    has("a complete run says nothing of a stop", "Stopped by", false);
     has("no script", "<script", false);
 }
 
@@ -126,7 +141,48 @@ void tst_ZTReviewPage::referencesStayInside()
             qPrintable(target.left(80)));
         ++references;
     }
-    QCOMPARE(references, 10);
+    QCOMPARE(references, 12);
+}
+
+void tst_ZTReviewPage::stoppedRun_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("note");
+
+    QTest::newRow("SIGTERM") << int(SIGTERM)
+                             << "<strong>Stopped by signal 15 (Terminated)</strong>: 2 of 7 "
+                                "pictures analysed.";
+    QTest::newRow("SIGINT") << int(SIGINT)
+                            << "<strong>Stopped by signal 2 (Interrupt)</strong>: 2 of 7 "
+                               "pictures analysed.";
+}
+
+// Regression: the page of an interrupted run looked like the page of a complete one. The note
+// comes before the first entry, and the page stays whole around it.
+void tst_ZTReviewPage::stoppedRun()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, note);
+
+    const QString path = m_dir.filePath("stopped.html");
+    ZTReviewPage page(path, 7);
+    QString error;
+    QVERIFY(page.open(&error));
+    ZTPictureReport failed;
+    failed.input = "a.jpg";
+    failed.error = "not a picture";
+    page.add(failed);
+    page.add(failed);
+    page.setStoppedBy(signal);
+    QVERIFY(page.commit(&error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(file.readAll());
+    const int noteAt = html.indexOf(note);
+    QVERIFY2(noteAt > html.indexOf("</header>"), qPrintable(html.left(3000)));
+    QVERIFY(noteAt < html.indexOf("<main>"));
+    QVERIFY(html.endsWith("</footer>\n</body>\n</html>\n"));
+    QVERIFY(html.contains("<p>0 pictures analysed, 2 failures.</p>"));
 }
 
 QTEST_GUILESS_MAIN(tst_ZTReviewPage)

@@ -11,6 +11,10 @@ private slots:
     void cropFilesAndReviewPage();
     void refused_data();
     void refused();
+    void percentSignsInValues_data();
+    void percentSignsInValues();
+    void cropRequestsWithoutLeadingZeros_data();
+    void cropRequestsWithoutLeadingZeros();
     void noteOnAnIgnoredWeight_data();
     void noteOnAnIgnoredWeight();
 };
@@ -129,6 +133,74 @@ void tst_ZTOptionParser::refused()
         ZTOptionParser::UsageError);
     QVERIFY2(parser.errorText().contains(mentions) && !parser.errorText().contains('\n'),
         qPrintable(parser.errorText()));
+}
+
+void tst_ZTOptionParser::percentSignsInValues_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // the refused option and its value come last
+
+    const QString hostile = QStringLiteral("%1 %2 %L1 %%");
+    const QStringList writing {"--write-crops"};
+    for (const char* option : {"--crop", "--grid", "--size", "--weight", "--area", "--hist-bins",
+             "--hist-blocks", "--hist-threshold", "--hist-min", "--max-pixels", "--jobs",
+             "--memory", "--pixel-weight", "--disable", "--input-formats"}) {
+        QTest::newRow(option) << QStringList {option, hostile};
+    }
+    for (const char* option : {"--quality", "--max-side", "--format"}) {
+        QTest::newRow(option) << writing + QStringList {option, hostile};
+    }
+    QTest::newRow("--grid %1x3") << QStringList {"--grid", "%1x3"};
+    QTest::newRow("--weight %1=%2") << QStringList {"--weight", "%1=%2"};
+    QTest::newRow("--report") << QStringList {"--report", hostile + ".png"};
+}
+
+// Regression: messages were formatted with chained QString::arg(), so a "%1" in the value took
+// the next argument: "--grid %1x3" was reported as "--grid 100x3: ... from 1 to %2".
+void tst_ZTOptionParser::percentSignsInValues()
+{
+    QFETCH(QStringList, arguments);
+
+    ZTOptionParser parser;
+    QCOMPARE(parser.parse(QStringList {"ztroi"} + arguments + QStringList {"a.jpg"}),
+        ZTOptionParser::UsageError);
+    const QString value = arguments.last();
+    const QString error = parser.errorText();
+    QVERIFY2(error.startsWith(arguments.at(arguments.size() - 2) + ' ' + value + ": "),
+        qPrintable(error));
+    QVERIFY2(error.count('%') == value.count('%'), qPrintable(error));
+}
+
+void tst_ZTOptionParser::cropRequestsWithoutLeadingZeros_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("aspect");
+
+    QTest::newRow("an aspect as it is") << "16:9"
+                                        << "16:9"
+                                        << "16:9";
+    QTest::newRow("an aspect with leading zeros") << "016:09"
+                                                  << "16:9"
+                                                  << "16:9";
+    QTest::newRow("a size with leading zeros") << "0001920x01080"
+                                               << "1920x1080"
+                                               << "16:9";
+    QTest::newRow("an aspect not in lowest terms keeps its terms") << "32:18"
+                                                                   << "32:18"
+                                                                   << "16:9";
+}
+
+// Regression: "016:09" was reported and named as typed, apart from "16:9".
+void tst_ZTOptionParser::cropRequestsWithoutLeadingZeros()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, request);
+    QFETCH(QString, aspect);
+
+    ZTCropRequest parsed;
+    QVERIFY(ZTOptionParser::parseCrop(typed, &parsed));
+    QCOMPARE(parsed.text, request);
+    QCOMPARE(parsed.aspectText(), aspect);
 }
 
 void tst_ZTOptionParser::noteOnAnIgnoredWeight_data()

@@ -47,6 +47,7 @@ private slots:
     void writtenCrops_data();
     void writtenCrops();
     void brokenFilesAmongGoodOnes();
+    void percentSignsInNames();
     void reviewPageInBrowser();
 
 private:
@@ -303,9 +304,8 @@ void tst_ztroi::exitStatusAndFiles_data()
     // The page replaces only a file of its own that is not an input, whatever it is called.
     row("a review page named like a picture", {"--report", small, small}, 2,
         "ztroi: --report " + small + ": the review page's name must end in .html or .htm");
-    row("a review page that is an input by another name",
-        {"--report", picture("hard.html"), small}, 2,
-        "ztroi: --report " + picture("hard.html") + ": is also an input of this run");
+    row("a review page that is an input by another name", {"--report", picture("hard.html"), small},
+        2, "ztroi: --report " + picture("hard.html") + ": is also an input of this run");
     row("a review page through a symbolic link", {"--report", picture("link.html"), small}, 2,
         "ztroi: --report " + picture("link.html") + ": not a regular file");
     row("crop 0:9", {"--crop", "0:9", small}, 2, "ztroi: --crop 0:9: expected W:H");
@@ -349,16 +349,16 @@ void tst_ztroi::writtenCrops_data()
     // profiled.jpg is stored 300x200 and shown 200x300, with an orange disc at (109, 230).
     QTest::newRow("WxH exactly, 1:3, 1000x1, larger than the picture; W:H at its own size")
         << "--crop 90x270 --crop 1000x1 --crop 400x600 --crop 2:3 --crop 2:3"
-        << "crop-90x270.jpg 90x270, crop-1000x1.jpg 1000x1, crop-400x600.jpg 400x600, "
+        << "crop-90x270px.jpg 90x270, crop-1000x1px.jpg 1000x1, crop-400x600px.jpg 400x600, "
            "crop-2x3.jpg 200x300, crop-2x3-2.jpg 200x300";
     QTest::newRow("PNG, W:H no longer than --max-side")
         << "--format png --max-side 100 --crop 16:9 --crop 10x10"
-        << "crop-16x9.png 100x56, crop-10x10.png 10x10";
+        << "crop-16x9.png 100x56, crop-10x10px.png 10x10";
     QTest::newRow("WebP") << "--format webp --quality 50 --crop 1:1"
                           << "crop-1x1.webp 200x200";
     // Decoded at a quarter of its size, which is all that the crop needs.
     QTest::newRow("from a reduced decode") << "--fast-decode --size 16x16 --crop 50x75"
-                                           << "crop-50x75.jpg 50x75";
+                                           << "crop-50x75px.jpg 50x75";
 }
 
 // Crops written as pictures of exactly the size asked for, upright without an orientation tag
@@ -393,6 +393,56 @@ void tst_ztroi::writtenCrops()
             QVERIFY2(disc.red() > 180 && disc.blue() < 100, qPrintable(disc.name()));
         }
     }
+}
+
+// Regression: output names were made with chained QString::arg(), so inputs a/p%1.png and
+// b/p%1.png gave p%1 and p2-%2. Names full of "%1 %2 %L1 %%" must reach the files, the JSON and
+// the messages as they are; crop requests are named by what they ask for, leading zeros aside.
+void tst_ztroi::percentSignsInNames()
+{
+    QTemporaryDir work;
+    QDir folder(work.path());
+    QVERIFY(folder.mkpath("a") && folder.mkpath("b") && folder.mkpath("c"));
+    const QByteArray png = encoded(scene(QSize(64, 48), QPoint(20, 20)), "png");
+    const QStringList inputs {writeFile(folder.filePath("a/p%1.png"), png),
+        writeFile(folder.filePath("b/p%1.png"), png),
+        writeFile(folder.filePath("c/%L1 %2 %%.png"), png),
+        writeFile(folder.filePath("c/%1 %2 bad.png"), "not a picture")};
+    const Run run = ztroi(QStringList {"--json", "--quiet", "--size", "32x32", "--write-crops",
+                              "--crop", "016:09", "--crop", "16:9", "--crop", "16x9"}
+            + inputs,
+        work.path());
+    QCOMPARE(run.exitCode, 1);
+
+    const QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines.size(), 5);
+    const QStringList stems {"p%1", "p%1-2", "%L1 %2 %%"};
+    QStringList expectedFiles;
+    for (int i = 0; i < stems.size(); ++i) {
+        const QJsonObject line = QJsonDocument::fromJson(lines.at(i)).object();
+        QCOMPARE(line["input"].toString(), inputs.at(i));
+        const QString out = "ztroi-out/" + stems.at(i);
+        QCOMPARE(line["files"]["salience"].toString(), out + ".salience.png");
+        QStringList crops;
+        for (const QJsonValue& crop : line["files"]["crops"].toArray()) {
+            crops.append(crop.toString());
+        }
+        QCOMPARE(crops,
+            QStringList(
+                {out + ".crop-16x9.png", out + ".crop-16x9-2.png", out + ".crop-16x9px.png"}));
+        QStringList requests;
+        for (const QJsonValue& crop : line["crops"].toArray()) {
+            requests.append(crop["request"].toString());
+        }
+        QCOMPARE(requests, QStringList({"16:9", "16:9", "16x9"}));
+        for (const QString& path : QStringList {line["files"]["salience"].toString()} + crops) {
+            expectedFiles.append(QFileInfo(path).fileName());
+        }
+    }
+    QCOMPARE(QJsonDocument::fromJson(lines.at(3))["input"].toString(), inputs.at(3));
+    expectedFiles.sort();
+    QCOMPARE(filesIn(work.filePath("ztroi-out")), expectedFiles);
+    QVERIFY2(run.err.startsWith("ztroi: " + inputs.at(3).toUtf8() + ": "), run.err.constData());
 }
 
 // Every file that cannot be analysed is reported with a reason that names what is wrong with it,

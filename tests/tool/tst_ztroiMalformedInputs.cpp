@@ -398,6 +398,13 @@ void tst_ztroiMalformedInputs::listsAddUpOrAreRefused_data()
     QTest::newRow("an entry longer than a path")
         << QStringList {"--list", "a", "--list", "/dev/zero"} << 2 << 0
         << "ztroi: --list /dev/zero: an entry is longer than a path can be (4096 bytes)\n";
+    // Regression: --list0 /dev/zero read empty entries for ever. Blank lines from a pipe alike.
+    QTest::newRow("endless empty entries")
+        << QStringList {"--list", "a", "--list0", "/dev/zero"} << 2 << 0
+        << "ztroi: --list0 /dev/zero: more than 1048576 empty entries in a row: not a list of "
+           "names\n";
+    QTest::newRow("endless blank lines") << QStringList {"--list", "blank"} << 2 << 0
+                                         << "ztroi: --list blank: more than 1048576 empty";
     // Regression: a folder, or a list that could not be read, was an empty list and ztroi
     // exited with 0 having done nothing.
     QTest::newRow("a folder") << QStringList {"--list", "a", "--list", "."} << 2 << 0
@@ -423,6 +430,7 @@ void tst_ztroiMalformedInputs::listsAddUpOrAreRefused()
     QTemporaryDir work;
     writeFile(work.filePath("a"), "missing 1\r\n\n  \nmissing 2\n");
     writeFile(work.filePath("b"), "missing 3");
+    writeFile(work.filePath("blank"), QByteArray((1 << 20) + 1, '\n') + "missing 4\n");
     writeFile(work.filePath("z"), QByteArray("new\nline\0\0second", 17));
     const Run run = ztroi(QStringList {"--json", "--quiet"} + arguments, work.path());
     QCOMPARE(run.exitCode, status);

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -351,22 +352,25 @@ void tst_ztroiOutputSafety::outputNeverReplacesAnInput()
 
 // Two runs write pictures of the same names into one folder, the second while the first is
 // stopped half way. Each run's report names files that hold its own pictures' maps, byte for byte
-// as a run alone writes them, and the folder holds exactly the files reported.
+// as a run alone writes them, and the folder holds exactly the files reported. The names hold
+// "%1", which a run once expanded when it numbered a taken name ("q2-.salience.png%3").
 void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
 {
+    const auto pictureName = [](const char* run, int i) {
+        return run + QStringLiteral("/p%1 ") + QString::number(i) + ".png";
+    };
     QTemporaryDir work;
     for (const char* run : {"a", "b"}) {
         QVERIFY(QDir(work.path()).mkdir(run));
         for (int i = 0; i < 4; ++i) {
             const QPoint object(run[0] == 'a' ? 20 + 20 * i : 100 - 20 * i, 30 + 10 * i);
-            QVERIFY(scene(QSize(120, 90), object)
-                        .save(work.filePath(QStringLiteral("%1/p%2.png").arg(run).arg(i))));
+            QVERIFY(scene(QSize(120, 90), object).save(work.filePath(pictureName(run, i))));
         }
     }
-    const auto arguments = [](const char* run, const char* out) {
+    const auto arguments = [&](const char* run, const char* out) {
         QStringList list {"--json", "--quiet", "--jobs", "1", "--size", "64x64", "--out", out};
         for (int i = 0; i < 4; ++i) {
-            list.append(QStringLiteral("%1/p%2.png").arg(run).arg(i));
+            list.append(pictureName(run, i));
         }
         return list;
     };
@@ -382,7 +386,7 @@ void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
     }
     QCOMPARE(alone.size(), 8);
     QVERIFY(QDir(work.path()).mkdir("out"));
-    writeFile(work.filePath("out/p0.salience.png"), "the user's"); // stays
+    writeFile(work.filePath("out/p%1 0.salience.png"), "the user's"); // stays
 
     QProcess first;
     QVERIFY(startAndAwaitFirstLine(first, arguments("a", "out"), work.path()));
@@ -401,11 +405,12 @@ void tst_ztroiOutputSafety::concurrentRunsKeepTheirOwnFiles()
         reported.append(QFileInfo(path).fileName());
     }
     QCOMPARE(reported.size(), 8);
-    reported.append("p0.salience.png");
+    reported.append("p%1 0.salience.png");
     reported.sort();
     QCOMPARE(filesIn(work.filePath("out")), reported);
-    QCOMPARE(contentOf(work.filePath("out/p0.salience.png")), QByteArray("the user's"));
-    QVERIFY(reported.contains("p0-2.salience.png") && reported.contains("p0-3.salience.png"));
+    QCOMPARE(contentOf(work.filePath("out/p%1 0.salience.png")), QByteArray("the user's"));
+    QVERIFY2(reported.contains("p%1 0-2.salience.png") && reported.contains("p%1 0-3.salience.png"),
+        qPrintable(reported.join(", ")));
 }
 
 void tst_ztroiOutputSafety::standardOutputFailures_data()
@@ -465,14 +470,16 @@ void tst_ztroiOutputSafety::signalStopsTheBatch_data()
 }
 
 // A signal stops the batch: the pictures in progress are finished and reported, and every file
-// on disk belongs to a reported picture; no temporary file is left.
+// on disk belongs to a reported picture; no temporary file is left. The review page says at its
+// top that the run was stopped, and how far it got.
 void tst_ztroiOutputSafety::signalStopsTheBatch()
 {
     QFETCH(int, signal);
 
     QTemporaryDir work;
     const QByteArray jpeg = encoded(scene(QSize(300, 200), QPoint(100, 80)), "jpeg", 90);
-    QStringList arguments {"--json", "--quiet", "--maps", "--jobs", "2", "--out", "out"};
+    QStringList arguments {
+        "--json", "--quiet", "--maps", "--jobs", "2", "--out", "out", "--report", "page.html"};
     constexpr int pictures = 40;
     for (int i = 0; i < pictures; ++i) {
         arguments.append(writeFile(work.filePath(QStringLiteral("p%1.jpg").arg(i)), jpeg));
@@ -490,7 +497,7 @@ void tst_ztroiOutputSafety::signalStopsTheBatch()
     QVERIFY2(lines.size() < pictures, "the batch went on to the end");
     QStringList reported;
     for (int i = 0; i < lines.size(); ++i) {
-        QCOMPARE(lines[i]["input"].toString(), arguments.at(7 + i)); // the first ones, in order
+        QCOMPARE(lines[i]["input"].toString(), arguments.at(9 + i)); // the first ones, in order
         const QJsonObject maps = lines[i]["files"]["maps"].toObject();
         QCOMPARE(maps.size(), 4);
         for (const QJsonValue& path : maps) {
@@ -500,6 +507,15 @@ void tst_ztroiOutputSafety::signalStopsTheBatch()
     }
     reported.sort();
     QCOMPARE(filesIn(work.filePath("out")), reported);
+
+    const QString page = QString::fromUtf8(contentOf(work.filePath("page.html")));
+    const QString note
+        = QStringLiteral("<strong>Stopped by signal %1 (%2)</strong>: %3 of 40 "
+                         "pictures analysed.")
+              .arg(QString::number(signal), QString::fromLocal8Bit(strsignal(signal)),
+                  QString::number(lines.size()));
+    QVERIFY2(page.contains(note), qPrintable(note));
+    QVERIFY(page.indexOf(note) < page.indexOf("<main>"));
 }
 
 QTEST_GUILESS_MAIN(tst_ztroiOutputSafety)

@@ -1,11 +1,11 @@
 #include "ZTBatchRunner.h"
 
 #include "input/ZTMemoryBudget.h"
+#include "text/ZTUniqueNames.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -24,21 +24,19 @@ ZTBatchRunner::ZTBatchRunner(
     static_assert(std::atomic<bool>::is_always_lock_free, "stop() must be async-signal-safe");
 }
 
+QString ZTBatchRunner::outputBase(const QString& input)
+{
+    const QString base = QFileInfo(input).completeBaseName();
+    return base.isEmpty() ? QStringLiteral("picture") : base;
+}
+
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 {
     QStringList names;
-    QSet<QString> used;
+    names.reserve(inputs.size());
+    ZTUniqueNames unique;
     for (const QString& input : inputs) {
-        QString base = QFileInfo(input).completeBaseName();
-        if (base.isEmpty()) {
-            base = QStringLiteral("picture");
-        }
-        QString name = base;
-        for (int n = 2; used.contains(name); ++n) {
-            name = QStringLiteral("%1-%2").arg(base).arg(n);
-        }
-        used.insert(name);
-        names.append(name);
+        names.append(unique.take(outputBase(input)));
     }
     return names;
 }
@@ -46,7 +44,16 @@ QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const Progress& progress)
 {
     const int count = inputs.size();
-    const QStringList names = outputNames(inputs);
+    // Named here rather than with outputNames(), so that a stop cuts a long list short.
+    QStringList names;
+    names.reserve(count);
+    ZTUniqueNames unique;
+    for (int index = 0; index < count && !m_stopRequested; ++index) {
+        names.append(unique.take(outputBase(inputs.at(index))));
+    }
+    if (m_stopRequested) {
+        return 0;
+    }
     std::vector<std::optional<ZTPictureReport>> reports(static_cast<size_t>(count));
     std::mutex mutex;
     std::condition_variable finishedOne;

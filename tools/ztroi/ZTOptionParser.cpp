@@ -28,6 +28,9 @@ constexpr int maxJobs = 256;
 constexpr qint64 maxMemoryMegabytes = 1 << 20;
 // The longest path that the system opens; a longer entry in a list is not a path.
 constexpr int maxListEntry = PATH_MAX;
+// Lists may hold blank lines, or empty entries between NULs, but not endlessly: --list0
+// /dev/zero would otherwise be read for ever without a single name.
+constexpr int maxEmptyEntriesInARow = 1 << 20;
 constexpr int maxQuality = 100;
 
 // Options by name, so that parse() and helpText() describe the same command line.
@@ -117,7 +120,7 @@ void describe(QCommandLineParser& parser)
         {optNoCrops, QStringLiteral("Suggest no crops.")},
         {optWriteCrops,
             QStringLiteral("Also write each crop as a picture (NAME.crop-16x9.jpg, "
-                           "NAME.crop-1080x1350.jpg): WxH crops scaled to exactly that size, W:H "
+                           "NAME.crop-1080x1350px.jpg): WxH crops scaled to exactly that size, W:H "
                            "crops at the picture's resolution.")},
         {optFormat,
             QStringLiteral("Format of written crops (default: the picture's own where it is one "
@@ -309,7 +312,8 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
         return false;
     }
     const int divisor = std::gcd(width, height);
-    request->text = text;
+    // Written without leading zeros, so that "016:09" is the request "16:9" in reports and names.
+    request->text = QString::number(width) + match.captured(2) + QString::number(height);
     request->aspectWidth = width / divisor;
     request->aspectHeight = height / divisor;
     request->outputSize = match.captured(2) == QLatin1String("x") ? QSize(width, height) : QSize();
@@ -320,6 +324,7 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
 bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths, QString* error)
 {
     QByteArray entry;
+    int emptyInARow = 0;
     const auto take = [&] {
         if (separator == '\n' && entry.endsWith('\r')) {
             entry.chop(1);
@@ -328,6 +333,7 @@ bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* pa
         if (!blank) {
             paths->append(ZTFileName::fromBytes(entry));
         }
+        emptyInARow = blank ? emptyInARow + 1 : 0;
         entry.clear();
     };
     char chunk[65536];
@@ -352,6 +358,11 @@ bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* pa
                 break;
             }
             take();
+            if (emptyInARow > maxEmptyEntriesInARow) {
+                *error = QStringLiteral("more than %1 empty entries in a row: not a list of names")
+                             .arg(maxEmptyEntriesInARow);
+                return false;
+            }
             at = end + 1;
         }
     }
@@ -422,8 +433,7 @@ bool ZTOptionParser::applyCrops(const QCommandLineParser& parser)
         if (!parseCrop(text, &request)) {
             return fail(QStringLiteral("--crop %1: expected W:H (an aspect) or WxH (a size), "
                                        "with whole numbers from 1 to %2")
-                            .arg(text)
-                            .arg(maxCropTerm));
+                            .arg(text, QString::number(maxCropTerm)));
         }
         m_settings.crops.append(request);
     }
@@ -457,14 +467,12 @@ bool ZTOptionParser::applyAnalysis(const QCommandLineParser& parser)
     ZTToolSettings& s = m_settings;
     if (parser.isSet(optGrid) && !parseSize(parser.value(optGrid), 1, maxGridCells, &s.grid)) {
         return fail(QStringLiteral("--grid %1: expected CxR, columns and rows from 1 to %2")
-                        .arg(parser.value(optGrid))
-                        .arg(maxGridCells));
+                        .arg(parser.value(optGrid), QString::number(maxGridCells)));
     }
     if (parser.isSet(optSize)
         && !parseSize(parser.value(optSize), 1, maxAnalysisSide, &s.analysisSize)) {
         return fail(QStringLiteral("--size %1: expected WxH, sides from 1 to %2")
-                        .arg(parser.value(optSize))
-                        .arg(maxAnalysisSide));
+                        .arg(parser.value(optSize), QString::number(maxAnalysisSide)));
     }
     return true;
 }
@@ -480,9 +488,8 @@ bool ZTOptionParser::applyMethods(const QCommandLineParser& parser)
             || !parseBoundedInt(text.mid(equals + 1), -maxWeight, maxWeight, &weight)) {
             return fail(QStringLiteral("--weight %1: expected NAME=N with NAME one of %2 and N "
                                        "from %3 to %4")
-                            .arg(text, methodNames())
-                            .arg(-maxWeight)
-                            .arg(maxWeight));
+                            .arg(text, methodNames(), QString::number(-maxWeight),
+                                QString::number(maxWeight)));
         }
         s.weights.insert(method, weight);
     }
@@ -509,8 +516,7 @@ bool ZTOptionParser::applyAreas(const QCommandLineParser& parser)
         if (!ok) {
             return fail(QStringLiteral("--area %1: expected X,Y,W,H in picture pixels, X and Y "
                                        "from 0, W and H from 1, all up to %2")
-                            .arg(text)
-                            .arg(maxAreaCoordinate));
+                            .arg(text, QString::number(maxAreaCoordinate)));
         }
         m_settings.areas.append(QRect(values[0], values[1], values[2], values[3]));
     }
@@ -537,8 +543,7 @@ bool ZTOptionParser::applyHistogram(const QCommandLineParser& parser)
             = [](const QString& t, int* v) { return parseBoundedInt(t, 1, maxHistogramBins, v); };
         if (!parseOneOrTwo(parser.value(optHistBins), parseBins, &bins1, &bins2)) {
             return fail(QStringLiteral("--hist-bins %1: expected N or N1,N2 from 1 to %2")
-                            .arg(parser.value(optHistBins))
-                            .arg(maxHistogramBins));
+                            .arg(parser.value(optHistBins), QString::number(maxHistogramBins)));
         }
         h.bins1 = bins1;
         h.bins2 = bins2;
@@ -547,8 +552,7 @@ bool ZTOptionParser::applyHistogram(const QCommandLineParser& parser)
         QSize blocks;
         if (!parseSize(parser.value(optHistBlocks), 1, maxHistogramBlocks, &blocks)) {
             return fail(QStringLiteral("--hist-blocks %1: expected CxR from 1 to %2")
-                            .arg(parser.value(optHistBlocks))
-                            .arg(maxHistogramBlocks));
+                            .arg(parser.value(optHistBlocks), QString::number(maxHistogramBlocks)));
         }
         h.columns = blocks.width();
         h.rows = blocks.height();
@@ -583,15 +587,14 @@ bool ZTOptionParser::applyLimits(const QCommandLineParser& parser, int defaultJo
         if (!parseBoundedWhole<qint64>(
                 parser.value(optMaxPixels), 1, ZTImageLoader::largestMaxPixels, &s.maxPixels)) {
             return fail(QStringLiteral("--max-pixels %1: expected a whole number from 1 to %2")
-                            .arg(parser.value(optMaxPixels))
-                            .arg(ZTImageLoader::largestMaxPixels));
+                            .arg(parser.value(optMaxPixels),
+                                QString::number(ZTImageLoader::largestMaxPixels)));
         }
     }
     s.jobs = std::clamp(defaultJobs, 1, maxJobs);
     if (parser.isSet(optJobs) && !parseBoundedInt(parser.value(optJobs), 1, maxJobs, &s.jobs)) {
         return fail(QStringLiteral("--jobs %1: expected a whole number from 1 to %2")
-                        .arg(parser.value(optJobs))
-                        .arg(maxJobs));
+                        .arg(parser.value(optJobs), QString::number(maxJobs)));
     }
     return true;
 }
@@ -631,8 +634,7 @@ bool ZTOptionParser::applyReading(const QCommandLineParser& parser)
         if (!parseBoundedWhole<qint64>(
                 parser.value(optMemory), 1, maxMemoryMegabytes, &megabytes)) {
             return fail(QStringLiteral("--memory %1: expected megabytes from 1 to %2")
-                            .arg(parser.value(optMemory))
-                            .arg(maxMemoryMegabytes));
+                            .arg(parser.value(optMemory), QString::number(maxMemoryMegabytes)));
         }
         s.memoryBudget = megabytes << 20;
     }
@@ -662,8 +664,7 @@ bool ZTOptionParser::applyCropFiles(const QCommandLineParser& parser)
         const QSize size = crop.outputSize;
         if (size.isValid() && qint64(size.width()) * size.height() > s.maxPixels) {
             return fail(QStringLiteral("--crop %1: more than %2 pixels to write (--max-pixels)")
-                            .arg(crop.text)
-                            .arg(s.maxPixels));
+                            .arg(crop.text, QString::number(s.maxPixels)));
         }
     }
     if (parser.isSet(optFormat)) {
@@ -679,14 +680,12 @@ bool ZTOptionParser::applyCropFiles(const QCommandLineParser& parser)
     if (parser.isSet(optQuality)
         && !parseBoundedInt(parser.value(optQuality), 0, maxQuality, &s.cropQuality)) {
         return fail(QStringLiteral("--quality %1: expected a whole number from 0 to %2")
-                        .arg(parser.value(optQuality))
-                        .arg(maxQuality));
+                        .arg(parser.value(optQuality), QString::number(maxQuality)));
     }
     if (parser.isSet(optMaxSide)
         && !parseBoundedInt(parser.value(optMaxSide), 1, maxCropTerm, &s.maxCropSide)) {
         return fail(QStringLiteral("--max-side %1: expected a whole number from 1 to %2")
-                        .arg(parser.value(optMaxSide))
-                        .arg(maxCropTerm));
+                        .arg(parser.value(optMaxSide), QString::number(maxCropTerm)));
     }
     return true;
 }
@@ -773,8 +772,9 @@ QString ZTOptionParser::helpText() const
         "  NAME.METHOD.png     with --maps\n"
         "  NAME.overlay.jpg    with --overlay\n"
         "  NAME.crop-REQUEST.SUFFIX\n"
-        "                      with --write-crops, one per crop, REQUEST as given with x for :\n"
-        "                      (crop-16x9, crop-1080x1350); upright, with the colour profile\n"
+        "                      with --write-crops, one per crop: REQUEST is an aspect with x\n"
+        "                      for : or a size with px after it (crop-16x9, crop-1080x1350px);\n"
+        "                      upright, with the colour profile\n"
         "                      kept and no other metadata\n"
         "Crops and the focal point are given in pixels of the picture as it is shown (after its\n"
         "EXIF orientation). A crop is centred where the salience cannot place it, and says so.\n"

@@ -46,8 +46,8 @@ public:
      * '\n', blank lines are skipped and a trailing carriage return is dropped; otherwise empty
      * entries are skipped. Paths are taken as they are, spaces included, as ZTFileName reads
      * bytes. Returns false with @p error set, having read at most one chunk further, at an entry
-     * longer than a path can be (PATH_MAX), at a NUL byte in a '\n'-separated entry, or when
-     * @p device cannot be read.
+     * longer than a path can be (PATH_MAX), at a NUL byte in a '\n'-separated entry, after more
+     * than 2^20 empty entries in a row (--list0 /dev/zero), or when @p device cannot be read.
      */
     static bool readList(QIODevice* device, char separator, QStringList* paths, QString* error);
 

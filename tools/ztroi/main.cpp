@@ -279,6 +279,9 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
     removeStopHandlers();
     bar.clear();
     QString pageError;
+    if (page && g_stopSignal != 0) {
+        page->setStoppedBy(g_stopSignal);
+    }
     if (page && !page->commit(&pageError)) {
         printError(pageError);
         outputBroken = true;

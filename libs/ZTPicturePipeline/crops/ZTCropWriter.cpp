@@ -2,10 +2,10 @@
 
 #include "crops/ZTCropPlanner.h"
 #include "crops/ZTResampler.h"
+#include "text/ZTUniqueNames.h"
 
 #include <QColorSpace>
 #include <QPainter>
-#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -48,6 +48,15 @@ QImage onWhite(const QImage& premultiplied)
     QPainter painter(&flat);
     painter.drawImage(0, 0, premultiplied);
     return flat;
+}
+
+// The request as file names carry it: an aspect with 'x' for ':' ("16x9"), an output size with
+// "px" after it ("1920x1080px"), so that "16:9" and "16x9" never share a name.
+QString fileText(const ZTCropRequest& request)
+{
+    QString text = request.text;
+    text.replace(QLatin1Char(':'), QLatin1Char('x'));
+    return request.outputSize.isValid() ? text + QLatin1String("px") : text;
 }
 
 } // namespace
@@ -174,16 +183,9 @@ QImage ZTCropWriter::render(
 QStringList ZTCropWriter::fileKinds(const QList<ZTCrop>& crops)
 {
     QStringList kinds;
-    QSet<QString> used;
+    ZTUniqueNames unique;
     for (const ZTCrop& crop : crops) {
-        const QString base
-            = QStringLiteral("crop-") + QString(crop.request.text).replace(QLatin1Char(':'), 'x');
-        QString kind = base;
-        for (int n = 2; used.contains(kind); ++n) {
-            kind = QStringLiteral("%1-%2").arg(base).arg(n);
-        }
-        used.insert(kind);
-        kinds.append(kind);
+        kinds.append(unique.take(QStringLiteral("crop-") + fileText(crop.request)));
     }
     return kinds;
 }

@@ -67,8 +67,8 @@ public:
         const QString& suffix) const;
 
     /**
-     * The kinds of the files of @p crops, in their order: "crop-16x9" for "16:9", "crop-1080x1350"
-     * for "1080x1350", with -2, -3, ... appended to repeats.
+     * The kinds of the files of @p crops, in their order: "crop-16x9" for "16:9",
+     * "crop-1080x1350px" for "1080x1350", with -2, -3, ... appended to repeats.
      */
     static QStringList fileKinds(const QList<ZTCrop>& crops);
 

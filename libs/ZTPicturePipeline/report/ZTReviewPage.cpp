@@ -3,14 +3,15 @@
 #include "crops/ZTCropWriter.h"
 #include "crops/ZTOverlayPainter.h"
 #include "report/ZTReportFormatter.h"
+#include "text/ZTFileName.h"
 #include "text/ZTNumberText.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QStringList>
-#include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -55,12 +56,30 @@ p { margin: 4px 0; }
 <h1>ztroi review</h1>
 <p>%1. Each crop is outlined in the colour its table names; the ring marks the focal point.</p>
 </header>
-<main>
+%2<main>
 )";
+
+// Room kept after the page's header for the note that a run was stopped, which is known only at
+// the end: commit() writes it there. Spaces until then, which HTML ignores.
+constexpr int stopNoteRoom = 200;
+
+// Bytes that are not UTF-8 travel as U+DC80 ... U+DCFF (see ZTFileName); a page has only UTF-8,
+// so they are shown as \xNN, like control characters, instead of as the encoder's '?'.
+QString shown(const QString& text)
+{
+    QString result = ZTFileName::printable(text);
+    for (int i = result.size() - 1; i >= 0; --i) {
+        const ushort unit = result.at(i).unicode();
+        if (unit >= 0xDC80 && unit <= 0xDCFF) {
+            result.replace(i, 1, QStringLiteral("\\x") + QString::number(unit - 0xDC00, 16));
+        }
+    }
+    return result;
+}
 
 QString escaped(const QString& text)
 {
-    return text.toHtmlEscaped();
+    return shown(text).toHtmlEscaped();
 }
 
 QString countText(int count, const char* one, const char* many)
@@ -74,7 +93,8 @@ QString link(const QString& path, const QString& text, const QDir& folder)
 {
     const QFileInfo file(path.startsWith(QLatin1Char(':')) ? QStringLiteral("./") + path : path);
     const QString relative = folder.relativeFilePath(file.absoluteFilePath());
-    const QByteArray url = QUrl::toPercentEncoding(relative, "/");
+    // The name's own bytes, encoded: the browser then opens that file, whatever its encoding.
+    const QByteArray url = ZTFileName::toBytes(relative).toPercentEncoding("/");
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(QString::fromLatin1(url), escaped(text));
 }
 
@@ -250,8 +270,37 @@ bool ZTReviewPage::open(QString* error)
                      .arg(m_file.fileName(), m_file.errorString());
         return false;
     }
-    write(QString::fromLatin1(pageStart).arg(countText(m_count, "picture", "pictures")));
+    const QString start = QString::fromLatin1(pageStart).arg(
+        countText(m_count, "picture", "pictures"), QStringLiteral("%3"));
+    const int noteAt = start.indexOf(QLatin1String("%3"));
+    write(start.left(noteAt));
+    m_stopNoteAt = m_file.pos();
+    write(QString(stopNoteRoom, QLatin1Char(' ')) + start.mid(noteAt + 2));
     return true;
+}
+
+void ZTReviewPage::setStoppedBy(int signal)
+{
+    m_stopSignal = signal;
+}
+
+void ZTReviewPage::writeStopNote()
+{
+    QString note = QStringLiteral("<p class=\"error\"><strong>Stopped by signal %1 (%2)</strong>: "
+                                  "%3 of %4 analysed.</p>\n")
+                       .arg(QString::number(m_stopSignal),
+                           QString::fromLocal8Bit(strsignal(m_stopSignal)).toHtmlEscaped(),
+                           QString::number(m_added), countText(m_count, "picture", "pictures"));
+    QByteArray bytes = note.toUtf8();
+    if (bytes.size() > stopNoteRoom) {
+        bytes = QStringLiteral("<p class=\"error\"><strong>Stopped by signal %1</strong>.</p>\n")
+                    .arg(m_stopSignal)
+                    .toUtf8();
+    }
+    const qint64 end = m_file.pos();
+    m_file.seek(m_stopNoteAt);
+    m_file.write(bytes);
+    m_file.seek(end);
 }
 
 void ZTReviewPage::write(const QString& html)
@@ -280,6 +329,9 @@ bool ZTReviewPage::commit(QString* error)
         end += QStringLiteral("<ul>\n%1</ul>\n").arg(m_failures);
     }
     write(end + QStringLiteral("</footer>\n</body>\n</html>\n"));
+    if (m_stopSignal != 0) {
+        writeStopNote();
+    }
     if (!m_file.commit()) {
         *error = QStringLiteral("cannot write the review page %1 (%2)")
                      .arg(m_file.fileName(), m_file.errorString());

@@ -43,6 +43,11 @@ public:
     bool open(QString* error);
     /** Adds the entry of the next picture. */
     void add(const ZTPictureReport& report);
+    /**
+     * Says at the top of the page that the run was stopped by @p signal before all pictures
+     * were analysed, and how many were; 0 (the default) says nothing.
+     */
+    void setStoppedBy(int signal);
     /** Finishes the page and puts it in place; false, with @p error set, on failure. */
     bool commit(QString* error);
 
@@ -51,12 +56,15 @@ public:
 
 private:
     void write(const QString& html);
+    void writeStopNote();
 
     QSaveFile m_file;
     QDir m_folder;
     int m_count;
     int m_added = 0;
     int m_failed = 0;
+    int m_stopSignal = 0;
+    qint64 m_stopNoteAt = 0; ///< where the room for the stop note starts
     QString m_failures;
 };
 

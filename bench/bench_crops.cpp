@@ -54,7 +54,7 @@ ZTCrop portraitCrop()
 {
     ZTCrop crop;
     ZTOptionParser::parseCrop(QStringLiteral("1080x1350"), &crop.request);
-    const QSize window = ZTCropPlanner::largestWindow(twelveMegapixels, 4, 5);
+    const QSize window = ZTSalienzCropPlanner::largestWindow(twelveMegapixels, 4, 5);
     crop.rect = QRect(QPoint((twelveMegapixels.width() - window.width()) / 2, 0), window);
     return crop;
 }

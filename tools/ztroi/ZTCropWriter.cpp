@@ -92,7 +92,7 @@ QSize ZTCropWriter::neededSize(const QSize& picture, const QList<ZTCropRequest>&
     double scale = 0.0;
     for (const ZTCropRequest& request : requests) {
         const QSize window
-            = ZTCropPlanner::largestWindow(picture, request.aspectWidth, request.aspectHeight);
+            = ZTSalienzCropPlanner::largestWindow(picture, request.aspectWidth, request.aspectHeight);
         if (!window.isValid()) {
             continue;
         }

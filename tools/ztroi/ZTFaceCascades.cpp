@@ -2,7 +2,7 @@
 
 #include "ZTFaceCascades.h"
 
-#include "ZTMapGeometry.h"
+#include <ZTMapGeometry_p.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,6 +1,6 @@
 #include "ZTOverlayPainter.h"
 
-#include "ZTMapGeometry.h"
+#include <ZTMapGeometry_p.h>
 
 #include <QPainter>
 #include <QPen>

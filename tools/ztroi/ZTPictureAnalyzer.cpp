@@ -1,13 +1,12 @@
 #include "ZTPictureAnalyzer.h"
 
 #include "ZTFaceDetector.h"
-#include "ZTMapGeometry.h"
 #include "ZTOutputTransaction.h"
 #include "ZTOverlayPainter.h"
 #include "ZTReviewPage.h"
-#include "ZTSalienceProfile.h"
 
 #include <ZTAbstractROI.h>
+#include <ZTMapGeometry_p.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
@@ -254,12 +253,9 @@ void ZTPictureAnalyzer::analyzePicture(
     }
     report.analysisSize = salience.size();
 
-    const ZTSalienceProfile profile(salience);
-    const ZTCropPlanner::Maximizer maximizer
-        = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
-    ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
+    ZTCropPlanner planner(salience, report.inputSize, m_settings.pixelWeight);
     if (!m_settings.areas.isEmpty() || m_settings.faces) {
-        planner.setDeclaredAreas(declared, maximizer.startWithin);
+        planner.setDeclaredAreas(declared);
     }
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));

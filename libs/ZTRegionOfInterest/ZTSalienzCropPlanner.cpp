@@ -12,6 +12,15 @@
 
 namespace {
 
+// The weighted salience of the window of @p length entries at @p start, from running sums: the
+// difference of two of them, modulo 2^64 as the maximizers take it. Defined for start 0 too, so
+// that leaving the map's edges out is the caller's decision alone.
+qint64 windowSum(const QList<qint64>& runningSums, int start, int length)
+{
+    const quint64 before = start > 0 ? quint64(runningSums.at(start - 1)) : 0;
+    return qint64(quint64(runningSums.at(start + length - 1)) - before);
+}
+
 // bestRange() with the candidate starts limited further to first ... last. Limiting bestRange()'s
 // result afterwards would not do: the best start of the whole axis may lie outside the range
 // while a good one lies inside. Like bestRange(), a window flush with an edge of the map (start 0
@@ -28,9 +37,7 @@ int bestRangeWithin(const QList<qint64>& runningSums, int length, int first, int
     qint64 best = 0;
     int bestStart = -1;
     for (int i = first; i <= last; ++i) {
-        // Differences of two running sums, modulo 2^64 as the maximizers take them.
-        const qint64 sum
-            = qint64(quint64(runningSums.at(i + length - 1)) - quint64(runningSums.at(i - 1)));
+        const qint64 sum = windowSum(runningSums, i, length);
         if (sum > best) {
             best = sum;
             bestStart = i;
@@ -276,7 +283,8 @@ Placement ZTSalienzCropPlanner::Private::placeAmongAreas(const FreeAxis& axis) c
 // The most salient window among the offsets first ... last (picture pixels): the map starts whose
 // offsets lie in that range are searched. Without a positive window there, or without a map start
 // in the range, the window is centred in it.
-Placement ZTSalienzCropPlanner::Private::placeWithin(const FreeAxis& axis, int first, int last) const
+Placement ZTSalienzCropPlanner::Private::placeWithin(
+    const FreeAxis& axis, int first, int last) const
 {
     if (axis.mapWindow < axis.mapLength) {
         // Rounding puts the converted offsets within a map pixel of the exact ones.
@@ -356,8 +364,8 @@ ZTSalienzCropPlanner& ZTSalienzCropPlanner::operator=(const ZTSalienzCropPlanner
     return *this;
 }
 
-ZTSalienzCropPlanner& ZTSalienzCropPlanner::operator=(ZTSalienzCropPlanner&& other) noexcept
-    = default;
+ZTSalienzCropPlanner& ZTSalienzCropPlanner::operator=(
+    ZTSalienzCropPlanner&& other) noexcept = default;
 
 ZTSalienzCropPlanner::~ZTSalienzCropPlanner() = default;
 

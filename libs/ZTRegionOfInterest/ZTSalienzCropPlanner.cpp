@@ -79,7 +79,8 @@ QRect areaFor(const ZTSalienzCropPlanner::DeclaredArea& area, const QSize& windo
 
 } // namespace
 
-class ZTSalienzCropPlanner::Private
+// Hidden: the fields can change without changing the library's binary interface.
+class ZTREGIONOFINTEREST_NO_EXPORT ZTSalienzCropPlanner::Private
 {
 public:
     Private(const QImage& map, const QSize& pictureSize, ZTSalienzPixelWeightMethod method);

@@ -1,8 +1,10 @@
-// What --write-crops adds to the analysis of a 12-megapixel JPEG: making one 1080x1350 crop from
-// the decoded picture and encoding it, and, with --fast-decode, the larger decode it needs.
+// Crops of a 12-megapixel picture: planning them on its salience map, and what --write-crops adds
+// to the analysis of a 12-megapixel JPEG: making one 1080x1350 crop from the decoded picture and
+// encoding it, and, with --fast-decode, the larger decode it needs.
 #include "BenchPictures.h"
 
 #include "ZTOptionParser.h"
+#include "ZTSalienzCropPlanner.h"
 #include "ZTToolSettings.h"
 #include "crops/ZTCropPlanner.h"
 #include "crops/ZTCropWriter.h"
@@ -55,10 +57,31 @@ ZTCrop portraitCrop()
 {
     ZTCrop crop;
     ZTOptionParser::parseCrop(QStringLiteral("1080x1350"), &crop.request);
-    const QSize window = ZTCropPlanner::largestWindow(twelveMegapixels, 4, 5);
+    const QSize window = ZTSalienzCropPlanner::largestWindow(twelveMegapixels, 4, 5);
     crop.rect = QRect(QPoint((twelveMegapixels.width() - window.width()) / 2, 0), window);
     return crop;
 }
+
+// ztroi's default crops (1:1, 4:5 and 16:9) and the focal point of the picture, planned on its
+// 480x360 salience map with the map read once: without declared areas (A = 0) and with a head
+// and another area (A = 1), which the planner places the crops around.
+void BM_CropPlan(benchmark::State& state)
+{
+    static const QImage map = BenchPictures::salienceMap(QSize(480, 360));
+    const QList<ZTSalienzCropPlanner::DeclaredArea> areas {
+        {QRect(600, 500, 800, 900), QRect(800, 700, 400, 400)}, {QRect(2800, 1200, 600, 600), {}}};
+    for (auto _ : state) {
+        ZTSalienzCropPlanner planner(map, twelveMegapixels);
+        if (state.range(0) == 1) {
+            planner.setDeclaredAreas(areas);
+        }
+        for (const QSize aspect : {QSize(1, 1), QSize(4, 5), QSize(16, 9)}) {
+            benchmark::DoNotOptimize(planner.cropForAspect(aspect.width(), aspect.height()));
+        }
+        benchmark::DoNotOptimize(planner.focalPoint());
+    }
+}
+BENCHMARK(BM_CropPlan)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 
 // Scaling the 2400x3000 crop window of the decoded picture to 1080x1350.
 void BM_CropRender12MP(benchmark::State& state)

@@ -1,3 +1,4 @@
+#include <ZTSalienzCropPlanner.h>
 #include <ZTSalienzMixer.h>
 
 #include <QImage>
@@ -16,29 +17,20 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    // Analyse at most 320x240 pixels; the map has the scaled picture's size.
+    // Analyse at most 320x240 pixels; the map has the scaled picture's size. Every map pixel is
+    // an opaque grey whose red component is the salience, 0 to 255.
     ZTSalienzMixer mixer(QSize(320, 240));
     const QImage map = mixer.analyze(photo);
-
-    // Every map pixel is an opaque grey whose red component is the salience, 0 to 255. The
-    // focal point is the salience-weighted centre of the map, scaled back to the photograph.
-    double total = 0, sumX = 0, sumY = 0;
-    for (int y = 0; y < map.height(); ++y) {
-        const QRgb* line = reinterpret_cast<const QRgb*>(map.constScanLine(y));
-        for (int x = 0; x < map.width(); ++x) {
-            const int salience = qRed(line[x]);
-            total += salience;
-            sumX += salience * (x + 0.5);
-            sumY += salience * (y + 0.5);
-        }
-    }
     std::printf("%s: %dx%d pixels, salience map %dx%d\n", argv[1], photo.width(), photo.height(),
         map.width(), map.height());
-    if (total > 0) {
-        std::printf("focal point: %d,%d\n", int(sumX / total * photo.width() / map.width()),
-            int(sumY / total * photo.height() / map.height()));
-    } else {
-        std::printf("focal point: none, the map is black\n");
-    }
+
+    // The planner reads the map once and answers in the photograph's pixels: the focal point is
+    // the salience-weighted centre of the map, a crop the most salient window of its aspect.
+    const ZTSalienzCropPlanner planner(map, photo.size());
+    const QPoint focus = planner.focalPoint();
+    std::printf("focal point: %d,%d\n", focus.x(), focus.y());
+    const ZTSalienzCropPlanner::Crop crop = planner.cropForAspect(16, 9);
+    std::printf("16:9 crop: %dx%d at %d,%d, keeping %.0f%% of the salience\n", crop.rect.width(),
+        crop.rect.height(), crop.rect.x(), crop.rect.y(), 100 * crop.salienceKept);
     return 0;
 }

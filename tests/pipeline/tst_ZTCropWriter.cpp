@@ -219,7 +219,7 @@ void tst_ZTCropWriter::sizes()
     const ZTCropWriter writer(QString(), ZTCropWriter::defaultQuality, maxSide);
     const ZTCropRequest asked = request(crop);
     const QSize window
-        = ZTCropPlanner::largestWindow(picture, asked.aspectWidth, asked.aspectHeight);
+        = ZTSalienzCropPlanner::largestWindow(picture, asked.aspectWidth, asked.aspectHeight);
     QCOMPARE(writer.outputSize(asked, window), output);
     QCOMPARE(writer.neededSize(picture, {asked}), needed);
     QCOMPARE(writer.memoryBytes({asked}), bytes);

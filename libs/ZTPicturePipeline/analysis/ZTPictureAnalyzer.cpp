@@ -1,9 +1,7 @@
 #include "analysis/ZTPictureAnalyzer.h"
 
 #include "crops/ZTCropPlanner.h"
-#include "crops/ZTMapGeometry.h"
 #include "crops/ZTOverlayPainter.h"
-#include "crops/ZTSalienceProfile.h"
 #include "faces/ZTFaceDetector.h"
 #include "output/ZTOutputFolder.h"
 #include "output/ZTOutputTransaction.h"
@@ -12,6 +10,7 @@
 #include "text/ZTNumberText.h"
 
 #include <ZTAbstractROI.h>
+#include <ZTMapGeometry_p.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 
@@ -262,12 +261,9 @@ void ZTPictureAnalyzer::analyzePicture(
     }
     report.analysisSize = salience.size();
 
-    const ZTSalienceProfile profile(salience);
-    const ZTCropPlanner::Maximizer maximizer
-        = ZTCropPlanner::maximizer(salience, m_settings.pixelWeight);
-    ZTCropPlanner planner(profile, report.inputSize, maximizer.start);
+    ZTCropPlanner planner(salience, report.inputSize, m_settings.pixelWeight);
     if (!m_settings.areas.isEmpty() || m_settings.faces) {
-        planner.setDeclaredAreas(declared, maximizer.startWithin);
+        planner.setDeclaredAreas(declared);
     }
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));

@@ -1,321 +1,35 @@
 #include "crops/ZTCropPlanner.h"
 
-#include <ZTSalienzMaximizerHorizontal.h>
-#include <ZTSalienzMaximizerVertical.h>
-
-#include <algorithm>
-#include <optional>
-#include <tuple>
-#include <vector>
-
-namespace {
-
-// The library's bestRange() with the candidate starts limited further to first ... last. The
-// library has no such search, and limiting its result afterwards would not do: the best start of
-// the whole axis may lie outside the range while a good one lies inside. Like bestRange(), a
-// window flush with an edge of the map (start 0 or n - length) is never a candidate, only a
-// strictly positive sum wins, and the earliest of equal sums; -1 when no candidate has one.
-int bestRangeWithin(const QList<qint64>& runningSums, int length, int first, int last)
-{
-    const int n = runningSums.size();
-    if (length <= 0 || length > n) {
-        return -1;
-    }
-    first = std::max(first, 1);
-    last = std::min(last, n - length - 1);
-    qint64 best = 0;
-    int bestStart = -1;
-    for (int i = first; i <= last; ++i) {
-        // Differences of two running sums, modulo 2^64 as the library takes them.
-        const qint64 sum
-            = qint64(quint64(runningSums.at(i + length - 1)) - quint64(runningSums.at(i - 1)));
-        if (sum > best) {
-            best = sum;
-            bestStart = i;
-        }
-    }
-    return bestStart;
-}
-
-} // namespace
-
-// The axis along which a crop's window moves; the window spans the picture on the other one.
-struct ZTCropPlanner::FreeAxis
-{
-    Qt::Orientation orientation = Qt::Horizontal;
-    QSize window;         ///< the crop's size in input pixels
-    int inputLength = 0;  ///< the picture's length along the axis
-    int windowLength = 0; ///< the window's
-    int mapLength = 0;    ///< the map's
-    int mapWindow = 0;    ///< the window's on the map, rounded
-
-    int room() const { return inputLength - windowLength; }
-    bool isHorizontal() const { return orientation == Qt::Horizontal; }
-};
-
 ZTCropPlanner::ZTCropPlanner(
-    const ZTSalienceProfile& profile, const QSize& inputSize, BestStart bestStart)
-    : m_profile(profile)
-    , m_geometry(inputSize, profile.mapSize())
-    , m_bestStart(std::move(bestStart))
+    const QImage& map, const QSize& inputSize, ZTSalienzPixelWeightMethod method)
+    : m_planner(map, inputSize, method)
 {}
 
-void ZTCropPlanner::setDeclaredAreas(
-    const QList<ZTDeclaredArea>& areas, BestStartWithin startWithin)
+void ZTCropPlanner::setDeclaredAreas(const QList<ZTDeclaredArea>& areas)
 {
-    m_areasDeclared = true;
-    m_startWithin = std::move(startWithin);
-    m_areas.clear();
-    const QRect picture(QPoint(0, 0), m_geometry.inputSize());
+    QList<ZTSalienzCropPlanner::DeclaredArea> declared;
+    declared.reserve(areas.size());
     for (const ZTDeclaredArea& area : areas) {
-        ZTDeclaredArea clipped {area.rect.intersected(picture), area.core.intersected(picture)};
-        if (!clipped.rect.isEmpty()) {
-            if (clipped.core.isEmpty()) {
-                clipped.core = clipped.rect;
-            }
-            m_areas.append(clipped);
-        }
+        declared.append({area.rect, area.core});
     }
+    m_planner.setDeclaredAreas(declared);
 }
 
-// An area is kept with its core where the window is too small for all of it.
-QRect ZTCropPlanner::areaFor(const ZTDeclaredArea& area, const QSize& window)
-{
-    const bool fits = area.rect.width() <= window.width() && area.rect.height() <= window.height();
-    return fits ? area.rect : area.core;
-}
-
-// Both placements share one set of running sums per axis. The unlimited search is the library's
-// own bestRange(); the limited one needs the running sums as well, which the library does not
-// keep, so they are summed here once for all crops of the map.
-ZTCropPlanner::Maximizer ZTCropPlanner::maximizer(
-    const QImage& map, ZTSalienzPixelWeightMethod method)
-{
-    const ZTSalienzMaximizerHorizontal horizontal(method);
-    const ZTSalienzMaximizerVertical vertical(method);
-    const QList<qint64> columns = horizontal.conglumerate(horizontal.sums(map));
-    const QList<qint64> rows = vertical.conglumerate(vertical.sums(map));
-    Maximizer maximizer;
-    maximizer.start = [horizontal, vertical, columns, rows](Qt::Orientation axis, int length) {
-        return axis == Qt::Horizontal ? horizontal.bestRange(columns, length)
-                                      : vertical.bestRange(rows, length);
-    };
-    maximizer.startWithin = [columns, rows](Qt::Orientation axis, int length, int first, int last) {
-        return bestRangeWithin(axis == Qt::Horizontal ? columns : rows, length, first, last);
-    };
-    return maximizer;
-}
-
-QSize ZTCropPlanner::largestWindow(const QSize& picture, int aspectWidth, int aspectHeight)
-{
-    if (picture.isEmpty() || aspectWidth <= 0 || aspectHeight <= 0) {
-        return QSize();
-    }
-    const qint64 width = picture.width();
-    const qint64 height = picture.height();
-    // Compare width / height with aspectWidth / aspectHeight without dividing.
-    if (width * aspectHeight > height * aspectWidth) {
-        return QSize(int(std::max<qint64>(1, height * aspectWidth / aspectHeight)), int(height));
-    }
-    return QSize(int(width), int(std::max<qint64>(1, width * aspectHeight / aspectWidth)));
-}
-
+// The request's reduced aspect: an output size plans as its aspect does.
 ZTCrop ZTCropPlanner::plan(const ZTCropRequest& request) const
 {
+    const ZTSalienzCropPlanner::Crop planned
+        = m_planner.cropForAspect(request.aspectWidth, request.aspectHeight);
     ZTCrop crop;
     crop.request = request;
-    const QSize input = m_geometry.inputSize();
-    const QSize window = largestWindow(input, request.aspectWidth, request.aspectHeight);
-    if (window.isValid()) {
-        crop.rect = QRect(QPoint(0, 0), window);
-        if (window.width() < input.width() || window.height() < input.height()) {
-            const FreeAxis axis = freeAxis(window);
-            const Placement placement
-                = m_areas.isEmpty() ? placeBySalience(axis) : placeAmongAreas(axis);
-            crop.rect = windowAt(axis, placement.offset);
-            crop.centred = placement.centred;
-        }
-        crop.salienceKept = salienceKept(crop.rect);
-    }
-    if (m_areasDeclared) {
-        crop.areasKept = int(
-            std::count_if(m_areas.cbegin(), m_areas.cend(), [&crop](const ZTDeclaredArea& area) {
-                return crop.rect.contains(areaFor(area, crop.rect.size()));
-            }));
-    }
+    crop.rect = planned.rect;
+    crop.salienceKept = planned.salienceKept;
+    crop.centred = planned.centred;
+    crop.areasKept = planned.areasKept;
     return crop;
-}
-
-ZTCropPlanner::FreeAxis ZTCropPlanner::freeAxis(const QSize& window) const
-{
-    const QSize input = m_geometry.inputSize();
-    const QSize map = m_geometry.mapSize();
-    FreeAxis axis;
-    axis.window = window;
-    if (window.width() < input.width()) {
-        axis.inputLength = input.width();
-        axis.windowLength = window.width();
-        axis.mapLength = map.width();
-    } else {
-        axis.orientation = Qt::Vertical;
-        axis.inputLength = input.height();
-        axis.windowLength = window.height();
-        axis.mapLength = map.height();
-    }
-    axis.mapWindow
-        = ZTMapGeometry::scaleRounded(axis.windowLength, axis.mapLength, axis.inputLength);
-    return axis;
-}
-
-QRect ZTCropPlanner::windowAt(const FreeAxis& axis, int offset) const
-{
-    return QRect(
-        QPoint(axis.isHorizontal() ? offset : 0, axis.isHorizontal() ? 0 : offset), axis.window);
-}
-
-ZTCropPlanner::Placement ZTCropPlanner::placeBySalience(const FreeAxis& axis) const
-{
-    // A window that covers the whole map axis has nowhere to go.
-    const int start = axis.mapWindow < axis.mapLength && m_bestStart
-        ? m_bestStart(axis.orientation, axis.mapWindow)
-        : -1;
-    if (start < 0) {
-        return {axis.room() / 2, true};
-    }
-    const int mapped
-        = axis.isHorizontal() ? m_geometry.toInputX(start) : m_geometry.toInputY(start);
-    return {std::clamp(mapped, 0, axis.room()), false};
-}
-
-// An area [begin, end) along the axis is whole in the window at offset o when end - length <= o
-// <= begin. A set of areas fits together when these ranges meet, and every largest set that fits
-// contains a point where one of its ranges starts; so the sets to compare are those found at the
-// first offset of each area's range. Their freedom runs from that offset to the nearest end of
-// the ranges that hold it.
-ZTCropPlanner::Placement ZTCropPlanner::placeAmongAreas(const FreeAxis& axis) const
-{
-    struct Range
-    {
-        int first;
-        int last;
-        qint64 pixels;
-    };
-    std::vector<Range> ranges;
-    for (const ZTDeclaredArea& declared : m_areas) {
-        const QRect area = areaFor(declared, axis.window);
-        const int begin = axis.isHorizontal() ? area.left() : area.top();
-        const int end = begin + (axis.isHorizontal() ? area.width() : area.height());
-        const Range range {std::max(end - axis.windowLength, 0), std::min(begin, axis.room()),
-            qint64(area.width()) * area.height()};
-        if (range.first <= range.last) {
-            ranges.push_back(range);
-        }
-    }
-    if (ranges.empty()) {
-        return placeBySalience(axis);
-    }
-    std::sort(ranges.begin(), ranges.end(),
-        [](const Range& a, const Range& b) { return a.first < b.first; });
-
-    struct Choice
-    {
-        int count = 0;
-        qint64 pixels = 0;
-        double salience = 0.0;
-        Placement placement;
-    };
-    std::optional<Choice> best;
-    for (const Range& anchor : ranges) {
-        Choice choice;
-        int last = axis.room();
-        for (const Range& range : ranges) {
-            if (range.first <= anchor.first && anchor.first <= range.last) {
-                ++choice.count;
-                choice.pixels += range.pixels;
-                last = std::min(last, range.last);
-            }
-        }
-        if (best && std::tie(choice.count, choice.pixels) < std::tie(best->count, best->pixels)) {
-            continue;
-        }
-        choice.placement = placeWithin(axis, anchor.first, last);
-        choice.salience = salienceKept(windowAt(axis, choice.placement.offset));
-        // Of equal sets, the one whose placement keeps more salience, then the earliest.
-        if (!best
-            || std::tie(choice.count, choice.pixels, choice.salience)
-                > std::tie(best->count, best->pixels, best->salience)) {
-            best = choice;
-        }
-    }
-    return best->placement;
-}
-
-// The most salient window among the offsets first ... last (input pixels): the map starts whose
-// offsets lie in that range are searched. Without a positive window there, or without a map start
-// in the range, the window is centred in it.
-ZTCropPlanner::Placement ZTCropPlanner::placeWithin(const FreeAxis& axis, int first, int last) const
-{
-    const auto toInput = [&](int start) {
-        return axis.isHorizontal() ? m_geometry.toInputX(start) : m_geometry.toInputY(start);
-    };
-    const auto toMap = [&](int offset) {
-        return axis.isHorizontal() ? m_geometry.toMapX(offset) : m_geometry.toMapY(offset);
-    };
-    if (axis.mapWindow < axis.mapLength && m_startWithin) {
-        // Rounding puts the converted offsets within a map pixel of the exact ones.
-        int firstStart = toMap(first);
-        while (firstStart > 0 && toInput(firstStart - 1) >= first) {
-            --firstStart;
-        }
-        while (toInput(firstStart) < first) {
-            ++firstStart;
-        }
-        int lastStart = toMap(last);
-        while (toInput(lastStart) > last) {
-            --lastStart;
-        }
-        while (toInput(lastStart + 1) <= last) {
-            ++lastStart;
-        }
-        const int start = firstStart <= lastStart
-            ? m_startWithin(axis.orientation, axis.mapWindow, firstStart, lastStart)
-            : -1;
-        if (start >= 0) {
-            return {std::clamp(toInput(start), first, last), false};
-        }
-    }
-    return {first + (last - first) / 2, first < last};
-}
-
-double ZTCropPlanner::salienceKept(const QRect& inputRect) const
-{
-    const qint64 total = m_profile.total();
-    if (total <= 0 || inputRect.isEmpty()) {
-        return 0.0;
-    }
-    // Map pixels are counted when the crop's edges, converted to the map, enclose them; the
-    // share is then taken on the axis on which the crop is narrower than the picture.
-    const QSize input = m_geometry.inputSize();
-    qint64 kept = total;
-    if (inputRect.width() < input.width()) {
-        kept = m_profile.columnRange(
-            m_geometry.toMapX(inputRect.left()), m_geometry.toMapX(inputRect.right() + 1));
-    } else if (inputRect.height() < input.height()) {
-        kept = m_profile.rowRange(
-            m_geometry.toMapY(inputRect.top()), m_geometry.toMapY(inputRect.bottom() + 1));
-    }
-    return double(kept) / double(total);
 }
 
 QPoint ZTCropPlanner::focalPoint() const
 {
-    const QSize input = m_geometry.inputSize();
-    const QSize map = m_geometry.mapSize();
-    if (input.isEmpty() || map.isEmpty()) {
-        return QPoint();
-    }
-    const QPointF centre = m_profile.centroid();
-    const int x = int(centre.x() * input.width() / map.width());
-    const int y = int(centre.y() * input.height() / map.height());
-    return QPoint(std::clamp(x, 0, input.width() - 1), std::clamp(y, 0, input.height() - 1));
+    return m_planner.focalPoint();
 }

@@ -101,8 +101,8 @@ QSize ZTCropWriter::neededSize(const QSize& picture, const QList<ZTCropRequest>&
 {
     double scale = 0.0;
     for (const ZTCropRequest& request : requests) {
-        const QSize window
-            = ZTCropPlanner::largestWindow(picture, request.aspectWidth, request.aspectHeight);
+        const QSize window = ZTSalienzCropPlanner::largestWindow(
+            picture, request.aspectWidth, request.aspectHeight);
         if (!window.isValid()) {
             continue;
         }

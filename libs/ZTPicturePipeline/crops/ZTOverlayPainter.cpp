@@ -1,6 +1,6 @@
 #include "crops/ZTOverlayPainter.h"
 
-#include "crops/ZTMapGeometry.h"
+#include <ZTMapGeometry_p.h>
 
 #include <QPainter>
 #include <QPen>

@@ -1,5 +1,9 @@
-#ifndef ZTMAPGEOMETRY_H
-#define ZTMAPGEOMETRY_H
+#ifndef ZTMAPGEOMETRY_P_H
+#define ZTMAPGEOMETRY_P_H
+
+// Not installed: shared by the crop planner, ztroi and its face module, which link the library.
+
+#include "ZTRegionOfInterestExport.h"
 
 #include <QRect>
 #include <QSize>
@@ -13,7 +17,7 @@
  * integer (halves away from zero), in 64-bit arithmetic. When the map is not larger than the
  * input, converting a map edge to the input and back gives the same map edge.
  */
-class ZTMapGeometry
+class ZTREGIONOFINTEREST_EXPORT ZTMapGeometry
 {
 public:
     /** With an empty size on either side every conversion gives 0 or a null rect. */
@@ -47,4 +51,4 @@ private:
     QSize m_map;
 };
 
-#endif // ZTMAPGEOMETRY_H
+#endif // ZTMAPGEOMETRY_P_H

@@ -1,4 +1,4 @@
-#include "crops/ZTMapGeometry.h"
+#include "ZTMapGeometry_p.h"
 
 #include <algorithm>
 #include <limits>

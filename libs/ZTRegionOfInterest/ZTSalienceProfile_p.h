@@ -1,5 +1,7 @@
-#ifndef ZTSALIENCEPROFILE_H
-#define ZTSALIENCEPROFILE_H
+#ifndef ZTSALIENCEPROFILE_P_H
+#define ZTSALIENCEPROFILE_P_H
+
+// The crop planner's sums of a salience map. Not installed.
 
 #include <QImage>
 #include <QPointF>
@@ -42,4 +44,4 @@ private:
     std::vector<qint64> m_rows;
 };
 
-#endif // ZTSALIENCEPROFILE_H
+#endif // ZTSALIENCEPROFILE_P_H

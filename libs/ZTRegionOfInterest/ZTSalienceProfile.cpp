@@ -1,4 +1,6 @@
-#include "crops/ZTSalienceProfile.h"
+#include "ZTSalienceProfile_p.h"
+
+#include "ZTSalienceMap_p.h"
 
 #include <algorithm>
 #include <numeric>
@@ -6,9 +8,7 @@
 ZTSalienceProfile::ZTSalienceProfile(const QImage& image)
     : m_size(image.size())
 {
-    const QImage map = image.isNull() || image.depth() == 32
-        ? image
-        : image.convertToFormat(QImage::Format_ARGB32);
+    const QImage map = ZTSalienceMap::with32BitPixels(image);
     const int width = map.width();
     const int height = map.height();
     std::vector<qint64> columns(size_t(width), 0);
@@ -17,7 +17,7 @@ ZTSalienceProfile::ZTSalienceProfile(const QImage& image)
         const QRgb* line = reinterpret_cast<const QRgb*>(map.constScanLine(y));
         qint64 rowSum = 0;
         for (int x = 0; x < width; ++x) {
-            const int salience = qRed(line[x]);
+            const int salience = ZTSalienceMap::salience(line[x]);
             columns[size_t(x)] += salience;
             rowSum += salience;
         }

@@ -1,0 +1,442 @@
+// Crops planned from a salience map: windows of an aspect placed by the maximizers and mapped back
+// to the picture, centred where the salience cannot place them, declared areas that crops keep,
+// the salience they keep and the focal point; and the map geometry these rest on.
+
+#include "ZTImageTestSupport.h"
+
+#include <ZTMapGeometry_p.h>
+#include <ZTSalienzCropPlanner.h>
+#include <ZTSalienzMaximizerHorizontal.h>
+#include <ZTSalienzMaximizerVertical.h>
+
+#include <QtTest>
+
+#include <limits>
+
+namespace {
+
+using Crop = ZTSalienzCropPlanner::Crop;
+using DeclaredArea = ZTSalienzCropPlanner::DeclaredArea;
+
+// A black map of @p size with @p dim at salience 150 and @p bright at 255 (bright last).
+QImage mapWith(const QSize& size, const QRect& dim, const QRect& bright)
+{
+    QImage map(size, QImage::Format_ARGB32);
+    map.fill(qRgb(0, 0, 0));
+    for (const auto& [rect, red] : {std::pair {dim, 150}, std::pair {bright, 255}}) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                map.setPixel(x, y, qRgb(red, red, red));
+            }
+        }
+    }
+    return map;
+}
+
+QImage randomMap(const QSize& size)
+{
+    std::mt19937 random(quint32(size.width() * 1000 + size.height()));
+    return ZTImageTest::randomPicture(size, QImage::Format_ARGB32, random, ZTImageTest::allReds());
+}
+
+QString describe(const Crop& crop)
+{
+    const QRect& r = crop.rect;
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
+        + (crop.centred ? " centred" : "");
+}
+
+} // namespace
+
+class tst_ZTSalienzCropPlanner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mapGeometry();
+    void placement_data();
+    void placement();
+    void placementMatchesTheMaximizer();
+    void outputSizePlansItsAspect();
+    void declaredAreas_data();
+    void declaredAreas();
+    void placementAmongAreasIsTheBestRangeOfTheirStarts();
+    void salienceKept_data();
+    void salienceKept();
+    void focalPoint_data();
+    void focalPoint();
+    void copiesAreIndependent();
+};
+
+// Halves away from zero, no overflow; rects keep at least one pixel; an empty size gives null.
+void tst_ZTSalienzCropPlanner::mapGeometry()
+{
+    const int max = std::numeric_limits<int>::max();
+    QCOMPARE(ZTMapGeometry::scaleRounded(-5, 1, 2), -3);
+    QCOMPARE(ZTMapGeometry::scaleRounded(5, 1, 0), 0);
+    QCOMPARE(ZTMapGeometry::scaleRounded(max, max, 1), max);
+    const ZTMapGeometry geometry(QSize(4000, 3000), QSize(400, 300));
+    QCOMPARE(geometry.toMap(QRect(1001, 501, 3, 3)), QRect(100, 50, 1, 1));
+    QCOMPARE(geometry.toInput(QRect(10, 20, 5, 1)), QRect(100, 200, 50, 10));
+    QCOMPARE(ZTMapGeometry(QSize(), QSize(10, 10)).toMap(QRect(0, 0, 5, 5)), QRect());
+}
+
+void tst_ZTSalienzCropPlanner::placement_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QSize>("mapSize");
+    QTest::addColumn<QSize>("aspect");
+    QTest::addColumn<QRect>("dim");
+    QTest::addColumn<QRect>("bright");
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QString>("expected");
+
+    const auto row = [](const char* name, QSize picture, QSize mapSize, QSize aspect, QRect dim,
+                         QRect bright, ZTSalienzPixelWeightMethod weight, const char* crop) {
+        QTest::newRow(name) << picture << mapSize << aspect << dim << bright << int(weight)
+                            << QString(crop);
+    };
+    const auto linear = SalienzPixelWeightLinear;
+    const QSize map(480, 320);
+    // A bright span exactly as long as the window on the map is where the maximizer starts it;
+    // the start comes back rounded to the nearest picture pixel. 1:1 on 600x400 is a window of
+    // 320 map columns.
+    row("scale 1.25, halves round up", {600, 400}, map, {1, 1}, {}, {50, 0, 320, 320}, linear,
+        "63,0 400x400");
+    row("scale 2.5", {1200, 800}, map, {1, 1}, {}, {37, 0, 320, 320}, linear, "93,0 800x800");
+    row("map larger than the picture", {300, 200}, map, {1, 1}, {}, {10, 0, 320, 320}, linear,
+        "6,0 200x200");
+    row("wider aspect along the rows, truncated", {600, 400}, map, {16, 9}, {}, {0, 30, 480, 270},
+        linear, "0,38 600x337");
+    row("narrower aspect", {600, 400}, map, {4, 5}, {}, {100, 0, 256, 320}, linear,
+        "125,0 320x400");
+    row("extremely narrow: one pixel", {600, 400}, map, {1, 100000}, {}, {7, 0, 1, 320}, linear,
+        "9,0 1x400");
+    // Dim columns 1 ... 320 outweigh one bright column 400 unless only bright pixels count.
+    row("linear weight counts dim salience", {600, 400}, map, {1, 1}, {1, 0, 320, 320},
+        {400, 0, 1, 320}, linear, "1,0 400x400");
+    row("threshold weight counts the bright column only", {600, 400}, map, {1, 1}, {1, 0, 320, 320},
+        {400, 0, 1, 320}, SalienzPixelWeightThreshold, "101,0 400x400");
+    // A window flush with the map's edge is never the maximizer's; a later one with salience is.
+    row("salience at the edge: the next start", {600, 400}, map, {1, 1}, {}, {0, 0, 320, 320},
+        linear, "1,0 400x400");
+
+    // Centred: room 201 and 100, halved and truncated.
+    row("no salience: centred", {601, 400}, {480, 319}, {1, 1}, {}, {}, linear,
+        "100,0 400x400 centred");
+    row("no salience, wide: centred", {601, 400}, {480, 319}, {2, 1}, {}, {}, linear,
+        "0,50 601x300 centred");
+    row("salience only in the edge column: centred", {600, 400}, map, {1, 1}, {}, {0, 0, 1, 320},
+        linear, "100,0 400x400 centred");
+    row("null map: centred", {600, 400}, {}, {1, 1}, {}, {}, linear, "100,0 400x400 centred");
+    // 999 of 1000 columns round to all 480 map columns: nothing for a maximizer to choose.
+    row("window fills the map axis", {1000, 400}, {480, 192}, {999, 400}, {}, {300, 0, 1, 192},
+        linear, "0,0 999x400 centred");
+    row("the picture's aspect", {600, 400}, map, {3, 2}, {}, {400, 0, 80, 320}, linear,
+        "0,0 600x400 centred");
+    row("empty picture: null", {0, 400}, map, {1, 1}, {}, {}, linear, "0,0 0x0 centred");
+    row("zero aspect: null", {600, 400}, map, {0, 9}, {}, {}, linear, "0,0 0x0 centred");
+    row("negative aspect: null", {600, 400}, map, {-16, -9}, {}, {}, linear, "0,0 0x0 centred");
+}
+
+void tst_ZTSalienzCropPlanner::placement()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QSize, mapSize);
+    QFETCH(QSize, aspect);
+    QFETCH(QRect, dim);
+    QFETCH(QRect, bright);
+    QFETCH(int, weight);
+    QFETCH(QString, expected);
+
+    const QImage map = mapSize.isEmpty() ? QImage() : mapWith(mapSize, dim, bright);
+    const ZTSalienzCropPlanner planner(map, picture, ZTSalienzPixelWeightMethod(weight));
+    const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
+    QCOMPARE(describe(crop), expected);
+    QCOMPARE(crop.areasKept, -1);
+    if (crop.rect.isNull()) {
+        QCOMPARE(crop.salienceKept, 0.0);
+    }
+}
+
+// On random maps, every crop starts where the library's maximizer puts the window on the map,
+// rounded back to the picture, or is centred where it finds none.
+void tst_ZTSalienzCropPlanner::placementMatchesTheMaximizer()
+{
+    for (const auto& [picture, mapSize] : {std::pair {QSize(400, 267), QSize(48, 32)},
+             {QSize(111, 178), QSize(30, 48)}, {QSize(60, 20), QSize(90, 30)}}) {
+        const QImage map = randomMap(mapSize);
+        for (const auto method : {SalienzPixelWeightLinear, SalienzPixelWeightThreshold}) {
+            const ZTSalienzCropPlanner planner(map, picture, method);
+            for (const QSize aspect : {QSize(1, 1), QSize(4, 5), QSize(16, 9), QSize(1, 3)}) {
+                const QSize window
+                    = ZTSalienzCropPlanner::largestWindow(picture, aspect.width(), aspect.height());
+                const bool horizontal = window.width() < picture.width();
+                const int pictureLength = horizontal ? picture.width() : picture.height();
+                const int mapLength = horizontal ? mapSize.width() : mapSize.height();
+                const int windowLength = horizontal ? window.width() : window.height();
+                const int mapWindow
+                    = ZTMapGeometry::scaleRounded(windowLength, mapLength, pictureLength);
+                const int start = horizontal
+                    ? ZTSalienzMaximizerHorizontal(method).startOfBestRange(map, mapWindow)
+                    : ZTSalienzMaximizerVertical(method).startOfBestRange(map, mapWindow);
+                const int offset = start >= 0
+                    ? ZTMapGeometry::scaleRounded(start, pictureLength, mapLength)
+                    : (pictureLength - windowLength) / 2;
+                const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
+                QCOMPARE(crop.rect.topLeft(), horizontal ? QPoint(offset, 0) : QPoint(0, offset));
+                QCOMPARE(crop.rect.size(), window);
+                QCOMPARE(crop.centred, start < 0);
+            }
+        }
+    }
+}
+
+// An output size plans as its aspect, reduced or not; an empty size gives a null rect.
+void tst_ZTSalienzCropPlanner::outputSizePlansItsAspect()
+{
+    const ZTSalienzCropPlanner planner(randomMap(QSize(48, 32)), QSize(4000, 2667));
+    for (const auto& [size, aspect] : {std::pair {QSize(1080, 1350), QSize(4, 5)},
+             {QSize(1920, 1080), QSize(16, 9)}, {QSize(333, 1000), QSize(333, 1000)}}) {
+        const Crop bySize = planner.cropForSize(size);
+        const Crop byAspect = planner.cropForAspect(aspect.width(), aspect.height());
+        QCOMPARE(bySize.rect, byAspect.rect);
+        QCOMPARE(bySize.salienceKept, byAspect.salienceKept);
+        QCOMPARE(bySize.centred, byAspect.centred);
+    }
+    QVERIFY(planner.cropForSize(QSize()).rect.isNull());
+    QVERIFY(planner.cropForSize(QSize(0, 1080)).rect.isNull());
+}
+
+void tst_ZTSalienzCropPlanner::declaredAreas_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QString>("salience");
+    QTest::addColumn<QList<QRect>>("areas");
+    QTest::addColumn<QList<QRect>>("cores");
+    QTest::addColumn<QString>("expected");
+
+    // The map is a tenth of the picture; its salience grows towards the far end of the free
+    // axis ("far"), the near one ("near"), is in the first map pixel only ("edge"), or is
+    // nowhere ("none"). A 1:1 crop of 300x100 is 100x100 at offsets 0 ... 200; unconstrained,
+    // "far" puts it at 190.
+    const auto row = [](const char* name, QSize picture, const char* salience,
+                         const QList<QRect>& areas, const QList<QRect>& cores, const char* crop) {
+        QTest::newRow(name) << picture << QString(salience) << areas << cores << QString(crop);
+    };
+    const QSize wide(300, 100);
+    const QSize upright(100, 300);
+    row("all fit: the salience places the window among the starts that keep them", wide, "far",
+        {{20, 10, 30, 30}, {60, 0, 10, 100}}, {}, "20,0 kept 2");
+    row("upright: the same along the rows", upright, "far", {{10, 20, 20, 30}}, {}, "0,20 kept 1");
+    row("cannot all fit: the most areas, though the other is bigger", wide, "far",
+        {{10, 0, 20, 20}, {60, 0, 20, 20}, {250, 0, 30, 30}}, {}, "10,0 kept 2");
+    row("as many: the bigger area, against the salience", wide, "near",
+        {{10, 0, 20, 20}, {250, 0, 30, 30}}, {}, "180,0 kept 1");
+    row("as big: the one that keeps more salience, far", wide, "far",
+        {{10, 0, 20, 20}, {250, 0, 20, 20}}, {}, "190,0 kept 1");
+    row("as big: the one that keeps more salience, near", wide, "near",
+        {{10, 0, 20, 20}, {250, 0, 20, 20}}, {}, "10,0 kept 1");
+    row("as big, no salience either: the earliest", wide, "none",
+        {{250, 0, 20, 20}, {10, 0, 20, 20}}, {}, "5,0 kept 1 centred");
+    row("too wide for the window: its core", wide, "far", {{50, 0, 150, 100}}, {{120, 10, 20, 20}},
+        "120,0 kept 1");
+    // An area exactly as long as the window fits whole: keeping its core instead would let the
+    // salience move the window to 180.
+    row("as wide as the window: whole, not its core", wide, "far", {{100, 0, 100, 50}},
+        {{180, 0, 10, 10}}, "100,0 kept 1");
+    row("as tall as the window: whole, not its core", upright, "far", {{0, 100, 50, 100}},
+        {{0, 180, 10, 10}}, "0,100 kept 1");
+    row("too wide without a core: placed as without areas", wide, "far", {{50, 0, 150, 100}}, {},
+        "190,0 kept 0");
+    row("outside the picture: left out", wide, "far", {{400, 0, 10, 10}, {-50, 0, 40, 10}}, {},
+        "190,0 kept 0");
+    row("partly outside: clipped", wide, "far", {{250, 0, 100, 10}}, {}, "200,0 kept 1");
+    // Start 0 is never a candidate of the maximizer, but it is the only start that keeps it.
+    row("one start keeps it: placed there, not centred", wide, "far", {{0, 0, 100, 100}}, {},
+        "0,0 kept 1");
+    row("no salience among the starts: centred among them", wide, "none", {{20, 0, 30, 30}}, {},
+        "10,0 kept 1 centred");
+    // The starts 0 ... 30 keep the area; only start 0 holds salience, and the edge start is no
+    // more a candidate among the areas than without them.
+    row("salience at the edge start only: centred among the starts", wide, "edge",
+        {{30, 0, 10, 10}}, {}, "15,0 kept 1 centred");
+    row("declared, but none: counted as 0", wide, "far", {}, {}, "190,0 kept 0");
+}
+
+void tst_ZTSalienzCropPlanner::declaredAreas()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QString, salience);
+    QFETCH(QList<QRect>, areas);
+    QFETCH(QList<QRect>, cores);
+    QFETCH(QString, expected);
+
+    const bool horizontal = picture.width() > picture.height();
+    QImage map(picture / 10, QImage::Format_ARGB32);
+    for (int y = 0; y < map.height(); ++y) {
+        for (int x = 0; x < map.width(); ++x) {
+            const int along = horizontal ? x : y;
+            const int red = salience == "far" ? 8 * along
+                : salience == "near"          ? 8 * (29 - along)
+                : salience == "edge"          ? (along == 0 ? 255 : 0)
+                                              : 0;
+            map.setPixel(x, y, qRgb(red, red, red));
+        }
+    }
+    ZTSalienzCropPlanner planner(map, picture, SalienzPixelWeightLinear);
+    QList<DeclaredArea> declared;
+    for (int i = 0; i < areas.size(); ++i) {
+        declared.append({areas.at(i), cores.value(i)});
+    }
+    planner.setDeclaredAreas(declared);
+    const Crop crop = planner.cropForAspect(1, 1);
+    QCOMPARE(crop.rect.size(), QSize(100, 100));
+    QCOMPARE(
+        QStringLiteral("%1,%2 kept %3").arg(crop.rect.x()).arg(crop.rect.y()).arg(crop.areasKept)
+            + (crop.centred ? " centred" : ""),
+        expected);
+}
+
+// With the map as large as the picture, one area limits the 8-pixel window to the starts
+// first ... last. The crop starts where the library's bestRange() puts the window on the running
+// sums from first - 1 to last + length (its candidates 1 ... are then exactly first ... last,
+// the map's edges left out as always), or is centred among those starts.
+void tst_ZTSalienzCropPlanner::placementAmongAreasIsTheBestRangeOfTheirStarts()
+{
+    const QSize size(24, 8);
+    const int length = 8;
+    const QImage map = randomMap(size);
+    for (const auto method : {SalienzPixelWeightLinear, SalienzPixelWeightThreshold}) {
+        const ZTSalienzMaximizerHorizontal library(method);
+        const QList<qint64> running = library.conglumerate(library.sums(map));
+        const int lastCandidate = size.width() - length - 1;
+        for (int begin = 0; begin < size.width(); ++begin) {
+            for (int end = begin + 1; end <= std::min(begin + length, size.width()); ++end) {
+                const int first = std::max(end - length, 0);
+                const int last = std::min(begin, size.width() - length);
+                const int from = std::max(first, 1);
+                const int to = std::min(last, lastCandidate);
+                const int found = from <= to
+                    ? library.bestRange(running.mid(from - 1, to + length - from + 2), length)
+                    : -1;
+                ZTSalienzCropPlanner planner(map, size, method);
+                planner.setDeclaredAreas({{QRect(begin, 2, end - begin, 3), {}}});
+                const Crop crop = planner.cropForAspect(1, 1);
+                const QString row = QStringLiteral("area %1 ... %2").arg(begin).arg(end);
+                QVERIFY2(
+                    crop.rect.x() == (found < 0 ? first + (last - first) / 2 : from - 1 + found),
+                    qPrintable(row));
+                QVERIFY2(crop.centred == (found < 0 && first < last), qPrintable(row));
+                QCOMPARE(crop.areasKept, 1);
+            }
+        }
+    }
+}
+
+void tst_ZTSalienzCropPlanner::salienceKept_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<bool>("black");
+    QTest::addColumn<int>("kept"); // of 1020
+
+    // On the 4x4 map pixel (c, r) holds 2^c + 16 * 2^r: the columns hold 244, 248, 256 and 272,
+    // the rows 79, 143, 271 and 527 of 1020.
+    const auto row = [](const char* name, QSize picture, QRect rect, int kept, bool black = false) {
+        QTest::newRow(name) << picture << rect << black << kept;
+    };
+    row("the whole picture keeps all", {8, 8}, {0, 0, 8, 8}, 1020);
+    row("narrower: the columns between its edges", {8, 8}, {2, 0, 4, 8}, 248 + 256);
+    row("edges on half a map pixel round up", {8, 8}, {1, 0, 4, 8}, 248 + 256);
+    row("edges on half a map pixel round up, further", {8, 8}, {3, 0, 4, 8}, 256 + 272);
+    row("lower: the rows between its edges", {8, 8}, {0, 1, 8, 4}, 143 + 271);
+    row("narrower and lower: the columns only", {8, 8}, {2, 2, 4, 4}, 248 + 256);
+    row("a third of a map pixel rounds down", {12, 4}, {4, 0, 4, 4}, 248 + 256);
+    row("two thirds of a map pixel round up", {12, 4}, {5, 0, 4, 4}, 256);
+    row("partly left of the picture: clamped", {8, 8}, {-4, 0, 6, 8}, 244);
+    row("empty rect keeps nothing", {8, 8}, {}, 0);
+    row("black map keeps nothing", {8, 8}, {0, 0, 8, 8}, 0, true);
+}
+
+void tst_ZTSalienzCropPlanner::salienceKept()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QRect, rect);
+    QFETCH(bool, black);
+    QFETCH(int, kept);
+
+    QImage map(4, 4, QImage::Format_ARGB32);
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            const int red = black ? 0 : (1 << c) + 16 * (1 << r);
+            map.setPixel(c, r, qRgb(red, red, red));
+        }
+    }
+    // Kept salience is counted linearly whatever weighs the placement.
+    const ZTSalienzCropPlanner planner(map, picture, SalienzPixelWeightThreshold);
+    QCOMPARE(planner.salienceKept(rect), kept / 1020.0);
+}
+
+void tst_ZTSalienzCropPlanner::focalPoint_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QSize>("mapSize");
+    QTest::addColumn<QList<QPoint>>("pixels"); // 255 at the first, 85 at the others
+    QTest::addColumn<QPoint>("expected");
+
+    const QSize map(4, 4);
+    // Map pixel (x, y) stands for its centre (x + 0.5, y + 0.5), scaled and truncated.
+    QTest::newRow("one pixel: its centre")
+        << QSize(400, 300) << map << QList<QPoint> {{1, 2}} << QPoint(150, 187);
+    QTest::newRow("two pixels, weighted")
+        << QSize(400, 300) << map << QList<QPoint> {{0, 0}, {3, 0}} << QPoint(125, 37);
+    QTest::newRow("picture smaller than the map")
+        << QSize(3, 3) << map << QList<QPoint> {{3, 3}} << QPoint(2, 2);
+    QTest::newRow("black map: the picture's centre")
+        << QSize(400, 300) << map << QList<QPoint>() << QPoint(200, 150);
+    QTest::newRow("null map: 0,0") << QSize(400, 300) << QSize() << QList<QPoint>() << QPoint();
+    QTest::newRow("empty picture: 0,0")
+        << QSize(0, 300) << map << QList<QPoint> {{1, 2}} << QPoint();
+}
+
+void tst_ZTSalienzCropPlanner::focalPoint()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QSize, mapSize);
+    QFETCH(QList<QPoint>, pixels);
+    QFETCH(QPoint, expected);
+
+    QImage map;
+    if (!mapSize.isEmpty()) {
+        map = mapWith(mapSize, {}, {});
+        for (int i = 0; i < pixels.size(); ++i) {
+            const int red = i == 0 ? 255 : 85;
+            map.setPixel(pixels.at(i), qRgb(red, red, red));
+        }
+    }
+    QCOMPARE(ZTSalienzCropPlanner(map, picture).focalPoint(), expected);
+}
+
+// A copy has its own declared areas; a moved planner keeps its map and areas.
+void tst_ZTSalienzCropPlanner::copiesAreIndependent()
+{
+    const QImage map = randomMap(QSize(30, 10));
+    ZTSalienzCropPlanner original(map, QSize(300, 100));
+    ZTSalienzCropPlanner copy(original);
+    copy.setDeclaredAreas({{QRect(0, 0, 10, 10), {}}});
+    QCOMPARE(original.cropForAspect(1, 1).areasKept, -1);
+    QCOMPARE(copy.cropForAspect(1, 1).rect, QRect(0, 0, 100, 100));
+
+    original = copy;
+    copy.setDeclaredAreas({});
+    QCOMPARE(original.cropForAspect(1, 1).areasKept, 1);
+    QCOMPARE(copy.cropForAspect(1, 1).areasKept, 0);
+
+    const ZTSalienzCropPlanner moved(std::move(original));
+    QCOMPARE(moved.pictureSize(), QSize(300, 100));
+    QCOMPARE(moved.cropForAspect(1, 1).rect, QRect(0, 0, 100, 100));
+}
+
+QTEST_GUILESS_MAIN(tst_ZTSalienzCropPlanner)
+#include "tst_ZTSalienzCropPlanner.moc"

@@ -3,6 +3,7 @@
 #include "ZTMapGeometry.h"
 #include "ZTResampler.h"
 
+#include <QColorSpace>
 #include <QPainter>
 #include <QPen>
 
@@ -154,6 +155,10 @@ QImage ZTOverlayPainter::paint(const QImage& photo, const QImage& map, const QSi
     if (overlay.isNull() || heatMap.isNull()) {
         return QImage();
     }
+    // The photo's resolution and colour space, which the resampler does not carry over.
+    overlay.setColorSpace(photo.colorSpace());
+    overlay.setDotsPerMeterX(photo.dotsPerMeterX());
+    overlay.setDotsPerMeterY(photo.dotsPerMeterY());
     // The heat is stretched so that the map's most salient spot glows white.
     const int maximum = maximumSalience(heatMap);
     for (int y = 0; y < size.height(); ++y) {

@@ -1,6 +1,7 @@
 #include "ZTDisjointSet.h"
 #include "ZTSegmentEdge.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <climits>
@@ -158,7 +159,8 @@ void tst_ZTDisjointSet::geometry()
     QFETCH(Points, points);
 
     ZTDisjointSet set(0, 0);
-    const QString operation = QString(QTest::currentDataTag()).section(QRegExp("[ :]"), 0, 0);
+    const QString operation = QString(QTest::currentDataTag())
+                                  .section(QRegularExpression(QStringLiteral("[ :]")), 0, 0);
     QString result;
     if (operation == "hull") {
         result = text(set.convex_hull(points));

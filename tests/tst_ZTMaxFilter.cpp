@@ -111,7 +111,7 @@ private slots:
         QImage map = uniform(QSize(9, 9), qRgb(0, 0, 0));
         map.setPixel(4, 4, qRgb(200, 200, 200));
         const QVector<QRgb> result = pixelsOf(ZTMaxFilter(7, 50).evaluate(map));
-        QCOMPARE(qMakePair(result.count(qRgb(200, 200, 200)), result[3 * 9 + 3]),
+        QCOMPARE(qMakePair(int(result.count(qRgb(200, 200, 200))), result[3 * 9 + 3]),
             qMakePair(13, qRgb(0, 0, 0)));
         QImage indexed(3, 1, QImage::Format_Indexed8);
         indexed.setColorTable({qRgb(0, 0, 0), qRgb(100, 1, 2)});

@@ -8,6 +8,8 @@ class tst_ZTOverlayPainter : public QObject
 
 private slots:
     void heatBlend();
+    void transparentPhotoLaidOverWhite_data();
+    void transparentPhotoLaidOverWhite();
     void sizeCropsAndNullInput();
 };
 
@@ -32,6 +34,32 @@ void tst_ZTOverlayPainter::heatBlend()
     }
     QCOMPARE(seen,
         (QList<QRgb> {qRgb(73, 73, 73), qRgb(86, 60, 60), qRgb(152, 96, 41), qRgb(232, 232, 232)}));
+}
+
+// Transparent photo pixels are laid over white before they turn grey, whatever colour they hide;
+// with no heat, grey g shows as g * 150 / 256.
+void tst_ZTOverlayPainter::transparentPhotoLaidOverWhite_data()
+{
+    QTest::addColumn<QRgb>("photoPixel");
+    QTest::addColumn<int>("grey");
+    QTest::newRow("opaque (200, 100, 50): grey 126") << qRgba(200, 100, 50, 255) << 73;
+    QTest::newRow("half transparent: (227, 177, 152), grey 190") << qRgba(200, 100, 50, 128) << 111;
+    QTest::newRow("transparent black: white") << qRgba(0, 0, 0, 0) << 149;
+    QTest::newRow("transparent red: white") << qRgba(255, 0, 0, 0) << 149;
+}
+
+void tst_ZTOverlayPainter::transparentPhotoLaidOverWhite()
+{
+    QFETCH(QRgb, photoPixel);
+    QFETCH(int, grey);
+    // Shrunk from 2000 to 1600 pixels wide: a flat picture stays flat.
+    QImage photo(2000, 10, QImage::Format_ARGB32);
+    photo.fill(photoPixel);
+    QImage map(4, 4, QImage::Format_ARGB32);
+    map.fill(qRgb(0, 0, 0));
+    const QImage overlay = ZTOverlayPainter::paint(photo, map, photo.size(), {}, QPoint(1999, 9));
+    QCOMPARE(overlay.size(), QSize(1600, 8));
+    QCOMPARE(overlay.pixel(800, 4), qRgb(grey, grey, grey));
 }
 
 void tst_ZTOverlayPainter::sizeCropsAndNullInput()

@@ -1,7 +1,10 @@
 #include "crops/ZTOverlayPainter.h"
 
+#include "crops/ZTResampler.h"
+
 #include <ZTMapGeometry_p.h>
 
+#include <QColorSpace>
 #include <QPainter>
 #include <QPen>
 
@@ -58,6 +61,75 @@ int maximumSalience(const QImage& map)
     return maximum;
 }
 
+// @p channel of a pixel with @p alpha laid over white.
+inline int onWhite(int channel, int alpha)
+{
+    return (channel * alpha + 255 * (255 - alpha) + 127) / 255;
+}
+
+// True when every pixel of the ARGB32 @p picture is opaque.
+bool isOpaque(const QImage& picture)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        const QRgb* const line = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        QRgb alphas = 0xFF000000u;
+        for (int x = 0; x < picture.width(); ++x) {
+            alphas &= line[x];
+        }
+        if (qAlpha(alphas) != 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The ARGB32 @p picture laid over white (as ztroi's JPEG crops are); a null image when memory
+// runs out.
+QImage laidOverWhite(const QImage& picture)
+{
+    QImage opaque(picture.size(), QImage::Format_RGB32);
+    if (opaque.isNull()) {
+        return QImage();
+    }
+    const int width = picture.width();
+    for (int y = 0; y < picture.height(); ++y) {
+        const QRgb* const in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        QRgb* const out = reinterpret_cast<QRgb*>(opaque.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int alpha = qAlpha(in[x]);
+            out[x] = qRgb(onWhite(qRed(in[x]), alpha), onWhite(qGreen(in[x]), alpha),
+                onWhite(qBlue(in[x]), alpha));
+        }
+    }
+    return opaque;
+}
+
+// @p image scaled to exactly @p size by ZTResampler, not by Qt, whose smooth scaling rounds
+// differently from one Qt version to the next. Transparent pixels are laid over white first, so
+// that their colour does not bleed into the grey. A null image when memory runs out.
+QImage scaledExactly(const QImage& image, const QSize& size)
+{
+    const QImage words
+        = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGB32
+        ? image
+        : image.convertToFormat(QImage::Format_ARGB32);
+    if (words.isNull()) {
+        return QImage();
+    }
+    const QRectF whole(words.rect());
+    if (words.format() == QImage::Format_RGB32) {
+        return ZTResampler::resample(words, whole, size);
+    }
+    if (isOpaque(words)) {
+        // Opaque ARGB32 words are RGB32 words: read in place.
+        const QImage opaque(words.constBits(), words.width(), words.height(), words.bytesPerLine(),
+            QImage::Format_RGB32);
+        return ZTResampler::resample(opaque, whole, size);
+    }
+    const QImage opaque = laidOverWhite(words);
+    return opaque.isNull() ? QImage() : ZTResampler::resample(opaque, whole, size);
+}
+
 } // namespace
 
 QColor ZTOverlayPainter::cropColour(int index)
@@ -79,13 +151,15 @@ QImage ZTOverlayPainter::paint(const QImage& photo, const QImage& map, const QSi
     const QSize size = std::max(photo.width(), photo.height()) > maxSide
         ? photo.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio)
         : photo.size();
-    QImage overlay = photo.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                         .convertToFormat(QImage::Format_RGB32);
-    const QImage heatMap = map.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                               .convertToFormat(QImage::Format_RGB32);
+    QImage overlay = scaledExactly(photo, size);
+    const QImage heatMap = scaledExactly(map, size);
     if (overlay.isNull() || heatMap.isNull()) {
         return QImage();
     }
+    // The photo's resolution and colour space, which the resampler does not carry over.
+    overlay.setColorSpace(photo.colorSpace());
+    overlay.setDotsPerMeterX(photo.dotsPerMeterX());
+    overlay.setDotsPerMeterY(photo.dotsPerMeterY());
     // The heat is stretched so that the map's most salient spot glows white.
     const int maximum = maximumSalience(heatMap);
     for (int y = 0; y < size.height(); ++y) {

@@ -1,10 +1,15 @@
 // The results that depend on Qt's own code, checked against digests that the Qt 5 and the Qt 6
 // builds share: nearest-neighbour scaling into the analysis size, the conversions of every
 // decoded format to 32-bit words, and the maps of the bundled photograph and of pictures built
-// here. A digest that one build gives and the other does not means that a map would depend on
-// the Qt version.
+// here; and, where ztroi is built, its overlays and crops. A digest that one build gives and the
+// other does not means that a result would depend on the Qt version.
 
 #include "ZTSalienzMixer.h"
+
+#ifdef ZTROI_WITH_PIPELINE
+#include "crops/ZTCropWriter.h"
+#include "crops/ZTOverlayPainter.h"
+#endif
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -84,6 +89,31 @@ const QList<QSize>& analysisSizes()
     return sizes;
 }
 
+// A salience map of diagonal waves, brightest towards the bottom right, as ARGB32 words.
+QImage wavyMap(const QSize& size)
+{
+    QImage map(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(map.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int value
+                = ((x + 2 * y) * 9 % 160) + (x + y) * 95 / (size.width() + size.height());
+            line[x] = qRgb(value, value, value);
+        }
+    }
+    return map;
+}
+
+#ifdef ZTROI_WITH_PIPELINE
+ZTCrop cropAt(const QRect& rect, const QSize& outputSize = QSize())
+{
+    ZTCrop crop;
+    crop.rect = rect;
+    crop.request.outputSize = outputSize;
+    return crop;
+}
+#endif
+
 } // namespace
 
 class tst_ZTQtIdentity : public QObject
@@ -97,6 +127,10 @@ private slots:
     void convertedToWords();
     void maps_data();
     void maps();
+    void overlays_data();
+    void overlays();
+    void crops_data();
+    void crops();
 };
 
 // 8x8 source sizes by 7 analysis sizes: 448 pairs a format, up- and downscaling, odd ratios and
@@ -197,6 +231,100 @@ void tst_ZTQtIdentity::maps()
     QVERIFY(!picture.isNull());
     ZTSalienzMixer mixer(analysisSize);
     QCOMPARE(digest(mixer.analyze(picture)), expected);
+}
+
+// ztroi's overlay: the picture scaled to at most 1600 pixels a side, the map scaled to it, crop
+// frames and the focal ring, at the borders too.
+void tst_ZTQtIdentity::overlays_data()
+{
+#ifdef ZTROI_WITH_PIPELINE
+    QTest::addColumn<QImage>("picture");
+    QTest::addColumn<QImage>("map");
+    QTest::addColumn<QList<QRect>>("crops");
+    QTest::addColumn<QPoint>("focus");
+    QTest::addColumn<QByteArray>("expected");
+    const QImage photo
+        = QImage(QStringLiteral(ZTROI_SAMPLE_PHOTO)).convertToFormat(QImage::Format_ARGB32);
+    QTest::newRow("bundled photograph with its map, three crops")
+        << photo << ZTSalienzMixer(QSize(480, 480)).analyze(photo)
+        << QList<QRect> {{100, 0, 400, 400}, {0, 20, 600, 330}, {331, 251, 269, 149}}
+        << QPoint(281, 197) << QByteArray("202ba7de2e0e5b40");
+    QTest::newRow("noise with transparency, shrunk, ring in the corner")
+        << noisePicture(QSize(2003, 701), 3) << wavyMap(QSize(97, 61))
+        << QList<QRect> {{0, 0, 2003, 701}, {1000, 350, 3, 2}} << QPoint(0, 0)
+        << QByteArray("e7ac0142940268f3");
+    QTest::newRow("grey picture, larger map, ring off the edge")
+        << greyPicture(QSize(37, 23), QImage::Format_Grayscale8) << wavyMap(QSize(480, 300))
+        << QList<QRect> {{5, 5, 1, 1}} << QPoint(36, 22) << QByteArray("37d662274a5f23c5");
+#else
+    QSKIP("ztroi is not built");
+#endif
+}
+
+void tst_ZTQtIdentity::overlays()
+{
+#ifdef ZTROI_WITH_PIPELINE
+    QFETCH(QImage, picture);
+    QFETCH(QImage, map);
+    QFETCH(QList<QRect>, crops);
+    QFETCH(QPoint, focus);
+    QFETCH(QByteArray, expected);
+    QVERIFY(!picture.isNull() && !map.isNull());
+    QList<ZTCrop> planned;
+    for (const QRect& rect : crops) {
+        planned.append(cropAt(rect));
+    }
+    QCOMPARE(
+        digest(ZTOverlayPainter::paint(picture, map, picture.size(), planned, focus)), expected);
+#endif
+}
+
+// ztroi's crops and the review page's thumbnails: windows at fractions of a pixel of a reduced
+// decode, and transparent pictures averaged premultiplied, laid over white for JPEG.
+void tst_ZTQtIdentity::crops_data()
+{
+#ifdef ZTROI_WITH_PIPELINE
+    QTest::addColumn<QImage>("picture");
+    QTest::addColumn<QSize>("inputSize");
+    QTest::addColumn<QRect>("crop");
+    QTest::addColumn<QSize>("outputSize");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QByteArray>("expected");
+    const QImage photo
+        = QImage(QStringLiteral(ZTROI_SAMPLE_PHOTO)).convertToFormat(QImage::Format_ARGB32);
+    QTest::newRow("bundled photograph as a reduced decode, shrunk")
+        << photo << QSize(1200, 800) << QRect(101, 37, 901, 677) << QSize(320, 240)
+        << QStringLiteral("jpg") << QByteArray("8af7cb45e75ece43");
+    QTest::newRow("bundled photograph, enlarged")
+        << photo << photo.size() << QRect(250, 150, 61, 47) << QSize(400, 300)
+        << QStringLiteral("png") << QByteArray("546ccf990d56983d");
+    const QImage noise = noisePicture(QSize(301, 203), 7);
+    QTest::newRow("noise with transparency, kept transparent")
+        << noise << QSize(903, 609) << QRect(10, 20, 700, 500) << QSize(210, 150)
+        << QStringLiteral("png") << QByteArray("d1113707e01fa516");
+    QTest::newRow("noise with transparency, laid over white")
+        << noise << QSize(903, 609) << QRect(10, 20, 700, 500) << QSize(210, 150)
+        << QStringLiteral("jpg") << QByteArray("1c0d35072c58703b");
+#else
+    QSKIP("ztroi is not built");
+#endif
+}
+
+void tst_ZTQtIdentity::crops()
+{
+#ifdef ZTROI_WITH_PIPELINE
+    QFETCH(QImage, picture);
+    QFETCH(QSize, inputSize);
+    QFETCH(QRect, crop);
+    QFETCH(QSize, outputSize);
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, expected);
+    QVERIFY(!picture.isNull());
+    const QImage rendered
+        = ZTCropWriter().render(picture, inputSize, cropAt(crop, outputSize), suffix);
+    QCOMPARE(rendered.size(), outputSize);
+    QCOMPARE(digest(rendered), expected);
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_ZTQtIdentity)

@@ -6,10 +6,8 @@
 
 #include "ZTSalienzMixer.h"
 
-#ifdef ZTROI_WITH_PIPELINE
 #include "crops/ZTCropWriter.h"
 #include "crops/ZTOverlayPainter.h"
-#endif
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -104,7 +102,6 @@ QImage wavyMap(const QSize& size)
     return map;
 }
 
-#ifdef ZTROI_WITH_PIPELINE
 ZTCrop cropAt(const QRect& rect, const QSize& outputSize = QSize())
 {
     ZTCrop crop;
@@ -112,7 +109,6 @@ ZTCrop cropAt(const QRect& rect, const QSize& outputSize = QSize())
     crop.request.outputSize = outputSize;
     return crop;
 }
-#endif
 
 } // namespace
 
@@ -237,7 +233,6 @@ void tst_ZTQtIdentity::maps()
 // frames and the focal ring, at the borders too.
 void tst_ZTQtIdentity::overlays_data()
 {
-#ifdef ZTROI_WITH_PIPELINE
     QTest::addColumn<QImage>("picture");
     QTest::addColumn<QImage>("map");
     QTest::addColumn<QList<QRect>>("crops");
@@ -256,14 +251,10 @@ void tst_ZTQtIdentity::overlays_data()
     QTest::newRow("grey picture, larger map, ring off the edge")
         << greyPicture(QSize(37, 23), QImage::Format_Grayscale8) << wavyMap(QSize(480, 300))
         << QList<QRect> {{5, 5, 1, 1}} << QPoint(36, 22) << QByteArray("37d662274a5f23c5");
-#else
-    QSKIP("ztroi is not built");
-#endif
 }
 
 void tst_ZTQtIdentity::overlays()
 {
-#ifdef ZTROI_WITH_PIPELINE
     QFETCH(QImage, picture);
     QFETCH(QImage, map);
     QFETCH(QList<QRect>, crops);
@@ -276,14 +267,12 @@ void tst_ZTQtIdentity::overlays()
     }
     QCOMPARE(
         digest(ZTOverlayPainter::paint(picture, map, picture.size(), planned, focus)), expected);
-#endif
 }
 
 // ztroi's crops and the review page's thumbnails: windows at fractions of a pixel of a reduced
 // decode, and transparent pictures averaged premultiplied, laid over white for JPEG.
 void tst_ZTQtIdentity::crops_data()
 {
-#ifdef ZTROI_WITH_PIPELINE
     QTest::addColumn<QImage>("picture");
     QTest::addColumn<QSize>("inputSize");
     QTest::addColumn<QRect>("crop");
@@ -305,14 +294,10 @@ void tst_ZTQtIdentity::crops_data()
     QTest::newRow("noise with transparency, laid over white")
         << noise << QSize(903, 609) << QRect(10, 20, 700, 500) << QSize(210, 150)
         << QStringLiteral("jpg") << QByteArray("1c0d35072c58703b");
-#else
-    QSKIP("ztroi is not built");
-#endif
 }
 
 void tst_ZTQtIdentity::crops()
 {
-#ifdef ZTROI_WITH_PIPELINE
     QFETCH(QImage, picture);
     QFETCH(QSize, inputSize);
     QFETCH(QRect, crop);
@@ -324,7 +309,6 @@ void tst_ZTQtIdentity::crops()
         = ZTCropWriter().render(picture, inputSize, cropAt(crop, outputSize), suffix);
     QCOMPARE(rendered.size(), outputSize);
     QCOMPARE(digest(rendered), expected);
-#endif
 }
 
 QTEST_GUILESS_MAIN(tst_ZTQtIdentity)

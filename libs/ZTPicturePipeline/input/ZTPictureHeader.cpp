@@ -555,11 +555,11 @@ ZTPictureHeader readTiff(const Bytes& b, ZTPictureHeader header)
         }
     }
     // libtiff decodes a whole strip or tile at a time. Strips are never longer than the picture
-    // (libtiff clamps RowsPerStrip to it), but a tile can be any size: tiles beyond the picture
-    // rounded up to whole 16-pixel tiles would take memory that the picture's size does not tell.
-    const auto roundedUp = [](int length) { return (qint64(length) + 15) / 16 * 16; };
-    if (tile.width() > roundedUp(header.size.width())
-        || tile.height() > roundedUp(header.size.height())) {
+    // (libtiff clamps RowsPerStrip to it), but a tile can be any size, and one beyond the picture
+    // takes memory that the picture's size does not tell. Qt 6's reader also refuses a tile that
+    // holds more bytes than the decoded picture, which Qt 5's reads: refused here for both, so
+    // that a file gives the same result whichever Qt reads it.
+    if (tile.width() > header.size.width() || tile.height() > header.size.height()) {
         return damaged(header,
             QStringLiteral("tiles larger than the picture (%1x%2)")
                 .arg(tile.width())

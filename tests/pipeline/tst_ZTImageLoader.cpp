@@ -3,6 +3,8 @@
 #include "ZTImageTestSupport.h"
 #include "ZTToolTestSupport.h"
 #include "input/ZTImageLoader.h"
+#include "input/ZTMemoryBudget.h"
+#include "input/ZTPictureHeader.h"
 
 #include <QImageReader>
 #include <QtTest>
@@ -30,6 +32,8 @@ class tst_ZTImageLoader : public QObject
 private slots:
     void load_data();
     void load();
+    void reservation_data();
+    void reservation();
 };
 
 void tst_ZTImageLoader::load_data()
@@ -129,6 +133,37 @@ void tst_ZTImageLoader::load()
         QCOMPARE(loader.inputSize(), QSize(1, 1));
     }
     QVERIFY(!loader.load(static_cast<QIODevice*>(nullptr)));
+}
+
+void tst_ZTImageLoader::reservation_data()
+{
+    QTest::addColumn<qint64>("spare"); // bytes of the budget beyond the reservation
+    QTest::addColumn<bool>("loaded");
+
+    QTest::newRow("a budget of exactly the reservation") << qint64(0) << true;
+    QTest::newRow("a byte less: the work per pixel counts") << qint64(-1) << false;
+}
+
+// A picture reserves its file, its decoding, and the work that follows: a fixed part and a part
+// for each of its pixels (crops and thumbnails as large as the picture).
+void tst_ZTImageLoader::reservation()
+{
+    QFETCH(qint64, spare);
+    QFETCH(bool, loaded);
+
+    const QByteArray png = encoded(scene(QSize(100, 80), QPoint(50, 40)), "png");
+    constexpr qint64 extraBytes = 1000;
+    constexpr qint64 extraBytesPerPixel = 24;
+    const qint64 reserved = ZTImageLoader::memoryEstimate(ZTPictureHeader::read(png), png.size())
+        + extraBytes + 100 * 80 * extraBytesPerPixel;
+    ZTMemoryBudget budget(reserved + spare);
+    ZTImageLoader loader;
+    loader.setMemoryBudget(&budget, extraBytes, extraBytesPerPixel);
+    QByteArray data = png;
+    QBuffer device(&data);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    QCOMPARE(loader.load(&device), loaded);
+    QCOMPARE(loader.errorString().contains("more than the memory budget"), !loaded);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTImageLoader)

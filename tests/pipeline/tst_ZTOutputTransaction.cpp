@@ -22,7 +22,8 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What a folder holds, by name: a file's inode and content, a link's target, or "folder".
+// What a folder holds, by name: a file's permissions, inode and content, a link's target, or
+// "folder".
 QMap<QString, QString> contents(const QString& path)
 {
     QMap<QString, QString> entries;
@@ -37,7 +38,8 @@ QMap<QString, QString> contents(const QString& path)
         } else if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
             entry = "folder";
         } else {
-            entry = QString::number(status.st_ino) + ' ' + file.readAll();
+            entry = QString::number(status.st_mode & 07777, 8) + ' '
+                + QString::number(status.st_ino) + ' ' + file.readAll();
         }
     }
     return entries;
@@ -95,6 +97,7 @@ void tst_ZTOutputTransaction::existingNames_data()
     const char* changed = "changed since ztroi wrote it";
     row("a free name is claimed", "", "", "photo.map.png");
     row("ztroi's own unchanged file is replaced", "own file", "", "photo.map.png");
+    row("a replaced file keeps its permissions", "own file of mode 0600", "", "photo.map.png");
     row("a user's file stays: the next name", "file", "", "photo-2.map.png", "", user);
     row("a file edited after ztroi wrote it stays", "edited own file", "", "photo-2.map.png", "",
         changed);
@@ -125,6 +128,11 @@ void tst_ZTOutputTransaction::existingNames_data()
     row("a file over the size limit", "file", "size limit", "", "(file too large)");
     row("a file removed just before it is replaced", "own file", "removed", "photo.map.png");
     row("a file put in just before the name is claimed", "", "put in", "photo-2.map.png", "", user);
+    row("a file put in place of ours just before it is replaced", "own file", "put in",
+        "photo-2.map.png", "", user);
+    // Rolling back must not put our old file over the one that took the name since.
+    row("a file put in place of ours after it was written", "own file", "put in after",
+        "photo.map.png");
 }
 
 // Prepares the folder @p out as a row's "before" says, for a run reading @p inputs. The input
@@ -158,6 +166,10 @@ static void prepare(
     };
     if (before == "file" || before == "input") {
         writeFile(target, "earlier");
+    } else if (before == "own file of mode 0600") {
+        const mode_t umask = ::umask(0077);
+        earlierRun(ownInput, "photo");
+        ::umask(umask);
     } else if (before.startsWith("own file") || before == "edited own file") {
         earlierRun(ownInput, "photo");
     } else if (before == "other input's file") {
@@ -253,6 +265,7 @@ void tst_ZTOutputTransaction::existingNames()
                 if (during == "removed" && !acted) {
                     QFile::remove(target);
                 } else if (during == "put in" && !acted) {
+                    QFile::remove(target);
                     writeFile(target, "another process");
                 }
                 acted = true;
@@ -270,10 +283,14 @@ void tst_ZTOutputTransaction::existingNames()
                 qPrintable(why));
             QCOMPARE(keptBecause, kept);
             QCOMPARE(files.write("photo", ".more.png", "more", nullptr), out + "/photo.more.png");
+            if (during == "put in after") {
+                QFile::remove(target);
+                writeFile(target, "another process");
+            }
             QMap<QString, QString> expected = start;
             if (during == "removed") {
                 expected.remove("photo.map.png");
-            } else if (during == "put in") {
+            } else if (during.startsWith("put in")) {
                 expected.insert("photo.map.png", contents(out).value("photo.map.png"));
             }
             if (keep) {
@@ -283,16 +300,20 @@ void tst_ZTOutputTransaction::existingNames()
                         expected.insert(name, contents(out).value(name));
                     }
                 }
-                QVERIFY(written.isEmpty() || expected.value(written).endsWith(" new map"));
+                QVERIFY(written.isEmpty() || during == "put in after"
+                    || expected.value(written).endsWith(" new map"));
+                // A replaced file keeps its permissions.
+                QCOMPARE(expected.value(written).section(' ', 0, 0),
+                    start.value(written, expected.value(written)).section(' ', 0, 0));
             } else {
                 files.rollback();
                 // A file put back is as much ztroi's as it was (unless its new entry no longer
                 // fits the cap, as the change time may take a digit more).
-                QVERIFY(during == "removed" || during == "put in"
+                QVERIFY(during == "removed" || during.startsWith("put in")
                     || before == "own file, entry of the cap" || writer() == writerBefore);
             }
             QCOMPARE(contents(out), expected);
-            QCOMPARE(contents(root.path()).value("victim.txt").section(' ', 1), QString("victim"));
+            QCOMPARE(contents(root.path()).value("victim.txt").section(' ', 2), QString("victim"));
             QCOMPARE(contents(root.filePath("record")), aside); // a linked record is not written
             QVERIFY(!QFile::exists(root.filePath("created.txt")));
         }

@@ -91,7 +91,10 @@ void tst_ZTReviewPage::content_data()
         "<a href=\"../photos/tea%20%26%20%3Ccake%3E.jpg\">" + m_dir.filePath("photos/")
             + "tea &amp; &lt;cake&gt;.jpg</a>");
     has("the thumbnail with its size", "<img src=\"data:image/jpeg;base64,/9j/");
-    has("its alt text",
+    // A name in the alt text that is not escaped could end the attribute and add markup.
+    has("its alt text, the name escaped",
+        "alt=\"" + m_dir.filePath("photos/") + "tea &amp; &lt;cake&gt;.jpg, ");
+    has("its alt text's crops and focal point",
         "with the crops 1:1 (cyan), 16:9 (green) and the focal point at 25.0% 50.0%\">");
     has("crops over it in the picture's coordinates", "<svg viewBox=\"0 0 400 300\"");
     has("the first crop in its colour",

@@ -21,7 +21,7 @@ void tst_ZTMemoryBudget::reserve_data()
 {
     QTest::addColumn<qint64>("held"); // reserved before
     QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<bool>("fits"); // at once, by tryReserve()
+    QTest::addColumn<bool>("fits");     // at once, by tryReserve()
     QTest::addColumn<bool>("possible"); // by reserve(), once the rest is given back
 
     QTest::newRow("the whole budget fits") << qint64(0) << qint64(100) << true << true;

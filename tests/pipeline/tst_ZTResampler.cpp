@@ -12,8 +12,9 @@ QImage pattern(const QSize& size)
     QImage image(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
-            image.setPixel(x, y, qRgb((x * 37 + y * 91) % 256, (x * 113 + y * 7 + 50) % 256,
-                                     (x * x * 5 + y * 3) % 256));
+            image.setPixel(x, y,
+                qRgb((x * 37 + y * 91) % 256, (x * 113 + y * 7 + 50) % 256,
+                    (x * x * 5 + y * 3) % 256));
         }
     }
     return image;
@@ -76,8 +77,8 @@ void tst_ZTResampler::exactCases_data()
     flatSmall.fill(qRgba(255, 1, 128, 254));
     QTest::newRow("a window of the output's size is copied")
         << image << QRectF(3, 4, 20, 10) << QSize(20, 10) << image.copy(3, 4, 20, 10);
-    QTest::newRow("a flat area keeps its value") << flat << QRectF(0.3, 0.7, 96, 88)
-                                                 << QSize(7, 5) << flatSmall;
+    QTest::newRow("a flat area keeps its value")
+        << flat << QRectF(0.3, 0.7, 96, 88) << QSize(7, 5) << flatSmall;
     QTest::newRow("a window outside the picture")
         << image << QRectF(50, 50, 10, 10) << QSize(5, 5) << QImage();
     QTest::newRow("an empty size") << image << QRectF(0, 0, 10, 10) << QSize(0, 5) << QImage();

@@ -1,10 +1,10 @@
 // The review page's HTML: escaping, relative links, what each entry shows, no outside
 // references. tst_ztroi renders a real batch's page in a browser, and one that cannot be written.
 
-#include "text/ZTFileName.h"
 #include "ZTOptionParser.h"
 #include "crops/ZTOverlayPainter.h"
 #include "report/ZTReviewPage.h"
+#include "text/ZTFileName.h"
 
 #include <QRegularExpression>
 #include <QtTest>

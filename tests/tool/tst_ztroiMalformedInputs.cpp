@@ -2,8 +2,8 @@
 // are not allowed, pictures whose decoding would take too much memory or time, inputs that are
 // not regular files, names that are not UTF-8, and lists of paths.
 
-#include "analysis/ZTPictureAnalyzer.h"
 #include "ZTPictureFiles.h"
+#include "analysis/ZTPictureAnalyzer.h"
 #include "input/ZTImageLoader.h"
 #include "input/ZTMemoryBudget.h"
 

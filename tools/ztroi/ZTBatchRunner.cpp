@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,25 +41,57 @@ QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
     return names;
 }
 
+// A name is remembered twice at most (among the names taken and, when its base repeats, as the
+// base whose next number is kept), each time as a hash node, a string of up to 11 more characters
+// ("-" and a number) and its share of the buckets.
+qint64 ZTBatchRunner::nameBytes(const QString& input)
+{
+    constexpr qint64 nodeBytes = 32;
+    constexpr qint64 stringHeaderBytes = 48; // header, terminator, allocator's rounding
+    constexpr qint64 bucketBytes = 16;
+    constexpr qint64 numberCharacters = 11;
+    const qint64 stringBytes
+        = stringHeaderBytes + qint64(sizeof(QChar)) * (outputBase(input).size() + numberCharacters);
+    return 2 * (nodeBytes + stringBytes + bucketBytes);
+}
+
 int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const Progress& progress)
 {
-    const int count = inputs.size();
-    // Named here rather than with outputNames(), so that a stop cuts a long list short.
-    QStringList names;
-    names.reserve(count);
-    ZTUniqueNames unique;
-    for (int index = 0; index < count && !m_stopRequested; ++index) {
-        names.append(unique.take(outputBase(inputs.at(index))));
+    qint64 names = 0;
+    for (const QString& input : inputs) {
+        names += nameBytes(input);
     }
-    if (m_stopRequested) {
-        return 0;
-    }
-    std::vector<std::optional<ZTPictureReport>> reports(static_cast<size_t>(count));
+    int at = 0;
+    const auto next = [&](QString* input) {
+        if (at >= inputs.size()) {
+            return false;
+        }
+        *input = inputs.at(at++);
+        return true;
+    };
+    return run(next, inputs.size(), names, deliver, progress);
+}
+
+int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
+    const Deliver& deliver, const Progress& progress)
+{
+    // The pictures in progress share one memory budget (see ZTImageLoader::setMemoryBudget); the
+    // names have their part set aside, so that no picture waits for memory that they hold.
+    ZTMemoryBudget budget(std::max<qint64>(0, m_settings.memoryBudget - nameBytes));
+
     std::mutex mutex;
-    std::condition_variable finishedOne;
+    std::condition_variable reportReady;    // the deliverer waits on it
+    std::condition_variable roomAhead;      // workers that are too far ahead wait on it
+    std::map<int, ZTPictureReport> reports; // finished, not delivered yet
+    ZTUniqueNames unique;
+    int taken = 0;     // inputs handed to workers, and so named
+    int delivered = 0; // reports handed to deliver
     int finished = 0;
     int working = 0; // workers that may still deliver a report
-    std::atomic<int> next {0};
+    bool inputsEnded = false;
+    // Workers stay this far ahead of the reports delivered at most: the reports kept waiting
+    // behind a slow picture, and so the memory they take, stay few however long the run is.
+    const int aheadLimit = std::max(64, 4 * m_settings.jobs);
 
     // Qt lists its image plugins on first use and caches the list; doing that here, before the
     // workers start, keeps them from building the cache concurrently. Asking for PNG, which Qt
@@ -67,27 +99,42 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     QBuffer nothing;
     QImageReader(&nothing, "png").canRead();
 
-    // The pictures in progress share one memory budget (see ZTImageLoader::setMemoryBudget).
-    ZTMemoryBudget budget(m_settings.memoryBudget);
-
-    // Workers take the next picture in input order, so the pictures started are always the
-    // first ones; each worker owns its analyzer and mixer.
+    // Takes the next input and its output name, in input order; false when there is none left
+    // or the run was stopped. The flag is read before an input is taken: every one taken is
+    // analysed.
+    const auto take
+        = [&](std::unique_lock<std::mutex>& lock, int* index, QString* input, QString* name) {
+              roomAhead.wait(lock,
+                  [&] { return m_stopRequested || inputsEnded || taken - delivered < aheadLimit; });
+              if (m_stopRequested || inputsEnded || !next(input)) {
+                  inputsEnded = true;
+                  roomAhead.notify_all();
+                  return false;
+              }
+              *index = taken++;
+              *name = unique.take(outputBase(*input));
+              return true;
+          };
+    // Each worker owns its analyzer and mixer.
     const auto work = [&] {
         ZTPictureAnalyzer analyzer(m_settings, m_folder, m_faceFinder);
         analyzer.setMemoryBudget(&budget);
-        // The flag is read before an index is taken: every index taken is analysed.
-        for (int index = 0; !m_stopRequested && (index = next++) < count;) {
-            ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));
-            const std::lock_guard<std::mutex> lock(mutex);
-            reports[size_t(index)] = std::move(report);
+        std::unique_lock<std::mutex> lock(mutex);
+        int index = 0;
+        QString input;
+        QString name;
+        while (take(lock, &index, &input, &name)) {
+            lock.unlock();
+            ZTPictureReport report = analyzer.analyze(input, name);
+            lock.lock();
+            reports.emplace(index, std::move(report));
             ++finished;
-            finishedOne.notify_one();
+            reportReady.notify_one();
         }
-        const std::lock_guard<std::mutex> lock(mutex);
         --working;
-        finishedOne.notify_one();
+        reportReady.notify_one();
     };
-    const int workers = std::clamp(m_settings.jobs, 1, std::max(1, count));
+    const int workers = int(std::clamp<qint64>(m_settings.jobs, 1, std::max<qint64>(1, count)));
     working = workers;
     std::vector<std::thread> threads;
     threads.reserve(size_t(workers));
@@ -97,8 +144,9 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
 
     int failures = 0;
     int reportedProgress = -1;
-    for (int index = 0; index < count; ++index) {
+    for (;;) {
         std::unique_lock<std::mutex> lock(mutex);
+        auto report = reports.end();
         for (;;) {
             if (progress && finished != reportedProgress) {
                 reportedProgress = finished;
@@ -107,19 +155,22 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
                 lock.lock();
                 continue;
             }
-            if (reports[size_t(index)] || working == 0) {
+            report = reports.find(delivered);
+            if (report != reports.end() || working == 0) {
                 break;
             }
-            finishedOne.wait(lock);
+            reportReady.wait(lock);
         }
-        if (!reports[size_t(index)]) {
-            break; // stopped before this picture
+        if (report == reports.end()) {
+            break; // every input delivered, or stopped before this one
         }
-        const ZTPictureReport report = std::move(*reports[size_t(index)]);
-        reports[size_t(index)].reset();
+        const ZTPictureReport current = std::move(report->second);
+        reports.erase(report);
+        const int index = delivered++;
+        roomAhead.notify_one();
         lock.unlock();
-        failures += report.ok() ? 0 : 1;
-        deliver(index, report);
+        failures += current.ok() ? 0 : 1;
+        deliver(index, current);
     }
     for (std::thread& thread : threads) {
         thread.join();

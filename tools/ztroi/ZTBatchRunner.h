@@ -42,9 +42,25 @@ public:
     static QStringList outputNames(const QStringList& inputs);
 
     /**
-     * Analyses @p inputs; returns the number of pictures that failed. After stop(), only the
-     * pictures already started are finished and delivered: always the first ones in input order.
+     * The most memory that the output name of @p input takes among the names of a run, for the
+     * run to reserve: a name is remembered until the run ends, so that no later one repeats it.
      */
+    static qint64 nameBytes(const QString& input);
+
+    /** Gives the next input in @p input; false when there is none left. */
+    using NextInput = std::function<bool(QString* input)>;
+
+    /**
+     * Analyses the inputs that @p next gives, about @p count of them (which only spares starting
+     * more workers than there are pictures); returns the number of pictures that failed. Inputs
+     * are taken as the workers need them, never far ahead of the reports delivered. After
+     * stop(), only the pictures already started are finished and delivered: always the first
+     * ones in input order. @p nameBytes, the sum of nameBytes() over the inputs, is set aside
+     * from the memory budget before the first picture: the pictures share the rest.
+     */
+    int run(const NextInput& next, qint64 count, qint64 nameBytes, const Deliver& deliver,
+        const Progress& progress = {});
+    /** Analyses @p inputs, as run() above. */
     int run(const QStringList& inputs, const Deliver& deliver, const Progress& progress = {});
 
     /**

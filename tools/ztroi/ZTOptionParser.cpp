@@ -26,11 +26,6 @@ constexpr int maxHistogramBlocks = 100;
 constexpr int maxHistogramBins = 256;
 constexpr int maxJobs = 256;
 constexpr qint64 maxMemoryMegabytes = 1 << 20;
-// The longest path that the system opens; a longer entry in a list is not a path.
-constexpr int maxListEntry = PATH_MAX;
-// Lists may hold blank lines, or empty entries between NULs, but not endlessly: --list0
-// /dev/zero would otherwise be read for ever without a single name.
-constexpr int maxEmptyEntriesInARow = 1 << 20;
 constexpr int maxQuality = 100;
 
 // Options by name, so that parse() and helpText() describe the same command line.
@@ -317,60 +312,6 @@ bool ZTOptionParser::parseCrop(const QString& text, ZTCropRequest* request)
     request->aspectWidth = width / divisor;
     request->aspectHeight = height / divisor;
     request->outputSize = match.captured(2) == QLatin1String("x") ? QSize(width, height) : QSize();
-    return true;
-}
-
-// Read in chunks, so that an entry longer than a path is found without reading further.
-bool ZTOptionParser::readList(QIODevice* device, char separator, QStringList* paths, QString* error)
-{
-    QByteArray entry;
-    int emptyInARow = 0;
-    const auto take = [&] {
-        if (separator == '\n' && entry.endsWith('\r')) {
-            entry.chop(1);
-        }
-        const bool blank = separator == '\n' ? entry.trimmed().isEmpty() : entry.isEmpty();
-        if (!blank) {
-            paths->append(ZTFileName::fromBytes(entry));
-        }
-        emptyInARow = blank ? emptyInARow + 1 : 0;
-        entry.clear();
-    };
-    char chunk[65536];
-    qint64 got;
-    while ((got = device->read(chunk, sizeof chunk)) > 0) {
-        for (const char* at = chunk; at < chunk + got;) {
-            const char* end
-                = static_cast<const char*>(std::memchr(at, separator, size_t(chunk + got - at)));
-            entry.append(at, int((end ? end : chunk + got) - at));
-            if (entry.size() > maxListEntry) {
-                *error = QStringLiteral("an entry is longer than a path can be (%1 bytes)")
-                             .arg(maxListEntry);
-                return false;
-            }
-            // A file name cannot hold one: such a list is not a list of names.
-            if (entry.contains('\0')) {
-                *error = QStringLiteral("an entry holds a NUL byte, which no file name can "
-                                        "(--list0 reads NUL-separated lists)");
-                return false;
-            }
-            if (!end) {
-                break;
-            }
-            take();
-            if (emptyInARow > maxEmptyEntriesInARow) {
-                *error = QStringLiteral("more than %1 empty entries in a row: not a list of names")
-                             .arg(maxEmptyEntriesInARow);
-                return false;
-            }
-            at = end + 1;
-        }
-    }
-    if (got < 0) {
-        *error = QStringLiteral("cannot read the list (%1)").arg(device->errorString());
-        return false;
-    }
-    take();
     return true;
 }
 

@@ -41,16 +41,6 @@ public:
     QStringList notes() const { return m_notes; }
     QString helpText() const;
 
-    /**
-     * Appends the paths in @p device to @p paths: entries ended by @p separator or the end. With
-     * '\n', blank lines are skipped and a trailing carriage return is dropped; otherwise empty
-     * entries are skipped. Paths are taken as they are, spaces included, as ZTFileName reads
-     * bytes. Returns false with @p error set, having read at most one chunk further, at an entry
-     * longer than a path can be (PATH_MAX), at a NUL byte in a '\n'-separated entry, after more
-     * than 2^20 empty entries in a row (--list0 /dev/zero), or when @p device cannot be read.
-     */
-    static bool readList(QIODevice* device, char separator, QStringList* paths, QString* error);
-
     /** Parses "16:9" (an aspect) or "1920x1080" (an output size); false if malformed. */
     static bool parseCrop(const QString& text, ZTCropRequest* request);
     /** Parses "WxH" with both parts in @p min ... @p max; false otherwise. */

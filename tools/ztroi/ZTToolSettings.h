@@ -21,7 +21,7 @@ struct ZTInputList
  */
 struct ZTToolSettings : ZTAnalysisSettings
 {
-    QStringList inputs;            ///< paths in input order (command line first, then --list)
+    QStringList inputs;            ///< the command line's pictures; the lists' entries follow
     QList<ZTInputList> inputLists; ///< every --list and --list0, in the order given
     QString outputDir = QStringLiteral("ztroi-out");
     bool json = false;

@@ -1,6 +1,7 @@
 // ztroi: salience maps, crops and focal points for photographs, from the command line.
 
 #include "ZTBatchRunner.h"
+#include "ZTInputSource.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
 #include "faces/ZTFaceDetector.h"
@@ -140,48 +141,6 @@ void removeStopHandlers()
     g_runner.store(nullptr);
 }
 
-// Opens the list @p path for reading ("-": standard input); a folder is refused, as reading it
-// would fail. False, with errno set, when it cannot be read.
-bool openList(const QString& path, QFile* file)
-{
-    if (path == QLatin1String("-")) {
-        return file->open(stdin, QIODevice::ReadOnly);
-    }
-    const int fd = ::open(ZTFileName::toBytes(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat status;
-    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return false;
-    }
-    return file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-}
-
-// Reads every --list and --list0 in the order given; false, with @p error set, on the first
-// that cannot be read or holds an entry that cannot be a file name.
-bool readInputLists(ZTToolSettings& settings, QString* error)
-{
-    for (const ZTInputList& list : settings.inputLists) {
-        const QString listName = QStringLiteral("%1 %2").arg(
-            QLatin1String(list.separator == '\n' ? "--list" : "--list0"), list.path);
-        QFile file;
-        if (!openList(list.path, &file)) {
-            *error = QStringLiteral("%1: cannot read the list (%2)")
-                         .arg(listName, QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
-        }
-        QString listError;
-        if (!ZTOptionParser::readList(&file, list.separator, &settings.inputs, &listError)) {
-            *error = listName + QStringLiteral(": ") + listError;
-            return false;
-        }
-    }
-    return true;
-}
-
 // One line on standard error about picture @p input, its name with the bytes it has, control
 // bytes escaped.
 void printPictureLine(const QString& input, const QString& text)
@@ -193,7 +152,7 @@ void printPictureLine(const QString& input, const QString& text)
 
 // The review page replaces only a regular file that is not an input of the run: never a link
 // (whose target could be anywhere), a folder, a device or a picture being analysed.
-bool reviewPageMayReplace(const ZTToolSettings& settings, QString* error)
+bool reviewPageMayReplace(const ZTToolSettings& settings, ZTInputSource& inputs, QString* error)
 {
     struct stat page;
     if (::lstat(ZTFileName::toBytes(settings.reviewPage).constData(), &page) != 0) {
@@ -205,7 +164,8 @@ bool reviewPageMayReplace(const ZTToolSettings& settings, QString* error)
                      .arg(settings.reviewPage);
         return false;
     }
-    for (const QString& input : settings.inputs) {
+    inputs.rewind();
+    for (QString input; inputs.next(&input);) {
         struct stat status;
         if (::stat(ZTFileName::toBytes(input).constData(), &status) == 0
             && status.st_dev == page.st_dev && status.st_ino == page.st_ino) {
@@ -218,9 +178,10 @@ bool reviewPageMayReplace(const ZTToolSettings& settings, QString* error)
 }
 
 // Analyses the pictures and prints their reports, in input order.
-int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
+int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInputSource& inputs,
+    qint64 nameBytes)
 {
-    const int total = settings.inputs.size();
+    const int total = int(inputs.count());
     const bool showProgress = !settings.quiet && total > 1 && isatty(fileno(g_messages));
     ZTProgressBar bar(g_messages, total, showProgress);
     const bool summaries = !settings.json && !settings.quiet;
@@ -237,8 +198,10 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
     bool outputBroken = false;
     int delivered = 0;
     installStopHandlers(&runner);
+    inputs.rewind();
+    const ZTBatchRunner::NextInput next = [&](QString* input) { return inputs.next(input); };
     const int failures = runner.run(
-        settings.inputs,
+        next, total, nameBytes,
         [&](int, const ZTPictureReport& report) {
             ++delivered;
             bar.clear();
@@ -278,6 +241,10 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder)
         [&](int finished) { bar.update(finished); });
     removeStopHandlers();
     bar.clear();
+    if (!inputs.error().isEmpty()) {
+        printError(inputs.error());
+        outputBroken = true;
+    }
     QString pageError;
     if (page && g_stopSignal != 0) {
         page->setStoppedBy(g_stopSignal);
@@ -332,14 +299,31 @@ int main(int argc, char* argv[])
         printError(note);
     }
 
-    ZTToolSettings settings = parser.settings();
+    const ZTToolSettings settings = parser.settings();
+    // The lists are read once here, into a spool that the later passes read: nothing of them
+    // stays in memory but the names of the outputs, which are counted against the budget.
+    ZTInputSource inputs(settings.inputs, settings.inputLists);
+    qint64 nameBytes = 0;
+    const auto countName = [&](const QString& input) {
+        nameBytes += ZTBatchRunner::nameBytes(input);
+        return nameBytes <= settings.memoryBudget;
+    };
     QString error;
-    if (!readInputLists(settings, &error)
-        || (!settings.reviewPage.isEmpty() && !reviewPageMayReplace(settings, &error))) {
+    if (!inputs.prepare(countName, &error)) {
+        if (nameBytes > settings.memoryBudget) {
+            printError(QStringLiteral("the output names of %1 pictures need more than the "
+                                      "memory budget (%2 MB); raise --memory or split the list")
+                           .arg(inputs.count())
+                           .arg(settings.memoryBudget >> 20));
+            return SomeFailed;
+        }
+        return usageError(error);
+    }
+    if (!settings.reviewPage.isEmpty() && !reviewPageMayReplace(settings, inputs, &error)) {
         return usageError(error);
     }
     // An empty list still gets the review page it asked for, with no entries.
-    if (settings.inputs.isEmpty() && settings.reviewPage.isEmpty()) {
+    if (inputs.count() == 0 && settings.reviewPage.isEmpty()) {
         return Success;
     }
     if (settings.faces) {
@@ -353,9 +337,20 @@ int main(int argc, char* argv[])
     // A run that writes no files (--no-map without --maps, --overlay or --write-crops) neither
     // creates nor needs the output folder: it works in a folder that cannot be written.
     ZTOutputFolder folder;
-    if (settings.writesFiles() && !folder.open(settings.outputDir, settings.inputs, &error)) {
-        printError(error);
-        return SomeFailed;
+    if (settings.writesFiles()) {
+        if (!folder.open(settings.outputDir, &error)) {
+            printError(error);
+            return SomeFailed;
+        }
+        // Every input is known before the first output is written, so that none replaces one.
+        inputs.rewind();
+        for (QString input; inputs.next(&input);) {
+            folder.noteInput(input);
+        }
+        if (!inputs.error().isEmpty()) {
+            printError(inputs.error());
+            return SomeFailed;
+        }
     }
-    return runBatch(settings, folder);
+    return runBatch(settings, folder, inputs, nameBytes);
 }

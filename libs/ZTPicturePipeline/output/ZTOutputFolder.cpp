@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -107,6 +106,17 @@ ZTOutputFolder::~ZTOutputFolder()
 
 bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QString* error)
 {
+    if (!open(path, error)) {
+        return false;
+    }
+    for (const QString& input : inputs) {
+        noteInput(input);
+    }
+    return true;
+}
+
+bool ZTOutputFolder::open(const QString& path, QString* error)
+{
     const auto failed = [&](const QString& why) {
         if (error) {
             *error = QStringLiteral("%1: %2").arg(path, why);
@@ -119,13 +129,11 @@ bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QStrin
                           .arg(ZTStreamWriter::errorText(errno)));
     }
     m_fd = ::open(bytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat folder;
-    if (m_fd < 0 || ::fstat(m_fd, &folder) != 0) {
+    if (m_fd < 0 || ::fstat(m_fd, &m_status) != 0) {
         return failed(QStringLiteral("cannot open the output folder (%1)")
                           .arg(ZTStreamWriter::errorText(errno)));
     }
     m_path = path;
-    noteInputs(inputs, folder);
     openRecord();
     return true;
 }
@@ -222,27 +230,28 @@ QByteArray ZTOutputFolder::temporaryName()
 
 // An input is known by its inode (which catches hard links and symbolic links to it) and, when
 // it is named inside the folder, by its name: one that does not exist yet must not be created by
-// an output either, or whether it is read would depend on timing.
-void ZTOutputFolder::noteInputs(const QStringList& inputs, const struct stat& folder)
+// an output either, or whether it is read would depend on timing. An input that is neither named
+// in the folder, nor a link, nor has another name can be no entry of it: it is not remembered.
+// Inputs come grouped by folder as a rule, so the last parent's answer is kept.
+void ZTOutputFolder::noteInput(const QString& input)
 {
-    QHash<QString, bool> parentIsFolder;
-    for (const QString& input : inputs) {
-        const QFileInfo info(input);
-        const QString parent = info.path();
-        auto known = parentIsFolder.find(parent);
-        if (known == parentIsFolder.end()) {
-            struct stat status;
-            known = parentIsFolder.insert(parent,
-                ::stat(ZTFileName::toBytes(parent).constData(), &status) == 0
-                    && sameFile(status, folder));
-        }
-        if (*known) {
-            m_inputNames.insert(ZTFileName::toBytes(info.fileName()));
-        }
+    const QFileInfo info(input);
+    const QString parent = info.path();
+    if (parent != m_lastParent || m_lastParent.isNull()) {
         struct stat status;
-        if (::stat(ZTFileName::toBytes(input).constData(), &status) == 0
-            && status.st_dev == folder.st_dev) {
-            m_inputInodes.insert(status.st_ino);
-        }
+        m_lastParent = parent;
+        m_lastParentIsFolder = ::stat(ZTFileName::toBytes(parent).constData(), &status) == 0
+            && sameFile(status, m_status);
+    }
+    if (m_lastParentIsFolder) {
+        m_inputNames.insert(ZTFileName::toBytes(info.fileName()));
+    }
+    const QByteArray bytes = ZTFileName::toBytes(input);
+    struct stat status;
+    struct stat link;
+    if (::stat(bytes.constData(), &status) == 0 && status.st_dev == m_status.st_dev
+        && (m_lastParentIsFolder || status.st_nlink > 1
+            || (::lstat(bytes.constData(), &link) == 0 && S_ISLNK(link.st_mode)))) {
+        m_inputInodes.insert(status.st_ino);
     }
 }

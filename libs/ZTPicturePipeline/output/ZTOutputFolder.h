@@ -35,6 +35,17 @@ public:
      * on failure.
      */
     bool open(const QString& path, const QStringList& inputs, QString* error = nullptr);
+    /**
+     * Creates and opens the folder as open() above, for a run whose inputs are then told one at
+     * a time with noteInput(), all of them before the first output is written.
+     */
+    bool open(const QString& path, QString* error = nullptr);
+    /**
+     * Tells the open folder of one input of the run. Only the inputs that an output could take
+     * the place of are remembered: those named in the folder, links, and files with more than
+     * one name. The memory is thus that of those few, however many inputs a run has.
+     */
+    void noteInput(const QString& input);
 
     /** The path of the entry @p name in the folder, as reports show it. */
     QString filePath(const QString& name) const;
@@ -81,14 +92,16 @@ public:
     static QByteArray temporaryName();
 
 private:
-    void noteInputs(const QStringList& inputs, const struct stat& folder);
     void openRecord();
 
     QString m_path;
     int m_fd = -1;
     int m_recordFd = -1;           ///< the record's folder; -1 when there is none to trust
     QSet<QByteArray> m_inputNames; ///< inputs that are entries of the folder, present or not
-    QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system, by whatever name
+    QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system that could be entries
+    struct stat m_status = {};     ///< the folder's
+    QString m_lastParent;          ///< the folder of the last input noted, and whether it is this
+    bool m_lastParentIsFolder = false;
 };
 
 #endif // ZTOUTPUTFOLDER_H

@@ -1,10 +1,11 @@
 #include "ZTBatchRunner.h"
 
+#include "analysis/ZTOutputWriter.h"
 #include "input/ZTMemoryBudget.h"
+#include "text/ZTFileName.h"
 #include "text/ZTUniqueNames.h"
 
 #include <QBuffer>
-#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
@@ -26,8 +27,7 @@ ZTBatchRunner::ZTBatchRunner(
 
 QString ZTBatchRunner::outputBase(const QString& input)
 {
-    const QString base = QFileInfo(input).completeBaseName();
-    return base.isEmpty() ? QStringLiteral("picture") : base;
+    return ZTFileName::outputBase(input);
 }
 
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
@@ -73,13 +73,15 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
     // Workers take the next picture in input order, so the pictures started are always the
     // first ones; each worker owns its analyzer and mixer.
     const auto work = [&] {
-        ZTPictureAnalyzer analyzer(m_settings, m_folder, m_faceFinder);
+        ZTPictureAnalyzer analyzer(m_settings, m_faceFinder);
         analyzer.setMemoryBudget(&budget);
+        const ZTOutputWriter writer(m_settings, m_folder);
         // The flag is read before an index is taken: every index taken is analysed.
         for (int index = 0; !m_stopRequested && (index = next++) < count;) {
-            ZTPictureReport report = analyzer.analyze(inputs.at(index), names.at(index));
+            ZTPictureAnalysis analysis = analyzer.analyze(inputs.at(index));
+            writer.write(analysis, names.at(index));
             const std::lock_guard<std::mutex> lock(mutex);
-            reports[size_t(index)] = std::move(report);
+            reports[size_t(index)] = std::move(analysis.report);
             ++finished;
             finishedOne.notify_one();
         }

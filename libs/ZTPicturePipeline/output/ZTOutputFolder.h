@@ -1,6 +1,8 @@
 #ifndef ZTOUTPUTFOLDER_H
 #define ZTOUTPUTFOLDER_H
 
+#include "types/ZTError.h"
+
 #include <QByteArray>
 #include <QSet>
 #include <QString>
@@ -35,6 +37,8 @@ public:
      * on failure.
      */
     bool open(const QString& path, const QStringList& inputs, QString* error = nullptr);
+    /** The kind of open()'s failure: Permission or WriteFailed. */
+    ZTError::Kind errorKind() const { return m_errorKind; }
 
     /** The path of the entry @p name in the folder, as reports show it. */
     QString filePath(const QString& name) const;
@@ -86,6 +90,7 @@ private:
 
     QString m_path;
     int m_fd = -1;
+    ZTError::Kind m_errorKind = ZTError::Kind::None;
     int m_recordFd = -1;           ///< the record's folder; -1 when there is none to trust
     QSet<QByteArray> m_inputNames; ///< inputs that are entries of the folder, present or not
     QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system, by whatever name

@@ -20,7 +20,7 @@ public:
 
     /**
      * The report as JSON. Always "version" and "input"; a failed picture adds "error" and
-     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files",
+     * nothing else: {"kind", "message"}, the kind as ZTError::kindName() spells it. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files",
      * with --grid "grid", and with --faces "faces" and "facesFound". Rectangles are {"x", "y",
      * "width", "height"} in input pixels; "salienceKept" is rounded to four decimals; a crop has
      * "areasKept" when the run declares areas (--area or --faces). "focus" has "x", "y" and

@@ -2,6 +2,7 @@
 #define ZTPICTUREREPORT_H
 
 #include "types/ZTCrop.h"
+#include "types/ZTError.h"
 #include "types/ZTMethodState.h"
 #include "types/ZTOutputFile.h"
 
@@ -20,6 +21,7 @@ struct ZTPictureReport
     QString input;        ///< the path as given
     bool bundled = false; ///< the bundled photograph, which is no file
     QString error;        ///< empty when the picture was analysed
+    ZTError::Kind errorKind = ZTError::Kind::None; ///< what kind of failure error is
     QSize inputSize;      ///< after EXIF orientation
     QSize analysisSize;   ///< the salience map's size
     QList<ZTMethodState> methods;
@@ -34,6 +36,12 @@ struct ZTPictureReport
     QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
 
     bool ok() const { return error.isEmpty(); }
+    /** Records a failure: its @p kind and its @p message. */
+    void fail(ZTError::Kind kind, const QString& message)
+    {
+        errorKind = kind;
+        error = message;
+    }
 };
 
 #endif // ZTPICTUREREPORT_H

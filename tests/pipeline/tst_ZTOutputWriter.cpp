@@ -11,6 +11,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace {
+
+// The files in @p folder, hidden ones included (the output record is a folder).
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+} // namespace
+
 class tst_ZTOutputWriter : public QObject
 {
     Q_OBJECT

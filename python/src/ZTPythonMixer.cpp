@@ -13,8 +13,7 @@ ZTPictureError::ZTPictureError(ZTError::Kind kind, const QString& path, const QS
     , m_kind(kind)
     , m_path(path)
     , m_reason(reason)
-{
-}
+{}
 
 ZTToolSettings ZTPythonMixer::parseArguments(const QStringList& arguments)
 {
@@ -52,8 +51,8 @@ QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
     const QImage map = m_mixer->analyze(picture);
     // Without any map the mixer hands back its input.
     if (map.isNull() || map.cacheKey() == picture.cacheKey()) {
-        throw ZTPictureError(
-            ZTError::Kind::Internal, QString(), QStringLiteral("the analysis gave no salience map"));
+        throw ZTPictureError(ZTError::Kind::Internal, QString(),
+            QStringLiteral("the analysis gave no salience map"));
     }
     return map;
 }

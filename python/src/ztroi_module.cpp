@@ -21,9 +21,9 @@
 #include <ZTSalienzMaximizerVertical.h>
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QImageReader>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>

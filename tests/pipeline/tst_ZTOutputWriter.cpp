@@ -44,8 +44,8 @@ private:
 void tst_ZTOutputWriter::initTestCase()
 {
     QVERIFY(m_pictures.isValid());
-    m_photo = writeFile(m_pictures.filePath("photo.png"),
-        encoded(scene(QSize(160, 120), QPoint(100, 50)), "png"));
+    m_photo = writeFile(
+        m_pictures.filePath("photo.png"), encoded(scene(QSize(160, 120), QPoint(100, 50)), "png"));
 }
 
 ZTAnalysisSettings tst_ZTOutputWriter::writingEverything() const

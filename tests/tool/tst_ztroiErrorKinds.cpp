@@ -52,34 +52,45 @@ void tst_ztroiErrorKinds::kindInTheRecord_data()
     const QByteArray png = encoded(scene(QSize(400, 300), QPoint(250, 120)), "png");
     const QStringList noMap {"--no-map"};
     QTest::newRow("missing file") << "" << QByteArray() << "missing.png" << noMap << ""
-                                  << "not-found" << "no such file";
+                                  << "not-found"
+                                  << "no such file";
     QTest::newRow("file as a folder on the path")
-        << "photo.png" << png << "photo.png/missing.png" << noMap << "" << "not-found"
+        << "photo.png" << png << "photo.png/missing.png" << noMap << ""
+        << "not-found"
         << "cannot open the file (Not a directory)";
-    QTest::newRow("no permission") << "locked.png" << png << "locked.png" << noMap
-                                   << "permission" << "permission"
+    QTest::newRow("no permission") << "locked.png" << png << "locked.png" << noMap << "permission"
+                                   << "permission"
                                    << "cannot open the file (Permission denied)";
-    QTest::newRow("folder") << "" << QByteArray() << "." << noMap << "" << "not-a-file"
+    QTest::newRow("folder") << "" << QByteArray() << "." << noMap << ""
+                            << "not-a-file"
                             << "is a directory";
-    QTest::newRow("unsupported format") << "text.png" << QByteArray("not a picture\n")
-                                        << "text.png" << noMap << "" << "unsupported-format"
-                                        << "not a picture";
-    QTest::newRow("format not allowed")
-        << "photo.png" << png << "photo.png"
-        << QStringList {"--no-map", "--input-formats", "jpeg"} << "" << "unsupported-format"
-        << "PNG pictures";
+    QTest::newRow("unsupported format")
+        << "text.png" << QByteArray("not a picture\n") << "text.png" << noMap << ""
+        << "unsupported-format"
+        << "not a picture";
+    QTest::newRow("format not allowed") << "photo.png" << png << "photo.png"
+                                        << QStringList {"--no-map", "--input-formats", "jpeg"} << ""
+                                        << "unsupported-format"
+                                        << "PNG pictures";
     QTest::newRow("damaged") << "truncated.png" << png.left(png.size() / 2) << "truncated.png"
-                             << noMap << "" << "damaged" << "";
+                             << noMap << ""
+                             << "damaged"
+                             << "";
     QTest::newRow("empty") << "empty.png" << QByteArray() << "empty.png" << noMap << ""
-                           << "damaged" << "empty file";
+                           << "damaged"
+                           << "empty file";
     QTest::newRow("too large") << "photo.png" << png << "photo.png"
                                << QStringList {"--no-map", "--max-pixels", "1000"} << ""
-                               << "too-large" << "the picture is too large";
+                               << "too-large"
+                               << "the picture is too large";
     QTest::newRow("over the memory budget")
         << "wide.png" << encoded(QImage(8000, 8000, QImage::Format_Mono), "png") << "wide.png"
-        << QStringList {"--no-map", "--memory", "1"} << "" << "over-budget" << "";
+        << QStringList {"--no-map", "--memory", "1"} << ""
+        << "over-budget"
+        << "";
     QTest::newRow("write failed") << "photo.png" << png << "photo.png" << QStringList()
-                                  << "ulimit -f 1;" << "write-failed"
+                                  << "ulimit -f 1;"
+                                  << "write-failed"
                                   << "cannot write ztroi-out/photo.salience.png";
 }
 
@@ -106,8 +117,8 @@ void tst_ztroiErrorKinds::kindInTheRecord()
         }
         QVERIFY(QFile::setPermissions(work.filePath(name), QFileDevice::WriteOwner));
     }
-    const Run run = ztroi(QStringList {"--json", "--quiet"} + options + QStringList {input},
-        work.path(), {}, shell);
+    const Run run = ztroi(
+        QStringList {"--json", "--quiet"} + options + QStringList {input}, work.path(), {}, shell);
     QCOMPARE(run.exitCode, 1);
     const QJsonObject record = QJsonDocument::fromJson(run.out).object();
     QCOMPARE(record.keys(), (QStringList {"error", "input", "version"}));

@@ -340,8 +340,9 @@ void tst_ztroiOutputSafety::outputNeverReplacesAnInput()
         QCOMPARE(run.exitCode, 1);
         const QList<QByteArray> lines = run.out.split('\n');
         QCOMPARE(lines.size(), 3);
-        QVERIFY2(lines[0].contains("\"message\":\"d/dog.salience.png is an input of this run; ztroi "
-                                   "does not replace it\""),
+        QVERIFY2(
+            lines[0].contains("\"message\":\"d/dog.salience.png is an input of this run; ztroi "
+                              "does not replace it\""),
             lines[0].constData());
         QVERIFY2(lines[1].contains(secondSays.toUtf8()), lines[1].constData());
         QCOMPARE(contentOf(map), original);

@@ -45,8 +45,7 @@ ZTOutputWriter::ZTOutputWriter(const ZTAnalysisSettings& settings, const ZTOutpu
     : m_settings(settings)
     , m_folder(folder)
     , m_cropWriter(ZTPictureAnalyzer::cropWriterFor(settings))
-{
-}
+{}
 
 void ZTOutputWriter::write(ZTPictureAnalysis& analysis, const QString& outputName) const
 {
@@ -56,7 +55,8 @@ void ZTOutputWriter::write(ZTPictureAnalysis& analysis, const QString& outputNam
     }
     // All or nothing: a picture that fails takes back the files it wrote, and puts back those
     // that they replaced.
-    ZTOutputTransaction files(m_folder, ZTOutputFolder::inputIdentity(report.input, report.bundled));
+    ZTOutputTransaction files(
+        m_folder, ZTOutputFolder::inputIdentity(report.input, report.bundled));
     try {
         writeAll(analysis, outputName, files);
     } catch (const std::bad_alloc&) {
@@ -118,8 +118,7 @@ bool ZTOutputWriter::writeCrops(
                     .arg(crop.request.text, ZTNumberText::sizeText(size), tooLarge));
             return false;
         }
-        const QImage image
-            = m_cropWriter.render(analysis.picture, report.inputSize, crop, suffix);
+        const QImage image = m_cropWriter.render(analysis.picture, report.inputSize, crop, suffix);
         if (image.isNull()) {
             report.fail(ZTError::Kind::OutOfMemory,
                 QStringLiteral("not enough memory for the crop %1 (%2x%3)")

@@ -18,7 +18,8 @@ class ZTOutputTransaction;
 class ZTOutputWriter
 {
 public:
-    /** Writes into @p folder, which must outlive the writer, and be open when @p settings write files. */
+    /** Writes into @p folder, which must outlive the writer, and be open when @p settings write
+     * files. */
     ZTOutputWriter(const ZTAnalysisSettings& settings, const ZTOutputFolder& folder);
 
     /**

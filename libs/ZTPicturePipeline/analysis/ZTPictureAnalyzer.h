@@ -34,10 +34,10 @@ using ZTFaceFinder = std::function<QList<QRect>(const QImage& picture)>;
 struct ZTPictureAnalysis
 {
     ZTPictureReport report;
-    QImage picture;                   ///< as decoded, upright; may be smaller than the input
-    QByteArray format;                ///< the decoder's name of the picture's format ("jpeg")
-    QImage salience;                  ///< the mixed map
-    QList<QImage> maps;               ///< each enabled method's map, in the order of methods
+    QImage picture;                    ///< as decoded, upright; may be smaller than the input
+    QByteArray format;                 ///< the decoder's name of the picture's format ("jpeg")
+    QImage salience;                   ///< the mixed map
+    QList<QImage> maps;                ///< each enabled method's map, in the order of methods
     QList<ZTSalienzMethod> mapMethods; ///< the method of each of maps
 };
 

@@ -374,7 +374,8 @@ bool ZTImageLoader::load(const QString& path)
     const FileDescriptor file(
         ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
-        return fail(ZTError::kindOfErrno(errno, ZTError::Kind::ReadFailed), systemError("cannot open the file"));
+        return fail(ZTError::kindOfErrno(errno, ZTError::Kind::ReadFailed),
+            systemError("cannot open the file"));
     }
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return fail(ZTError::Kind::NotAFile, notRegular());
@@ -387,7 +388,8 @@ bool ZTImageLoader::load(const QString& path)
         return fail(ZTError::Kind::TooLarge, fileTooLarge());
     }
     if (!reserve(size)) {
-        return fail(ZTError::Kind::OverBudget, QStringLiteral("the file does not fit the memory budget"));
+        return fail(
+            ZTError::Kind::OverBudget, QStringLiteral("the file does not fit the memory budget"));
     }
     QByteArray data;
     if (!readAll(file.get(), size, &data)) {
@@ -412,7 +414,8 @@ bool ZTImageLoader::load(const QString& path)
         }
         const ZTPictureHeader again = ZTPictureHeader::read(data);
         if (!check(again) || reservation(again, data.size()) > whole) {
-            return m_error.isEmpty() ? fail(ZTError::Kind::ReadFailed, QStringLiteral("the file changed while it was read"))
+            return m_error.isEmpty() ? fail(ZTError::Kind::ReadFailed,
+                       QStringLiteral("the file changed while it was read"))
                                      : false;
         }
         header = again;
@@ -459,28 +462,33 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
     m_error.clear();
     m_errorKind = ZTError::Kind::None;
     if (header.format.isEmpty()) {
-        return fail(ZTError::Kind::UnsupportedFormat, QStringLiteral("not a picture in a format that can be read"));
+        return fail(ZTError::Kind::UnsupportedFormat,
+            QStringLiteral("not a picture in a format that can be read"));
     }
     if (!m_formats.contains(header.format)) {
-        return fail(ZTError::Kind::UnsupportedFormat, QStringLiteral("%1 pictures are not read unless --input-formats allows them")
-                        .arg(QString::fromLatin1(header.format.toUpper())));
+        return fail(ZTError::Kind::UnsupportedFormat,
+            QStringLiteral("%1 pictures are not read unless --input-formats allows them")
+                .arg(QString::fromLatin1(header.format.toUpper())));
     }
     if (!header.damage.isEmpty()) {
         return fail(ZTError::Kind::Damaged, header.damage);
     }
     if (header.size.isValid() && header.size.isEmpty()) {
-        return fail(ZTError::Kind::Damaged, QStringLiteral("the picture has no pixels (%1)")
-                        .arg(ZTNumberText::sizeText(header.size)));
+        return fail(ZTError::Kind::Damaged,
+            QStringLiteral("the picture has no pixels (%1)")
+                .arg(ZTNumberText::sizeText(header.size)));
     }
     if (exceeds(header.size, m_maxPixels)) {
-        return fail(ZTError::Kind::TooLarge, QStringLiteral("the picture is too large (%1, more than %2 pixels)")
-                        .arg(ZTNumberText::sizeText(header.size))
-                        .arg(m_maxPixels));
+        return fail(ZTError::Kind::TooLarge,
+            QStringLiteral("the picture is too large (%1, more than %2 pixels)")
+                .arg(ZTNumberText::sizeText(header.size))
+                .arg(m_maxPixels));
     }
     if (header.scans > maxJpegScans) {
-        return fail(ZTError::Kind::TooLarge, QStringLiteral("too many scans (%1, more than %2)")
-                        .arg(header.scans)
-                        .arg(maxJpegScans));
+        return fail(ZTError::Kind::TooLarge,
+            QStringLiteral("too many scans (%1, more than %2)")
+                .arg(header.scans)
+                .arg(maxJpegScans));
     }
     return true;
 }
@@ -516,7 +524,7 @@ bool ZTImageLoader::decode(const QByteArray& data, const ZTPictureHeader& header
     if (headerHasSize && (stored.isEmpty() || exceeds(stored, m_maxPixels))) {
         return fail(stored.isEmpty() ? ZTError::Kind::Damaged : ZTError::Kind::TooLarge,
             QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(ZTNumberText::sizeText(stored)));
+                .arg(ZTNumberText::sizeText(stored)));
     }
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
@@ -551,13 +559,14 @@ bool ZTImageLoader::decode(const QByteArray& data, const ZTPictureHeader& header
     if (decoded.size().isEmpty() || exceeds(decoded.size(), m_maxPixels)) {
         return fail(decoded.size().isEmpty() ? ZTError::Kind::Damaged : ZTError::Kind::TooLarge,
             QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(ZTNumberText::sizeText(decoded.size())));
+                .arg(ZTNumberText::sizeText(decoded.size())));
     }
 
     // Converted in place where Qt can, so a large picture is not held twice.
     m_image = std::move(decoded).convertToFormat(QImage::Format_ARGB32);
     if (m_image.isNull()) {
-        return fail(ZTError::Kind::OutOfMemory, QStringLiteral("not enough memory to convert the picture"));
+        return fail(
+            ZTError::Kind::OutOfMemory, QStringLiteral("not enough memory to convert the picture"));
     }
     m_format = format;
     // A reduced decode is smaller than the picture; crops are still given in its full size.

@@ -21,9 +21,10 @@ struct ZTPictureReport
     QString input;        ///< the path as given
     bool bundled = false; ///< the bundled photograph, which is no file
     QString error;        ///< empty when the picture was analysed
-    ZTError::Kind errorKind = ZTError::Kind::None; ///< what kind of failure error is
-    QSize inputSize;      ///< after EXIF orientation
-    QSize analysisSize;   ///< the salience map's size
+    /** What kind of failure error says; None while there is none. */
+    ZTError::Kind errorKind = ZTError::Kind::None;
+    QSize inputSize;    ///< after EXIF orientation
+    QSize analysisSize; ///< the salience map's size
     QList<ZTMethodState> methods;
     QList<ZTCrop> crops;
     QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels

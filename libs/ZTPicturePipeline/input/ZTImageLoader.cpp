@@ -471,7 +471,7 @@ bool ZTImageLoader::check(const ZTPictureHeader& header)
                 .arg(QString::fromLatin1(header.format.toUpper())));
     }
     if (!header.damage.isEmpty()) {
-        return fail(ZTError::Kind::Damaged, header.damage);
+        return fail(header.damageKind, header.damage);
     }
     if (header.size.isValid() && header.size.isEmpty()) {
         return fail(ZTError::Kind::Damaged,

@@ -7,6 +7,14 @@
 
 #include <ZTSalienzMixer.h>
 
+ZTPictureError::ZTPictureError(ZTError::Kind kind, const QString& path, const QString& reason)
+    : std::runtime_error(
+        (path.isEmpty() ? reason : path + QStringLiteral(": ") + reason).toStdString())
+    , m_kind(kind)
+    , m_path(path)
+    , m_reason(reason)
+{}
+
 ZTToolSettings ZTPythonMixer::parseArguments(const QStringList& arguments)
 {
     ZTOptionParser parser;
@@ -43,7 +51,8 @@ QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
     const QImage map = m_mixer->analyze(picture);
     // Without any map the mixer hands back its input.
     if (map.isNull() || map.cacheKey() == picture.cacheKey()) {
-        throw ZTPictureError("the analysis gave no salience map");
+        throw ZTPictureError(ZTError::Kind::Internal, QString(),
+            QStringLiteral("the analysis gave no salience map"));
     }
     return map;
 }
@@ -61,7 +70,7 @@ QImage ZTPythonMixer::readPicture(
         loader.setFastDecodeSize(settings.analysisSize);
     }
     if (!loader.load(path)) {
-        throw ZTPictureError((path + QStringLiteral(": ") + loader.errorString()).toStdString());
+        throw ZTPictureError(loader.errorKind(), path, loader.errorString());
     }
     *inputSize = loader.inputSize();
     return loader.takeImage();

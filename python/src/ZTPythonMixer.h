@@ -2,6 +2,7 @@
 #define ZTPYTHONMIXER_H
 
 #include "ZTToolSettings.h"
+#include "types/ZTError.h"
 
 #include <QImage>
 #include <QSize>
@@ -14,11 +15,25 @@
 
 class ZTSalienzMixer;
 
-/** A picture that cannot be read or analysed; Python sees an OSError. */
+/**
+ * A picture that cannot be read or analysed, or an output folder that cannot be opened. Python
+ * sees a PictureError (an OSError) of the class that its kind picks: FileNotFoundError for
+ * NotFound, ValueError for a damaged picture, ...
+ */
 class ZTPictureError : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    /** what() is "path: reason", or the reason alone without a path. */
+    ZTPictureError(ZTError::Kind kind, const QString& path, const QString& reason);
+
+    ZTError::Kind kind() const { return m_kind; }
+    const QString& path() const { return m_path; }
+    const QString& reason() const { return m_reason; }
+
+private:
+    ZTError::Kind m_kind;
+    QString m_path;
+    QString m_reason;
 };
 
 /**

@@ -1,5 +1,6 @@
 // ztroi._ztroi: the library's classes and ztroi's analysis of one picture for Python. The package
-// ztroi (ztroi/__init__.py) turns keyword arguments into ztroi's command line for it.
+// ztroi (ztroi/__init__.py) turns keyword arguments into settings for it; the analysis and the
+// writing of files are the picture pipeline's own, the same that ztroi calls.
 //
 // Every analysis runs without the GIL, so Python threads analyse in parallel; a NumPy array stays
 // referenced by its ZTNumpyPicture while the library reads it.
@@ -7,7 +8,7 @@
 #include "ZTNumpyPicture.h"
 #include "ZTPythonMixer.h"
 
-#include "ZTBatchRunner.h"
+#include "analysis/ZTOutputWriter.h"
 #include "analysis/ZTPictureAnalyzer.h"
 #include "faces/ZTFaceDetector.h"
 #include "input/ZTMemoryBudget.h"
@@ -21,11 +22,14 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -110,27 +114,89 @@ ZTFaceFinder threadFaceFinder()
     return [detector](const QImage& picture) { return detector->detect(picture); };
 }
 
-// One picture analysed exactly as ztroi analyses it, as the JSON line that the tool prints.
-QByteArray analyzeFileJson(const QStringList& arguments)
+// One picture analysed exactly as ztroi analyses it, and its files written into @p outputDir as
+// ztroi writes them: the record of ztroi's JSON line. Throws ZTPictureError when the folder
+// cannot be opened.
+QJsonObject analyzeFile(const QString& path, const ZTAnalysisSettings& settings,
+    const QString& outputDir, qint64 memoryBudget)
 {
-    const ZTToolSettings settings = ZTPythonMixer::parseArguments(arguments);
-    const QString path = onePicture(settings);
     if (!settings.reviewPage.isEmpty()) {
         throw std::invalid_argument("report: a review page shows a batch; analyze_file() "
                                     "returns one picture's record");
     }
     ZTOutputFolder folder;
     QString error;
-    if (settings.writesFiles() && !folder.open(settings.outputDir, {path}, &error)) {
-        throw ZTPictureError(error.toStdString());
+    if (settings.writesFiles() && !folder.open(outputDir, {path}, &error)) {
+        throw ZTPictureError(folder.errorKind(), outputDir, error);
     }
     // A budget of its own for every picture refuses the pictures that ztroi refuses.
-    ZTMemoryBudget budget(settings.memoryBudget);
-    ZTPictureAnalyzer analyzer(
-        settings, folder, settings.faces ? threadFaceFinder() : ZTFaceFinder());
+    ZTMemoryBudget budget(memoryBudget);
+    ZTPictureAnalyzer analyzer(settings, settings.faces ? threadFaceFinder() : ZTFaceFinder());
     analyzer.setMemoryBudget(&budget);
-    return ZTReportFormatter::toJsonLine(
-        analyzer.analyze(path, ZTBatchRunner::outputNames({path}).first()));
+    ZTPictureAnalysis analysis = analyzer.analyze(path);
+    ZTOutputWriter(settings, folder).write(analysis, ZTFileName::outputBase(path));
+    return ZTReportFormatter::toJson(analysis.report);
+}
+
+// Python's str of @p text, UTF-16 unit for unit: a file name's undecodable bytes, which
+// ZTFileName holds as lone surrogates, come back as os.fsdecode() gives them.
+py::str toPython(const QString& text)
+{
+    int byteOrder = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? -1 : 1;
+    PyObject* const object = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.utf16()),
+        Py_ssize_t(text.size()) * 2, "surrogatepass", &byteOrder);
+    if (!object) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::str>(object);
+}
+
+// The Python value that json.loads() gives for the JSON text of @p value: integral numbers as
+// int, the others as float.
+py::object toPython(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return py::bool_(value.toBool());
+    case QJsonValue::Double: {
+        const double number = value.toDouble();
+        constexpr double exactIntegers = 9007199254740992.0; // 2^53
+        if (number == std::trunc(number) && std::abs(number) < exactIntegers) {
+            return py::int_(qint64(number));
+        }
+        return py::float_(number);
+    }
+    case QJsonValue::String:
+        return toPython(value.toString());
+    case QJsonValue::Array: {
+        py::list list;
+        for (const QJsonValue& item : value.toArray()) {
+            list.append(toPython(item));
+        }
+        return std::move(list);
+    }
+    case QJsonValue::Object: {
+        py::dict dict;
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            dict[toPython(it.key())] = toPython(it.value());
+        }
+        return std::move(dict);
+    }
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        break;
+    }
+    return py::none();
+}
+
+// Raises the Python exception of @p error's kind, which the package builds.
+void raisePictureError(const ZTPictureError& error)
+{
+    const py::object exception = py::module_::import("ztroi").attr("_picture_error")(
+        ZTError::kindName(error.kind()).toStdString(), toPython(error.reason()),
+        error.path().isEmpty() ? py::object(py::none()) : py::object(toPython(error.path())));
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
 }
 
 ZTSalienzPixelWeightMethod pixelWeightOf(const std::string& name)
@@ -316,6 +382,16 @@ PYBIND11_MODULE(_ztroi, m)
     QImageReader(&nothing, "png").canRead();
 
     py::register_exception<ZTPictureError>(m, "PictureError", PyExc_OSError);
+    // Registered after the class above, so tried first: the kind picks a subclass of it.
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) {
+                std::rethrow_exception(thrown);
+            }
+        } catch (const ZTPictureError& error) {
+            raisePictureError(error);
+        }
+    });
 
     defineMixer(m);
     defineClusterer(m);
@@ -325,12 +401,14 @@ PYBIND11_MODULE(_ztroi, m)
         "_analyze_file",
         [](const std::vector<std::string>& arguments) {
             const QStringList list = toQStringList(arguments);
-            QByteArray line;
+            QJsonObject record;
             {
                 py::gil_scoped_release release;
-                line = analyzeFileJson(list);
+                const ZTToolSettings settings = ZTPythonMixer::parseArguments(list);
+                record = analyzeFile(
+                    onePicture(settings), settings, settings.outputDir, settings.memoryBudget);
             }
-            return py::bytes(line.constData(), size_t(line.size()));
+            return toPython(QJsonValue(record));
         },
         "arguments"_a);
     m.def(

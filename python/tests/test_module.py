@@ -140,9 +140,9 @@ def test_bad_arrays_raise(picture, channels, error):
 
 def test_unreadable_files_raise_picture_errors(unreadable):
     for path in unreadable:
-        with pytest.raises(ztroi.PictureError, match="^" + path) as caught:
+        with pytest.raises(ztroi.PictureError) as caught:
             ztroi.Mixer().analyze(path)
-        assert caught.value.record is None
+        assert path in str(caught.value) and caught.value.record is None
         with pytest.raises(OSError):
             ztroi.read_image(path)
     with pytest.raises(OSError, match="more than 100 pixels"):

@@ -9,13 +9,23 @@ The library libZTRegionOfInterest and the analysis of its command-line tool ztro
   windows on a map;
 - ``read_image`` reads a picture as ztroi does, into an RGBA array.
 
+A picture that cannot be read or analysed raises a PictureError (an OSError) whose ``kind`` says
+why, as the "kind" of the tool's JSON error record spells it; the class is also the matching
+built-in exception, so either can be caught:
+
+- "not-found": PictureNotFoundError, a FileNotFoundError (errno ENOENT, filename);
+- "permission": PicturePermissionError, a PermissionError (errno EACCES, filename);
+- "unsupported-format", "damaged", "too-large": PictureValueError, a ValueError;
+- "over-budget", "out-of-memory": PictureMemoryError, a MemoryError;
+- "not-a-file", "read-failed", "write-failed", "unavailable", "internal": PictureError itself.
+
 Analyses release the GIL: threads analyse in parallel. A Mixer can be shared between threads,
 but its analyses then take turns; give each thread its own for speed.
 """
 
 from __future__ import annotations
 
-import json
+import errno
 import numbers
 import os
 from typing import Any, Iterable, Literal, Mapping, Optional, Sequence, Tuple, Union
@@ -35,6 +45,56 @@ from ._ztroi import (
 
 # analyze_file() gives the errors it raises the tool's error record; the others have none.
 PictureError.record = None
+PictureError.kind = None
+
+
+class PictureNotFoundError(PictureError, FileNotFoundError):
+    """The picture, or a folder on its path, does not exist (kind "not-found")."""
+
+
+class PicturePermissionError(PictureError, PermissionError):
+    """The picture may not be read, or the output folder not written (kind "permission")."""
+
+
+class PictureValueError(PictureError, ValueError):
+    """No picture in a format that is read, a damaged one, or one beyond a size limit (kinds
+    "unsupported-format", "damaged", "too-large")."""
+
+
+class PictureMemoryError(PictureError, MemoryError):
+    """The picture does not fit the memory budget, or memory ran out (kinds "over-budget",
+    "out-of-memory")."""
+
+
+_ERRNO_ERRORS = {
+    "not-found": (PictureNotFoundError, errno.ENOENT),
+    "permission": (PicturePermissionError, errno.EACCES),
+}
+_OTHER_ERRORS = {
+    "unsupported-format": PictureValueError,
+    "damaged": PictureValueError,
+    "too-large": PictureValueError,
+    "over-budget": PictureMemoryError,
+    "out-of-memory": PictureMemoryError,
+}
+
+
+def _picture_error(
+    kind: str, message: str, filename: Optional[str], record: Optional[dict] = None
+) -> PictureError:
+    """The exception of a failure of this kind; the compiled module raises what this returns."""
+    if kind in _ERRNO_ERRORS:
+        cls, number = _ERRNO_ERRORS[kind]
+        error = cls(number, message, filename)
+    else:
+        # The path leads the message: an OSError with a filename would print "[Errno None]".
+        error = _OTHER_ERRORS.get(kind, PictureError)(
+            f"{filename}: {message}" if filename else message
+        )
+    error.kind = kind
+    error.record = record
+    return error
+
 
 __all__ = [
     "Clusterer",
@@ -42,6 +102,10 @@ __all__ = [
     "Maximizer",
     "Mixer",
     "PictureError",
+    "PictureMemoryError",
+    "PictureNotFoundError",
+    "PicturePermissionError",
+    "PictureValueError",
     "VerticalMaximizer",
     "analyze_file",
     "read_image",
@@ -205,10 +269,11 @@ def analyze_file(
     "renamed" says so. The review page (report) is the tool's alone: asking for it raises
     ValueError.
 
-    A picture that cannot be analysed raises PictureError (an OSError, whose record attribute is
-    the tool's error record) or, with errors="record", returns that record:
-    {"version": 1, "input": path, "error": reason}. A malformed option raises ValueError with
-    the tool's message.
+    A picture that cannot be analysed raises a PictureError of its kind (see the module's
+    documentation; its record attribute is the tool's error record) or, with errors="record",
+    returns that record: {"version": 1, "input": path, "error": {"kind": kind, "message":
+    reason}}. An output folder that cannot be made raises PictureError too. A malformed option
+    raises ValueError with the tool's message.
     """
     path = os.fsdecode(path)
     if errors not in ("raise", "record"):
@@ -223,11 +288,10 @@ def analyze_file(
         pixel_weight=pixel_weight,
         no_map=not write_map,
     )
-    record = json.loads(_analyze_file(_command_line(path, options)))
+    record = _analyze_file(_command_line(path, options))
     if "error" in record and errors == "raise":
-        error = PictureError(f"{record['input']}: {record['error']}")
-        error.record = record
-        raise error
+        failure = record["error"]
+        raise _picture_error(failure["kind"], failure["message"], record["input"], record)
     return record
 
 
@@ -239,8 +303,8 @@ def read_image(
     memory: Optional[int] = None,
 ) -> np.ndarray:
     """The picture at path as an H x W x 4 uint8 array in RGBA order, read as ztroi reads it:
-    upright by its EXIF orientation, and refused (PictureError, an OSError) when it cannot be
-    read, is of another format than input_formats (default: jpeg, png, gif, bmp, webp, tiff), has
+    upright by its EXIF orientation, and refused (a PictureError of the failure's kind, see the
+    module's documentation) when it cannot be read, is of another format than input_formats (default: jpeg, png, gif, bmp, webp, tiff), has
     more than max_pixels pixels or needs more than memory megabytes to decode."""
     options = dict(max_pixels=max_pixels, input_formats=input_formats, memory=memory)
     return _read_image(_command_line(os.fsdecode(path), options))

@@ -14,6 +14,10 @@ class PictureError(OSError):
 
     # ztroi's error record when analyze_file() raised it; None from the other functions.
     record: Optional[dict[str, Any]]
+    # Why, as the record's "error"."kind" spells it ("not-found", "damaged", ...); the package's
+    # subclasses PictureNotFoundError, PicturePermissionError, PictureValueError and
+    # PictureMemoryError derive from the matching built-in exception too.
+    kind: Optional[str]
 
 class _Mixer:
     def __init__(self, arguments: Sequence[bytes]) -> None: ...
@@ -48,5 +52,5 @@ class HorizontalMaximizer(Maximizer):
 class VerticalMaximizer(Maximizer):
     def __init__(self, pixel_weight: Literal["linear", "threshold"] = "linear") -> None: ...
 
-def _analyze_file(arguments: Sequence[bytes]) -> bytes: ...
+def _analyze_file(arguments: Sequence[bytes]) -> dict[str, Any]: ...
 def _read_image(arguments: Sequence[bytes]) -> npt.NDArray[np.uint8]: ...

@@ -102,12 +102,9 @@ void tst_ZTFaces::headsAreKept()
     QFETCH(QRect, face);
     QFETCH(QRect, kept);
 
-    QTemporaryDir out;
     ZTToolSettings settings = faceSettings(crop);
-    ZTOutputFolder folder;
-    QVERIFY(folder.open(out.path(), {}));
-    ZTPictureAnalyzer analyzer(settings, folder, finding({face}));
-    const ZTPictureReport report = analyzer.analyze(picture(name), "picture");
+    ZTPictureAnalyzer analyzer(settings, finding({face}));
+    const ZTPictureReport report = analyzer.analyze(picture(name)).report;
     QVERIFY2(report.ok(), qPrintable(report.error));
     QCOMPARE(report.faces, QList<QRect> {face.intersected(QRect(QPoint(0, 0), report.inputSize))});
     QCOMPARE(report.facesFound, 1);
@@ -129,12 +126,9 @@ void tst_ZTFaces::manyFacesAreCapped()
         faces.append(QRect(int(random() % 560), int(random() % 160), side, side));
     }
     faces.append(QRect(3, 3, 36, 36));
-    QTemporaryDir out;
     ZTToolSettings settings = faceSettings("4:5");
-    ZTOutputFolder folder;
-    QVERIFY(folder.open(out.path(), {}));
-    ZTPictureAnalyzer analyzer(settings, folder, finding(faces));
-    const ZTPictureReport report = analyzer.analyze(picture("wide.png"), "wide");
+    ZTPictureAnalyzer analyzer(settings, finding(faces));
+    const ZTPictureReport report = analyzer.analyze(picture("wide.png")).report;
     QVERIFY2(report.ok(), qPrintable(report.error));
     QCOMPARE(report.facesFound, 501);
     QCOMPARE(report.faces.size(), ZTPictureAnalyzer::maxFaces);
@@ -216,12 +210,9 @@ void tst_ZTFaces::openCvIsLoadedOnlyForFaces()
         QSKIP("this build has no face detection");
     }
     QVERIFY(!openCvLoaded());
-    QTemporaryDir work;
-    ZTOutputFolder folder;
-    QVERIFY(folder.open(work.path(), {}));
     ZTToolSettings settings = faceSettings("1:1");
     settings.faces = false;
-    QVERIFY(ZTPictureAnalyzer(settings, folder).analyze(picture("wide.png"), "w").ok());
+    QVERIFY(ZTPictureAnalyzer(settings).analyze(picture("wide.png")).report.ok());
     QVERIFY(!openCvLoaded());
 
     ZTFaceDetector detector;
@@ -265,13 +256,11 @@ void tst_ZTFaces::commandLineWithoutDetection()
 
     // Analyzing with a detector that cannot load fails every picture, with the same reason.
     ZTToolSettings settings = faceSettings("1:1");
-    ZTOutputFolder folder;
-    QVERIFY(folder.open(work.path(), {}));
     qputenv(ZTFaceDetector::cascadeFolderVariable, work.path().toLocal8Bit());
-    const ZTPictureReport report
-        = ZTPictureAnalyzer(settings, folder).analyze(picture("wide.png"), "w");
+    const ZTPictureReport report = ZTPictureAnalyzer(settings).analyze(picture("wide.png")).report;
     qunsetenv(ZTFaceDetector::cascadeFolderVariable);
     QVERIFY(!report.ok() && error.contains(report.error));
+    QCOMPARE(report.errorKind, ZTError::Kind::Unavailable);
 }
 
 void tst_ZTFaces::cascadesThatAreNotFiles_data()

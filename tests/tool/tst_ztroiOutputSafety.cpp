@@ -267,7 +267,7 @@ void tst_ztroiOutputSafety::cropsTooLargeForTheirFormat()
                               format, picture("photo.png")},
         work.path());
     QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
-    QCOMPARE(jsonLines(run.out).value(0)["error"].toString(), error);
+    QCOMPARE(jsonLines(run.out).value(0)["error"].toObject()["message"].toString(), error);
     QCOMPARE(filesIn(work.filePath("ztroi-out")).size(), error.isEmpty() ? 1 : 0);
 }
 
@@ -340,8 +340,9 @@ void tst_ztroiOutputSafety::outputNeverReplacesAnInput()
         QCOMPARE(run.exitCode, 1);
         const QList<QByteArray> lines = run.out.split('\n');
         QCOMPARE(lines.size(), 3);
-        QVERIFY2(lines[0].contains("\"error\":\"d/dog.salience.png is an input of this run; ztroi "
-                                   "does not replace it\""),
+        QVERIFY2(
+            lines[0].contains("\"message\":\"d/dog.salience.png is an input of this run; ztroi "
+                              "does not replace it\""),
             lines[0].constData());
         QVERIFY2(lines[1].contains(secondSays.toUtf8()), lines[1].constData());
         QCOMPARE(contentOf(map), original);

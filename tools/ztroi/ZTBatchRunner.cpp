@@ -1,10 +1,11 @@
 #include "ZTBatchRunner.h"
 
+#include "analysis/ZTOutputWriter.h"
 #include "input/ZTMemoryBudget.h"
+#include "text/ZTFileName.h"
 #include "text/ZTUniqueNames.h"
 
 #include <QBuffer>
-#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
@@ -26,8 +27,7 @@ ZTBatchRunner::ZTBatchRunner(
 
 QString ZTBatchRunner::outputBase(const QString& input)
 {
-    const QString base = QFileInfo(input).completeBaseName();
-    return base.isEmpty() ? QStringLiteral("picture") : base;
+    return ZTFileName::outputBase(input);
 }
 
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
@@ -117,17 +117,19 @@ int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
           };
     // Each worker owns its analyzer and mixer.
     const auto work = [&] {
-        ZTPictureAnalyzer analyzer(m_settings, m_folder, m_faceFinder);
+        ZTPictureAnalyzer analyzer(m_settings, m_faceFinder);
         analyzer.setMemoryBudget(&budget);
+        const ZTOutputWriter writer(m_settings, m_folder);
         std::unique_lock<std::mutex> lock(mutex);
         int index = 0;
         QString input;
         QString name;
         while (take(lock, &index, &input, &name)) {
             lock.unlock();
-            ZTPictureReport report = analyzer.analyze(input, name);
+            ZTPictureAnalysis analysis = analyzer.analyze(input);
+            writer.write(analysis, name);
             lock.lock();
-            reports.emplace(index, std::move(report));
+            reports.emplace(index, std::move(analysis.report));
             ++finished;
             reportReady.notify_one();
         }

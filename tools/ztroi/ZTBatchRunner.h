@@ -13,8 +13,9 @@ class ZTOutputFolder;
 
 /**
  * Analyses a list of pictures with settings.jobs worker threads, each with its own
- * ZTPictureAnalyzer (and so its own mixer). Reports are handed over on the calling thread in
- * input order, whatever order the workers finish in.
+ * ZTPictureAnalyzer (and so its own mixer), and writes each picture's files after its analysis.
+ * Reports are handed over on the calling thread in input order, whatever order the workers finish
+ * in.
  */
 class ZTBatchRunner
 {

@@ -3,11 +3,7 @@
 #include "crops/ZTCropPlanner.h"
 #include "crops/ZTOverlayPainter.h"
 #include "faces/ZTFaceDetector.h"
-#include "output/ZTOutputFolder.h"
-#include "output/ZTOutputTransaction.h"
-#include "report/ZTReportFormatter.h"
 #include "report/ZTReviewPage.h"
-#include "text/ZTNumberText.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTMapGeometry_p.h>
@@ -22,8 +18,6 @@
 #include <tuple>
 
 namespace {
-
-constexpr int overlayJpegQuality = 90;
 
 // The clusterer's scores for a grid of columns x rows cells, row by row. cluster() cuts the
 // width into countCubesV() columns and the height into countCubesH() rows. When the map is not a
@@ -65,33 +59,15 @@ QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
     return maps.size() == 1 ? maps.first() : mixer.mix(maps, mixer.gatherWeights());
 }
 
-// A salience map as an 8-bit grey picture of its red components: the same values in a quarter
-// of the pixel data, which makes the PNG several times faster to write and smaller.
-QImage greyMap(const QImage& map)
-{
-    QImage grey(map.size(), QImage::Format_Grayscale8);
-    for (int y = 0; y < map.height(); ++y) {
-        const QRgb* const in = reinterpret_cast<const QRgb*>(map.constScanLine(y));
-        uchar* const out = grey.scanLine(y);
-        for (int x = 0; x < map.width(); ++x) {
-            out[x] = uchar(qRed(in[x]));
-        }
-    }
-    return grey;
-}
+} // namespace
 
-// The writer of the crops that @p settings ask for.
-ZTCropWriter cropWriterFor(const ZTAnalysisSettings& settings)
+ZTCropWriter ZTPictureAnalyzer::cropWriterFor(const ZTAnalysisSettings& settings)
 {
     return ZTCropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
 }
 
-} // namespace
-
-ZTPictureAnalyzer::ZTPictureAnalyzer(
-    const ZTAnalysisSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
+ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTAnalysisSettings& settings, ZTFaceFinder faceFinder)
     : m_settings(settings)
-    , m_folder(folder)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
     , m_faceFinder(std::move(faceFinder))
     , m_cropWriter(cropWriterFor(settings))
@@ -165,39 +141,35 @@ QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTAnalysisSettings& s
     return made;
 }
 
-ZTPictureReport ZTPictureAnalyzer::analyze(const QString& path, const QString& outputName)
+ZTPictureAnalysis ZTPictureAnalyzer::analyze(const QString& path)
 {
-    ZTPictureReport report;
+    ZTPictureAnalysis analysis;
+    ZTPictureReport& report = analysis.report;
     report.input = path;
     report.bundled = m_settings.bundledPicture;
-    // All or nothing: a picture that fails takes back the files it wrote, and puts back those
-    // that they replaced.
-    ZTOutputTransaction files(m_folder, ZTOutputFolder::inputIdentity(path, report.bundled));
     try {
         const bool loaded = load(path);
         report.decoderMessages = m_loader.messages();
         if (!loaded) {
-            report.error = m_loader.errorString();
+            report.fail(m_loader.errorKind(), m_loader.errorString());
         } else {
-            analyzePicture(report, outputName, files);
+            analyzePicture(analysis);
         }
     } catch (const std::bad_alloc&) {
-        report.error = QStringLiteral("not enough memory");
+        report.fail(ZTError::Kind::OutOfMemory, QStringLiteral("not enough memory"));
     } catch (const std::exception& e) {
-        report.error = QString::fromLocal8Bit(e.what());
+        report.fail(ZTError::Kind::Internal, QString::fromLocal8Bit(e.what()));
     }
-    if (report.ok()) {
-        files.commit();
-    } else {
-        files.rollback();
-        ZTPictureReport failed;
-        failed.input = report.input;
-        failed.bundled = report.bundled;
-        failed.error = report.error;
-        failed.decoderMessages = report.decoderMessages;
-        report = failed;
+    if (!report.ok()) {
+        // A failed picture reports why and nothing else.
+        ZTPictureAnalysis failed;
+        failed.report.input = report.input;
+        failed.report.bundled = report.bundled;
+        failed.report.fail(report.errorKind, report.error);
+        failed.report.decoderMessages = report.decoderMessages;
+        return failed;
     }
-    return report;
+    return analysis;
 }
 
 // Every name is a file; only the bundled photograph, analysed when no picture is named, comes
@@ -212,10 +184,12 @@ bool ZTPictureAnalyzer::load(const QString& path)
     return m_loader.load(&resource);
 }
 
-void ZTPictureAnalyzer::analyzePicture(
-    ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files)
+void ZTPictureAnalyzer::analyzePicture(ZTPictureAnalysis& analysis)
 {
-    const QImage picture = m_loader.takeImage();
+    ZTPictureReport& report = analysis.report;
+    analysis.picture = m_loader.takeImage();
+    analysis.format = m_loader.format();
+    const QImage& picture = analysis.picture;
     report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
@@ -247,16 +221,16 @@ void ZTPictureAnalyzer::analyzePicture(
     }
     report.methods = methodStates();
 
-    const QList<QImage> maps = m_mixer->gatherResults(picture);
-    QList<ZTSalienzMethod> mapMethods;
+    analysis.maps = m_mixer->gatherResults(picture);
     for (const ZTMethodState& state : report.methods) {
         if (state.enabled) {
-            mapMethods.append(state.method);
+            analysis.mapMethods.append(state.method);
         }
     }
-    const QImage salience = combine(*m_mixer, maps);
-    if (salience.isNull() || maps.size() != mapMethods.size()) {
-        report.error = QStringLiteral("the analysis gave no salience map");
+    analysis.salience = combine(*m_mixer, analysis.maps);
+    const QImage& salience = analysis.salience;
+    if (salience.isNull() || analysis.maps.size() != analysis.mapMethods.size()) {
+        report.fail(ZTError::Kind::Internal, QStringLiteral("the analysis gave no salience map"));
         return;
     }
     report.analysisSize = salience.size();
@@ -274,65 +248,6 @@ void ZTPictureAnalyzer::analyzePicture(
         report.gridScores = gridScores(salience, &report.grid);
     }
 
-    // Files last: a picture that failed above leaves nothing behind.
-    const auto write = [&](const QString& kind, const QImage& image, int quality,
-                           const QString& format = QStringLiteral("png")) {
-        const QString suffix = QLatin1Char('.') + kind + QLatin1Char('.') + format;
-        QString error;
-        QString kept;
-        const QString path = files.writeImage(outputName, suffix, image, quality, &error, &kept);
-        if (path.isEmpty()) {
-            report.error = error;
-            return false;
-        }
-        report.files.append({kind, path,
-            kept.isEmpty() ? QString() : m_folder.filePath(outputName + suffix), kept});
-        return true;
-    };
-    if (m_settings.writeSalienceMap && !write(QStringLiteral("salience"), greyMap(salience), -1)) {
-        return;
-    }
-    if (m_settings.writeMaps) {
-        for (int i = 0; i < maps.size(); ++i) {
-            if (!write(ZTAnalysisSettings::methodName(mapMethods.at(i)), greyMap(maps.at(i)), -1)) {
-                return;
-            }
-        }
-    }
-    if (m_settings.writeOverlay) {
-        const QImage overlay = ZTOverlayPainter::paint(
-            picture, salience, report.inputSize, report.crops, report.focus);
-        if (!write(QStringLiteral("overlay"), overlay, overlayJpegQuality, QStringLiteral("jpg"))) {
-            return;
-        }
-    }
-    if (m_settings.writeCrops) {
-        const QString suffix = m_cropWriter.suffixFor(m_loader.format());
-        const QStringList kinds = ZTCropWriter::fileKinds(report.crops);
-        for (int i = 0; i < report.crops.size(); ++i) {
-            const ZTCrop& crop = report.crops.at(i);
-            // Said before the crop is made: the encoder would only fail on it.
-            const QSize size = m_cropWriter.outputSize(crop.request, crop.rect.size());
-            const QString tooLarge = ZTOutputTransaction::sizeLimitText(suffix, size);
-            if (!tooLarge.isEmpty()) {
-                report.error
-                    = QStringLiteral("the crop %1 is %2 pixels, too large: %3")
-                          .arg(crop.request.text, ZTNumberText::sizeText(size), tooLarge);
-                return;
-            }
-            const QImage image = m_cropWriter.render(picture, report.inputSize, crop, suffix);
-            if (image.isNull()) {
-                report.error = QStringLiteral("not enough memory for the crop %1 (%2x%3)")
-                                   .arg(crop.request.text)
-                                   .arg(crop.rect.width())
-                                   .arg(crop.rect.height());
-                return;
-            }
-            if (!write(kinds.at(i), image, m_cropWriter.qualityFor(suffix), suffix)) {
-                return;
-            }
-        }
-    }
     if (!m_settings.reviewPage.isEmpty()) {
         report.thumbnail = ZTReviewPage::thumbnail(picture, report.inputSize);
     }
@@ -364,7 +279,7 @@ QRect ZTPictureAnalyzer::headAround(const QRect& face)
 bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report)
 {
     if (!m_faceFinder) {
-        report.error = m_faceError;
+        report.fail(ZTError::Kind::Unavailable, m_faceError);
         return false;
     }
     const ZTMapGeometry toInput(report.inputSize, picture.size());

@@ -19,8 +19,6 @@
 
 class ZTMemoryBudget;
 class ZTFaceDetector;
-class ZTOutputFolder;
-class ZTOutputTransaction;
 class ZTSalienzMixer;
 
 /**
@@ -30,9 +28,24 @@ class ZTSalienzMixer;
 using ZTFaceFinder = std::function<QList<QRect>(const QImage& picture)>;
 
 /**
+ * One picture analysed: its report, and what writing its files takes (ZTOutputWriter). A failed
+ * analysis holds only the report, which says why.
+ */
+struct ZTPictureAnalysis
+{
+    ZTPictureReport report;
+    QImage picture;                    ///< as decoded, upright; may be smaller than the input
+    QByteArray format;                 ///< the decoder's name of the picture's format ("jpeg")
+    QImage salience;                   ///< the mixed map
+    QList<QImage> maps;                ///< each enabled method's map, in the order of methods
+    QList<ZTSalienzMethod> mapMethods; ///< the method of each of maps
+};
+
+/**
  * Analyses pictures one after another with one mixer configured from the settings: reads the
- * picture, computes its salience map, plans crops, the focal point and grid scores, and writes
- * the output files. Used by one thread at a time; parallel runs give each thread its own.
+ * picture, computes its salience map, plans crops, the focal point and grid scores. Writes
+ * nothing: ZTOutputWriter writes the files of an analysis. Used by one thread at a time;
+ * parallel runs give each thread its own.
  */
 class ZTPictureAnalyzer
 {
@@ -41,21 +54,18 @@ public:
     static constexpr int maxFaces = 32;
 
     /**
-     * Writes into @p folder, which must outlive the analyzer, and be open when @p settings write
-     * files. With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector
-     * when none is given; every picture fails when that cannot load its cascades.
+     * With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector when
+     * none is given; every picture fails when that cannot load its cascades.
      */
-    ZTPictureAnalyzer(const ZTAnalysisSettings& settings, const ZTOutputFolder& folder,
-        ZTFaceFinder faceFinder = {});
+    explicit ZTPictureAnalyzer(const ZTAnalysisSettings& settings, ZTFaceFinder faceFinder = {});
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
     /**
-     * Analyses the picture at @p path and writes its files, all or none of them, into the
-     * folder: @p outputName + ".KIND.png", or the next free name (see ZTOutputTransaction).
+     * Analyses the picture at @p path; its report says why when that fails. Writes no file.
      * Never throws.
      */
-    ZTPictureReport analyze(const QString& path, const QString& outputName);
+    ZTPictureAnalysis analyze(const QString& path);
 
     /**
      * Each picture reserves its memory in @p budget (not owned) before it is decoded: its
@@ -77,6 +87,9 @@ public:
      */
     static QRect headAround(const QRect& face);
 
+    /** The writer of the crops that @p settings ask for. */
+    static ZTCropWriter cropWriterFor(const ZTAnalysisSettings& settings);
+
     /**
      * Declares @p areas, in pixels of a picture of @p inputSize, very important to @p mixer for
      * work images of @p workSize, with the areas method's @p weight.
@@ -86,15 +99,13 @@ public:
 
 private:
     bool load(const QString& path);
-    void analyzePicture(
-        ZTPictureReport& report, const QString& outputName, ZTOutputTransaction& files);
+    void analyzePicture(ZTPictureAnalysis& analysis);
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
     QSize neededDecodeSize(const QSize& upright) const;
     static QList<ZTCropRequest> picturesMade(const ZTAnalysisSettings& settings);
 
     ZTAnalysisSettings m_settings;
-    const ZTOutputFolder& m_folder;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
     std::unique_ptr<ZTFaceDetector> m_faceDetector;

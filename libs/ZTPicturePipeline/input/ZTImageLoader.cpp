@@ -105,6 +105,18 @@ bool reportsDamage(const QStringList& messages)
     return false;
 }
 
+ZTError::Kind readerErrorKind(const QImageReader& reader)
+{
+    switch (reader.error()) {
+    case QImageReader::UnsupportedFormatError:
+        return ZTError::Kind::UnsupportedFormat;
+    case QImageReader::DeviceError:
+        return ZTError::Kind::ReadFailed;
+    default:
+        return ZTError::Kind::Damaged;
+    }
+}
+
 QString readerError(const QImageReader& reader)
 {
     switch (reader.error()) {
@@ -301,8 +313,9 @@ qint64 ZTImageLoader::reservation(const ZTPictureHeader& header, qint64 fileByte
     return memoryEstimate(header, fileBytes) + (m_workBytes ? m_workBytes(header.size) : 0);
 }
 
-bool ZTImageLoader::fail(const QString& error)
+bool ZTImageLoader::fail(ZTError::Kind kind, const QString& error)
 {
+    m_errorKind = kind;
     releaseReservation();
     m_image = QImage();
     m_inputSize = QSize();
@@ -341,44 +354,46 @@ bool ZTImageLoader::load(const QString& path)
     const QByteArray name = ZTFileName::toBytes(path);
     struct stat info = {};
     if (name.isEmpty() || name.contains('\0')) {
-        return fail(
+        return fail(ZTError::Kind::NotFound,
             QStringLiteral("no such file (a file name cannot be empty or hold a NUL byte)"));
     }
     if (::stat(name.constData(), &info) != 0) {
-        return fail(
+        return fail(ZTError::kindOfErrno(errno, ZTError::Kind::ReadFailed),
             errno == ENOENT ? QStringLiteral("no such file") : systemError("cannot open the file"));
     }
     if (S_ISDIR(info.st_mode)) {
-        return fail(QStringLiteral("is a directory"));
+        return fail(ZTError::Kind::NotAFile, QStringLiteral("is a directory"));
     }
     // Checked before opening, and again on what was opened: opening a FIFO or a device may
     // block or have effects of its own.
     const auto notRegular
         = [] { return QStringLiteral("not a regular file (a FIFO, socket or device)"); };
     if (!S_ISREG(info.st_mode)) {
-        return fail(notRegular());
+        return fail(ZTError::Kind::NotAFile, notRegular());
     }
     const FileDescriptor file(
         ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
-        return fail(systemError("cannot open the file"));
+        return fail(ZTError::kindOfErrno(errno, ZTError::Kind::ReadFailed),
+            systemError("cannot open the file"));
     }
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return fail(notRegular());
+        return fail(ZTError::Kind::NotAFile, notRegular());
     }
     const qint64 size = info.st_size;
     if (size == 0) {
-        return fail(QStringLiteral("empty file"));
+        return fail(ZTError::Kind::Damaged, QStringLiteral("empty file"));
     }
     if (size > maxFileBytes) {
-        return fail(fileTooLarge());
+        return fail(ZTError::Kind::TooLarge, fileTooLarge());
     }
     if (!reserve(size)) {
-        return fail(QStringLiteral("the file does not fit the memory budget"));
+        return fail(
+            ZTError::Kind::OverBudget, QStringLiteral("the file does not fit the memory budget"));
     }
     QByteArray data;
     if (!readAll(file.get(), size, &data)) {
-        return fail(systemError("cannot read the file"));
+        return fail(ZTError::Kind::ReadFailed, systemError("cannot read the file"));
     }
     ZTPictureHeader header = ZTPictureHeader::read(data);
     if (!check(header)) {
@@ -392,14 +407,15 @@ bool ZTImageLoader::load(const QString& path)
         releaseReservation();
         const qint64 whole = reservation(header, size);
         if (!reserve(whole)) {
-            return fail(overBudget(whole, m_budget->bytes()));
+            return fail(ZTError::Kind::OverBudget, overBudget(whole, m_budget->bytes()));
         }
         if (!readAll(file.get(), size, &data)) {
-            return fail(systemError("cannot read the file"));
+            return fail(ZTError::Kind::ReadFailed, systemError("cannot read the file"));
         }
         const ZTPictureHeader again = ZTPictureHeader::read(data);
         if (!check(again) || reservation(again, data.size()) > whole) {
-            return m_error.isEmpty() ? fail(QStringLiteral("the file changed while it was read"))
+            return m_error.isEmpty() ? fail(ZTError::Kind::ReadFailed,
+                       QStringLiteral("the file changed while it was read"))
                                      : false;
         }
         header = again;
@@ -413,7 +429,7 @@ bool ZTImageLoader::load(QIODevice* device)
     releaseReservation();
     m_messages.clear();
     if (!device || !device->isReadable()) {
-        return fail(QStringLiteral("cannot read the file"));
+        return fail(ZTError::Kind::ReadFailed, QStringLiteral("cannot read the file"));
     }
     // In chunks: QIODevice::read(n) would allocate all n bytes first.
     QByteArray data;
@@ -423,10 +439,10 @@ bool ZTImageLoader::load(QIODevice* device)
         data.append(chunk, int(got));
     }
     if (data.isEmpty()) {
-        return fail(QStringLiteral("empty file"));
+        return fail(ZTError::Kind::Damaged, QStringLiteral("empty file"));
     }
     if (data.size() > maxFileBytes) {
-        return fail(fileTooLarge());
+        return fail(ZTError::Kind::TooLarge, fileTooLarge());
     }
     const ZTPictureHeader header = ZTPictureHeader::read(data);
     if (!check(header)) {
@@ -434,7 +450,7 @@ bool ZTImageLoader::load(QIODevice* device)
     }
     const qint64 whole = reservation(header, data.size());
     if (!reserve(whole)) {
-        return fail(overBudget(whole, m_budget->bytes()));
+        return fail(ZTError::Kind::OverBudget, overBudget(whole, m_budget->bytes()));
     }
     ZTPictureHeader::dropUnusedParts(header, &data);
     return decode(data, header);
@@ -444,29 +460,35 @@ bool ZTImageLoader::load(QIODevice* device)
 bool ZTImageLoader::check(const ZTPictureHeader& header)
 {
     m_error.clear();
+    m_errorKind = ZTError::Kind::None;
     if (header.format.isEmpty()) {
-        return fail(QStringLiteral("not a picture in a format that can be read"));
+        return fail(ZTError::Kind::UnsupportedFormat,
+            QStringLiteral("not a picture in a format that can be read"));
     }
     if (!m_formats.contains(header.format)) {
-        return fail(QStringLiteral("%1 pictures are not read unless --input-formats allows them")
-                        .arg(QString::fromLatin1(header.format.toUpper())));
+        return fail(ZTError::Kind::UnsupportedFormat,
+            QStringLiteral("%1 pictures are not read unless --input-formats allows them")
+                .arg(QString::fromLatin1(header.format.toUpper())));
     }
     if (!header.damage.isEmpty()) {
-        return fail(header.damage);
+        return fail(header.damageKind, header.damage);
     }
     if (header.size.isValid() && header.size.isEmpty()) {
-        return fail(QStringLiteral("the picture has no pixels (%1)")
-                        .arg(ZTNumberText::sizeText(header.size)));
+        return fail(ZTError::Kind::Damaged,
+            QStringLiteral("the picture has no pixels (%1)")
+                .arg(ZTNumberText::sizeText(header.size)));
     }
     if (exceeds(header.size, m_maxPixels)) {
-        return fail(QStringLiteral("the picture is too large (%1, more than %2 pixels)")
-                        .arg(ZTNumberText::sizeText(header.size))
-                        .arg(m_maxPixels));
+        return fail(ZTError::Kind::TooLarge,
+            QStringLiteral("the picture is too large (%1, more than %2 pixels)")
+                .arg(ZTNumberText::sizeText(header.size))
+                .arg(m_maxPixels));
     }
     if (header.scans > maxJpegScans) {
-        return fail(QStringLiteral("too many scans (%1, more than %2)")
-                        .arg(header.scans)
-                        .arg(maxJpegScans));
+        return fail(ZTError::Kind::TooLarge,
+            QStringLiteral("too many scans (%1, more than %2)")
+                .arg(header.scans)
+                .arg(maxJpegScans));
     }
     return true;
 }
@@ -486,7 +508,7 @@ bool ZTImageLoader::decode(const QByteArray& data, const ZTPictureHeader& header
     // Turned upright below, keeping the colour space.
     reader.setAutoTransform(false);
     if (!reader.canRead()) {
-        return fail(readerError(reader));
+        return fail(readerErrorKind(reader), readerError(reader));
     }
     if (format == "tiff") {
         routeTiffMessages();
@@ -496,12 +518,13 @@ bool ZTImageLoader::decode(const QByteArray& data, const ZTPictureHeader& header
     const QSize stored = reader.size();
     const bool headerHasSize = stored.isValid();
     if (!headerHasSize && reader.supportsOption(QImageIOHandler::Size)) {
-        return fail(
+        return fail(ZTError::Kind::Damaged,
             QStringLiteral("no picture size in the header (damaged, truncated or without pixels)"));
     }
     if (headerHasSize && (stored.isEmpty() || exceeds(stored, m_maxPixels))) {
-        return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(ZTNumberText::sizeText(stored)));
+        return fail(stored.isEmpty() ? ZTError::Kind::Damaged : ZTError::Kind::TooLarge,
+            QStringLiteral("the picture has no pixels or is too large (%1)")
+                .arg(ZTNumberText::sizeText(stored)));
     }
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = turned ? stored.transposed() : stored;
@@ -523,25 +546,27 @@ bool ZTImageLoader::decode(const QByteArray& data, const ZTPictureHeader& header
         picture.fill(0);
     }
     if (!reader.read(&picture)) {
-        return fail(readerError(reader));
+        return fail(readerErrorKind(reader), readerError(reader));
     }
     QImage decoded = uprightImage(std::move(picture), reader.transformation());
     if (decoded.isNull()) {
-        return fail(readerError(reader));
+        return fail(readerErrorKind(reader), readerError(reader));
     }
     if (reportsDamage(m_messages)) {
-        return fail(QStringLiteral("damaged or truncated picture data"));
+        return fail(ZTError::Kind::Damaged, QStringLiteral("damaged or truncated picture data"));
     }
     // Checked once decoded as well: any decoder that makes more pixels than the header said.
     if (decoded.size().isEmpty() || exceeds(decoded.size(), m_maxPixels)) {
-        return fail(QStringLiteral("the picture has no pixels or is too large (%1)")
-                        .arg(ZTNumberText::sizeText(decoded.size())));
+        return fail(decoded.size().isEmpty() ? ZTError::Kind::Damaged : ZTError::Kind::TooLarge,
+            QStringLiteral("the picture has no pixels or is too large (%1)")
+                .arg(ZTNumberText::sizeText(decoded.size())));
     }
 
     // Converted in place where Qt can, so a large picture is not held twice.
     m_image = std::move(decoded).convertToFormat(QImage::Format_ARGB32);
     if (m_image.isNull()) {
-        return fail(QStringLiteral("not enough memory to convert the picture"));
+        return fail(
+            ZTError::Kind::OutOfMemory, QStringLiteral("not enough memory to convert the picture"));
     }
     m_format = format;
     // A reduced decode is smaller than the picture; crops are still given in its full size.

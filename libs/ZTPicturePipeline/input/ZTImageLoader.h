@@ -2,6 +2,7 @@
 #define ZTIMAGELOADER_H
 
 #include "input/ZTPictureHeader.h"
+#include "types/ZTError.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -115,6 +116,8 @@ public:
     QByteArray format() const { return m_format; }
     /** One short sentence on why the last load() failed; empty after a success. */
     QString errorString() const { return m_error; }
+    /** The kind of the last load()'s failure; None after a success. */
+    ZTError::Kind errorKind() const { return m_errorKind; }
     /** What the decoder said during the last load() (libpng's, libtiff's warnings ...). */
     QStringList messages() const { return m_messages; }
 
@@ -124,7 +127,7 @@ private:
     bool check(const ZTPictureHeader& header);
     qint64 reservation(const ZTPictureHeader& header, qint64 fileBytes) const;
     bool decode(const QByteArray& data, const ZTPictureHeader& header);
-    bool fail(const QString& error);
+    bool fail(ZTError::Kind kind, const QString& error);
 
     qint64 m_maxPixels = defaultMaxPixels;
     QList<QByteArray> m_formats;
@@ -136,6 +139,7 @@ private:
     QByteArray m_format;
     QSize m_inputSize;
     QString m_error;
+    ZTError::Kind m_errorKind = ZTError::Kind::None;
     QStringList m_messages;
 };
 

@@ -75,9 +75,11 @@ QSize largest(const QSize& a, const QSize& b)
     return qint64(a.width()) * a.height() >= qint64(b.width()) * b.height() ? a : b;
 }
 
-ZTPictureHeader damaged(ZTPictureHeader header, const QString& why)
+ZTPictureHeader damaged(
+    ZTPictureHeader header, const QString& why, ZTError::Kind kind = ZTError::Kind::Damaged)
 {
     header.damage = why;
+    header.damageKind = kind;
     return header;
 }
 
@@ -271,7 +273,8 @@ ZTPictureHeader readPng(const Bytes& b, ZTPictureHeader header)
     });
     if (profileBytes > maxIccProfileBytes) {
         return damaged(header,
-            QStringLiteral("an ICC profile larger than %1 MB").arg(maxIccProfileBytes >> 20));
+            QStringLiteral("an ICC profile larger than %1 MB").arg(maxIccProfileBytes >> 20),
+            ZTError::Kind::TooLarge);
     }
     header.metadataBytes = iccProfileCopies * profileBytes;
     // Sixteen bits a sample decode into 64-bit pixels first.

@@ -1,6 +1,8 @@
 #ifndef ZTPICTUREHEADER_H
 #define ZTPICTUREHEADER_H
 
+#include "types/ZTError.h"
+
 #include <QByteArray>
 #include <QPair>
 #include <QSize>
@@ -30,6 +32,8 @@ struct ZTPictureHeader
      * tells (TIFF tiles beyond the picture, too many samples a pixel); empty when it is whole.
      */
     QString damage;
+    /** Damaged, or TooLarge for a part beyond its limit (an ICC profile). */
+    ZTError::Kind damageKind = ZTError::Kind::Damaged;
     /** JPEG: the number of scans (SOS markers); 0 for other formats. */
     int scans = 0;
     /**

@@ -118,6 +118,10 @@ bool ZTOutputFolder::open(const QString& path, const QStringList& inputs, QStrin
 bool ZTOutputFolder::open(const QString& path, QString* error)
 {
     const auto failed = [&](const QString& why) {
+        // Only a refusal has a kind of its own: a missing parent or a file in the way of a
+        // folder is a failure to write the folder, not a missing input.
+        m_errorKind = errno == EACCES || errno == EPERM ? ZTError::Kind::Permission
+                                                        : ZTError::Kind::WriteFailed;
         if (error) {
             *error = QStringLiteral("%1: %2").arg(path, why);
         }

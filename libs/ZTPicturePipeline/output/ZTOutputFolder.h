@@ -1,6 +1,8 @@
 #ifndef ZTOUTPUTFOLDER_H
 #define ZTOUTPUTFOLDER_H
 
+#include "types/ZTError.h"
+
 #include <QByteArray>
 #include <QSet>
 #include <QString>
@@ -46,6 +48,8 @@ public:
      * one name. The memory is thus that of those few, however many inputs a run has.
      */
     void noteInput(const QString& input);
+    /** The kind of open()'s failure: Permission or WriteFailed. */
+    ZTError::Kind errorKind() const { return m_errorKind; }
 
     /** The path of the entry @p name in the folder, as reports show it. */
     QString filePath(const QString& name) const;
@@ -96,6 +100,7 @@ private:
 
     QString m_path;
     int m_fd = -1;
+    ZTError::Kind m_errorKind = ZTError::Kind::None;
     int m_recordFd = -1;           ///< the record's folder; -1 when there is none to trust
     QSet<QByteArray> m_inputNames; ///< inputs that are entries of the folder, present or not
     QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system that could be entries

@@ -44,7 +44,12 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
     QJsonObject json {
         {QStringLiteral("version"), jsonVersion}, {QStringLiteral("input"), report.input}};
     if (!report.ok()) {
-        json.insert(QStringLiteral("error"), report.error);
+        // A failure without a kind of its own counts as the analysis's.
+        const ZTError::Kind kind
+            = report.errorKind == ZTError::Kind::None ? ZTError::Kind::Internal : report.errorKind;
+        json.insert(QStringLiteral("error"),
+            QJsonObject {{QStringLiteral("kind"), ZTError::kindName(kind)},
+                {QStringLiteral("message"), report.error}});
         return json;
     }
     json.insert(QStringLiteral("size"), sizeObject(report.inputSize));

@@ -20,14 +20,15 @@ public:
 
     /**
      * The report as JSON. Always "version" and "input"; a failed picture adds "error" and
-     * nothing else. Otherwise "size", "analysisSize", "methods", "crops", "focus", "files",
-     * with --grid "grid", and with --faces "faces" and "facesFound". Rectangles are {"x", "y",
-     * "width", "height"} in input pixels; "salienceKept" is rounded to four decimals; a crop has
-     * "areasKept" when the run declares areas (--area or --faces). "focus" has "x", "y" and
-     * "css" (focusCss()); "files" has "salience", "overlay", "maps" (by method) and "crops" (in
-     * the crops' order), each when written. When a file could not take its own name, "renamed"
-     * lists such files as {"path", "wanted", "reason"}: the path written, the one that stays, and
-     * why it stays (ZTOutputTransaction::write()).
+     * nothing else: {"kind", "message"}, the kind as ZTError::kindName() spells it. Otherwise
+     * "size", "analysisSize", "methods", "crops", "focus", "files", with --grid "grid", and with
+     * --faces "faces" and "facesFound". Rectangles are {"x", "y", "width", "height"} in input
+     * pixels; "salienceKept" is rounded to four decimals; a crop has "areasKept" when the run
+     * declares areas (--area or --faces). "focus" has "x", "y" and "css" (focusCss()); "files" has
+     * "salience", "overlay", "maps" (by method) and "crops" (in the crops' order), each when
+     * written. When a file could not take its own name, "renamed" lists such files as {"path",
+     * "wanted", "reason"}: the path written, the one that stays, and why it stays
+     * (ZTOutputTransaction::write()).
      */
     static QJsonObject toJson(const ZTPictureReport& report);
     /** toJson() as one compact line, with its line feed. */

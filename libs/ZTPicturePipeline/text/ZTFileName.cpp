@@ -1,5 +1,7 @@
 #include "text/ZTFileName.h"
 
+#include <QFileInfo>
+
 namespace {
 
 constexpr char32_t escapeBase = 0xDC00;
@@ -101,4 +103,10 @@ QString ZTFileName::printable(const QString& text)
         }
     }
     return shown;
+}
+
+QString ZTFileName::outputBase(const QString& path)
+{
+    const QString base = QFileInfo(path).completeBaseName();
+    return base.isEmpty() ? QStringLiteral("picture") : base;
 }

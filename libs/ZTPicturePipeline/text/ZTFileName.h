@@ -23,6 +23,11 @@ public:
      * or a value shown there keeps to one line and cannot move the terminal's cursor.
      */
     static QString printable(const QString& text);
+    /**
+     * The name that the outputs of the picture @p path start from: its file name without its
+     * last suffix, or "picture" when that is empty.
+     */
+    static QString outputBase(const QString& path);
 };
 
 #endif // ZTFILENAME_H

@@ -2,6 +2,7 @@
 #define ZTPICTUREREPORT_H
 
 #include "types/ZTCrop.h"
+#include "types/ZTError.h"
 #include "types/ZTMethodState.h"
 #include "types/ZTOutputFile.h"
 
@@ -20,8 +21,10 @@ struct ZTPictureReport
     QString input;        ///< the path as given
     bool bundled = false; ///< the bundled photograph, which is no file
     QString error;        ///< empty when the picture was analysed
-    QSize inputSize;      ///< after EXIF orientation
-    QSize analysisSize;   ///< the salience map's size
+    /** What kind of failure error says; None while there is none. */
+    ZTError::Kind errorKind = ZTError::Kind::None;
+    QSize inputSize;    ///< after EXIF orientation
+    QSize analysisSize; ///< the salience map's size
     QList<ZTMethodState> methods;
     QList<ZTCrop> crops;
     QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels
@@ -34,6 +37,12 @@ struct ZTPictureReport
     QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
 
     bool ok() const { return error.isEmpty(); }
+    /** Records a failure: its @p kind and its @p message. */
+    void fail(ZTError::Kind kind, const QString& message)
+    {
+        errorKind = kind;
+        error = message;
+    }
 };
 
 #endif // ZTPICTUREREPORT_H

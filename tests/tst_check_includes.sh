@@ -22,7 +22,7 @@ good_tree() {
     printf '#include "input/ZTLoader.h"\n' > "$root"/libs/ZTPicturePipeline/analysis/ZTAnalyzer.h
     printf '#include "analysis/ZTAnalyzer.h"\n' > "$root"/tools/ztroi/ZTRunner.h
     printf '#include "ZTRunner.h"\n#include <ZTMixer.h>\n' > "$root"/tools/ztroi/main.cpp
-    printf '#include "ZTRunner.h"\n' > "$root"/python/src/module.cpp
+    printf '#include "analysis/ZTAnalyzer.h"\n' > "$root"/python/src/module.cpp
 }
 
 # expect NAME STATUS PATTERN SETUP...: builds a good tree, runs SETUP in it, then the check.
@@ -57,6 +57,9 @@ expect "library includes the pipeline" 1 "layer library may not use" \
     "echo '#include \"types/ZTReport.h\"' >> libs/ZTRegionOfInterest/ZTMixer.h"
 expect "pipeline includes the tool" 1 "layer analysis may not use" \
     "echo '#include \"ZTRunner.h\"' >> libs/ZTPicturePipeline/analysis/ZTAnalyzer.h"
+# The Python module builds without the tool.
+expect "python module includes the tool" 1 "layer python may not use" \
+    "echo '#include \"ZTRunner.h\"' >> python/src/module.cpp"
 expect "text leaf includes the pipeline" 1 "layer text may not use" \
     "echo '#include \"types/ZTReport.h\"' >> libs/ZTPicturePipeline/text/ZTFileName.h"
 expect "value type includes text" 1 "layer types may not use" \

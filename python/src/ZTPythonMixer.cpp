@@ -1,6 +1,5 @@
 #include "ZTPythonMixer.h"
 
-#include "ZTOptionParser.h"
 #include "analysis/ZTPictureAnalyzer.h"
 #include "input/ZTImageLoader.h"
 #include "input/ZTMemoryBudget.h"
@@ -15,24 +14,9 @@ ZTPictureError::ZTPictureError(ZTError::Kind kind, const QString& path, const QS
     , m_reason(reason)
 {}
 
-ZTToolSettings ZTPythonMixer::parseArguments(const QStringList& arguments)
-{
-    ZTOptionParser parser;
-    switch (parser.parse(arguments)) {
-    case ZTOptionParser::Run:
-        return parser.settings();
-    case ZTOptionParser::UsageError:
-        throw std::invalid_argument(parser.errorText().toStdString());
-    case ZTOptionParser::ShowHelp:
-    case ZTOptionParser::ShowVersion:
-        break;
-    }
-    throw std::invalid_argument("help and version are no options of an analysis");
-}
-
 // Configured as ztroi's ZTPictureAnalyzer configures its mixer; the tests compare the two.
-ZTPythonMixer::ZTPythonMixer(const QStringList& arguments)
-    : m_settings(parseArguments(arguments))
+ZTPythonMixer::ZTPythonMixer(const ZTAnalysisSettings& settings)
+    : m_settings(settings)
     , m_mixer(std::make_unique<ZTSalienzMixer>(m_settings.analysisSize))
 {
     m_settings.configureMixer(*m_mixer);
@@ -58,7 +42,7 @@ QImage ZTPythonMixer::analyze(const QImage& picture, const QSize& inputSize)
 }
 
 QImage ZTPythonMixer::readPicture(
-    const ZTToolSettings& settings, const QString& path, QSize* inputSize)
+    const ZTAnalysisSettings& settings, const QString& path, QSize* inputSize)
 {
     // A budget of its own for every picture refuses the pictures that ztroi refuses.
     ZTMemoryBudget budget(settings.memoryBudget);

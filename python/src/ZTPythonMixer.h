@@ -1,7 +1,7 @@
 #ifndef ZTPYTHONMIXER_H
 #define ZTPYTHONMIXER_H
 
-#include "ZTToolSettings.h"
+#include "settings/ZTAnalysisSettings.h"
 #include "types/ZTError.h"
 
 #include <QImage>
@@ -37,7 +37,7 @@ private:
 };
 
 /**
- * A ZTSalienzMixer configured from ztroi's command line, as the tool configures its own: the
+ * A ZTSalienzMixer configured by ztroi's analysis options, as the tool configures its own: the
  * analysis size, method weights and switches, histogram parameters and very important areas in
  * picture pixels. Calls from several threads are safe; on one mixer they take turns.
  */
@@ -45,26 +45,19 @@ class ZTPythonMixer
 {
 public:
     /**
-     * The settings of ztroi's command line @p arguments (the program's name first). Throws
-     * std::invalid_argument with the tool's one-line message for a usage error, and for --help
-     * and --version.
-     */
-    static ZTToolSettings parseArguments(const QStringList& arguments);
-
-    /**
      * The picture at @p path, read as ztroi reads it with @p settings: its formats, pixel limit,
      * memory budget (for this picture alone) and --fast-decode; @p inputSize receives its full
      * size, upright. Throws ZTPictureError with the path and the reason when it cannot be read.
      */
     static QImage readPicture(
-        const ZTToolSettings& settings, const QString& path, QSize* inputSize);
+        const ZTAnalysisSettings& settings, const QString& path, QSize* inputSize);
 
-    /** The mixer of the command line @p arguments; throws as parseArguments() does. */
-    explicit ZTPythonMixer(const QStringList& arguments);
+    /** The mixer of @p settings, as ZTOptionTable::settingsFromKeywords() gives them. */
+    explicit ZTPythonMixer(const ZTAnalysisSettings& settings);
     ~ZTPythonMixer();
     Q_DISABLE_COPY(ZTPythonMixer)
 
-    const ZTToolSettings& settings() const { return m_settings; }
+    const ZTAnalysisSettings& settings() const { return m_settings; }
 
     /**
      * The salience map of @p picture, at its size scaled into the analysis size; the very
@@ -77,7 +70,7 @@ public:
     QImage analyzeFile(const QString& path);
 
 private:
-    ZTToolSettings m_settings;
+    ZTAnalysisSettings m_settings;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     std::mutex m_mutex;
 };

@@ -1,6 +1,7 @@
 // ztroi._ztroi: the library's classes and ztroi's analysis of one picture for Python. The package
-// ztroi (ztroi/__init__.py) turns keyword arguments into settings for it; the analysis and the
-// writing of files are the picture pipeline's own, the same that ztroi calls.
+// ztroi (ztroi/__init__.py) hands it keyword arguments as ztroi's option names with their values
+// as text, which the option table applies to the settings directly; the analysis and the writing
+// of files are the picture pipeline's own, the same that ztroi calls.
 //
 // Every analysis runs without the GIL, so Python threads analyse in parallel; a NumPy array stays
 // referenced by its ZTNumpyPicture while the library reads it.
@@ -8,6 +9,7 @@
 #include "ZTNumpyPicture.h"
 #include "ZTPythonMixer.h"
 
+#include "analysis/ZTOptionTable.h"
 #include "analysis/ZTOutputWriter.h"
 #include "analysis/ZTPictureAnalyzer.h"
 #include "faces/ZTFaceDetector.h"
@@ -39,15 +41,38 @@ using namespace pybind11::literals;
 
 namespace {
 
-// Arguments come as the bytes of os.fsencode(), file names included, and are read as ztroi reads
-// its command line, so that any file name works.
-QStringList toQStringList(const std::vector<std::string>& arguments)
+// Options by name with their values, as the bytes of os.fsencode(), so that any file name works.
+using Keywords = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+QString fromBytes(const std::string& bytes)
 {
-    QStringList list;
-    for (const std::string& argument : arguments) {
-        list.append(ZTFileName::fromBytes(QByteArray::fromStdString(argument)));
+    return ZTFileName::fromBytes(QByteArray::fromStdString(bytes));
+}
+
+// The settings of an analysis asked for by keyword arguments, through ztroi's option table:
+// TypeError names a keyword that is no option of an analysis, ValueError gives the tool's message
+// for a malformed value.
+ZTAnalysisSettings settingsFromKeywords(const Keywords& keywords)
+{
+    QList<QPair<QString, QStringList>> options;
+    for (const auto& [name, values] : keywords) {
+        QStringList texts;
+        for (const std::string& value : values) {
+            texts.append(fromBytes(value));
+        }
+        options.append({QString::fromStdString(name), texts});
     }
-    return list;
+    ZTAnalysisSettings settings;
+    QString error;
+    bool unknown = false;
+    if (!ZTOptionTable::settingsFromKeywords(options, &settings, &error, &unknown)) {
+        if (unknown) {
+            throw py::type_error("unexpected keyword argument '"
+                + error.replace(QLatin1Char('-'), QLatin1Char('_')).toStdString() + "'");
+        }
+        throw std::invalid_argument(ZTFileName::printable(error).toStdString());
+    }
+    return settings;
 }
 
 bool isPath(const py::object& object)
@@ -80,14 +105,6 @@ py::array_t<qint64> toArray(const QList<qint64>& values)
     py::array_t<qint64> array(values.size());
     std::copy(values.cbegin(), values.cend(), array.mutable_data());
     return array;
-}
-
-QString onePicture(const ZTToolSettings& settings)
-{
-    if (settings.inputs.size() != 1 || !settings.inputLists.isEmpty()) {
-        throw std::invalid_argument("expected exactly one picture");
-    }
-    return settings.inputs.first();
 }
 
 // The face finder of the calling thread. Loading the cascades takes longer than many a search,
@@ -213,10 +230,10 @@ ZTSalienzPixelWeightMethod pixelWeightOf(const std::string& name)
 void defineMixer(py::module_& m)
 {
     py::class_<ZTPythonMixer>(m, "_Mixer")
-        .def(py::init([](const std::vector<std::string>& arguments) {
-            return std::make_unique<ZTPythonMixer>(toQStringList(arguments));
+        .def(py::init([](const Keywords& keywords) {
+            return std::make_unique<ZTPythonMixer>(settingsFromKeywords(keywords));
         }),
-            "arguments"_a)
+            "keywords"_a)
         .def_property_readonly(
             "size",
             [](const ZTPythonMixer& mixer) {
@@ -228,9 +245,9 @@ void defineMixer(py::module_& m)
             "methods",
             [](const ZTPythonMixer& mixer) {
                 py::list methods;
-                for (const ZTSalienzMethod method : ZTToolSettings::allMethods()) {
+                for (const ZTSalienzMethod method : ZTAnalysisSettings::allMethods()) {
                     methods.append(
-                        py::dict("name"_a = ZTToolSettings::methodName(method).toStdString(),
+                        py::dict("name"_a = ZTAnalysisSettings::methodName(method).toStdString(),
                             "enabled"_a = mixer.settings().isEnabled(method),
                             "weight"_a = mixer.settings().weight(method)));
                 }
@@ -399,30 +416,28 @@ PYBIND11_MODULE(_ztroi, m)
 
     m.def(
         "_analyze_file",
-        [](const std::vector<std::string>& arguments) {
-            const QStringList list = toQStringList(arguments);
+        [](const std::string& path, const Keywords& keywords) {
+            const ZTAnalysisSettings settings = settingsFromKeywords(keywords);
             QJsonObject record;
             {
                 py::gil_scoped_release release;
-                const ZTToolSettings settings = ZTPythonMixer::parseArguments(list);
                 record = analyzeFile(
-                    onePicture(settings), settings, settings.outputDir, settings.memoryBudget);
+                    fromBytes(path), settings, settings.outputDir, settings.memoryBudget);
             }
             return toPython(QJsonValue(record));
         },
-        "arguments"_a);
+        "path"_a, "keywords"_a);
     m.def(
         "_read_image",
-        [](const std::vector<std::string>& arguments) {
-            const QStringList list = toQStringList(arguments);
+        [](const std::string& path, const Keywords& keywords) {
+            const ZTAnalysisSettings settings = settingsFromKeywords(keywords);
             QImage picture;
             {
                 py::gil_scoped_release release;
-                const ZTToolSettings settings = ZTPythonMixer::parseArguments(list);
                 QSize inputSize;
-                picture = ZTPythonMixer::readPicture(settings, onePicture(settings), &inputSize);
+                picture = ZTPythonMixer::readPicture(settings, fromBytes(path), &inputSize);
             }
             return ZTNumpyPicture::pictureToArray(picture);
         },
-        "arguments"_a);
+        "path"_a, "keywords"_a);
 }

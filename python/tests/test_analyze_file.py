@@ -118,15 +118,35 @@ def test_a_users_file_under_an_output_name_stays(tmp_path, monkeypatch):
         (dict(size=(10,)), "--size 10"),
         (dict(weights={"faces": 1}), "--weight faces=1"),
         (dict(pixel_weight="square"), "--pixel-weight square"),
-        (dict(colour=True), "Unknown option 'colour'"),
-        (dict(help=True), "help"),
         (dict(errors="ignore"), "errors must be"),
         (dict(report="page.html"), "review page"),
     ],
     ids=["zero aspect", "empty grid", "one side", "unknown method", "unknown pixel weight",
-         "unknown option", "help", "unknown error handling", "review page"],
+         "unknown error handling", "review page"],
 )
 def test_malformed_options_raise_value_errors(options, message):
+    with pytest.raises(ValueError, match=message):
+        ztroi.analyze_file(COFFEE, **options)
+
+
+@pytest.mark.parametrize(
+    "options, keyword",
+    [(dict(colour=True), "colour"), (dict(help=True), "help"), (dict(jobs=2), "jobs"),
+     (dict(s=(8, 8)), "s"), (dict(hist_bins=4, no_such_option="x"), "no_such_option")],
+    ids=["unknown option", "help", "an option of the tool alone", "short name", "after a good one"],
+)
+def test_unknown_keywords_raise_type_errors_naming_them(options, keyword):
+    with pytest.raises(TypeError, match=f"'{keyword}'"):
+        ztroi.analyze_file(COFFEE, **options)
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [(dict(write_crops="yes"), "--write-crops"), (dict(quality=90), "add --write-crops"),
+     (dict(no_crops=True, crops=["1:1"]), "exclude each other")],
+    ids=["value for a flag", "quality without writing crops", "crops and no crops"],
+)
+def test_options_are_checked_together_as_on_the_command_line(options, message):
     with pytest.raises(ValueError, match=message):
         ztroi.analyze_file(COFFEE, **options)
 

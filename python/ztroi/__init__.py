@@ -138,33 +138,38 @@ def _value(name: str, value: Any) -> str:
     return _scalar(name, value)
 
 
-# Values are joined to their option ("--crop=16:9"), so that one starting with "-" is never taken
-# for an option.
-def _option_arguments(name: str, value: Any) -> list[str]:
-    option = "--" + _REPEATED_OPTIONS.get(name, name).replace("_", "-")
+_Keywords = list  # [(option name, [value as bytes, ...]), ...]
+
+
+def _option_values(name: str, value: Any) -> Optional[Tuple[str, list[bytes]]]:
+    """The option of keyword argument name with its values as text, or None to leave it out."""
+    option = _REPEATED_OPTIONS.get(name, name).replace("_", "-")
     if name in _REPEATED_OPTIONS:
         # A single string is one value, not a sequence of characters.
         if isinstance(value, str):
             value = [value]
         elif isinstance(value, Mapping):
             value = [f"{key}={_scalar(name, weight)}" for key, weight in value.items()]
-        return [f"{option}={_value(name, item)}" for item in value]
+        texts = [_value(name, item) for item in value]
+        return (option, [os.fsencode(text) for text in texts]) if texts else None
     if value is None or value is False:
-        return []
+        return None
     if value is True:
-        return [option]
-    return [f"{option}={_value(name, value)}"]
+        return option, [b""]
+    return option, [os.fsencode(_value(name, value))]
 
 
-def _command_line(path: Optional[_Path], options: Mapping[str, Any]) -> list[bytes]:
-    """ztroi's command line for options given as keyword arguments, with path as its picture, as
-    the bytes that the program would get: any file name passes."""
-    arguments = ["ztroi"]
+def _keywords(options: Mapping[str, Any]) -> _Keywords:
+    """The options given as keyword arguments, each with its values as the bytes that the tool
+    would get on its command line, so that any file name passes. The extension applies them
+    through the tool's option table: an unknown one raises TypeError, a malformed value
+    ValueError with the tool's message."""
+    keywords = []
     for name, value in options.items():
-        arguments += _option_arguments(name, value)
-    if path is not None:
-        arguments += ["--", os.fsdecode(path)]
-    return [os.fsencode(argument) for argument in arguments]
+        option = _option_values(name, value)
+        if option is not None:
+            keywords.append(option)
+    return keywords
 
 
 class Mixer(_Mixer):
@@ -217,7 +222,7 @@ class Mixer(_Mixer):
             memory=memory,
             fast_decode=fast_decode,
         )
-        super().__init__(_command_line(None, options))
+        super().__init__(_keywords(options))
 
     def analyze(
         self, picture: Union[np.ndarray, _Path], channels: Optional[str] = None
@@ -269,6 +274,8 @@ def analyze_file(
     "renamed" says so. The review page (report) is the tool's alone: asking for it raises
     ValueError.
 
+    Any other keyword raises TypeError naming it.
+
     A picture that cannot be analysed raises a PictureError of its kind (see the module's
     documentation; its record attribute is the tool's error record) or, with errors="record",
     returns that record: {"version": 1, "input": path, "error": {"kind": kind, "message":
@@ -288,7 +295,10 @@ def analyze_file(
         pixel_weight=pixel_weight,
         no_map=not write_map,
     )
-    record = _analyze_file(_command_line(path, options))
+    if options.get("report") not in (None, False):
+        raise ValueError("report: a review page shows a batch; analyze_file() returns one "
+                         "picture's record")
+    record = _analyze_file(os.fsencode(path), _keywords(options))
     if "error" in record and errors == "raise":
         failure = record["error"]
         raise _picture_error(failure["kind"], failure["message"], record["input"], record)
@@ -307,4 +317,4 @@ def read_image(
     module's documentation) when it cannot be read, is of another format than input_formats (default: jpeg, png, gif, bmp, webp, tiff), has
     more than max_pixels pixels or needs more than memory megabytes to decode."""
     options = dict(max_pixels=max_pixels, input_formats=input_formats, memory=memory)
-    return _read_image(_command_line(os.fsdecode(path), options))
+    return _read_image(os.fsencode(path), _keywords(options))

@@ -1,6 +1,151 @@
 #include "ZTOptionParser.h"
+#include "faces/ZTFaceDetector.h"
 
 #include <QtTest>
+
+#include <set>
+
+namespace {
+
+// A value of an option that the command line accepts or refuses. For an option with limits the
+// rows hold its smallest and largest accepted values and the first refused value on each side.
+struct Boundary
+{
+    const char* option;
+    const char* value; ///< nullptr: the option alone (a flag, or a value left out)
+    bool accepted;
+};
+
+constexpr Boundary boundaryTable[] = {
+    {"help", nullptr, true},
+    {"help", "x", false},
+    {"version", nullptr, true},
+    {"version", "x", false},
+    {"out", "d", true},
+    {"out", "", false},
+    {"no-map", nullptr, true},
+    {"no-map", "x", false},
+    {"maps", nullptr, true},
+    {"maps", "x", false},
+    {"overlay", nullptr, true},
+    {"overlay", "x", false},
+    {"json", nullptr, true},
+    {"json", "x", false},
+    {"crop", "1:1", true},
+    {"crop", "100000x100000", true},
+    {"crop", "0:1", false},
+    {"crop", "1x0", false},
+    {"crop", "100001:1", false},
+    {"crop", "1:100001", false},
+    {"no-crops", nullptr, true},
+    {"no-crops", "x", false},
+    {"write-crops", nullptr, true},
+    {"write-crops", "x", false},
+    {"format", "jpg", true},
+    {"format", "WEBP", true},
+    {"format", "gif", false},
+    {"quality", "0", true},
+    {"quality", "100", true},
+    {"quality", "-1", false},
+    {"quality", "101", false},
+    {"max-side", "1", true},
+    {"max-side", "100000", true},
+    {"max-side", "0", false},
+    {"max-side", "100001", false},
+    {"report", "a.html", true},
+    {"report", "a.HTM", true},
+    {"report", "a.jpg", false},
+    {"report", "", false},
+    {"pixel-weight", "linear", true},
+    {"pixel-weight", "threshold", true},
+    {"pixel-weight", "square", false},
+    {"grid", "1x1", true},
+    {"grid", "100x100", true},
+    {"grid", "0x1", false},
+    {"grid", "1x0", false},
+    {"grid", "101x1", false},
+    {"grid", "1x101", false},
+    {"size", "1x1", true},
+    {"size", "4096x4096", true},
+    {"size", "0x1", false},
+    {"size", "1x0", false},
+    {"size", "4097x1", false},
+    {"size", "1x4097", false},
+    {"weight", "sobel=-1000", true},
+    {"weight", "sobel=1000", true},
+    {"weight", "sobel=-1001", false},
+    {"weight", "sobel=1001", false},
+    {"weight", "colour=1", false},
+    {"disable", "sobel", true},
+    {"disable", "colour", false},
+    {"area", "0,0,1,1", true},
+    {"area", "1000000,1000000,1000000,1000000", true},
+    {"area", "-1,0,1,1", false},
+    {"area", "0,-1,1,1", false},
+    {"area", "0,0,0,1", false},
+    {"area", "0,0,1,0", false},
+    {"area", "1000001,0,1,1", false},
+    {"area", "0,0,1,1000001", false},
+    {"faces", nullptr, true},
+    {"faces", "x", false},
+    {"hist-bins", "1", true},
+    {"hist-bins", "256,256", true},
+    {"hist-bins", "0", false},
+    {"hist-bins", "257", false},
+    {"hist-bins", "1,0", false},
+    {"hist-bins", "1,257", false},
+    {"hist-blocks", "1x1", true},
+    {"hist-blocks", "100x100", true},
+    {"hist-blocks", "0x1", false},
+    {"hist-blocks", "1x101", false},
+    {"hist-threshold", "-1e9", true},
+    {"hist-threshold", "1e9", true},
+    {"hist-threshold", "-1.1e9", false},
+    {"hist-threshold", "1.1e9", false},
+    {"hist-min", "0", true},
+    {"hist-min", "1,1", true},
+    {"hist-min", "-0.001", false},
+    {"hist-min", "1.001", false},
+    {"hist-min", "0.5,1.001", false},
+    {"fast-decode", nullptr, true},
+    {"fast-decode", "x", false},
+    {"max-pixels", "1", true},
+    {"max-pixels", "1099511627776", true},
+    {"max-pixels", "0", false},
+    {"max-pixels", "1099511627777", false},
+    {"list", "paths.txt", true},
+    {"list", nullptr, false},
+    {"list0", "paths", true},
+    {"list0", nullptr, false},
+    {"input-formats", "jpeg", true},
+    {"input-formats", "jpeg,png,gif,bmp,webp,tiff,ico,cur,mng", true},
+    {"input-formats", "raw", false},
+    {"input-formats", "jpeg,", false},
+    {"memory", "1", true},
+    {"memory", "1048576", true},
+    {"memory", "0", false},
+    {"memory", "1048577", false},
+    {"verbose", nullptr, true},
+    {"verbose", "x", false},
+    {"jobs", "1", true},
+    {"jobs", "256", true},
+    {"jobs", "0", false},
+    {"jobs", "257", false},
+    {"quiet", nullptr, true},
+    {"quiet", "x", false},
+};
+
+const ZTToolOptionRow* rowNamed(const QString& name)
+{
+    for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
 
 class tst_ZTOptionParser : public QObject
 {
@@ -17,6 +162,10 @@ private slots:
     void cropRequestsWithoutLeadingZeros();
     void noteOnAnIgnoredWeight_data();
     void noteOnAnIgnoredWeight();
+    void boundaries_data();
+    void boundaries();
+    void everyOptionHasBoundaries();
+    void rowsNameEveryOptionOnce();
 };
 
 // Options that the end-to-end tests do not use, and the short names.
@@ -233,6 +382,75 @@ void tst_ZTOptionParser::noteOnAnIgnoredWeight()
     QCOMPARE(parser.parse(QStringList {"ztroi"} + arguments.split(' ') + QStringList {"a.jpg"}),
         ZTOptionParser::Run);
     QCOMPARE(parser.notes(), note.isEmpty() ? QStringList() : QStringList {note});
+}
+
+void tst_ZTOptionParser::boundaries_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("option");
+    for (const Boundary& boundary : boundaryTable) {
+        const ZTToolOptionRow* row = rowNamed(boundary.option);
+        QVERIFY2(row, boundary.option);
+        const QString option = QStringLiteral("--") + boundary.option;
+        QStringList arguments {"ztroi"};
+        // An option that needs another gets it, so that its own value decides.
+        if (!row->needs.isEmpty()) {
+            arguments.append("--" + row->needs);
+        }
+        arguments.append(boundary.value ? option + '=' + boundary.value : option);
+        const QString name = QStringLiteral("%1 %2").arg(
+            arguments.last(), boundary.accepted ? "accepted" : "refused");
+        QTest::newRow(qPrintable(name)) << arguments << boundary.accepted << option;
+    }
+}
+
+void tst_ZTOptionParser::boundaries()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, accepted);
+    QFETCH(QString, option);
+    if (option == "--faces" && accepted && !ZTFaceDetector::isBuiltIn()) {
+        QSKIP("built without face detection");
+    }
+    ZTOptionParser parser;
+    const ZTOptionParser::Outcome outcome = parser.parse(arguments);
+    QVERIFY2((outcome != ZTOptionParser::UsageError) == accepted, qPrintable(parser.errorText()));
+    if (!accepted) {
+        // The usage error names the option and the value it refuses.
+        QVERIFY2(parser.errorText().contains(option), qPrintable(parser.errorText()));
+    }
+}
+
+// A new option cannot go without its boundary rows: every option is accepted with some value
+// and refused with another.
+void tst_ZTOptionParser::everyOptionHasBoundaries()
+{
+    std::set<QString> accepted;
+    std::set<QString> refused;
+    for (const Boundary& boundary : boundaryTable) {
+        (boundary.accepted ? accepted : refused).insert(boundary.option);
+    }
+    for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
+        QVERIFY2(accepted.count(row.name), qPrintable(row.name));
+        QVERIFY2(refused.count(row.name), qPrintable(row.name));
+    }
+}
+
+void tst_ZTOptionParser::rowsNameEveryOptionOnce()
+{
+    QSet<QString> names;
+    for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
+        for (const QString& name : {row.name, row.shortName}) {
+            QVERIFY2(name.isEmpty() || !names.contains(name), qPrintable(name));
+            names.insert(name);
+        }
+        QVERIFY2(!row.help.isEmpty(), qPrintable(row.name));
+        // The limits are those of the usage error.
+        if (row.max) {
+            QVERIFY2(row.expected.contains(QString::number(*row.max)), qPrintable(row.name));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ZTOptionParser)

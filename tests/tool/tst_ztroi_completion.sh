@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
 # ztroi's bash completion: what it offers for the words typed so far.
 #
-#   tst_ztroi_completion.sh ZTROI COMPLETION
+#   tst_ztroi_completion.sh ZTROI ZTROI_OPTIONS COMPLETION
 set -uo pipefail
 export LC_ALL=C
 source "$(dirname "$0")/ztroi-options.sh"
 ztroi=$(realpath "$1")
-source "$2"
+options=$(realpath "$2")
+completion=$3
+source "$completion"
+
+# The options after which the completion offers a value (the arms of its "case $prev"), sorted:
+# after any other, it offers pictures.
+completed_values()
+{
+    sed -n '/case \$prev in/,/esac/p' "$completion" | sed -e ':a' -e '/\\$/N; s/\\\n//; ta' \
+        | grep -E '^ *-[^()]*\) *$' | tr -d ' )' | tr '|' '\n' | sort
+}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,7 +60,7 @@ expect()
     fi
 }
 
-expect 'every option of --help after a dash' "$(help_options "$ztroi" | paste -sd '|')" ztroi -
+expect 'every option of the table after a dash' "$(table_options "$options" | paste -sd '|')" ztroi -
 expect 'long options by prefix' '--hist-bins|--hist-blocks|--hist-min|--hist-threshold' \
     ztroi --hist
 expect 'pictures of each format in either case, and folders' \
@@ -73,6 +83,13 @@ complete_words ztroi --weight sob >/dev/null
 if [[ $offered_options != *nospace* ]]; then
     failures=$((failures + 1))
     echo "FAIL: --weight offers its names without -o nospace"
+fi
+
+# Every option that takes a value, and no flag, has its own completion of that value.
+if ! difference=$(diff <(table_values "$options" | cut -f1) <(completed_values)); then
+    failures=$((failures + 1))
+    echo "FAIL: the options with a value in the table (<) and in the completion's case (>):"
+    echo "$difference"
 fi
 
 echo "$passes passed, $failures failed"

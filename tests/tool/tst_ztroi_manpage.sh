@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The man page lists exactly the options of ztroi --help, and renders without a warning.
+# The man page lists exactly the options of ztroi's option table, each with the syntax of its
+# value, and renders without a warning; --help lists the same options.
 #
-#   tst_ztroi_manpage.sh ZTROI MANPAGE
+#   tst_ztroi_manpage.sh ZTROI ZTROI_OPTIONS MANPAGE
 set -euo pipefail
 export LC_ALL=C
 source "$(dirname "$0")/ztroi-options.sh"
 ztroi=$1
-manpage=$2
+options=$2
+manpage=$3
 
 # The options of the man page are on the line after each .TP of its OPTIONS section.
 man_options()
@@ -15,15 +17,33 @@ man_options()
         | sed 's/\\-/-/g' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | tr -d ' ,' | sort
 }
 
+# The rendered page, without its bold and underlining.
+rendered()
+{
+    mandoc -Tascii "$manpage" | col -b
+}
+
 status=0
-if ! difference=$(diff <(help_options "$ztroi") <(man_options)); then
-    echo "ztroi --help (<) and $manpage (>) list different options:"
+if ! difference=$(diff <(table_options "$options") <(man_options)); then
+    echo "the option table (<) and $manpage (>) list different options:"
     echo "$difference"
     status=1
 fi
+if ! difference=$(diff <(table_options "$options") <(help_options "$ztroi")); then
+    echo "the option table (<) and ztroi --help (>) list different options:"
+    echo "$difference"
+    status=1
+fi
+page=$(rendered)
+while IFS=$'\t' read -r option syntax; do
+    if ! grep -qF -- "$option $syntax" <<<"$page"; then
+        echo "$manpage shows no \"$option $syntax\""
+        status=1
+    fi
+done < <(table_values "$options" | grep -- "^--")
 if ! mandoc -Tlint -W warning "$manpage"; then
     echo "mandoc finds faults in $manpage"
     status=1
 fi
-[ "$status" -eq 0 ] && echo "man page: $(man_options | wc -l) options, as in --help"
+[ "$status" -eq 0 ] && echo "man page: $(man_options | wc -l) options, as in the option table"
 exit "$status"

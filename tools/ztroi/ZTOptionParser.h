@@ -2,12 +2,15 @@
 #define ZTOPTIONPARSER_H
 
 #include "ZTToolSettings.h"
+#include "analysis/ZTOptionTable.h"
 
 #include <QString>
 #include <QStringList>
 
 class QCommandLineParser;
-class QIODevice;
+
+/** An option of ztroi: one of the analysis (ZTOptionTable) or one of the program's own. */
+using ZTToolOptionRow = ZTOptionRowOf<ZTToolSettings>;
 
 /**
  * Turns ztroi's command line into ZTToolSettings. Every malformed value is a usage error with one
@@ -22,6 +25,12 @@ public:
         ShowVersion, ///< --version
         UsageError   ///< errorText() says what is wrong
     };
+
+    /**
+     * Every option of ztroi in the order of --help: the analysis' options with the program's
+     * own among them (help, version, json, report, list, list0, verbose, jobs, quiet).
+     */
+    static const QList<ZTToolOptionRow>& rows();
 
     /** The crops that every picture gets when neither --crop nor --no-crops is given. */
     static QStringList defaultCrops();
@@ -48,18 +57,7 @@ public:
 
 private:
     bool fail(const QString& error);
-    bool apply(const QCommandLineParser& parser, int defaultJobs);
-    bool applyOutputs(const QCommandLineParser& parser);
-    bool applyCrops(const QCommandLineParser& parser);
-    bool applyAnalysis(const QCommandLineParser& parser);
-    bool applyMethods(const QCommandLineParser& parser);
-    bool applyAreas(const QCommandLineParser& parser);
-    bool applyFaces(const QCommandLineParser& parser);
-    bool applyHistogram(const QCommandLineParser& parser);
-    bool applyLimits(const QCommandLineParser& parser, int defaultJobs);
-    bool applyReading(const QCommandLineParser& parser);
-    bool applyCropFiles(const QCommandLineParser& parser);
-    bool applyReviewPage(const QCommandLineParser& parser);
+    bool apply(const QCommandLineParser& parser);
     bool applyBundledPicture();
     void noteIgnoredWeight();
 

@@ -1,7 +1,6 @@
 #ifndef ZTTOOLSETTINGS_H
 #define ZTTOOLSETTINGS_H
 
-#include "input/ZTMemoryBudget.h"
 #include "settings/ZTAnalysisSettings.h"
 
 #include <QList>
@@ -23,12 +22,9 @@ struct ZTToolSettings : ZTAnalysisSettings
 {
     QStringList inputs;            ///< the command line's pictures; the lists' entries follow
     QList<ZTInputList> inputLists; ///< every --list and --list0, in the order given
-    QString outputDir = QStringLiteral("ztroi-out");
     bool json = false;
     bool quiet = false;
-    qint64 memoryBudget
-        = ZTMemoryBudget::defaultBytes; ///< bytes that the pictures may take at once
-    bool verbose = false;               ///< show what the decoders say
+    bool verbose = false; ///< show what the decoders say
     int jobs = 1;
 };
 

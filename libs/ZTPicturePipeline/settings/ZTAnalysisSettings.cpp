@@ -2,6 +2,7 @@
 
 #include "crops/ZTCropWriter.h"
 #include "input/ZTImageLoader.h"
+#include "input/ZTMemoryBudget.h"
 
 #include <ZTAbstractROI.h>
 #include <ZTSalienzMixer.h>
@@ -29,6 +30,7 @@ ZTAnalysisSettings::ZTAnalysisSettings()
     : cropQuality(ZTCropWriter::defaultQuality)
     , maxPixels(ZTImageLoader::defaultMaxPixels)
     , formats(ZTImageLoader::defaultFormats())
+    , memoryBudget(ZTMemoryBudget::defaultBytes)
 {}
 
 QList<ZTSalienzMethod> ZTAnalysisSettings::allMethods()

@@ -62,6 +62,8 @@ struct ZTAnalysisSettings
     ZTHistogramSettings histogram;
     qint64 maxPixels;          ///< ZTImageLoader::defaultMaxPixels unless --max-pixels
     QList<QByteArray> formats; ///< Qt's names, --input-formats; ZTImageLoader::defaultFormats()
+    QString outputDir = QStringLiteral("ztroi-out"); ///< where the files are written
+    qint64 memoryBudget; ///< bytes that the pictures may take at once; ZTMemoryBudget's default
 
     /** The five methods in the mixer's key order. */
     static QList<ZTSalienzMethod> allMethods();

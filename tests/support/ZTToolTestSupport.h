@@ -56,6 +56,14 @@ inline QByteArray withOrientation(const QByteArray& jpeg, char orientation)
 #ifdef ZTROI_EXECUTABLE
 
 #include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 // The files in @p folder by name, hidden ones included; none when there is no such folder.
 inline QStringList filesIn(const QString& folder)
@@ -92,6 +100,46 @@ inline Run ztroi(const QStringList& arguments, const QString& folder, const QByt
     const bool finished = process.waitForFinished(120000);
     return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+
+// The peak resident memory in bytes of ztroi run with @p arguments in @p folder, its output
+// thrown away, or -1 when it did not end within @p seconds (then
+// it is killed).
+inline qint64 peakMemoryOf(const QStringList& arguments, const QString& folder, int seconds)
+{
+    const QByteArray program = QFile::encodeName(QStringLiteral(ZTROI_EXECUTABLE));
+    QList<QByteArray> bytes;
+    for (const QString& argument : arguments) {
+        bytes.append(argument.toUtf8());
+    }
+    std::vector<char*> argv {const_cast<char*>(program.constData())};
+    for (QByteArray& argument : bytes) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const QByteArray directory = QFile::encodeName(folder);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        if (::chdir(directory.constData()) == 0) {
+            ::execv(program.constData(), argv.data());
+        }
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    for (int waited = 0; waited < seconds * 10; ++waited) {
+        if (::wait4(child, &status, WNOHANG, &usage) == child) {
+            return qint64(usage.ru_maxrss) * 1024;
+        }
+        QThread::msleep(100);
+    }
+    ::kill(child, SIGKILL);
+    ::wait4(child, &status, 0, &usage);
+    return -1;
 }
 
 #endif // ZTROI_EXECUTABLE

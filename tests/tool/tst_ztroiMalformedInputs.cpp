@@ -3,6 +3,7 @@
 // not regular files, names that are not UTF-8, and lists of paths.
 
 #include "ZTPictureFiles.h"
+#include "ZTToolTestSupport.h"
 #include "analysis/ZTPictureAnalyzer.h"
 #include "input/ZTImageLoader.h"
 #include "input/ZTMemoryBudget.h"
@@ -56,44 +57,6 @@ QByteArray rleJumpingRows()
 {
     return ZTPictureFiles::rleBmp(
         QSize(8, 4), 4, rleColours, QByteArray("\x08\x11\0\0\0\2\2\2\x06\x11\0\1", 12));
-}
-
-// A child's peak resident memory in bytes, or -1 when it did not end within @p seconds (then
-// it is killed).
-qint64 peakMemoryOf(const QStringList& arguments, const QString& folder, int seconds)
-{
-    const QByteArray program = QFile::encodeName(QStringLiteral(ZTROI_EXECUTABLE));
-    QList<QByteArray> bytes;
-    for (const QString& argument : arguments) {
-        bytes.append(argument.toUtf8());
-    }
-    std::vector<char*> argv {const_cast<char*>(program.constData())};
-    for (QByteArray& argument : bytes) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    const QByteArray directory = QFile::encodeName(folder);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        if (::chdir(directory.constData()) == 0) {
-            ::execv(program.constData(), argv.data());
-        }
-        ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage = {};
-    for (int waited = 0; waited < seconds * 10; ++waited) {
-        if (::wait4(child, &status, WNOHANG, &usage) == child) {
-            return qint64(usage.ru_maxrss) * 1024;
-        }
-        QThread::msleep(100);
-    }
-    ::kill(child, SIGKILL);
-    ::wait4(child, &status, 0, &usage);
-    return -1;
 }
 
 } // namespace

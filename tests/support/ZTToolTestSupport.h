@@ -102,7 +102,6 @@ inline Run ztroi(const QStringList& arguments, const QString& folder, const QByt
         process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-
 // The peak resident memory in bytes of ztroi run with @p arguments in @p folder, its output
 // thrown away, or -1 when it did not end within @p seconds (then
 // it is killed).

@@ -29,6 +29,7 @@ struct ZTPictureReport
     QList<ZTCrop> crops;
     QList<QRect> faces;      ///< with --faces: the largest faces found, in input pixels
     int facesFound = -1;     ///< with --faces: how many were found (faces holds maxFaces at most)
+    QString faceDetector;    ///< with faces: the detector that ran ("blazeface", "cascades")
     QPoint focus;            ///< input pixel
     QSize grid;              ///< cube columns x rows of the scores; invalid without --grid
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries

@@ -25,6 +25,8 @@ private slots:
     void onlyItsOwnScriptRuns();
     void pictureEmbeddedOnce_data();
     void pictureEmbeddedOnce();
+    void previewsOfOddSizes_data();
+    void previewsOfOddSizes();
     void stoppedRun_data();
     void stoppedRun();
 
@@ -280,6 +282,35 @@ void tst_ZTReviewPage::stoppedRun()
     QVERIFY(noteAt < html.indexOf("<main>"));
     QVERIFY(html.endsWith("</script>\n</body>\n</html>\n"));
     QVERIFY(html.contains("<p>0 pictures analysed, 2 failures.</p>"));
+}
+
+void tst_ZTReviewPage::previewsOfOddSizes_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("thumbnail");
+
+    QTest::newRow("one pixel") << QSize(1, 1) << QSize(1, 1);
+    QTest::newRow("a long strip") << QSize(5000, 1) << QSize(320, 1);
+    QTest::newRow("a tall strip") << QSize(3, 3000) << QSize(1, 320);
+}
+
+// The thinnest pictures still get both previews; the heat map, made at half the size, never
+// shrinks to nothing.
+void tst_ZTReviewPage::previewsOfOddSizes()
+{
+    QFETCH(QSize, size);
+    QFETCH(QSize, thumbnail);
+
+    ZTPictureReport report;
+    report.inputSize = size;
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QImage map(size.boundedTo(QSize(48, 48)), QImage::Format_Grayscale8);
+    map.fill(200);
+    ZTReviewPage::makePreviews(picture, map, &report);
+    QCOMPARE(ZTReviewPage::thumbnailSize(size), thumbnail);
+    QCOMPARE(QImage::fromData(report.thumbnail).size(), thumbnail);
+    QVERIFY(!QImage::fromData(report.heatMap).isNull());
 }
 
 QTEST_GUILESS_MAIN(tst_ZTReviewPage)

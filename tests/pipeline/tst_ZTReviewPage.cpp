@@ -1,11 +1,13 @@
 // The review page's HTML: escaping, relative links, what each entry shows, no outside
-// references. tst_ztroi renders a real batch's page in a browser, and one that cannot be written.
+// references, a policy that runs only the page's own script, and a size that stays bounded.
+// tst_ZTReviewPageBrowser renders a page in a browser and drives its keys.
 
 #include "ZTOptionParser.h"
 #include "crops/ZTOverlayPainter.h"
 #include "report/ZTReviewPage.h"
 #include "text/ZTFileName.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -20,6 +22,11 @@ private slots:
     void content_data();
     void content();
     void referencesStayInside();
+    void onlyItsOwnScriptRuns();
+    void pictureEmbeddedOnce_data();
+    void pictureEmbeddedOnce();
+    void previewsOfOddSizes_data();
+    void previewsOfOddSizes();
     void stoppedRun_data();
     void stoppedRun();
 
@@ -27,6 +34,18 @@ private:
     QTemporaryDir m_dir;
     QString m_page;
 };
+
+// A crop keeping half the salience, written at @p scale.
+ZTCrop cropOf(const char* request, const QRect& rect, double scale, const QStringList& warnings)
+{
+    ZTCrop crop;
+    ZTOptionParser::parseCrop(request, &crop.request);
+    crop.rect = rect;
+    crop.salienceKept = 0.5;
+    crop.scale = scale;
+    crop.warnings = warnings;
+    return crop;
+}
 
 // A batch of two pictures, the second failed, with names and an error that need escaping. The
 // page lies in "review", the pictures in "photos" and the outputs in "out".
@@ -37,11 +56,13 @@ void tst_ZTReviewPage::initTestCase()
     good.inputSize = QSize(400, 300);
     good.analysisSize = QSize(48, 36);
     good.focus = QPoint(100, 150);
-    ZTCrop square {{}, QRect(40, 0, 300, 300), 0.5, false};
-    ZTCrop wide {{}, QRect(0, 37, 400, 225), 0.5, true};
-    ZTOptionParser::parseCrop("1:1", &square.request);
-    ZTOptionParser::parseCrop("16:9", &wide.request);
+    ZTCrop square = cropOf("1:1", QRect(40, 0, 300, 300), 2.5, {"enlarged", "cuts-area"});
+    square.centred = false;
+    const ZTCrop wide = cropOf("16:9", QRect(0, 37, 400, 225), 0.5, {"keeps <little>"});
     good.crops = {square, wide};
+    good.faces = {QRect(100, 50, 40, 50)};
+    good.facesFound = 40;
+    good.faceDetector = "blazeface";
     good.grid = QSize(2, 1);
     good.gridScores = {17, 239};
     good.files = {{"salience", m_dir.filePath("out/tea.salience.png")},
@@ -49,8 +70,10 @@ void tst_ZTReviewPage::initTestCase()
         {"crop-16x9", m_dir.filePath("out/tea.crop-16x9.jpg")}};
     QImage picture(400, 300, QImage::Format_ARGB32);
     picture.fill(Qt::gray);
-    good.thumbnail = ZTReviewPage::thumbnail(picture, good.inputSize);
-    QVERIFY(!good.thumbnail.isEmpty());
+    QImage map(48, 36, QImage::Format_Grayscale8);
+    map.fill(7);
+    ZTReviewPage::makePreviews(picture, map, &good);
+    QVERIFY(!good.thumbnail.isEmpty() && !good.heatMap.isEmpty());
 
     ZTPictureReport failed;
     failed.input = "relative/\"quoted\".png";
@@ -68,6 +91,7 @@ void tst_ZTReviewPage::initTestCase()
     bundled.bundled = true;
 
     ZTReviewPage page(m_dir.filePath("review/page.html"), 5);
+    page.setDeclaredAreas({QRect(-10, 0, 1000, 20)});
     QString error;
     QVERIFY(page.open(&error));
     for (const ZTPictureReport& report : {good, failed, colon, latin1, bundled}) {
@@ -90,24 +114,43 @@ void tst_ZTReviewPage::content_data()
     has("a linked, escaped name",
         "<a href=\"../photos/tea%20%26%20%3Ccake%3E.jpg\">" + m_dir.filePath("photos/")
             + "tea &amp; &lt;cake&gt;.jpg</a>");
-    has("the thumbnail with its size", "<img src=\"data:image/jpeg;base64,/9j/");
-    // A name in the alt text that is not escaped could end the attribute and add markup.
-    has("its alt text, the name escaped",
-        "alt=\"" + m_dir.filePath("photos/") + "tea &amp; &lt;cake&gt;.jpg, ");
-    has("its alt text's crops and focal point",
-        "with the crops 1:1 (cyan), 16:9 (green) and the focal point at 25.0% 50.0%\">");
-    has("crops over it in the picture's coordinates", "<svg viewBox=\"0 0 400 300\"");
-    has("the first crop in its colour",
-        "x=\"41.9\" y=\"1.9\" width=\"296.3\" height=\"296.3\" stroke=\""
+    has("the picture embedded once, for all its views",
+        "<image id=\"photo-1\" href=\"data:image/jpeg;base64,/9j/");
+    // A name in a label that is not escaped could end the attribute and add markup.
+    has("its label, the name escaped",
+        "aria-label=\"" + m_dir.filePath("photos/")
+            + "tea &amp; &lt;cake&gt;.jpg, 400x300 pixels, focal point at 25.0% 50.0%\">");
+    has("marks in the picture's coordinates",
+        "<svg viewBox=\"0 0 400 300\" width=\"320\" height=\"240\"");
+    has("a face", "<rect class=\"face\" x=\"101.9\" y=\"51.9\" width=\"36.3\" height=\"46.3\"/>");
+    has("the faces counted, those left out said", "40 faces (blazeface), the 1 largest drawn.");
+    has("a declared area, clipped to the picture",
+        "<rect class=\"area\" x=\"1.9\" y=\"1.9\" width=\"396.3\" height=\"16.3\"/>");
+    has("the focal ring", "<circle class=\"ring\" cx=\"100\" cy=\"150\" r=\"10.0\"/>");
+    has("a crop framed on its own, in its colour",
+        "<svg viewBox=\"40 0 300 300\" width=\"150\" height=\"150\" style=\"border-color: "
             + ZTOverlayPainter::cropColour(0).name() + "\"");
-    has("the focal ring", "<circle class=\"line\" cx=\"100\" cy=\"150\" r=\"10.0\"");
-    has("a crop's row, linked to its file",
-        "<td><a href=\"../out/tea.crop-16x9.jpg\">16:9</a></td><td>400x225 at (0, 37), "
-        "centred</td><td>50.0%</td>");
+    has("the crop shows the one picture", "<use href=\"#photo-1\"/>");
+    has("a crop's caption, linked to its file",
+        "<a href=\"../out/tea.crop-16x9.jpg\">16:9</a>: 400x225 at (0, 37), centred, 50.0% of "
+        "the salience kept, reduced 0.50&times;");
+    has("an enlarged crop marked", "<span class=\"mark enlarged\">enlarged 2.50&times;</span>");
+    has("a crop with warnings stands out", "<figure class=\"crop warned\">");
+    has("its warnings, enlarged only as the mark",
+        "<ul class=\"warnings\"><li>cuts-area</li></ul>");
+    has("a warning escaped", "<li>keeps &lt;little&gt;</li>");
+    has("the warnings to filter by, one word each",
+        "data-warnings=\"enlarged cuts-area keeps-&lt;little&gt;\" data-kept=\"0.5\"");
+    has("the heat map on demand",
+        "<details class=\"heat\"><summary>Heat map</summary><img "
+        "src=\"data:image/jpeg;base64,/9j/");
     has("the grid", "<tr><td>17</td><td>239</td></tr>");
     has("the other files", "<p>Files: <a href=\"../out/tea.salience.png\">salience</a></p>");
     has("the escaped error", "not a picture &lt;script&gt;alert(1)&lt;/script&gt;");
     has("the summary", "<p>1 picture analysed, 4 failures.</p>");
+    has("the failures in their section",
+        "<section id=\"failures\">\n<h2 class=\"error\">4 "
+        "pictures failed</h2>");
     has("the failure linked",
         "<li><a href=\"#picture-2\">relative/&quot;quoted&quot;.png</a>: not a picture");
     has("a name starting with ':' linked as a file", "/%3Acolon.jpg\">:colon.jpg</a></h2>");
@@ -119,7 +162,6 @@ void tst_ZTReviewPage::content_data()
     has("its error with the bytes shown", "cannot read caf\\xe9 \\xff%1.jpg");
     has("no byte lost to a question mark", "caf?", false);
     has("a complete run says nothing of a stop", "Stopped by", false);
-    has("no script", "<script", false);
 }
 
 void tst_ZTReviewPage::content()
@@ -144,7 +186,61 @@ void tst_ZTReviewPage::referencesStayInside()
             qPrintable(target.left(80)));
         ++references;
     }
-    QCOMPARE(references, 12);
+    QCOMPARE(references, 15);
+}
+
+// The policy lets the page's one script run by its hash, and nothing else: a script that a
+// name smuggled in would not run, and an edit of the script that leaves the hash behind shows.
+void tst_ZTReviewPage::onlyItsOwnScriptRuns()
+{
+    QCOMPARE(m_page.count("<script"), 1);
+    const int start = m_page.indexOf("<script>") + int(strlen("<script>"));
+    const QByteArray script = m_page.mid(start, m_page.indexOf("</script>") - start).toUtf8();
+    const QByteArray hash = QCryptographicHash::hash(script, QCryptographicHash::Sha256).toBase64();
+    QVERIFY(m_page.contains("content=\"default-src 'none'; img-src data:; style-src "
+                            "'unsafe-inline'; script-src 'sha256-"
+        + hash + "'; base-uri 'none'; form-action 'none'\">"));
+}
+
+void tst_ZTReviewPage::pictureEmbeddedOnce_data()
+{
+    QTest::addColumn<int>("crops");
+    QTest::addColumn<int>("faces");
+
+    QTest::newRow("one crop") << 1 << 0;
+    QTest::newRow("twelve crops and the most faces") << 12 << 32;
+}
+
+// Regression guard for the page's size: each crop shows the picture embedded once, and the
+// markup around it stays small, so a batch's page grows by about a thumbnail per picture.
+void tst_ZTReviewPage::pictureEmbeddedOnce()
+{
+    QFETCH(int, crops);
+    QFETCH(int, faces);
+
+    ZTPictureReport report;
+    report.input = "photo.jpg";
+    report.inputSize = QSize(4000, 3000);
+    report.analysisSize = QSize(480, 360);
+    for (int i = 0; i < crops; ++i) {
+        report.crops.append(cropOf("4:3", QRect(i, i, 2000, 1500), 1.5, {"cuts-face"}));
+    }
+    for (int i = 0; i < faces; ++i) {
+        report.faces.append(QRect(i * 100, 100, 90, 120));
+    }
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QImage map(48, 36, QImage::Format_Grayscale8);
+    map.fill(0);
+    ZTReviewPage::makePreviews(picture, map, &report);
+    const QString thumbnail = QString::fromLatin1(report.thumbnail.toBase64());
+    const QString heatMap = QString::fromLatin1(report.heatMap.toBase64());
+
+    const QString html = ZTReviewPage::entry(report, 1, QDir());
+    QCOMPARE(html.count(thumbnail), 1);
+    QCOMPARE(html.count(heatMap), 1);
+    const int markup = html.toUtf8().size() - thumbnail.size() - heatMap.size();
+    QVERIFY2(markup < 1000 + 450 * crops + 150 * faces, qPrintable(QString::number(markup)));
 }
 
 void tst_ZTReviewPage::stoppedRun_data()
@@ -184,8 +280,37 @@ void tst_ZTReviewPage::stoppedRun()
     const int noteAt = html.indexOf(note);
     QVERIFY2(noteAt > html.indexOf("</header>"), qPrintable(html.left(3000)));
     QVERIFY(noteAt < html.indexOf("<main>"));
-    QVERIFY(html.endsWith("</footer>\n</body>\n</html>\n"));
+    QVERIFY(html.endsWith("</script>\n</body>\n</html>\n"));
     QVERIFY(html.contains("<p>0 pictures analysed, 2 failures.</p>"));
+}
+
+void tst_ZTReviewPage::previewsOfOddSizes_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("thumbnail");
+
+    QTest::newRow("one pixel") << QSize(1, 1) << QSize(1, 1);
+    QTest::newRow("a long strip") << QSize(5000, 1) << QSize(320, 1);
+    QTest::newRow("a tall strip") << QSize(3, 3000) << QSize(1, 320);
+}
+
+// The thinnest pictures still get both previews; the heat map, made at half the size, never
+// shrinks to nothing.
+void tst_ZTReviewPage::previewsOfOddSizes()
+{
+    QFETCH(QSize, size);
+    QFETCH(QSize, thumbnail);
+
+    ZTPictureReport report;
+    report.inputSize = size;
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QImage map(size.boundedTo(QSize(48, 48)), QImage::Format_Grayscale8);
+    map.fill(200);
+    ZTReviewPage::makePreviews(picture, map, &report);
+    QCOMPARE(ZTReviewPage::thumbnailSize(size), thumbnail);
+    QCOMPARE(QImage::fromData(report.thumbnail).size(), thumbnail);
+    QVERIFY(!QImage::fromData(report.heatMap).isNull());
 }
 
 QTEST_GUILESS_MAIN(tst_ZTReviewPage)

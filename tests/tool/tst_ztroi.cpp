@@ -545,9 +545,9 @@ void tst_ztroi::reviewPageInBrowser()
     const QByteArray dom = browser.readAllStandardOutput();
     const QByteArray log = browser.readAllStandardError();
     QVERIFY2(!log.contains("CONSOLE"), log.constData());
-    for (const char* entry : {"<article id=\"picture-1\" class=\"picture\">",
-             "<article id=\"picture-2\" class=\"picture\">",
-             "<article id=\"picture-3\" class=\"picture failed\">", "a &lt;b&gt; &amp; c.png</a>",
+    for (const char* entry : {"<article id=\"picture-1\" class=\"picture\" ",
+             "<article id=\"picture-2\" class=\"picture\" ",
+             "<article id=\"picture-3\" class=\"picture failed\" ", "a &lt;b&gt; &amp; c.png</a>",
              "<img src=\"data:image/jpeg;base64,"}) {
         QVERIFY2(dom.contains(entry), entry);
     }

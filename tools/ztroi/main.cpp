@@ -188,6 +188,7 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
     std::optional<ZTReviewPage> page;
     if (!settings.reviewPage.isEmpty()) {
         page.emplace(settings.reviewPage, total);
+        page->setDeclaredAreas(settings.areas);
         QString error;
         if (!page->open(&error)) {
             printError(error);

@@ -249,7 +249,7 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureAnalysis& analysis)
     }
 
     if (!m_settings.reviewPage.isEmpty()) {
-        report.thumbnail = ZTReviewPage::thumbnail(picture, report.inputSize);
+        ZTReviewPage::makePreviews(picture, salience, &report);
     }
 }
 

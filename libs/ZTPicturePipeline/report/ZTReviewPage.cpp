@@ -2,11 +2,13 @@
 
 #include "crops/ZTCropWriter.h"
 #include "crops/ZTOverlayPainter.h"
+#include "crops/ZTResampler.h"
 #include "report/ZTReportFormatter.h"
 #include "text/ZTFileName.h"
 #include "text/ZTNumberText.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -21,42 +23,166 @@ constexpr double focusRadiusShare = 0.025;
 // Crop outlines are drawn this many thumbnail pixels inside the crop, so that a crop along the
 // picture's border stays visible.
 constexpr double outlineInset = 1.5;
+// Crop previews are this many CSS pixels on their longer side.
+constexpr int cropPreviewSide = 150;
+constexpr int heatMapQuality = 75;
+constexpr int heatMapReduction = 2;
 
+// The page's own script: sorting and filtering by warning, and moving between the pictures with
+// the keyboard. It builds every text it shows with textContent, never as markup.
+const char* const pageScript = R"((function () {
+'use strict';
+var main = document.querySelector('main');
+var pictures = Array.prototype.slice.call(main.children);
+var filter = document.getElementById('filter');
+var order = document.getElementById('order');
+var shown = document.getElementById('shown');
+var current = null;
+var kinds = {};
+function warnings(p) { return p.dataset.warnings ? p.dataset.warnings.split(' ') : []; }
+pictures.forEach(function (p) {
+  p.tabIndex = -1;
+  warnings(p).forEach(function (w) { kinds[w] = true; });
+});
+Object.keys(kinds).sort().forEach(function (w) {
+  var option = document.createElement('option');
+  option.value = 'warning:' + w;
+  option.textContent = 'with the warning ' + w;
+  filter.appendChild(option);
+});
+function matches(p) {
+  var f = filter.value;
+  if (f === 'warned') return warnings(p).length > 0;
+  if (f === 'failed') return p.classList.contains('failed');
+  if (f.indexOf('warning:') === 0) return warnings(p).indexOf(f.slice(8)) >= 0;
+  return true;
+}
+function compare(a, b) {
+  var d = 0;
+  if (order.value === 'warnings') {
+    d = b.classList.contains('failed') - a.classList.contains('failed')
+      || warnings(b).length - warnings(a).length;
+  } else if (order.value === 'kept') {
+    d = a.dataset.kept - b.dataset.kept;
+  } else if (order.value === 'name') {
+    d = a.dataset.name < b.dataset.name ? -1 : a.dataset.name > b.dataset.name ? 1 : 0;
+  }
+  return d || a.dataset.index - b.dataset.index;
+}
+function select(p) {
+  if (current) current.classList.remove('current');
+  current = p;
+  if (p) {
+    p.classList.add('current');
+    p.focus({preventScroll: true});
+    p.scrollIntoView({block: 'nearest'});
+  }
+}
+function update() {
+  var count = 0;
+  pictures.slice().sort(compare).forEach(function (p) {
+    p.hidden = !matches(p);
+    count += p.hidden ? 0 : 1;
+    main.appendChild(p);
+  });
+  shown.textContent = count + ' of ' + pictures.length + ' shown';
+  if (current && current.hidden) select(null);
+}
+function step(by) {
+  var visible = Array.prototype.filter.call(main.children, function (p) { return !p.hidden; });
+  if (!visible.length) return;
+  var at = visible.indexOf(current);
+  var next = at < 0 ? (by > 0 ? 0 : visible.length - 1) : at + by;
+  select(visible[Math.max(0, Math.min(visible.length - 1, next))]);
+}
+document.addEventListener('keydown', function (e) {
+  if (e.ctrlKey || e.metaKey || e.altKey || /^(SELECT|INPUT|TEXTAREA)$/.test(e.target.tagName)) {
+    return;
+  }
+  if (e.key === 'j') {
+    step(1);
+  } else if (e.key === 'k') {
+    step(-1);
+  } else if (e.key === 'h' && current && current.querySelector('details.heat')) {
+    var heat = current.querySelector('details.heat');
+    heat.open = !heat.open;
+    current.scrollIntoView({block: 'nearest'});
+  } else {
+    return;
+  }
+  e.preventDefault();
+});
+filter.addEventListener('change', update);
+order.addEventListener('change', update);
+document.getElementById('tools').hidden = false;
+update();
+})();
+)";
+
+// %1: the count of pictures, %2: the script's hash, %3: where the stop note goes.
 const char* const pageStart = R"(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; img-src data:; style-src 'unsafe-inline'; script-src 'sha256-%2'; base-uri 'none'; form-action 'none'">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>ztroi review: %1</title>
 <style>
-body { font: 14px/1.4 sans-serif; margin: 1em; background: #202020; color: #eee; }
+body { font: 14px/1.4 sans-serif; margin: 1em; background: #202020; color: #eee;
+       display: flex; flex-direction: column; }
+header { order: 0; }
+#failures { order: 1; }
+main { order: 2; display: flex; flex-direction: column; gap: 12px; }
+footer { order: 3; }
 a { color: #80d8ff; }
-main { display: grid; grid-template-columns: repeat(auto-fill, minmax(360px, 1fr)); gap: 12px;
-       align-items: start; }
-article { background: #2e2e2e; padding: 8px; border-radius: 4px; }
-article.failed { outline: 2px solid #ff5252; }
+article { background: #2e2e2e; padding: 8px; border-radius: 4px; outline: none; }
+article.current { box-shadow: 0 0 0 3px #ffd740; }
+article.failed { box-shadow: 0 0 0 2px #ff5252; }
+article.failed.current { box-shadow: 0 0 0 3px #ffd740, 0 0 0 5px #ff5252; }
 h2 { font-size: 1em; margin: 0 0 6px; overflow-wrap: anywhere; }
-.frame { position: relative; width: fit-content; max-width: 100%; }
-.frame img { display: block; max-width: 100%; height: auto; }
-.frame svg { position: absolute; left: 0; top: 0; width: 100%; height: 100%; }
-.frame svg * { fill: none; vector-effect: non-scaling-stroke; }
-.frame .shade { stroke: rgba(0, 0, 0, 0.7); stroke-width: 4px; }
-.frame .line { stroke-width: 2px; }
+.views { display: flex; flex-wrap: wrap; gap: 8px; align-items: flex-start; }
+figure { margin: 0; max-width: 100%; }
+figcaption { font-size: 0.85em; max-width: 320px; overflow-wrap: anywhere; }
+figure.crop { width: 160px; }
+svg { display: block; max-width: 100%; height: auto; background: #111; }
+.whole svg * { fill: none; vector-effect: non-scaling-stroke; stroke-width: 2px; }
+.whole .face { stroke: #ff9100; }
+.whole .area { stroke: #fff; stroke-dasharray: 6 4; }
+.whole .shade { stroke: rgba(0, 0, 0, 0.7); stroke-width: 4px; }
+.whole .ring { stroke: #fff; }
+.crop svg { border: 3px solid; }
+.crop.warned svg { outline: 3px dashed #ff5252; outline-offset: 2px; }
+.mark { display: inline-block; padding: 0 4px; border-radius: 3px; font-weight: bold; }
+.enlarged { background: #ff9100; color: #000; }
+ul.warnings { margin: 2px 0; padding: 0; list-style: none; }
+ul.warnings li { display: inline-block; margin: 1px 4px 1px 0; padding: 0 4px; border-radius: 3px;
+                 background: #ff5252; color: #000; font-weight: bold; }
+details.heat img { display: block; max-width: 100%; height: auto; }
 table { border-collapse: collapse; margin-top: 6px; font-size: 0.9em; }
-th, td { padding: 1px 6px 1px 0; text-align: left; white-space: nowrap; }
-caption { text-align: left; font-weight: bold; }
-.swatch { display: inline-block; width: 0.9em; height: 0.9em; margin-right: 4px;
-          vertical-align: middle; border: 1px solid #000; }
+td { padding: 1px 6px 1px 0; text-align: left; white-space: nowrap; }
 .error { color: #ff8a80; }
+kbd { border: 1px solid #888; border-radius: 3px; padding: 0 3px; }
 p { margin: 4px 0; }
 </style>
 </head>
 <body>
 <header>
 <h1>ztroi review</h1>
-<p>%1. Each crop is outlined in the colour its table names; the ring marks the focal point.</p>
+<p>%1. Each crop is shown on its own, framed in its overlay colour, with its warnings; an
+enlarged crop is marked. On the picture, faces are outlined in orange, declared areas dashed,
+and the ring marks the focal point.</p>
+<div id="tools" hidden>
+<label>Show <select id="filter"><option value="">all pictures</option>
+<option value="warned">with warnings</option><option value="failed">failed</option></select></label>
+<label>Order <select id="order"><option value="input">as given</option>
+<option value="warnings">most warnings first</option>
+<option value="kept">least salience kept first</option><option value="name">by name</option>
+</select></label> <span id="shown"></span>
+<p>Keys: <kbd>j</kbd> and <kbd>k</kbd> go to the next and the previous picture shown,
+<kbd>h</kbd> shows or hides its heat map.</p>
+</div>
 </header>
-%2<main>
+%3<main>
 )";
 
 // Room kept after the page's header for the note that a run was stopped, which is known only at
@@ -98,103 +224,210 @@ QString link(const QString& path, const QString& text, const QDir& folder)
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(QString::fromLatin1(url), escaped(text));
 }
 
-// The crops and the focal point, drawn over the thumbnail in the picture's own coordinates.
-QString drawing(const ZTPictureReport& report)
+QString rectAttributes(const QRectF& rect)
+{
+    return QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"")
+        .arg(ZTNumberText::decimalText(rect.x()), ZTNumberText::decimalText(rect.y()),
+            ZTNumberText::decimalText(std::max(0.0, rect.width())),
+            ZTNumberText::decimalText(std::max(0.0, rect.height())));
+}
+
+// A rectangle drawn over the picture, with a dark shade under its line so that it shows on
+// light and dark pictures alike, inset so that one along the picture's border stays visible.
+QString outline(const QRect& rect, const char* kind, double inset)
+{
+    const QString shape = rectAttributes(QRectF(rect).adjusted(inset, inset, -inset, -inset));
+    return QStringLiteral("<rect class=\"shade\" %1/><rect class=\"%2\" %1/>")
+        .arg(shape, QLatin1String(kind));
+}
+
+// The faces, the declared areas and the focal point, in the picture's own coordinates.
+QString marks(const ZTPictureReport& report, const QList<QRect>& areas)
 {
     const QSize size = report.inputSize;
     const int longSide = std::max(size.width(), size.height());
     const double inset = outlineInset * longSide / ZTReviewPage::thumbnailSide;
-    QString svg = QStringLiteral("<svg viewBox=\"0 0 %1 %2\" preserveAspectRatio=\"none\" "
-                                 "aria-hidden=\"true\" focusable=\"false\">")
-                      .arg(size.width())
-                      .arg(size.height());
-    for (int i = 0; i < report.crops.size(); ++i) {
-        const QRectF rect = QRectF(report.crops.at(i).rect).adjusted(inset, inset, -inset, -inset);
-        const QString shape
-            = QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"")
-                  .arg(ZTNumberText::decimalText(rect.x()), ZTNumberText::decimalText(rect.y()),
-                      ZTNumberText::decimalText(std::max(0.0, rect.width())),
-                      ZTNumberText::decimalText(std::max(0.0, rect.height())));
-        svg += QStringLiteral("<rect class=\"shade\" %1/><rect class=\"line\" %1 stroke=\"%2\"/>")
-                   .arg(shape, ZTOverlayPainter::cropColour(i).name());
+    QString svg;
+    for (const QRect& area : areas) {
+        svg += outline(area.intersected(QRect(QPoint(0, 0), size)), "area", inset);
+    }
+    for (const QRect& face : report.faces) {
+        svg += outline(face, "face", inset);
     }
     const QString ring = QStringLiteral("cx=\"%1\" cy=\"%2\" r=\"%3\"")
                              .arg(report.focus.x())
                              .arg(report.focus.y())
                              .arg(ZTNumberText::decimalText(focusRadiusShare * longSide));
-    svg += QStringLiteral("<circle class=\"shade\" %1/><circle class=\"line\" %1 stroke=\"#fff\"/>")
-               .arg(ring);
-    return svg + QStringLiteral("</svg>");
+    return svg
+        + QStringLiteral("<circle class=\"shade\" %1/><circle class=\"ring\" %1/>").arg(ring);
 }
 
-QString altText(const ZTPictureReport& report)
+QString facesText(const ZTPictureReport& report)
 {
-    QStringList crops;
-    for (int i = 0; i < report.crops.size(); ++i) {
-        crops.append(QStringLiteral("%1 (%2)").arg(
-            report.crops.at(i).request.text, ZTOverlayPainter::cropColourName(i)));
-    }
-    QString text = QStringLiteral("%1, %2 pixels")
-                       .arg(report.input, ZTNumberText::sizeText(report.inputSize));
-    if (!crops.isEmpty()) {
-        text += QStringLiteral(", with the crops ") + crops.join(QLatin1String(", "));
-    }
-    return text
-        + QStringLiteral(" and the focal point at %1")
-              .arg(ZTReportFormatter::focusCss(report.focus, report.inputSize));
-}
-
-QString thumbnailHtml(const ZTPictureReport& report)
-{
-    if (report.thumbnail.isEmpty()) {
-        return QStringLiteral("<p>No preview.</p>\n");
-    }
-    const QSize size = ZTReviewPage::thumbnailSize(report.inputSize);
-    return QStringLiteral("<div class=\"frame\"><img src=\"data:image/jpeg;base64,%1\" "
-                          "width=\"%2\" height=\"%3\" alt=\"%4\">%5</div>\n")
-        .arg(QString::fromLatin1(report.thumbnail.toBase64()))
-        .arg(size.width())
-        .arg(size.height())
-        .arg(escaped(altText(report)), drawing(report));
-}
-
-// The crops with their colours, windows and scores; with --write-crops each crop's name links to
-// its picture (the crop files are listed in the crops' order).
-QString cropTable(const ZTPictureReport& report, const QDir& folder)
-{
-    if (report.crops.isEmpty()) {
+    if (report.facesFound < 0) {
         return QString();
     }
+    QString text = QStringLiteral(" %1").arg(countText(report.facesFound, "face", "faces"));
+    if (!report.faceDetector.isEmpty()) {
+        text += QStringLiteral(" (%1)").arg(escaped(report.faceDetector));
+    }
+    if (report.faces.size() < report.facesFound) {
+        text += QStringLiteral(", the %1 largest drawn").arg(report.faces.size());
+    }
+    return text + QLatin1Char('.');
+}
+
+// The picture once, as an SVG image that the crop previews show again through <use>, so that
+// its JPEG is embedded a single time however many crops there are.
+QString pictureHtml(const ZTPictureReport& report, int number, const QList<QRect>& areas)
+{
+    const QSize size = report.inputSize;
+    const QSize displayed = ZTReviewPage::thumbnailSize(size);
+    const QString image = report.thumbnail.isEmpty()
+        ? QString()
+        : QStringLiteral("<image id=\"photo-%1\" href=\"data:image/jpeg;base64,%2\" width=\"%3\" "
+                         "height=\"%4\" preserveAspectRatio=\"none\"/>")
+              .arg(QString::number(number), QString::fromLatin1(report.thumbnail.toBase64()),
+                  QString::number(size.width()), QString::number(size.height()));
+    const QString label = QStringLiteral("%1, %2 pixels, focal point at %3")
+                              .arg(report.input, ZTNumberText::sizeText(size),
+                                  ZTReportFormatter::focusCss(report.focus, size));
+    return QStringLiteral("<figure class=\"whole\"><svg viewBox=\"0 0 %1 %2\" width=\"%3\" "
+                          "height=\"%4\" preserveAspectRatio=\"none\" role=\"img\" "
+                          "aria-label=\"%5\">%6%7</svg>\n")
+               .arg(QString::number(size.width()), QString::number(size.height()),
+                   QString::number(displayed.width()), QString::number(displayed.height()),
+                   escaped(label), image, marks(report, areas))
+        + QStringLiteral("<figcaption>%1 pixels, analysed at %2. Focal point (%3, %4), "
+                         "<code>object-position: %5</code>.%6</figcaption></figure>\n")
+              .arg(ZTNumberText::sizeText(size), ZTNumberText::sizeText(report.analysisSize),
+                  QString::number(report.focus.x()), QString::number(report.focus.y()),
+                  ZTReportFormatter::focusCss(report.focus, size), facesText(report));
+}
+
+bool isEnlarged(const ZTCrop& crop)
+{
+    return crop.scale > 1.0;
+}
+
+// The scale a crop is written at: marked when enlarged, said when reduced.
+QString scaleText(const ZTCrop& crop)
+{
+    const QString factor = QString::number(crop.scale, 'f', 2);
+    if (isEnlarged(crop)) {
+        return QStringLiteral(" <span class=\"mark enlarged\">enlarged %1&times;</span>")
+            .arg(factor);
+    }
+    return crop.scale < 1.0 ? QStringLiteral(", reduced %1&times;").arg(factor) : QString();
+}
+
+// The warnings that the crop's entry lists; "enlarged" has its own mark with the factor.
+QStringList listedWarnings(const ZTCrop& crop)
+{
+    QStringList warnings = crop.warnings;
+    if (isEnlarged(crop)) {
+        warnings.removeAll(QStringLiteral("enlarged"));
+    }
+    return warnings;
+}
+
+// Every warning of a picture once, in order, with "enlarged" for an enlarged crop: what the
+// page's filter offers.
+QStringList pictureWarnings(const ZTPictureReport& report)
+{
+    QStringList warnings;
+    for (const ZTCrop& crop : report.crops) {
+        QStringList own = crop.warnings;
+        if (isEnlarged(crop)) {
+            own.append(QStringLiteral("enlarged"));
+        }
+        for (QString warning : own) {
+            // One word each, since the filter splits the list at spaces.
+            warning = shown(warning).simplified().replace(QLatin1Char(' '), QLatin1Char('-'));
+            if (!warning.isEmpty() && !warnings.contains(warning)) {
+                warnings.append(warning);
+            }
+        }
+    }
+    return warnings;
+}
+
+// The crop's preview is the picture framed to the crop: an SVG whose view box is the crop's
+// window, showing the picture defined once by pictureHtml().
+QString cropHtml(const ZTCrop& crop, int index, int number, const QString& name, bool hasPicture)
+{
+    const QSize window = crop.rect.size().expandedTo(QSize(1, 1));
+    const QSize preview
+        = window.scaled(cropPreviewSide, cropPreviewSide, Qt::KeepAspectRatio).expandedTo({1, 1});
+    const QStringList warnings = listedWarnings(crop);
+    QString html
+        = QStringLiteral("<figure class=\"%1\"><svg viewBox=\"%2 %3 %4 %5\" width=\"%6\" "
+                         "height=\"%7\" style=\"border-color: %8\" role=\"img\" "
+                         "aria-label=\"the %9 crop\">")
+              .arg(QLatin1String(warnings.isEmpty() && !isEnlarged(crop) ? "crop" : "crop warned"),
+                  QString::number(crop.rect.x()), QString::number(crop.rect.y()),
+                  QString::number(window.width()), QString::number(window.height()),
+                  QString::number(preview.width()), QString::number(preview.height()),
+                  ZTOverlayPainter::cropColour(index).name(), escaped(crop.request.text));
+    if (hasPicture) {
+        html += QStringLiteral("<use href=\"#photo-%1\"/>").arg(number);
+    }
+    html += QStringLiteral("</svg>\n<figcaption>%1: %2 at (%3, %4)%5, %6 of the salience kept%7")
+                .arg(name, ZTNumberText::sizeText(crop.rect.size()), QString::number(crop.rect.x()),
+                    QString::number(crop.rect.y()),
+                    crop.centred ? QStringLiteral(", centred") : QString(),
+                    ZTNumberText::percentText(crop.salienceKept), scaleText(crop));
+    if (!warnings.isEmpty()) {
+        QString items;
+        for (const QString& warning : warnings) {
+            items += QStringLiteral("<li>%1</li>").arg(escaped(warning));
+        }
+        html += QStringLiteral("<ul class=\"warnings\">%1</ul>").arg(items);
+    }
+    return html + QStringLiteral("</figcaption></figure>\n");
+}
+
+// Every crop's preview; with --write-crops each crop's name links to its picture (the crop
+// files are listed in the crops' order).
+QString cropsHtml(const ZTPictureReport& report, int number, const QDir& folder)
+{
     QStringList cropFiles;
     for (const ZTOutputFile& file : report.files) {
         if (file.kind.startsWith(QLatin1String("crop-"))) {
             cropFiles.append(file.path);
         }
     }
-    QString html = QStringLiteral(
-        "<table><caption>Crops%1</caption><thead><tr><th scope=\"col\">Colour</th>"
-        "<th scope=\"col\">Crop</th><th scope=\"col\">Window</th><th scope=\"col\">Salience "
-        "kept</th></tr></thead><tbody>\n")
-                       .arg(cropFiles.isEmpty() ? QString()
-                                                : QStringLiteral(", each linked to its picture"));
+    QString html;
     for (int i = 0; i < report.crops.size(); ++i) {
         const ZTCrop& crop = report.crops.at(i);
-        QString window = QStringLiteral("%1 at (%2, %3)")
-                             .arg(ZTNumberText::sizeText(crop.rect.size()))
-                             .arg(crop.rect.x())
-                             .arg(crop.rect.y());
-        if (crop.centred) {
-            window += QStringLiteral(", centred");
-        }
         const QString name = i < cropFiles.size() ? link(cropFiles.at(i), crop.request.text, folder)
                                                   : escaped(crop.request.text);
-        html
-            += QStringLiteral("<tr><td><span class=\"swatch\" style=\"background: %1\"></span>%2"
-                              "</td><td>%3</td><td>%4</td><td>%5</td></tr>\n")
-                   .arg(ZTOverlayPainter::cropColour(i).name(), ZTOverlayPainter::cropColourName(i),
-                       name, window, ZTNumberText::percentText(crop.salienceKept));
+        html += cropHtml(crop, i, number, name, !report.thumbnail.isEmpty());
     }
-    return html + QStringLiteral("</tbody></table>\n");
+    return html;
+}
+
+QString heatMapHtml(const ZTPictureReport& report)
+{
+    if (report.heatMap.isEmpty()) {
+        return QString();
+    }
+    const QSize displayed = ZTReviewPage::thumbnailSize(report.inputSize);
+    return QStringLiteral("<details class=\"heat\"><summary>Heat map</summary><img "
+                          "src=\"data:image/jpeg;base64,%1\" width=\"%2\" height=\"%3\" "
+                          "alt=\"The salience as heat: white where it is highest\"></details>\n")
+        .arg(QString::fromLatin1(report.heatMap.toBase64()), QString::number(displayed.width()),
+            QString::number(displayed.height()));
+}
+
+// The least salience that a crop of the picture keeps, by which the page sorts; 1 without crops.
+double leastKept(const ZTPictureReport& report)
+{
+    double least = 1.0;
+    for (const ZTCrop& crop : report.crops) {
+        least = std::min(least, crop.salienceKept);
+    }
+    return least;
 }
 
 QString gridTable(const ZTPictureReport& report)
@@ -236,6 +469,32 @@ ZTCropWriter thumbnailWriter()
     return ZTCropWriter(QString(), ZTCropWriter::defaultQuality, ZTReviewPage::thumbnailSide);
 }
 
+// The whole picture at the thumbnail's size; null when it cannot be made.
+QImage smallPicture(const QImage& picture, const QSize& inputSize)
+{
+    ZTCrop whole;
+    whole.rect = QRect(QPoint(0, 0), inputSize);
+    return thumbnailWriter().render(picture, inputSize, whole, QStringLiteral("jpg"));
+}
+
+QByteArray jpeg(const QImage& image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly)
+        || !image.save(&buffer, "jpeg", quality)) {
+        return QByteArray();
+    }
+    return bytes;
+}
+
+// The hash by which the page's content security policy lets its one script run.
+QString scriptHash()
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray(pageScript), QCryptographicHash::Sha256).toBase64());
+}
+
 } // namespace
 
 QSize ZTReviewPage::thumbnailSize(const QSize& picture)
@@ -245,16 +504,24 @@ QSize ZTReviewPage::thumbnailSize(const QSize& picture)
 
 QByteArray ZTReviewPage::thumbnail(const QImage& picture, const QSize& inputSize)
 {
-    ZTCrop whole;
-    whole.rect = QRect(QPoint(0, 0), inputSize);
-    const QImage small = thumbnailWriter().render(picture, inputSize, whole, QStringLiteral("jpg"));
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    if (small.isNull() || !buffer.open(QIODevice::WriteOnly)
-        || !small.save(&buffer, "jpeg", thumbnailQuality)) {
-        return QByteArray();
-    }
-    return jpeg;
+    return jpeg(smallPicture(picture, inputSize), thumbnailQuality);
+}
+
+void ZTReviewPage::makePreviews(const QImage& picture, const QImage& map, ZTPictureReport* report)
+{
+    const QImage small = smallPicture(picture, report->inputSize);
+    report->thumbnail = jpeg(small, thumbnailQuality);
+    // The overlay painter draws the heat, and the focal ring, at the size of the photo given.
+    // Heat needs less detail than the picture: it is made at half the thumbnail's size and
+    // shown at the thumbnail's, which keeps the page a third smaller.
+    const QSize heatSize = (small.size() / heatMapReduction).expandedTo(QSize(1, 1));
+    const QImage smaller = small.isNull()
+        ? QImage()
+        : ZTResampler::resample(small.convertToFormat(QImage::Format_RGB32), QRectF(small.rect()),
+            heatSize);
+    const QImage heat
+        = ZTOverlayPainter::paint(smaller, map, report->inputSize, QList<ZTCrop>(), report->focus);
+    report->heatMap = jpeg(heat, heatMapQuality);
 }
 
 ZTReviewPage::ZTReviewPage(const QString& path, int count)
@@ -271,12 +538,17 @@ bool ZTReviewPage::open(QString* error)
         return false;
     }
     const QString start = QString::fromLatin1(pageStart).arg(
-        countText(m_count, "picture", "pictures"), QStringLiteral("%3"));
+        countText(m_count, "picture", "pictures"), scriptHash(), QStringLiteral("%3"));
     const int noteAt = start.indexOf(QLatin1String("%3"));
     write(start.left(noteAt));
     m_stopNoteAt = m_file.pos();
     write(QString(stopNoteRoom, QLatin1Char(' ')) + start.mid(noteAt + 2));
     return true;
+}
+
+void ZTReviewPage::setDeclaredAreas(const QList<QRect>& areas)
+{
+    m_areas = areas;
 }
 
 void ZTReviewPage::setStoppedBy(int signal)
@@ -311,7 +583,7 @@ void ZTReviewPage::write(const QString& html)
 void ZTReviewPage::add(const ZTPictureReport& report)
 {
     ++m_added;
-    write(entry(report, m_added, m_folder));
+    write(entry(report, m_added, m_folder, m_areas));
     if (!report.ok()) {
         ++m_failed;
         m_failures += QStringLiteral("<li><a href=\"#picture-%1\">%2</a>: %3</li>\n")
@@ -322,13 +594,18 @@ void ZTReviewPage::add(const ZTPictureReport& report)
 
 bool ZTReviewPage::commit(QString* error)
 {
-    QString end = QStringLiteral("</main>\n<footer>\n<h2>Summary</h2>\n<p>%1 analysed, %2.</p>\n")
-                      .arg(countText(m_added - m_failed, "picture", "pictures"),
-                          countText(m_failed, "failure", "failures"));
+    QString end = QStringLiteral("</main>\n");
+    // Written last, shown first: the page's style puts this section above the pictures.
     if (!m_failures.isEmpty()) {
-        end += QStringLiteral("<ul>\n%1</ul>\n").arg(m_failures);
+        end += QStringLiteral("<section id=\"failures\">\n<h2 class=\"error\">%1</h2>\n<ul>\n%2"
+                              "</ul>\n</section>\n")
+                   .arg(countText(m_failed, "picture failed", "pictures failed"), m_failures);
     }
-    write(end + QStringLiteral("</footer>\n</body>\n</html>\n"));
+    end += QStringLiteral("<footer>\n<h2>Summary</h2>\n<p>%1 analysed, %2.</p>\n</footer>\n")
+               .arg(countText(m_added - m_failed, "picture", "pictures"),
+                   countText(m_failed, "failure", "failures"));
+    write(end + QStringLiteral("<script>") + QString::fromLatin1(pageScript)
+        + QStringLiteral("</script>\n</body>\n</html>\n"));
     if (m_stopSignal != 0) {
         writeStopNote();
     }
@@ -340,26 +617,27 @@ bool ZTReviewPage::commit(QString* error)
     return true;
 }
 
-QString ZTReviewPage::entry(const ZTPictureReport& report, int number, const QDir& folder)
+QString ZTReviewPage::entry(
+    const ZTPictureReport& report, int number, const QDir& folder, const QList<QRect>& areas)
 {
-    QString html = QStringLiteral("<article id=\"picture-%1\" class=\"%2\">\n<h2>%3</h2>\n")
-                       .arg(number)
-                       .arg(QLatin1String(report.ok() ? "picture" : "picture failed"),
-                           report.bundled ? escaped(report.input)
-                                          : link(report.input, report.input, folder));
+    const QString name
+        = report.bundled ? escaped(report.input) : link(report.input, report.input, folder);
+    // What the page's script sorts and filters by.
+    const QString data
+        = QStringLiteral("data-index=\"%1\" data-name=\"%2\" data-warnings=\"%3\" data-kept=\"%4\"")
+              .arg(QString::number(number), escaped(report.input),
+                  escaped(pictureWarnings(report).join(QLatin1Char(' '))),
+                  QString::number(report.ok() ? leastKept(report) : 0.0));
+    QString html = QStringLiteral("<article id=\"picture-%1\" class=\"%2\" %3>\n<h2>%4</h2>\n")
+                       .arg(QString::number(number),
+                           QLatin1String(report.ok() ? "picture" : "picture failed"), data, name);
     if (!report.ok()) {
         return html
             + QStringLiteral("<p class=\"error\"><strong>Error:</strong> %1</p>\n</article>\n")
                   .arg(escaped(report.error));
     }
-    html += thumbnailHtml(report);
-    html += QStringLiteral("<p>%1 pixels, analysed at %2. Focal point (%3, %4), "
-                           "<code>object-position: %5</code>.</p>\n")
-                .arg(ZTNumberText::sizeText(report.inputSize),
-                    ZTNumberText::sizeText(report.analysisSize))
-                .arg(report.focus.x())
-                .arg(report.focus.y())
-                .arg(ZTReportFormatter::focusCss(report.focus, report.inputSize));
-    html += cropTable(report, folder) + gridTable(report) + otherFiles(report, folder);
+    html += QStringLiteral("<div class=\"views\">\n") + pictureHtml(report, number, areas)
+        + cropsHtml(report, number, folder) + QStringLiteral("</div>\n");
+    html += heatMapHtml(report) + gridTable(report) + otherFiles(report, folder);
     return html + QStringLiteral("</article>\n");
 }

@@ -7,17 +7,21 @@
 #include <QDir>
 #include <QImage>
 #include <QList>
+#include <QRect>
 #include <QSaveFile>
 #include <QSize>
 #include <QString>
 
 /**
  * The review page of a batch (--report FILE.html): one self-contained HTML file with an entry per
- * picture, in input order. An entry shows an embedded thumbnail with the crops drawn in their
- * overlay colours and the focal point as a ring, a table of the crops with their scores, the
- * grid scores and links to the files written; a failed picture shows its error, and the page
- * ends with a list of the failures. It needs no network, no script and no file but the ones it
- * links to, relative to its own folder.
+ * picture, in input order. An entry shows the picture once, embedded as a small JPEG, with the
+ * faces, the declared areas and the focal point drawn over it; each crop as a preview of its own
+ * (the same embedded picture, framed to the crop), with its score, scale, warnings and a link to
+ * its file; the heat map behind a toggle; the grid scores and links to the other files. Failed
+ * pictures are listed with their errors at the top. A small inline script, allowed by the page's
+ * content security policy through its hash, sorts and filters the entries by warning and moves
+ * between them with the keyboard; without it the page is still whole. The page needs no network
+ * and no file but the ones it links to, relative to its own folder.
  *
  * The page is written as the pictures arrive and takes the place of the file only at commit(),
  * so a failed run leaves any earlier page whole.
@@ -35,10 +39,18 @@ public:
      * pixels; empty when it cannot be made.
      */
     static QByteArray thumbnail(const QImage& picture, const QSize& inputSize);
+    /**
+     * Sets the review page's pictures of @p report, which must have its inputSize and focus: the
+     * thumbnail of @p picture and the heat map of its salience @p map (as in the overlay, at the
+     * thumbnail's size). Either stays empty when it cannot be made.
+     */
+    static void makePreviews(const QImage& picture, const QImage& map, ZTPictureReport* report);
 
     /** A page at @p path for @p count pictures. */
     ZTReviewPage(const QString& path, int count);
 
+    /** The --area rectangles, in input pixels, drawn over every picture as declared areas. */
+    void setDeclaredAreas(const QList<QRect>& areas);
     /** Starts writing; false, with @p error set to one sentence, when the file cannot be made. */
     bool open(QString* error);
     /** Adds the entry of the next picture. */
@@ -51,8 +63,12 @@ public:
     /** Finishes the page and puts it in place; false, with @p error set, on failure. */
     bool commit(QString* error);
 
-    /** The entry of @p report, number @p number, with links relative to @p folder. */
-    static QString entry(const ZTPictureReport& report, int number, const QDir& folder);
+    /**
+     * The entry of @p report, number @p number, with links relative to @p folder and the
+     * declared @p areas drawn.
+     */
+    static QString entry(const ZTPictureReport& report, int number, const QDir& folder,
+        const QList<QRect>& areas = QList<QRect>());
 
 private:
     void write(const QString& html);
@@ -66,6 +82,7 @@ private:
     int m_stopSignal = 0;
     qint64 m_stopNoteAt = 0; ///< where the room for the stop note starts
     QString m_failures;
+    QList<QRect> m_areas;
 };
 
 #endif // ZTREVIEWPAGE_H

@@ -36,6 +36,7 @@ struct ZTPictureReport
     QList<ZTOutputFile> files;
     QStringList decoderMessages; ///< what the decoder said, shown with --verbose
     QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
+    QByteArray heatMap;   ///< the same for its salience as heat, shown on demand; may be empty
 
     bool ok() const { return error.isEmpty(); }
     /** Records a failure: its @p kind and its @p message. */

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -144,6 +145,14 @@ struct PictureSource
     QImage image;
 };
 
+QString megabytesOverBudget(qint64 needed, qint64 budget)
+{
+    const auto megabytes = [](qint64 bytes) { return (bytes + (1 << 20) - 1) >> 20; };
+    return QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
+        .arg(megabytes(needed))
+        .arg(megabytes(budget));
+}
+
 // Decoded pixels are in memory already: the picture must keep to the pixel limit, and its
 // analysis (with the copy that the methods read) to the budget, as a file's would.
 bool refuseImage(const QImage& image, const ZTAnalysisSettings& settings, ZTPictureReport* report)
@@ -161,11 +170,7 @@ bool refuseImage(const QImage& image, const ZTAnalysisSettings& settings, ZTPict
     const qint64 needed
         = ZTPictureAnalyzer::analysisBytes(settings, image.size()) + pixels * argbBytesPerPixel;
     if (needed > settings.memoryBudget) {
-        const auto megabytes = [](qint64 bytes) { return (bytes + (1 << 20) - 1) >> 20; };
-        report->fail(ZTError::Kind::OverBudget,
-            QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
-                .arg(megabytes(needed))
-                .arg(megabytes(settings.memoryBudget)));
+        report->fail(ZTError::Kind::OverBudget, megabytesOverBudget(needed, settings.memoryBudget));
         return true;
     }
     return false;
@@ -191,8 +196,29 @@ ZTPictureAnalysis analyzeSource(
     return analyzer.analyze(source.path);
 }
 
+// Every crop's pixels are held at once, each copied into an array too: together they must fit
+// the budget, or the picture fails as one over it does, before any file is written.
+void refuseOversizedPixels(ZTPictureAnalysis& analysis, const ZTAnalysisSettings& settings)
+{
+    constexpr qint64 bytesPerPixel = 8; // the rendered crop and its array
+    const ZTCropWriter writer = ZTPictureAnalyzer::cropWriterFor(settings);
+    qint64 needed = 0;
+    for (const ZTCrop& crop : analysis.report.crops) {
+        const QSize size = writer.outputSize(crop.request, crop.rect.size());
+        needed += qint64(size.width()) * size.height() * bytesPerPixel;
+    }
+    if (analysis.report.ok() && needed > settings.memoryBudget) {
+        ZTPictureReport failed;
+        failed.input = analysis.report.input;
+        failed.fail(ZTError::Kind::OverBudget,
+            QStringLiteral("the crops' pixels ")
+                + megabytesOverBudget(needed, settings.memoryBudget));
+        analysis.report = failed;
+    }
+}
+
 // A crop's pixels as ZTOutputWriter writes them, before encoding: the same window, resampler
-// and format. Null for a failed picture.
+// and format. None for a failed picture; MemoryError when a crop cannot be made.
 QList<QImage> cropPixels(const ZTPictureAnalysis& analysis, const ZTAnalysisSettings& settings)
 {
     QList<QImage> crops;
@@ -203,6 +229,9 @@ QList<QImage> cropPixels(const ZTPictureAnalysis& analysis, const ZTAnalysisSett
     const QString suffix = writer.suffixFor(analysis.format);
     for (const ZTCrop& crop : analysis.report.crops) {
         crops.append(writer.render(analysis.picture, analysis.report.inputSize, crop, suffix));
+        if (crops.last().isNull()) {
+            throw std::bad_alloc();
+        }
     }
     return crops;
 }
@@ -225,6 +254,9 @@ QJsonObject analyzePicture(const PictureSource& source, const ZTAnalysisSettings
     // A budget of its own for every picture refuses the pictures that ztroi refuses.
     ZTMemoryBudget budget(settings.memoryBudget);
     ZTPictureAnalysis analysis = analyzeSource(source, settings, &budget);
+    if (pixels) {
+        refuseOversizedPixels(analysis, settings);
+    }
     ZTOutputWriter(settings, folder).write(analysis, ZTFileName::outputBase(source.name));
     if (pixels) {
         *pixels = cropPixels(analysis, settings);

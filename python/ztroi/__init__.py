@@ -62,7 +62,8 @@ from ._ztroi import (
 )
 from ._results import Analysis, Crop, FocalPoint, Grid, Method, Rect
 
-# analyze_file() gives the errors it raises the tool's error record; the others have none.
+# analyze() and analyze_file() give the errors they raise the tool's error record; the others
+# have none.
 PictureError.record = None
 PictureError.kind = None
 

@@ -175,8 +175,11 @@ function(zt_package_python)
     set(CPACK_ZTROI_DEBIAN_PYTHON_DIR lib/python3/dist-packages PARENT_SCOPE)
     set(CPACK_PRE_BUILD_SCRIPTS ${ZTROI_PACKAGING_DIR}/ZTDebianPython.cmake PARENT_SCOPE)
     # The extension is built for this Python version alone.
+    string(REGEX MATCH "[0-9]+$" minor ${python_version})
+    math(EXPR next_minor "${minor} + 1")
+    string(REGEX REPLACE "[0-9]+$" ${next_minor} next_version ${python_version})
     set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
-        "python3 (>= ${python_version}), python3 (<< ${python_version}.99), python3-numpy"
+        "python3 (>= ${python_version}), python3 (<< ${next_version}), python3-numpy"
         PARENT_SCOPE)
 endfunction()
 

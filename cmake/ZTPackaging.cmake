@@ -8,13 +8,16 @@
 #   faces        ztroi-faces                ztroi's face detection module (--faces), built only
 #                                           where OpenCV is found; a package of its own, so that
 #                                           ztroi itself does not depend on OpenCV
-# The Python module, component python, installs with `cmake --install` but has no package yet.
+#   python       python3-ztroi              the Python package ztroi, built where Python,
+#                                           NumPy and pybind11 are found; Debian's folder for
+#                                           Python 3 packages (/usr/lib/python3/dist-packages)
+#                                           receives it
 #
 # A Qt 6 build (ZTROI_QT_MAJOR=6) names its packages with -qt6 (libztregionofinterest-qt6-0,
-# libztregionofinterest-qt6-dev, ztroi-qt6, ztroi-qt6-faces). The library and development
+# libztregionofinterest-qt6-dev, ztroi-qt6, ztroi-qt6-faces, python3-ztroi-qt6). The library and development
 # packages of both builds install side by side. ztroi and its face module install the same
 # files from either build, so ztroi-qt6 conflicts with ztroi (and ztroi-qt6-faces with
-# ztroi-faces): one ztroi per system, on either Qt.
+# ztroi-faces, python3-ztroi-qt6 with python3-ztroi): one ztroi per system, on either Qt.
 
 set(ZTROI_PACKAGE_MAINTAINER "libZTRegionOfInterest developers <ztroi@example.org>"
     CACHE STRING "Maintainer named in the Debian packages")
@@ -25,6 +28,7 @@ set(ZTROI_DEB_RUNTIME libztregionofinterest${zt_deb_suffix}-0)
 set(ZTROI_DEB_DEVELOPMENT libztregionofinterest${zt_deb_suffix}-dev)
 set(ZTROI_DEB_TOOL ztroi${zt_deb_suffix})
 set(ZTROI_DEB_FACES ztroi${zt_deb_suffix}-faces)
+set(ZTROI_DEB_PYTHON python3-ztroi${zt_deb_suffix})
 if(ZTROI_NAME_SUFFIX STREQUAL "")
     # Debian puts a hyphen between a library's name and its SONAME version only where the name
     # ends in a digit.
@@ -125,6 +129,11 @@ else()
     set(CPACK_DEBIAN_TOOL_PACKAGE_CONFLICTS "ztroi-qt6")
     set(CPACK_DEBIAN_FACES_PACKAGE_CONFLICTS "ztroi-qt6-faces")
 endif()
+if(ZTROI_QT_MAJOR STREQUAL "6")
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_CONFLICTS "python3-ztroi")
+else()
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_CONFLICTS "python3-ztroi-qt6")
+endif()
 set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "salience maps, crop suggestions and focal points for photographs
 ztroi writes a salience map for every picture it is given, suggests crops for
@@ -144,6 +153,36 @@ ztroi writes a salience map for every picture it is given and suggests crops.
 This package contains the module that finds faces for ztroi --faces, with
 OpenCV's Haar cascades, so that crops keep every head whole.")
 
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME ${ZTROI_DEB_PYTHON})
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+    "salience maps, crop suggestions and focal points for photographs - Python 3
+ztroi analyses photographs: salience maps, crops for aspect ratios or output
+sizes, focal points, grid scores and faces.
+.
+This package contains the Python 3 module ztroi, which analyses NumPy arrays,
+Pillow images, encoded pictures in memory and picture files as the ztroi
+program does, and gives the crops' pixels back as arrays.")
+
+# The Python package, which `cmake --install` puts where the build's interpreter looks under the
+# prefix (lib/python3.X/...), goes into Debian's folder for every Python 3 in the package: the
+# same depth below the prefix, so the extension's relative path to the library still holds.
+function(zt_package_python)
+    get_property(python_dir GLOBAL PROPERTY ZTROI_PYTHON_INSTALL_DIR)
+    get_property(python_version GLOBAL PROPERTY ZTROI_PYTHON_VERSION)
+    set(CPACK_ZTROI_PYTHON_DIR ${python_dir} PARENT_SCOPE)
+    set(CPACK_ZTROI_DEBIAN_PYTHON_DIR lib/python3/dist-packages PARENT_SCOPE)
+    set(CPACK_PRE_BUILD_SCRIPTS ${ZTROI_PACKAGING_DIR}/ZTDebianPython.cmake PARENT_SCOPE)
+    # The extension is built for this Python version alone.
+    string(REGEX MATCH "[0-9]+$" minor ${python_version})
+    math(EXPR next_minor "${minor} + 1")
+    string(REGEX REPLACE "[0-9]+$" ${next_minor} next_version ${python_version})
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+        "python3 (>= ${python_version}), python3 (<< ${next_version}), python3-numpy"
+        PARENT_SCOPE)
+endfunction()
+
 # Call at the end of the top-level CMakeLists.txt, once every install() rule is known. Checks
 # that each names a known component (one without would silently be left out of every package),
 # and writes CPack's configuration with the faces package where the face module is built.
@@ -154,6 +193,11 @@ macro(zt_check_install_components)
         zt_install_package_docs(faces)
         set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS
             "${CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS}, ${ZTROI_DEB_FACES}")
+    endif()
+    if(TARGET _ztroi)
+        list(APPEND CPACK_COMPONENTS_ALL python)
+        zt_install_package_docs(python)
+        zt_package_python()
     endif()
     get_cmake_property(zt_components COMPONENTS)
     foreach(zt_component IN LISTS zt_components)

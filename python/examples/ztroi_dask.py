@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Analyses every picture of a folder on a Dask cluster, one task per picture, and prints one
-JSON line per picture as `ztroi --json --no-map` does, in the order of the sorted file names. A
-picture that cannot be analysed gives the tool's error record, and the run goes on.
+JSON line per picture as `ztroi --json --no-map` does, in the order of the sorted file names. Each
+line is printed as soon as its picture and every one before it are done, so results stream while
+the cluster works. A picture that cannot be analysed gives the tool's error record, and the run
+goes on.
 
     ztroi_dask.py photos --crop 16:9 --grid 4x3                    # two local worker processes
     ztroi_dask.py /shared/photos --scheduler tcp://host:8786 ...   # a running cluster
@@ -17,7 +19,7 @@ import re
 import sys
 import time
 
-from dask.distributed import Client, LocalCluster
+from dask.distributed import Client, as_completed
 
 import ztroi
 
@@ -33,10 +35,21 @@ def picture_paths(folder):
 
 
 def analyze_paths(client, paths, **options):
-    """analyze_file(path, **options) of every path on the client's cluster, in input order; a
-    picture that cannot be analysed gives its error record."""
+    """Yields analyze_file(path, **options) of every path, analysed on the client's cluster, in
+    input order: each record as soon as it and all before it are done. A picture that cannot be
+    analysed gives its error record."""
     analyze = functools.partial(ztroi.analyze_file, errors="record", **options)
-    return client.gather(client.map(analyze, paths, pure=False))
+    futures = client.map(analyze, paths, pure=False)
+    position = {future.key: index for index, future in enumerate(futures)}
+    # Records that finished before an earlier one wait here; at most the run's stragglers do.
+    waiting = {}
+    next_index = 0
+    for future in as_completed(futures):
+        waiting[position[future.key]] = future.result()
+        future.release()
+        while next_index in waiting:
+            yield waiting.pop(next_index)
+            next_index += 1
 
 
 def connect(scheduler, workers):
@@ -65,14 +78,16 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     paths = picture_paths(args.folder)
+    failed = 0
     with connect(args.scheduler, args.workers) as client:
         start = time.perf_counter()
-        records = analyze_paths(client, paths, crops=args.crop, grid=args.grid, size=args.size)
+        for record in analyze_paths(client, paths, crops=args.crop, grid=args.grid,
+                                    size=args.size):
+            print(json_line(record), flush=True)
+            failed += "error" in record
         seconds = time.perf_counter() - start
-    for record in records:
-        print(json_line(record))
     print(f"{len(paths)} pictures in {seconds:.2f} s", file=sys.stderr)
-    return 1 if any("error" in record for record in records) else 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

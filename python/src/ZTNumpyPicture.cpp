@@ -149,3 +149,23 @@ py::array_t<std::uint8_t> ZTNumpyPicture::pictureToArray(const QImage& image)
     }
     return array;
 }
+
+py::array_t<std::uint8_t> ZTNumpyPicture::cropToArray(const QImage& crop, bool bgr)
+{
+    const bool alpha = crop.hasAlphaChannel();
+    const int channels = alpha ? 4 : 3;
+    QImage::Format format = alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
+    if (bgr) {
+        // Qt has no 8-bit BGRA format: ARGB32 words are B, G, R, A bytes on this machine.
+        format = alpha ? QImage::Format_ARGB32 : QImage::Format_BGR888;
+    }
+    const QImage converted = crop.convertToFormat(format);
+    const int width = converted.width();
+    const int height = converted.height();
+    py::array_t<std::uint8_t> array({height, width, channels});
+    const size_t rowBytes = size_t(width) * channels;
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(array.mutable_data(y), converted.constScanLine(y), rowBytes);
+    }
+    return array;
+}

@@ -37,6 +37,11 @@ public:
 
     /** The red components of @p map (a salience or cube map) as an H x W uint8 array. */
     static pybind11::array_t<std::uint8_t> mapToArray(const QImage& map);
+    /**
+     * A crop's picture as an H x W x 3 array (H x W x 4 with alpha when it has transparency,
+     * not premultiplied), in RGB(A) order, or BGR(A) with @p bgr.
+     */
+    static pybind11::array_t<std::uint8_t> cropToArray(const QImage& crop, bool bgr);
     /** @p image as an H x W x 4 uint8 array in RGBA order. */
     static pybind11::array_t<std::uint8_t> pictureToArray(const QImage& image);
 

@@ -12,12 +12,15 @@
 #include "analysis/ZTOptionTable.h"
 #include "analysis/ZTOutputWriter.h"
 #include "analysis/ZTPictureAnalyzer.h"
+#include "crops/ZTCropWriter.h"
 #include "faces/ZTFaceDetector.h"
+#include "input/ZTImageLoader.h"
 #include "input/ZTMemoryBudget.h"
 #include "output/ZTOutputFolder.h"
 #include "report/ZTReportFormatter.h"
 #include "text/ZTFileName.h"
 
+#include <ZTRegionOfInterestVersion.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMaximizerHorizontal.h>
 #include <ZTSalienzMaximizerVertical.h>
@@ -33,6 +36,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -131,28 +135,160 @@ ZTFaceFinder threadFaceFinder()
     return [detector](const QImage& picture) { return detector->detect(picture); };
 }
 
-// One picture analysed exactly as ztroi analyses it, and its files written into @p outputDir as
-// ztroi writes them: the record of ztroi's JSON line. Throws ZTPictureError when the folder
-// cannot be opened.
-QJsonObject analyzeFile(const QString& path, const ZTAnalysisSettings& settings,
-    const QString& outputDir, qint64 memoryBudget)
+// What one analysis reads: the file at path, the encoded picture in data, or the decoded
+// pixels of image; the report calls it name.
+struct PictureSource
+{
+    QString name;
+    QString path;
+    QByteArray data;
+    QImage image;
+};
+
+QString megabytesOverBudget(qint64 needed, qint64 budget)
+{
+    const auto megabytes = [](qint64 bytes) { return (bytes + (1 << 20) - 1) >> 20; };
+    return QStringLiteral("needs about %1 MB, more than the memory budget of %2 MB")
+        .arg(megabytes(needed))
+        .arg(megabytes(budget));
+}
+
+// Decoded pixels are in memory already: the picture must keep to the pixel limit, and its
+// analysis (with the copy that the methods read) to the budget, as a file's would.
+bool refuseImage(const QImage& image, const ZTAnalysisSettings& settings, ZTPictureReport* report)
+{
+    const qint64 pixels = qint64(image.width()) * image.height();
+    if (pixels > settings.maxPixels) {
+        report->fail(ZTError::Kind::TooLarge,
+            QStringLiteral("the picture is too large (%1x%2, more than %3 pixels)")
+                .arg(image.width())
+                .arg(image.height())
+                .arg(settings.maxPixels));
+        return true;
+    }
+    constexpr qint64 argbBytesPerPixel = 4;
+    const qint64 needed
+        = ZTPictureAnalyzer::analysisBytes(settings, image.size()) + pixels * argbBytesPerPixel;
+    if (needed > settings.memoryBudget) {
+        report->fail(ZTError::Kind::OverBudget, megabytesOverBudget(needed, settings.memoryBudget));
+        return true;
+    }
+    return false;
+}
+
+ZTPictureAnalysis analyzeSource(
+    const PictureSource& source, const ZTAnalysisSettings& settings, ZTMemoryBudget* budget)
+{
+    ZTPictureAnalyzer analyzer(settings, settings.faces ? threadFaceFinder() : ZTFaceFinder());
+    analyzer.setMemoryBudget(budget);
+    if (!source.image.isNull()) {
+        ZTPictureAnalysis refused;
+        refused.report.input = source.name;
+        if (refuseImage(source.image, settings, &refused.report)) {
+            return refused;
+        }
+        // Pixels handed over lose nothing in a PNG, which their crops are therefore written as.
+        return analyzer.analyzeImage(source.name, source.image, "png");
+    }
+    if (source.path.isEmpty()) {
+        return analyzer.analyzeData(source.name, source.data);
+    }
+    return analyzer.analyze(source.path);
+}
+
+// Every crop's pixels are held at once, each copied into an array too: together they must fit
+// the budget, or the picture fails as one over it does, before any file is written.
+void refuseOversizedPixels(ZTPictureAnalysis& analysis, const ZTAnalysisSettings& settings)
+{
+    constexpr qint64 bytesPerPixel = 8; // the rendered crop and its array
+    const ZTCropWriter writer = ZTPictureAnalyzer::cropWriterFor(settings);
+    qint64 needed = 0;
+    for (const ZTCrop& crop : analysis.report.crops) {
+        const QSize size = writer.outputSize(crop.request, crop.rect.size());
+        needed += qint64(size.width()) * size.height() * bytesPerPixel;
+    }
+    if (analysis.report.ok() && needed > settings.memoryBudget) {
+        ZTPictureReport failed;
+        failed.input = analysis.report.input;
+        failed.fail(ZTError::Kind::OverBudget,
+            QStringLiteral("the crops' pixels ")
+                + megabytesOverBudget(needed, settings.memoryBudget));
+        analysis.report = failed;
+    }
+}
+
+// A crop's pixels as ZTOutputWriter writes them, before encoding: the same window, resampler
+// and format. None for a failed picture; MemoryError when a crop cannot be made.
+QList<QImage> cropPixels(const ZTPictureAnalysis& analysis, const ZTAnalysisSettings& settings)
+{
+    QList<QImage> crops;
+    if (!analysis.report.ok()) {
+        return crops;
+    }
+    const ZTCropWriter writer = ZTPictureAnalyzer::cropWriterFor(settings);
+    const QString suffix = writer.suffixFor(analysis.format);
+    for (const ZTCrop& crop : analysis.report.crops) {
+        crops.append(writer.render(analysis.picture, analysis.report.inputSize, crop, suffix));
+        if (crops.last().isNull()) {
+            throw std::bad_alloc();
+        }
+    }
+    return crops;
+}
+
+// One picture analysed exactly as ztroi analyses it, and its files written into the output
+// folder as ztroi writes them: the record of ztroi's JSON line, and with @p pixels the crops'
+// pictures. Throws ZTPictureError when the folder cannot be opened.
+QJsonObject analyzePicture(const PictureSource& source, const ZTAnalysisSettings& settings,
+    QList<QImage>* pixels = nullptr, QList<ZTCrop>* crops = nullptr)
 {
     if (!settings.reviewPage.isEmpty()) {
-        throw std::invalid_argument("report: a review page shows a batch; analyze_file() "
-                                    "returns one picture's record");
+        throw std::invalid_argument("report: a review page shows a batch; an analysis returns "
+                                    "one picture's record");
     }
     ZTOutputFolder folder;
     QString error;
-    if (settings.writesFiles() && !folder.open(outputDir, {path}, &error)) {
-        throw ZTPictureError(folder.errorKind(), outputDir, error);
+    if (settings.writesFiles() && !folder.open(settings.outputDir, {source.name}, &error)) {
+        throw ZTPictureError(folder.errorKind(), settings.outputDir, error);
     }
     // A budget of its own for every picture refuses the pictures that ztroi refuses.
-    ZTMemoryBudget budget(memoryBudget);
-    ZTPictureAnalyzer analyzer(settings, settings.faces ? threadFaceFinder() : ZTFaceFinder());
-    analyzer.setMemoryBudget(&budget);
-    ZTPictureAnalysis analysis = analyzer.analyze(path);
-    ZTOutputWriter(settings, folder).write(analysis, ZTFileName::outputBase(path));
+    ZTMemoryBudget budget(settings.memoryBudget);
+    ZTPictureAnalysis analysis = analyzeSource(source, settings, &budget);
+    if (pixels) {
+        refuseOversizedPixels(analysis, settings);
+    }
+    ZTOutputWriter(settings, folder).write(analysis, ZTFileName::outputBase(source.name));
+    if (pixels) {
+        *pixels = cropPixels(analysis, settings);
+    }
+    if (crops) {
+        *crops = analysis.report.crops;
+    }
     return ZTReportFormatter::toJson(analysis.report);
+}
+
+// The source that Python names by @p kind: "path" (os.fsencode()'s bytes), "data" (a buffer of
+// an encoded picture) or "array" (a NumPy array of pixels in the order @p channels names).
+// @p buffer and @p pixels keep Python's memory alive and in place while the analysis reads it.
+PictureSource sourceOf(const std::string& kind, const py::object& picture, const QString& name,
+    const std::string& channels, std::unique_ptr<py::buffer_info>* buffer,
+    std::unique_ptr<ZTNumpyPicture>* pixels)
+{
+    PictureSource source;
+    source.name = name;
+    if (kind == "path") {
+        source.path = fromBytes(picture.cast<std::string>());
+        source.name = source.path;
+    } else if (kind == "data") {
+        *buffer = std::make_unique<py::buffer_info>(py::buffer(picture).request());
+        // One byte more than a file may have is enough to refuse it as too large.
+        const qint64 size = std::min<qint64>((*buffer)->size, ZTImageLoader::maxFileBytes + 1);
+        source.data = QByteArray::fromRawData(static_cast<const char*>((*buffer)->ptr), int(size));
+    } else {
+        *pixels = std::make_unique<ZTNumpyPicture>(picture, ZTNumpyPicture::Picture, channels);
+        source.image = (*pixels)->image();
+    }
+    return source;
 }
 
 // Python's str of @p text, UTF-16 unit for unit: a file name's undecodable bytes, which
@@ -414,19 +550,53 @@ PYBIND11_MODULE(_ztroi, m)
     defineClusterer(m);
     defineMaximizers(m);
 
+    m.attr("__version__") = ztRegionOfInterestVersion();
+    m.attr("_max_file_bytes") = ZTImageLoader::maxFileBytes;
     m.def(
         "_analyze_file",
         [](const std::string& path, const Keywords& keywords) {
             const ZTAnalysisSettings settings = settingsFromKeywords(keywords);
+            PictureSource source;
+            source.path = source.name = fromBytes(path);
             QJsonObject record;
             {
                 py::gil_scoped_release release;
-                record = analyzeFile(
-                    fromBytes(path), settings, settings.outputDir, settings.memoryBudget);
+                record = analyzePicture(source, settings);
             }
             return toPython(QJsonValue(record));
         },
         "path"_a, "keywords"_a);
+    m.def(
+        "_analyze",
+        [](const std::string& kind, const py::object& picture, const std::string& name,
+            const std::string& channels, const Keywords& keywords, bool withPixels) {
+            const ZTAnalysisSettings settings = settingsFromKeywords(keywords);
+            std::unique_ptr<py::buffer_info> buffer;
+            std::unique_ptr<ZTNumpyPicture> pixels;
+            const PictureSource source
+                = sourceOf(kind, picture, fromBytes(name), channels, &buffer, &pixels);
+            QJsonObject record;
+            QList<QImage> images;
+            QList<ZTCrop> crops;
+            {
+                py::gil_scoped_release release;
+                record = analyzePicture(source, settings, withPixels ? &images : nullptr, &crops);
+            }
+            const bool bgr = channels.rfind("BGR", 0) == 0;
+            py::list extras;
+            for (int i = 0; i < crops.size(); ++i) {
+                const QImage image = images.value(i);
+                py::list warnings;
+                for (const QString& warning : crops.at(i).warnings) {
+                    warnings.append(toPython(warning));
+                }
+                extras.append(py::make_tuple(crops.at(i).scale, warnings,
+                    image.isNull() ? py::object(py::none())
+                                   : py::object(ZTNumpyPicture::cropToArray(image, bgr))));
+            }
+            return py::make_tuple(toPython(QJsonValue(record)), extras);
+        },
+        "kind"_a, "picture"_a, "name"_a, "channels"_a, "keywords"_a, "pixels"_a);
     m.def(
         "_read_image",
         [](const std::string& path, const Keywords& keywords) {

@@ -113,11 +113,11 @@ def test_a_users_file_under_an_output_name_stays(tmp_path, monkeypatch):
 @pytest.mark.parametrize(
     "options, message",
     [
-        (dict(crops=["0:9"]), "--crop 0:9"),
-        (dict(grid=(0, 3)), "--grid 0x3"),
-        (dict(size=(10,)), "--size 10"),
-        (dict(weights={"faces": 1}), "--weight faces=1"),
-        (dict(pixel_weight="square"), "--pixel-weight square"),
+        (dict(crops=["0:9"]), "crops 0:9"),
+        (dict(grid=(0, 3)), "grid 0x3"),
+        (dict(size=(10,)), "size 10"),
+        (dict(weights={"faces": 1}), "weights faces=1"),
+        (dict(pixel_weight="square"), "pixel_weight square"),
         (dict(errors="ignore"), "errors must be"),
         (dict(report="page.html"), "review page"),
     ],
@@ -142,7 +142,7 @@ def test_unknown_keywords_raise_type_errors_naming_them(options, keyword):
 
 @pytest.mark.parametrize(
     "options, message",
-    [(dict(write_crops="yes"), "--write-crops"), (dict(quality=90), "add --write-crops"),
+    [(dict(write_crops="yes"), "write_crops"), (dict(quality=90), "add write_crops"),
      (dict(no_crops=True, crops=["1:1"]), "exclude each other")],
     ids=["value for a flag", "quality without writing crops", "crops and no crops"],
 )

@@ -1,6 +1,7 @@
 """The Dask example on a local cluster of two worker processes: the lines of ztroi --json for the
 folder's pictures, in name order, with the unreadable ones as error records."""
 
+import importlib.util
 import os
 import pathlib
 import shutil
@@ -32,3 +33,41 @@ def test_folder_on_two_workers_gives_the_tools_lines(tmp_path, pictures, unreada
     assert result.returncode == 1, result.stderr
     expected = run_tool("--json", "--no-map", *options, *[tmp_path / n for n in names], check=False)
     assert result.stdout == expected
+
+
+class _Future:
+    def __init__(self, key, record):
+        self.key = key
+        self._record = record
+
+    def result(self):
+        return self._record
+
+    def release(self):
+        pass
+
+
+class _Client:
+    def map(self, function, items, pure):
+        return [_Future(f"task-{index}", {"input": item}) for index, item in enumerate(items)]
+
+
+def test_records_stream_in_input_order_as_soon_as_they_can(monkeypatch):
+    spec = importlib.util.spec_from_file_location("ztroi_dask", EXAMPLE)
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    events = []
+
+    def finishing(order):
+        def as_completed(futures):
+            for index in order:
+                events.append(f"done {index}")
+                yield futures[index]
+        return as_completed
+
+    monkeypatch.setattr(example, "as_completed", finishing([2, 0, 3, 1, 4]))
+    for record in example.analyze_paths(_Client(), ["a", "b", "c", "d", "e"]):
+        events.append(f"got {record['input']}")
+
+    assert events == ["done 2", "done 0", "got a", "done 3", "done 1", "got b", "got c",
+                      "got d", "done 4", "got e"]

@@ -152,19 +152,19 @@ def test_unreadable_files_raise_picture_errors(unreadable):
 @pytest.mark.parametrize(
     "options, message",
     [
-        (dict(size=(0, 10)), "--size 0x10"),
-        (dict(size=(10,)), "--size 10"),
-        (dict(weights={"colour": 3}), "--weight colour=3"),
-        (dict(weights={"sobel": 2000}), "--weight sobel=2000"),
+        (dict(size=(0, 10)), "size 0x10"),
+        (dict(size=(10,)), "size 10"),
+        (dict(weights={"colour": 3}), "weights colour=3"),
+        (dict(weights={"sobel": 2000}), "weights sobel=2000"),
         (dict(disable=["sobel", "center", "histogram", "contrast"]), "every method is disabled"),
-        (dict(areas=[(1, 2, 3)]), "--area 1,2,3"),
-        (dict(hist_min=1.5), "--hist-min 1.5"),
-        (dict(hist_threshold=float("nan")), "--hist-threshold nan"),
+        (dict(areas=[(1, 2, 3)]), "areas 1,2,3"),
+        (dict(hist_min=1.5), "hist_min 1.5"),
+        (dict(hist_threshold=float("nan")), "hist_threshold nan"),
     ],
     ids=["empty size", "one side", "unknown method", "weight out of range", "all disabled",
          "three numbers for an area", "share above 1", "nan"],
 )
-def test_bad_mixer_options_raise_the_tools_message(options, message):
+def test_bad_mixer_options_raise_value_errors_naming_the_keyword(options, message):
     with pytest.raises(ValueError, match=message):
         ztroi.Mixer(**options)
 

@@ -2,12 +2,26 @@
 
 The library libZTRegionOfInterest and the analysis of its command-line tool ztroi, for Python:
 
-- ``analyze_file(path, crops=["16:9"], grid=(4, 3))`` analyses one picture exactly as
-  ``ztroi --json`` does and returns the dict of the tool's JSON line for it;
+- ``crop(image, "16:9")`` gives the best 16:9 crop of a picture, with its pixels;
+- ``analyze(image, crops=["16:9", "1:1"], grid=(4, 3))`` analyses one picture exactly as
+  ``ztroi --json`` does and returns an Analysis whose to_dict() is the tool's JSON record;
+- ``analyze_file(path, ...)`` returns that record itself, for a picture file;
 - ``Mixer`` computes salience maps of NumPy arrays or picture files;
 - ``Clusterer``, ``HorizontalMaximizer`` and ``VerticalMaximizer`` score grids and place
   windows on a map;
 - ``read_image`` reads a picture as ztroi does, into an RGBA array.
+
+A picture (the ``image`` of analyze() and crop()) is any of:
+
+- a NumPy uint8 array: H x W grey, H x W x 3 in the order ``channels`` names, "RGB" (the
+  default: NumPy arrays from Pillow, imageio, matplotlib and scikit-image are RGB) or "BGR"
+  (OpenCV's order: pass channels="BGR" for cv2.imread()'s arrays), or H x W x 4 with alpha,
+  "RGBA" (default) or "BGRA";
+- a Pillow image (PIL.Image.Image, or any object with its mode, size, tobytes() and
+  convert()), taken as it is: call ImageOps.exif_transpose() first to turn it upright;
+- the encoded bytes of a picture file (bytes, bytearray, memoryview) or a binary file object,
+  read with the checks, limits and memory budget of a file;
+- the path of a picture file (str or os.PathLike).
 
 A picture that cannot be read or analysed raises a PictureError (an OSError) whose ``kind`` says
 why, as the "kind" of the tool's JSON error record spells it; the class is also the matching
@@ -28,6 +42,7 @@ from __future__ import annotations
 import errno
 import numbers
 import os
+import re
 from typing import Any, Iterable, Literal, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -38,12 +53,17 @@ from ._ztroi import (
     Maximizer,
     PictureError,
     VerticalMaximizer,
+    __version__,
+    _analyze,
     _analyze_file,
+    _max_file_bytes,
     _Mixer,
     _read_image,
 )
+from ._results import Analysis, Crop, FocalPoint, Grid, Method, Rect
 
-# analyze_file() gives the errors it raises the tool's error record; the others have none.
+# analyze() and analyze_file() give the errors they raise the tool's error record; the others
+# have none.
 PictureError.record = None
 PictureError.kind = None
 
@@ -97,7 +117,16 @@ def _picture_error(
 
 
 __all__ = [
+    "Analysis",
     "Clusterer",
+    "Crop",
+    "FocalPoint",
+    "Grid",
+    "Method",
+    "Rect",
+    "__version__",
+    "analyze",
+    "crop",
     "HorizontalMaximizer",
     "Maximizer",
     "Mixer",
@@ -159,11 +188,35 @@ def _option_values(name: str, value: Any) -> Optional[Tuple[str, list[bytes]]]:
     return option, [os.fsencode(_value(name, value))]
 
 
+# The keyword argument of each repeatable option.
+_KEYWORD_OF_OPTION = {option: keyword for keyword, option in _REPEATED_OPTIONS.items()}
+
+
+def _in_python_words(message: str) -> str:
+    """The option table's message with each option ("--pixel-weight") named as the keyword
+    argument that gives it (pixel_weight)."""
+    return re.sub(
+        r"--([a-z][a-z0-9-]*)",
+        lambda match: _KEYWORD_OF_OPTION.get(match[1], match[1].replace("-", "_")),
+        message,
+    )
+
+
+def _call(function, *arguments):
+    """function(*arguments), its ValueErrors about options told in keyword arguments' names."""
+    try:
+        return function(*arguments)
+    except ValueError as error:
+        if isinstance(error, PictureError):
+            raise
+        raise ValueError(_in_python_words(str(error))) from None
+
+
 def _keywords(options: Mapping[str, Any]) -> _Keywords:
     """The options given as keyword arguments, each with its values as the bytes that the tool
     would get on its command line, so that any file name passes. The extension applies them
     through the tool's option table: an unknown one raises TypeError, a malformed value
-    ValueError with the tool's message."""
+    ValueError (see _call())."""
     keywords = []
     for name, value in options.items():
         option = _option_values(name, value)
@@ -189,7 +242,7 @@ class Mixer(_Mixer):
     - max_pixels, input_formats, memory and fast_decode: how picture files are read (see
       read_image).
 
-    Raises ValueError with ztroi's message for a value out of range.
+    Raises ValueError naming the keyword argument for a value out of range.
     """
 
     def __init__(
@@ -222,7 +275,7 @@ class Mixer(_Mixer):
             memory=memory,
             fast_decode=fast_decode,
         )
-        super().__init__(_keywords(options))
+        _call(super().__init__, _keywords(options))
 
     def analyze(
         self, picture: Union[np.ndarray, _Path], channels: Optional[str] = None
@@ -280,7 +333,7 @@ def analyze_file(
     documentation; its record attribute is the tool's error record) or, with errors="record",
     returns that record: {"version": 1, "input": path, "error": {"kind": kind, "message":
     reason}}. An output folder that cannot be made raises PictureError too. A malformed option
-    raises ValueError with the tool's message.
+    raises ValueError naming the keyword argument.
     """
     path = os.fsdecode(path)
     if errors not in ("raise", "record"):
@@ -298,7 +351,7 @@ def analyze_file(
     if options.get("report") not in (None, False):
         raise ValueError("report: a review page shows a batch; analyze_file() returns one "
                          "picture's record")
-    record = _analyze_file(os.fsencode(path), _keywords(options))
+    record = _call(_analyze_file, os.fsencode(path), _keywords(options))
     if "error" in record and errors == "raise":
         failure = record["error"]
         raise _picture_error(failure["kind"], failure["message"], record["input"], record)
@@ -317,4 +370,147 @@ def read_image(
     module's documentation) when it cannot be read, is of another format than input_formats (default: jpeg, png, gif, bmp, webp, tiff), has
     more than max_pixels pixels or needs more than memory megabytes to decode."""
     options = dict(max_pixels=max_pixels, input_formats=input_formats, memory=memory)
-    return _read_image(os.fsencode(path), _keywords(options))
+    return _call(_read_image, os.fsencode(path), _keywords(options))
+
+
+_Image = Union[np.ndarray, bytes, bytearray, memoryview, "os.PathLike[str]", str, Any]
+
+# Options that write files, which need a name for a picture that has none.
+_WRITING_OPTIONS = ("write_map", "write_crops", "maps", "overlay")
+
+
+def _is_pil_image(image: Any) -> bool:
+    return all(hasattr(image, name) for name in ("mode", "size", "tobytes", "convert"))
+
+
+def _pil_pixels(image: Any) -> Tuple[np.ndarray, str]:
+    """A Pillow image's pixels as an array and its channel order: grey, RGB and RGBA as they
+    are, every other mode converted to RGBA where it has transparency, else to RGB."""
+    if image.mode not in ("L", "RGB", "RGBA"):
+        transparent = "A" in image.mode or "transparency" in getattr(image, "info", {})
+        image = image.convert("RGBA" if transparent else "RGB")
+    width, height = image.size
+    pixels = np.frombuffer(image.tobytes(), dtype=np.uint8)
+    if image.mode == "L":
+        return pixels.reshape(height, width), ""
+    return pixels.reshape(height, width, len(image.mode)), image.mode
+
+
+def _read_stream(stream: Any) -> bytes:
+    """A binary file object's bytes from its position on; one byte more than a picture file may
+    have is enough to refuse it."""
+    data = stream.read(_max_file_bytes + 1)
+    if not isinstance(data, (bytes, bytearray)):
+        raise TypeError(
+            f"image: expected a file opened in binary mode ('rb'), got one that reads "
+            f"{type(data).__name__}"
+        )
+    return data
+
+
+def _source(image: Any, channels: Optional[str]) -> Tuple[str, Any, str, str]:
+    """(kind, picture, name, channel order) of an image for the extension, which reads a
+    "path", encoded "data" or an "array"."""
+    if channels is not None and not isinstance(channels, str):
+        raise TypeError(f"channels: expected a string, got {type(channels).__name__}")
+    if isinstance(image, np.ndarray):
+        return "array", image, "<array>", channels or ""
+    if channels is not None:
+        raise ValueError("channels: only an array's channel order can be given")
+    if isinstance(image, (str, os.PathLike)):
+        path = os.fsdecode(image)
+        return "path", os.fsencode(path), path, ""
+    if isinstance(image, (bytes, bytearray, memoryview)):
+        view = memoryview(image)
+        if not view.c_contiguous:
+            view = memoryview(view.tobytes())
+        return "data", view.cast("B"), "<bytes>", ""
+    if _is_pil_image(image):
+        pixels, order = _pil_pixels(image)
+        return "array", pixels, "<image>", order
+    if callable(getattr(image, "read", None)):
+        name = getattr(image, "name", None)
+        return "data", _read_stream(image), name if isinstance(name, str) else "<file>", ""
+    raise TypeError(
+        "image: expected a NumPy array, a PIL image, bytes, a binary file object or a path, "
+        f"got {type(image).__name__}"
+    )
+
+
+def analyze(
+    image: _Image,
+    *,
+    crops: Union[str, Sequence[str]] = (),
+    faces: bool = False,
+    grid: Optional[_Pair] = None,
+    channels: Optional[str] = None,
+    pixels: bool = False,
+    name: Optional[str] = None,
+    size: Optional[_Pair] = None,
+    weights: Optional[Mapping[str, int]] = None,
+    disable: Union[str, Iterable[str]] = (),
+    areas: Iterable[_Rect] = (),
+    pixel_weight: Optional[Literal["linear", "threshold"]] = None,
+    write_map: bool = False,
+    **options: Any,
+) -> Analysis:
+    """Analyses one picture as ztroi does: its salience, crops, focal point and, on request,
+    faces and grid scores.
+
+    image is an array, a PIL image, encoded bytes, a binary file or a path (see the module's
+    documentation); channels gives an array's channel order ("RGB", the default, or "BGR" for
+    3 channels; "RGBA" or "BGRA" for 4). crops are aspect ratios ("16:9") or output sizes
+    ("1080x1350"), by default 1:1, 4:5 and 16:9; faces=True keeps faces whole (the face
+    module must be installed); grid=(columns, rows) scores a grid. The other keyword arguments
+    are those of analyze_file().
+
+    With pixels=True each crop's pixels come back as an array at the crop's output size (the
+    written crop's pixels, before encoding), in the channel order of the input.
+
+    The result's to_dict() is the record of ztroi's JSON line for the picture; its "input" is
+    the path, name, a file object's name, or "<array>", "<bytes>", "<image>". Writing files
+    (write_map, write_crops, ...) of a picture from memory needs a name, which names them.
+
+    Raises TypeError for an image of another type and for unknown keywords, ValueError for a
+    malformed value (naming its keyword argument) and, for a picture that cannot be read or
+    analysed, the PictureError of its kind: FileNotFoundError, PermissionError, ValueError
+    (unsupported format, damaged, too large) or MemoryError (over the memory budget).
+    """
+    kind, picture, default_name, order = _source(image, channels)
+    if name is not None and kind == "path":
+        raise ValueError("name: a picture file is named by its path")
+    options.update(
+        crops=crops,
+        faces=faces,
+        grid=grid,
+        size=size,
+        weights=weights or {},
+        disable=disable,
+        areas=areas,
+        pixel_weight=pixel_weight,
+        write_map=write_map,
+    )
+    if name is None and kind != "path" and any(options.get(key) for key in _WRITING_OPTIONS):
+        raise ValueError("name: files are written of a picture from memory only under a name")
+    options["no_map"] = not options.pop("write_map")
+    record, extras = _call(
+        _analyze, kind, picture, os.fsencode(name or default_name), order, _keywords(options),
+        bool(pixels)
+    )
+    if "error" in record:
+        failure = record["error"]
+        raise _picture_error(failure["kind"], failure["message"], record["input"], record)
+    return Analysis._from(record, extras)
+
+
+def crop(image: _Image, aspect: str, *, pixels: bool = True, **options: Any) -> Crop:
+    """The best crop of a picture for one aspect ratio ("16:9") or output size ("1080x1350"),
+    with its pixels as an array unless pixels=False.
+
+    ``ztroi.crop(photo, "4:5").pixels`` is the crop's picture; its rect is where it lies in the
+    picture. The other keyword arguments are those of analyze(), which tells the image's types
+    and the errors raised.
+    """
+    if not isinstance(aspect, str):
+        raise TypeError(f"aspect: expected a string such as '16:9', got {type(aspect).__name__}")
+    return analyze(image, crops=[aspect], pixels=pixels, **options).crops[0]

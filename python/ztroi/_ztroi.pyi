@@ -9,6 +9,9 @@ import numpy.typing as npt
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Map = npt.NDArray[np.uint8]
 
+__version__: str
+_max_file_bytes: int
+
 class PictureError(OSError):
     """A picture that cannot be read or analysed."""
 
@@ -56,3 +59,11 @@ def _analyze_file(path: bytes, keywords: Sequence[Tuple[str, Sequence[bytes]]]) 
 def _read_image(
     path: bytes, keywords: Sequence[Tuple[str, Sequence[bytes]]]
 ) -> npt.NDArray[np.uint8]: ...
+def _analyze(
+    kind: Literal["path", "data", "array"],
+    picture: Any,
+    name: bytes,
+    channels: str,
+    keywords: Sequence[Tuple[str, Sequence[bytes]]],
+    pixels: bool,
+) -> Tuple[dict[str, Any], list[Tuple[float, list[str], Optional[npt.NDArray[np.uint8]]]]]: ...

@@ -16,6 +16,7 @@
 #include <exception>
 #include <new>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -143,12 +144,37 @@ QList<ZTCropRequest> ZTPictureAnalyzer::picturesMade(const ZTAnalysisSettings& s
 
 ZTPictureAnalysis ZTPictureAnalyzer::analyze(const QString& path)
 {
+    return analyzeLoaded(path, [this, &path] { return load(path); });
+}
+
+ZTPictureAnalysis ZTPictureAnalyzer::analyzeData(const QString& name, const QByteArray& data)
+{
+    return analyzeLoaded(name, [this, &data] { return m_loader.loadData(data); });
+}
+
+// A decoded picture stands in for the loader's: converted as the loader converts what it decodes.
+ZTPictureAnalysis ZTPictureAnalyzer::analyzeImage(
+    const QString& name, const QImage& picture, const QByteArray& format)
+{
+    return analyzeLoaded(name, [this, &picture, &format] {
+        m_image = picture.convertToFormat(QImage::Format_ARGB32);
+        m_imageFormat = format;
+        return true;
+    });
+}
+
+// Runs @p readPicture, which leaves the picture in the loader or in m_image, and analyses the
+// picture.
+ZTPictureAnalysis ZTPictureAnalyzer::analyzeLoaded(
+    const QString& name, const std::function<bool()>& readPicture)
+{
     ZTPictureAnalysis analysis;
     ZTPictureReport& report = analysis.report;
-    report.input = path;
+    report.input = name;
     report.bundled = m_settings.bundledPicture;
+    m_image = QImage();
     try {
-        const bool loaded = load(path);
+        const bool loaded = readPicture();
         report.decoderMessages = m_loader.messages();
         if (!loaded) {
             report.fail(m_loader.errorKind(), m_loader.errorString());
@@ -187,10 +213,16 @@ bool ZTPictureAnalyzer::load(const QString& path)
 void ZTPictureAnalyzer::analyzePicture(ZTPictureAnalysis& analysis)
 {
     ZTPictureReport& report = analysis.report;
-    analysis.picture = m_loader.takeImage();
-    analysis.format = m_loader.format();
+    if (m_image.isNull()) {
+        analysis.picture = m_loader.takeImage();
+        analysis.format = m_loader.format();
+        report.inputSize = m_loader.inputSize();
+    } else {
+        analysis.picture = std::exchange(m_image, QImage());
+        analysis.format = m_imageFormat;
+        report.inputSize = analysis.picture.size();
+    }
     const QImage& picture = analysis.picture;
-    report.inputSize = m_loader.inputSize();
     const QSize workSize = picture.size().scaled(m_settings.analysisSize, Qt::KeepAspectRatio);
 
     // Declared areas: the --area rectangles, and the head around every face (kept as the face

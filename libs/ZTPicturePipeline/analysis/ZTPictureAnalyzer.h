@@ -66,6 +66,19 @@ public:
      * Never throws.
      */
     ZTPictureAnalysis analyze(const QString& path);
+    /**
+     * Analyses the encoded picture in @p data (a file's bytes, read with a file's checks and
+     * memory budget) and reports it as @p name. Writes no file. Never throws.
+     */
+    ZTPictureAnalysis analyzeData(const QString& name, const QByteArray& data);
+    /**
+     * Analyses @p picture, already decoded and upright (any format; its full size), and reports
+     * it as @p name; @p format names the format that its crops would be written in as the
+     * picture's own ("png"). Nothing is read: the pixel limit and the budget are the caller's.
+     * Writes no file. Never throws.
+     */
+    ZTPictureAnalysis analyzeImage(
+        const QString& name, const QImage& picture, const QByteArray& format);
 
     /**
      * Each picture reserves its memory in @p budget (not owned) before it is decoded: its
@@ -99,6 +112,7 @@ public:
 
 private:
     bool load(const QString& path);
+    ZTPictureAnalysis analyzeLoaded(const QString& name, const std::function<bool()>& readPicture);
     void analyzePicture(ZTPictureAnalysis& analysis);
     bool findFaces(const QImage& picture, ZTPictureReport& report);
     QList<ZTMethodState> methodStates() const;
@@ -112,6 +126,8 @@ private:
     ZTFaceFinder m_faceFinder;
     QString m_faceError; ///< why there is no face finder
     ZTCropWriter m_cropWriter;
+    QImage m_image;           ///< a decoded picture given to analyzeImage(), until analysed
+    QByteArray m_imageFormat; ///< the format its crops take as its own
 };
 
 #endif // ZTPICTUREANALYZER_H

@@ -438,6 +438,14 @@ bool ZTImageLoader::load(QIODevice* device)
          data.size() <= maxFileBytes && (got = device->read(chunk, sizeof chunk)) > 0;) {
         data.append(chunk, int(got));
     }
+    return loadData(data);
+}
+
+bool ZTImageLoader::loadData(const QByteArray& encoded)
+{
+    releaseReservation();
+    m_messages.clear();
+    QByteArray data = encoded;
     if (data.isEmpty()) {
         return fail(ZTError::Kind::Damaged, QStringLiteral("empty file"));
     }

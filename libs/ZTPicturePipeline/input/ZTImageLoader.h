@@ -105,6 +105,11 @@ public:
     bool load(const QString& path);
     /** Reads from @p device, which must be open for reading. */
     bool load(QIODevice* device);
+    /**
+     * Reads the encoded picture in @p data, a file's bytes held in memory, with the checks and
+     * the memory budget of a file of that size. The bytes are shared, not copied.
+     */
+    bool loadData(const QByteArray& data);
 
     /** The decoded picture in Format_ARGB32, upright; null after a failed load. */
     QImage image() const { return m_image; }

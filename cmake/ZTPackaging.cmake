@@ -5,9 +5,11 @@
 #   runtime      libztregionofinterest0     the shared library
 #   development  libztregionofinterest-dev  headers, CMake package, pkg-config file, .so link
 #   tool         ztroi                      the program, its man page and bash completion
-#   faces        ztroi-faces                ztroi's face detection module (--faces), built only
-#                                           where OpenCV is found; a package of its own, so that
-#                                           ztroi itself does not depend on OpenCV
+#   faces        ztroi-faces                ztroi's face detection module, built only where
+#                                           OpenCV is found, with the neural detector's model
+#                                           where scripts/fetch-face-model fetched it; a package
+#                                           of its own, so that ztroi itself does not depend on
+#                                           OpenCV
 # The Python module, component python, installs with `cmake --install` but has no package yet.
 #
 # A Qt 6 build (ZTROI_QT_MAJOR=6) names its packages with -qt6 (libztregionofinterest-qt6-0,
@@ -141,8 +143,10 @@ set(CPACK_DEBIAN_FACES_DESCRIPTION
     "salience maps, crop suggestions and focal points for photographs - faces
 ztroi writes a salience map for every picture it is given and suggests crops.
 .
-This package contains the module that finds faces for ztroi --faces, with
-OpenCV's Haar cascades, so that crops keep every head whole.")
+This package contains the module that finds faces for ztroi, so that crops
+keep every head whole: with the BlazeFace network (its model, Apache-2.0, is
+included where it was fetched at build time; faces are then found by default)
+in OpenCV's dnn module, else with OpenCV's Haar cascades (ztroi --faces).")
 
 # Call at the end of the top-level CMakeLists.txt, once every install() rule is known. Checks
 # that each names a known component (one without would silently be left out of every package),

@@ -152,6 +152,9 @@ def _option_values(name: str, value: Any) -> Optional[Tuple[str, list[bytes]]]:
             value = [f"{key}={_scalar(name, weight)}" for key, weight in value.items()]
         texts = [_value(name, item) for item in value]
         return (option, [os.fsencode(text) for text in texts]) if texts else None
+    if value is False and name == "faces":
+        # Faces are found by default where the face model is installed; False says no.
+        return "no-faces", [b""]
     if value is None or value is False:
         return None
     if value is True:

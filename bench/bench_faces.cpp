@@ -24,11 +24,16 @@ void BM_FaceDetect(benchmark::State& state)
 {
     const QImage picture = benchPicture(state);
     // No model: the cascades stand in.
+    const bool named = qEnvironmentVariableIsSet(ZTFaceDetector::modelVariable);
     const QByteArray model = qgetenv(ZTFaceDetector::modelVariable);
     qputenv(ZTFaceDetector::modelVariable, QByteArray());
     ZTFaceDetector detector;
     const bool loaded = detector.load();
-    qputenv(ZTFaceDetector::modelVariable, model);
+    if (named) {
+        qputenv(ZTFaceDetector::modelVariable, model);
+    } else {
+        qunsetenv(ZTFaceDetector::modelVariable);
+    }
     if (!loaded) {
         state.SkipWithError(qPrintable(detector.errorString()));
         return;

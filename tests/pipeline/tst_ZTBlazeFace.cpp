@@ -300,12 +300,20 @@ void tst_ZTBlazeFace::drawnFaceIsFound_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QRect>("face");
+    QTest::addColumn<QImage::Format>("format");
 
-    QTest::newRow("portrait, face in the middle") << QSize(300, 400) << QRect(100, 120, 100, 110);
-    QTest::newRow("landscape, face on the right") << QSize(640, 360) << QRect(440, 100, 90, 100);
-    // Too small for the whole picture's pass; found in a square of the long picture.
+    QTest::newRow("portrait, face in the middle")
+        << QSize(300, 400) << QRect(100, 120, 100, 110) << QImage::Format_RGB32;
+    QTest::newRow("landscape, face on the right")
+        << QSize(640, 360) << QRect(440, 100, 90, 100) << QImage::Format_RGB32;
+    // Too small for the whole picture's pass; found in a square of the long picture, which is
+    // read in place, whatever the size of its pixels.
     QTest::newRow("panorama, small face at the left end")
-        << QSize(1600, 400) << QRect(60, 150, 64, 72);
+        << QSize(1600, 400) << QRect(60, 150, 64, 72) << QImage::Format_RGB32;
+    QTest::newRow("panorama, small face at the right end, 3 bytes a pixel")
+        << QSize(1600, 400) << QRect(1450, 150, 64, 72) << QImage::Format_RGB888;
+    QTest::newRow("tall panorama, small face at the bottom, 8 bytes a pixel")
+        << QSize(400, 1600) << QRect(150, 1450, 64, 72) << QImage::Format_RGBA64;
 }
 
 // A face is found where it is, once, its box about the drawn face's size.
@@ -313,6 +321,7 @@ void tst_ZTBlazeFace::drawnFaceIsFound()
 {
     QFETCH(QSize, size);
     QFETCH(QRect, face);
+    QFETCH(QImage::Format, format);
 
     if (!ZTFaceDetector::isBuiltIn() || !QFileInfo(modelFile()).isFile()) {
         QSKIP("no face detection or no model (scripts/fetch-face-model)");
@@ -324,7 +333,7 @@ void tst_ZTBlazeFace::drawnFaceIsFound()
     if (!loaded) {
         QSKIP(qPrintable(detector.errorString())); // built without OpenCV's dnn
     }
-    const QImage picture = drawnFace(size, face);
+    const QImage picture = drawnFace(size, face).convertToFormat(format);
     const QList<QRect> found = detector.detect(picture);
     QCOMPARE(found.size(), 1);
     const QRect box = found.first();

@@ -1,5 +1,7 @@
-// ztroi's face detection (--faces): reducing a picture and searching it with the frontal and
-// both profile cascades. Needs a build with OpenCV and the cascades of opencv-data.
+// ztroi's face detection: the Haar cascades (--faces without the network) reducing a picture and
+// searching it with the frontal and both profile cascades, and the neural detector, which is
+// the default where its model is installed. Needs a build with OpenCV, the cascades of
+// opencv-data and, for the network, OpenCV's dnn and the model of scripts/fetch-face-model.
 #include "BenchPictures.h"
 
 #include "faces/ZTFaceDetector.h"
@@ -8,15 +10,31 @@
 
 namespace {
 
-// Range 0: the picture's size, 12 megapixels (0) or 640x480 (1); range 1: the photograph (0) or
-// the colour blocks (1), on which more windows get past the cascades' first stages.
+// Range 0: the picture's size, 12 megapixels 4:3 (0), 640x480 (1), or a 6000x2000 panorama
+// (2), which the network also searches in squares along it; range 1: the photograph (0) or the
+// colour blocks (1), on which more windows get past the cascades' first stages.
+QImage benchPicture(const benchmark::State& state)
+{
+    const QSize sizes[] = {{4000, 3000}, {640, 480}, {6000, 2000}};
+    const QSize size = sizes[state.range(0)];
+    return state.range(1) == 0 ? BenchPictures::photo(size) : BenchPictures::contrast(size);
+}
+
 void BM_FaceDetect(benchmark::State& state)
 {
-    const QSize size = state.range(0) == 0 ? QSize(4000, 3000) : QSize(640, 480);
-    const QImage picture
-        = state.range(1) == 0 ? BenchPictures::photo(size) : BenchPictures::contrast(size);
+    const QImage picture = benchPicture(state);
+    // No model: the cascades stand in.
+    const bool named = qEnvironmentVariableIsSet(ZTFaceDetector::modelVariable);
+    const QByteArray model = qgetenv(ZTFaceDetector::modelVariable);
+    qputenv(ZTFaceDetector::modelVariable, QByteArray());
     ZTFaceDetector detector;
-    if (!detector.load()) {
+    const bool loaded = detector.load();
+    if (named) {
+        qputenv(ZTFaceDetector::modelVariable, model);
+    } else {
+        qunsetenv(ZTFaceDetector::modelVariable);
+    }
+    if (!loaded) {
         state.SkipWithError(qPrintable(detector.errorString()));
         return;
     }
@@ -26,6 +44,32 @@ void BM_FaceDetect(benchmark::State& state)
 }
 BENCHMARK(BM_FaceDetect)
     ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"size", "contrast"})
+    ->Unit(benchmark::kMillisecond);
+
+// The model from $ZTROI_FACE_MODEL, else where scripts/fetch-face-model put it for this build.
+void BM_BlazeFaceDetect(benchmark::State& state)
+{
+    const QImage picture = benchPicture(state);
+    const bool named = qEnvironmentVariableIsSet(ZTFaceDetector::modelVariable);
+    if (!named) {
+        qputenv(ZTFaceDetector::modelVariable, ZTROI_BENCH_FACE_MODEL);
+    }
+    ZTFaceDetector detector;
+    const bool loaded = detector.load(ZTFaceDetector::Choice::BlazeFaceOnly);
+    if (!named) {
+        qunsetenv(ZTFaceDetector::modelVariable);
+    }
+    if (!loaded) {
+        state.SkipWithError(qPrintable(detector.errorString()));
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(detector.detect(picture));
+    }
+}
+BENCHMARK(BM_BlazeFaceDetect)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
     ->ArgNames({"size", "contrast"})
     ->Unit(benchmark::kMillisecond);
 

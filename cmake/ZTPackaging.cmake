@@ -5,9 +5,11 @@
 #   runtime      libztregionofinterest0     the shared library
 #   development  libztregionofinterest-dev  headers, CMake package, pkg-config file, .so link
 #   tool         ztroi                      the program, its man page and bash completion
-#   faces        ztroi-faces                ztroi's face detection module (--faces), built only
-#                                           where OpenCV is found; a package of its own, so that
-#                                           ztroi itself does not depend on OpenCV
+#   faces        ztroi-faces                ztroi's face detection module, built only where
+#                                           OpenCV is found, with the neural detector's model
+#                                           where scripts/fetch-face-model fetched it; a package
+#                                           of its own, so that ztroi itself does not depend on
+#                                           OpenCV
 #   python       python3-ztroi              the Python package ztroi, built where Python,
 #                                           NumPy and pybind11 are found; Debian's folder for
 #                                           Python 3 packages (/usr/lib/python3/dist-packages)
@@ -150,8 +152,10 @@ set(CPACK_DEBIAN_FACES_DESCRIPTION
     "salience maps, crop suggestions and focal points for photographs - faces
 ztroi writes a salience map for every picture it is given and suggests crops.
 .
-This package contains the module that finds faces for ztroi --faces, with
-OpenCV's Haar cascades, so that crops keep every head whole.")
+This package contains the module that finds faces for ztroi, so that crops
+keep every head whole: with the BlazeFace network (its model, Apache-2.0, is
+included where it was fetched at build time; faces are then found by default)
+in OpenCV's dnn module, else with OpenCV's Haar cascades (ztroi --faces).")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME ${ZTROI_DEB_PYTHON})
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)

@@ -111,28 +111,45 @@ py::array_t<qint64> toArray(const QList<qint64>& values)
     return array;
 }
 
-// The face finder of the calling thread. Loading the cascades takes longer than many a search,
-// and a detector serves one thread at a time, so every thread keeps the one it loaded, until
-// the folders that the cascades come from change. None when they cannot be loaded: the
-// analyzer then tries itself and reports why.
-ZTFaceFinder threadFaceFinder()
+// The face finder of the calling thread and the name of its detector. Loading a detector takes
+// longer than many a search, and a detector serves one thread at a time, so every thread keeps
+// the one it loaded, until the files that it comes from or the choice change. None when it
+// cannot be loaded: the analyzer then tries itself and reports why.
+std::pair<ZTFaceFinder, QString> threadFaceFinder(ZTFaceDetector::Choice choice)
 {
     struct Loaded
     {
-        QStringList folders;
+        QStringList files;
+        ZTFaceDetector::Choice choice;
         std::unique_ptr<ZTFaceDetector> detector;
     };
     thread_local Loaded loaded;
-    const QStringList folders = ZTFaceDetector::cascadeFolders();
-    if (!loaded.detector || loaded.folders != folders) {
+    const QStringList files = ZTFaceDetector::cascadeFolders() + ZTFaceDetector::modelFiles();
+    if (!loaded.detector || loaded.files != files || loaded.choice != choice) {
         auto detector = std::make_unique<ZTFaceDetector>();
-        if (!detector->load()) {
+        if (!detector->load(choice)) {
             return {};
         }
-        loaded = {folders, std::move(detector)};
+        loaded = {files, choice, std::move(detector)};
     }
     ZTFaceDetector* const detector = loaded.detector.get();
-    return [detector](const QImage& picture) { return detector->detect(picture); };
+    return {
+        [detector](const QImage& picture) { return detector->detect(picture); }, detector->name()};
+}
+
+// The settings with faces found by default where the network and its model are installed,
+// and the finder for them.
+std::pair<ZTFaceFinder, QString> faceFinderFor(ZTAnalysisSettings& settings)
+{
+    if (settings.faces) {
+        return threadFaceFinder(ZTFaceDetector::Choice::BlazeFaceOrCascades);
+    }
+    if (settings.noFaces) {
+        return {};
+    }
+    auto found = threadFaceFinder(ZTFaceDetector::Choice::BlazeFaceOnly);
+    settings.faces = bool(found.first);
+    return found;
 }
 
 // What one analysis reads: the file at path, the encoded picture in data, or the decoded
@@ -179,12 +196,14 @@ bool refuseImage(const QImage& image, const ZTAnalysisSettings& settings, ZTPict
 ZTPictureAnalysis analyzeSource(
     const PictureSource& source, const ZTAnalysisSettings& settings, ZTMemoryBudget* budget)
 {
-    ZTPictureAnalyzer analyzer(settings, settings.faces ? threadFaceFinder() : ZTFaceFinder());
+    ZTAnalysisSettings withFaces = settings;
+    auto [faceFinder, faceDetector] = faceFinderFor(withFaces);
+    ZTPictureAnalyzer analyzer(withFaces, std::move(faceFinder), faceDetector);
     analyzer.setMemoryBudget(budget);
     if (!source.image.isNull()) {
         ZTPictureAnalysis refused;
         refused.report.input = source.name;
-        if (refuseImage(source.image, settings, &refused.report)) {
+        if (refuseImage(source.image, withFaces, &refused.report)) {
             return refused;
         }
         // Pixels handed over lose nothing in a PNG, which their crops are therefore written as.

@@ -30,9 +30,10 @@ from conftest import COFFEE, run_tool, tool_records
          ["--crop", "3:2", "--fast-decode", "--size", "100x100"]),
         (dict(crops=["4:5"], faces=True, areas=[(0, 0, 20, 20)]),
          ["--crop", "4:5", "--faces", "--area", "0,0,20,20"]),
+        (dict(crops=["4:5"], faces=False), ["--crop", "4:5", "--no-faces"]),
     ],
     ids=["defaults", "crops and grid", "size, weights, disabled method", "areas and threshold",
-         "histogram", "fast decode", "faces"],
+         "histogram", "fast decode", "faces", "no faces, even where the model is installed"],
 )
 def test_records_equal_the_tools_json(pictures, options, arguments):
     expected = tool_records(pictures, *arguments)

@@ -181,6 +181,9 @@ def _option_values(name: str, value: Any) -> Optional[Tuple[str, list[bytes]]]:
             value = [f"{key}={_scalar(name, weight)}" for key, weight in value.items()]
         texts = [_value(name, item) for item in value]
         return (option, [os.fsencode(text) for text in texts]) if texts else None
+    if value is False and name == "faces":
+        # Faces are found by default where the face model is installed; False says no.
+        return "no-faces", [b""]
     if value is None or value is False:
         return None
     if value is True:
@@ -441,7 +444,7 @@ def analyze(
     image: _Image,
     *,
     crops: Union[str, Sequence[str]] = (),
-    faces: bool = False,
+    faces: Optional[bool] = None,
     grid: Optional[_Pair] = None,
     channels: Optional[str] = None,
     pixels: bool = False,
@@ -460,9 +463,11 @@ def analyze(
     image is an array, a PIL image, encoded bytes, a binary file or a path (see the module's
     documentation); channels gives an array's channel order ("RGB", the default, or "BGR" for
     3 channels; "RGBA" or "BGRA" for 4). crops are aspect ratios ("16:9") or output sizes
-    ("1080x1350"), by default 1:1, 4:5 and 16:9; faces=True keeps faces whole (the face
-    module must be installed); grid=(columns, rows) scores a grid. The other keyword arguments
-    are those of analyze_file().
+    ("1080x1350"), by default 1:1, 4:5 and 16:9; crops keep faces whole where the face
+    module and its model are installed (faces=None, as ztroi does), always with faces=True
+    (falling back to the cascades without the model), never with faces=False;
+    grid=(columns, rows) scores a grid. The other keyword arguments are those of
+    analyze_file().
 
     With pixels=True each crop's pixels come back as an array at the crop's output size (the
     written crop's pixels, before encoding), in the channel order of the input.

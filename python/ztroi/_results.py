@@ -116,6 +116,7 @@ class Analysis:
     grid: Optional[Grid]
     faces: Optional[Tuple[Rect, ...]]
     faces_found: Optional[int]
+    face_detector: Optional[str]
     files: dict = field(repr=False)
     _record: dict = field(default_factory=dict, repr=False)
 
@@ -141,6 +142,7 @@ class Analysis:
             if grid else None,
             faces=tuple(Rect._from(face) for face in faces) if faces is not None else None,
             faces_found=record.get("facesFound"),
+            face_detector=record.get("faceDetector"),
             files=copy.deepcopy(record["files"]),
             _record=record,
         )

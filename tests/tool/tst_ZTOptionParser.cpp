@@ -88,6 +88,8 @@ constexpr Boundary boundaryTable[] = {
     {"area", "0,0,1,1000001", false},
     {"faces", nullptr, true},
     {"faces", "x", false},
+    {"no-faces", nullptr, true},
+    {"no-faces", "x", false},
     {"hist-bins", "1", true},
     {"hist-bins", "256,256", true},
     {"hist-bins", "0", false},

@@ -300,7 +300,7 @@ int main(int argc, char* argv[])
         printError(note);
     }
 
-    const ZTToolSettings settings = parser.settings();
+    ZTToolSettings settings = parser.settings();
     // The lists are read once here, into a spool that the later passes read: nothing of them
     // stays in memory but the names of the outputs, which are counted against the budget.
     ZTInputSource inputs(settings.inputs, settings.inputLists);
@@ -328,12 +328,21 @@ int main(int argc, char* argv[])
         return Success;
     }
     if (settings.faces) {
-        // Every worker loads its own cascades; a first load says up front when it cannot.
+        // Every worker loads its own detector; a first load says up front when it cannot, or
+        // when the cascades stand in for the network.
         ZTFaceDetector detector;
         if (!detector.load()) {
             printError(QStringLiteral("--faces: %1").arg(detector.errorString()));
             return SomeFailed;
         }
+        if (!detector.fallbackNote().isEmpty()) {
+            printError(QStringLiteral("--faces: %1; finding faces with the Haar cascades")
+                           .arg(detector.fallbackNote()));
+        }
+    } else if (!settings.noFaces) {
+        // Faces are found by default where the network and its model are installed.
+        ZTFaceDetector detector;
+        settings.faces = detector.load(ZTFaceDetector::Choice::BlazeFaceOnly);
     }
     // A run that writes no files (--no-map without --maps, --overlay or --write-crops) neither
     // creates nor needs the output folder: it works in a folder that cannot be written.

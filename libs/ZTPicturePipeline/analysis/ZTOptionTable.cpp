@@ -293,9 +293,19 @@ QList<Row> analysisRows()
             Row::Repeatable),
         flag("faces",
             QStringLiteral("Find faces and make every head a very important area, like --area "
-                           "(at most %1 faces a picture, the largest).")
+                           "(at most %1 faces a picture, the largest): with the neural "
+                           "detector where its model is installed, which is then the default, "
+                           "else with the Haar cascades.")
                 .arg(ZTPictureAnalyzer::maxFaces),
-            [](S& s) { s.faces = true; }),
+            [](S& s) {
+                s.faces = true;
+                s.noFaces = false;
+            }),
+        flag("no-faces", QStringLiteral("Find no faces, not even by default."),
+            [](S& s) {
+                s.faces = false;
+                s.noFaces = true;
+            }),
     };
 }
 

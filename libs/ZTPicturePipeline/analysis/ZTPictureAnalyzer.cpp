@@ -67,19 +67,22 @@ ZTCropWriter ZTPictureAnalyzer::cropWriterFor(const ZTAnalysisSettings& settings
     return ZTCropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
 }
 
-ZTPictureAnalyzer::ZTPictureAnalyzer(const ZTAnalysisSettings& settings, ZTFaceFinder faceFinder)
+ZTPictureAnalyzer::ZTPictureAnalyzer(
+    const ZTAnalysisSettings& settings, ZTFaceFinder faceFinder, const QString& faceDetector)
     : m_settings(settings)
     , m_mixer(std::make_unique<ZTSalienzMixer>(settings.analysisSize))
     , m_faceFinder(std::move(faceFinder))
+    , m_faceDetector(faceDetector)
     , m_cropWriter(cropWriterFor(settings))
 {
     if (settings.faces && !m_faceFinder) {
-        m_faceDetector = std::make_unique<ZTFaceDetector>();
-        if (m_faceDetector->load()) {
-            ZTFaceDetector* const detector = m_faceDetector.get();
+        m_ownFaceDetector = std::make_unique<ZTFaceDetector>();
+        if (m_ownFaceDetector->load()) {
+            m_faceDetector = m_ownFaceDetector->name();
+            ZTFaceDetector* const detector = m_ownFaceDetector.get();
             m_faceFinder = [detector](const QImage& picture) { return detector->detect(picture); };
         } else {
-            m_faceError = m_faceDetector->errorString();
+            m_faceError = m_ownFaceDetector->errorString();
         }
     }
     m_loader.setMaxPixels(settings.maxPixels);
@@ -236,7 +239,7 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureAnalysis& analysis)
             return;
         }
         for (const QRect& face : report.faces) {
-            declared.append({headAround(face), face});
+            declared.append({headAround(face, m_faceDetector), face});
         }
     }
     // The areas method runs for a picture with areas to show; it keeps the mixer's last
@@ -299,10 +302,9 @@ QSize ZTPictureAnalyzer::neededDecodeSize(const QSize& upright) const
     return needed;
 }
 
-QRect ZTPictureAnalyzer::headAround(const QRect& face)
+QRect ZTPictureAnalyzer::headAround(const QRect& face, const QString& detector)
 {
-    const int side = face.width() / 4;
-    return face.adjusted(-side, -face.height() / 2, side, face.height() / 4);
+    return ZTFaceDetector::headAround(face, detector);
 }
 
 // Faces are found on the picture as decoded, which --fast-decode may have made smaller than the
@@ -330,6 +332,7 @@ bool ZTPictureAnalyzer::findFaces(const QImage& picture, ZTPictureReport& report
         [&key](const QRect& a, const QRect& b) { return key(a) < key(b); });
     report.facesFound = faces.size();
     report.faces = faces.mid(0, maxFaces);
+    report.faceDetector = m_faceDetector;
     return true;
 }
 

@@ -54,10 +54,12 @@ public:
     static constexpr int maxFaces = 32;
 
     /**
-     * With settings.faces, faces come from @p faceFinder, or from an own ZTFaceDetector when
-     * none is given; every picture fails when that cannot load its cascades.
+     * With settings.faces, faces come from @p faceFinder, whose detector @p faceDetector names
+     * ("blazeface", "cascades"; see ZTFaceDetector::name()), or from an own ZTFaceDetector when
+     * none is given; every picture fails when that can load neither detector.
      */
-    explicit ZTPictureAnalyzer(const ZTAnalysisSettings& settings, ZTFaceFinder faceFinder = {});
+    explicit ZTPictureAnalyzer(const ZTAnalysisSettings& settings, ZTFaceFinder faceFinder = {},
+        const QString& faceDetector = QString());
     ~ZTPictureAnalyzer();
     Q_DISABLE_COPY(ZTPictureAnalyzer)
 
@@ -94,11 +96,10 @@ public:
     static qint64 analysisBytes(const ZTAnalysisSettings& settings, const QSize& picture = QSize());
 
     /**
-     * The head around a face box @p face as a face detector gives it (brows to chin, cheek to
-     * cheek): a quarter of its width more on either side, half its height more above for the
-     * forehead and hair and a quarter below for the chin.
+     * The head around a face box @p face as the face detector @p detector gives it (see
+     * ZTFaceDetector::headAround(); the cascades' margins for an unnamed detector).
      */
-    static QRect headAround(const QRect& face);
+    static QRect headAround(const QRect& face, const QString& detector = QString());
 
     /** The writer of the crops that @p settings ask for. */
     static ZTCropWriter cropWriterFor(const ZTAnalysisSettings& settings);
@@ -122,9 +123,10 @@ private:
     ZTAnalysisSettings m_settings;
     std::unique_ptr<ZTSalienzMixer> m_mixer;
     ZTImageLoader m_loader;
-    std::unique_ptr<ZTFaceDetector> m_faceDetector;
+    std::unique_ptr<ZTFaceDetector> m_ownFaceDetector;
     ZTFaceFinder m_faceFinder;
-    QString m_faceError; ///< why there is no face finder
+    QString m_faceError;    ///< why there is no face finder
+    QString m_faceDetector; ///< the name of the finder's detector
     ZTCropWriter m_cropWriter;
     QImage m_image;           ///< a decoded picture given to analyzeImage(), until analysed
     QByteArray m_imageFormat; ///< the format its crops take as its own

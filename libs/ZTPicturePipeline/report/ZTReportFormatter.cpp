@@ -90,6 +90,9 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
         }
         json.insert(QStringLiteral("faces"), faces);
         json.insert(QStringLiteral("facesFound"), report.facesFound);
+        if (!report.faceDetector.isEmpty()) {
+            json.insert(QStringLiteral("faceDetector"), report.faceDetector);
+        }
     }
     json.insert(QStringLiteral("focus"),
         QJsonObject {{QStringLiteral("x"), report.focus.x()},

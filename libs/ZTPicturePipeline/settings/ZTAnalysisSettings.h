@@ -59,6 +59,9 @@ struct ZTAnalysisSettings
     QList<ZTSalienzMethod> disabled;
     QList<QRect> areas; ///< very important areas in input coordinates
     bool faces = false; ///< --faces: every face found is a very important area too
+    /// --no-faces: no faces even where the network's model is installed, which makes faces
+    /// found by default (neither flag: ZTFaceDetector::Choice::BlazeFaceOnly decides)
+    bool noFaces = false;
     ZTHistogramSettings histogram;
     qint64 maxPixels;          ///< ZTImageLoader::defaultMaxPixels unless --max-pixels
     QList<QByteArray> formats; ///< Qt's names, --input-formats; ZTImageLoader::defaultFormats()

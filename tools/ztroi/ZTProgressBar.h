@@ -1,11 +1,15 @@
 #ifndef ZTPROGRESSBAR_H
 #define ZTPROGRESSBAR_H
 
+#include <QElapsedTimer>
+#include <QString>
+
 #include <cstdio>
 
 /**
- * A one-line progress bar on a terminal stream, redrawn in place. Lines that others print to the
- * same stream go through clear() first, so they never mix with the bar.
+ * A one-line progress bar on a terminal stream, redrawn in place, with the time still to go
+ * ("[#####.........................] 12/70  ETA 1:05"). Lines that others print to the same
+ * stream go through clear() first, so they never mix with the bar.
  */
 class ZTProgressBar
 {
@@ -19,11 +23,19 @@ public:
     /** Removes the bar from its line; the next update() draws it again. */
     void clear();
 
+    /**
+     * The time left when @p done of @p total pictures took @p elapsedMs milliseconds, at the
+     * pace so far: "ETA M:SS", or "ETA H:MM:SS" from an hour on. Empty before the first picture
+     * is done (no pace yet) and after the last.
+     */
+    static QString etaText(qint64 elapsedMs, int done, int total);
+
 private:
     std::FILE* m_stream;
     int m_total;
     bool m_enabled;
     bool m_shown = false;
+    QElapsedTimer m_timer;
 };
 
 #endif // ZTPROGRESSBAR_H

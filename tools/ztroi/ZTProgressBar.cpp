@@ -49,6 +49,7 @@ void ZTProgressBar::update(int done)
         return;
     }
     done = std::clamp(done, 0, m_total);
+    m_done = done;
     const int filled = int(qint64(done) * barWidth / m_total);
     const std::string bar
         = std::string(size_t(filled), '#') + std::string(size_t(barWidth - filled), '.');
@@ -59,6 +60,13 @@ void ZTProgressBar::update(int done)
     std::fputs("\033[K", m_stream);
     std::fflush(m_stream);
     m_shown = true;
+}
+
+void ZTProgressBar::redraw()
+{
+    if (m_enabled && !m_shown && m_done >= 0) {
+        update(m_done);
+    }
 }
 
 void ZTProgressBar::clear()

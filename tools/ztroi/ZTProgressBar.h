@@ -20,8 +20,10 @@ public:
 
     /** Shows @p done of the total as finished. */
     void update(int done);
-    /** Removes the bar from its line; the next update() draws it again. */
+    /** Removes the bar from its line; the next update() or redraw() draws it again. */
     void clear();
+    /** Draws the bar again as the last update() left it, after lines printed under it. */
+    void redraw();
 
     /**
      * The time left when @p done of @p total pictures took @p elapsedMs milliseconds, at the
@@ -35,6 +37,7 @@ private:
     int m_total;
     bool m_enabled;
     bool m_shown = false;
+    int m_done = -1; ///< as the last update() gave it; -1 before the first
     QElapsedTimer m_timer;
 };
 

@@ -260,6 +260,7 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
                 outputBroken = true;
                 runner.stop();
             }
+            bar.redraw();
         },
         [&](int finished) { bar.update(finished); });
     removeStopHandlers();

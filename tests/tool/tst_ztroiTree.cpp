@@ -201,7 +201,8 @@ void tst_ztroiTree::outputsMirrorTheTree_data()
         << QStringList {"a/one.salience.png", "one.salience.png"} << "";
     QTest::newRow("a folder without --recursive fails, saying what to add")
         << QStringList {"in/p.png"} << QStringList {"in"} << 1 << QStringList {"in"}
-        << QStringList() << "ztroi: in: is a directory; add --recursive (-r)";
+        << QStringList()
+        << "ztroi: in: is a directory; add --recursive (-r) to analyse the pictures in it\n";
     QTest::newRow("a folder without pictures is said")
         << QStringList {"in/notes.txt"} << QStringList {"-r", "in"} << 1 << QStringList()
         << QStringList() << "ztroi: in: no pictures in the folder\n";

@@ -7,7 +7,6 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
@@ -17,21 +16,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-namespace {
-
-// A folder that reached the analysis was not searched: the reason says how it would be.
-void explainFolder(ZTPictureReport* report, bool searching)
-{
-    if (report->errorKind != ZTError::Kind::NotAFile || !QFileInfo(report->input).isDir()) {
-        return;
-    }
-    report->error += searching
-        ? QStringLiteral("; folders named in a list are not searched")
-        : QStringLiteral("; add --recursive (-r) to analyse the pictures in it");
-}
-
-} // namespace
 
 ZTBatchRunner::ZTBatchRunner(
     const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder)
@@ -151,7 +135,6 @@ int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
             ZTPictureAnalysis analysis = analyzer.analyze(input);
             writer.write(analysis, name);
             analysis.report.seconds = double(timer.nsecsElapsed()) / 1e9;
-            explainFolder(&analysis.report, m_settings.recursive);
             lock.lock();
             reports.emplace(index, std::move(analysis.report));
             ++finished;

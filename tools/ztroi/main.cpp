@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <atomic>
@@ -165,6 +166,21 @@ bool printProblems(const ZTInputSource& inputs)
     return inputs.problemCount() > 0;
 }
 
+// The folders among the command line's pictures when they are not searched: each fails as a
+// picture, and its line says what to add.
+QSet<QString> unsearchedFolders(const ZTToolSettings& settings)
+{
+    QSet<QString> folders;
+    for (const QString& input : settings.recursive ? QStringList() : settings.inputs) {
+        struct stat status;
+        if (::stat(ZTFileName::toBytes(input).constData(), &status) == 0
+            && S_ISDIR(status.st_mode)) {
+            folders.insert(input);
+        }
+    }
+    return folders;
+}
+
 // The review page replaces only a regular file that is not an input of the run: never a link
 // (whose target could be anywhere), a folder, a device or a picture being analysed.
 bool reviewPageMayReplace(const ZTToolSettings& settings, ZTInputSource& inputs, QString* error)
@@ -201,6 +217,7 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
     ZTProgressBar bar(g_messages, total, showProgress);
     const bool summaries = !settings.json && !settings.quiet;
     ZTRunTotals totals;
+    const QSet<QString> unsearched = unsearchedFolders(settings);
     QElapsedTimer runTime;
     runTime.start();
     std::optional<ZTReviewPage> page;
@@ -230,7 +247,10 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
                 }
             }
             if (!report.ok()) {
-                printPictureLine(report.input, report.error);
+                const QString hint = unsearched.contains(report.input)
+                    ? QStringLiteral("; add --recursive (-r) to analyse the pictures in it")
+                    : QString();
+                printPictureLine(report.input, report.error + hint);
             }
             if (!settings.quiet) {
                 for (const QString& note : ZTReportFormatter::renameNotes(report)) {

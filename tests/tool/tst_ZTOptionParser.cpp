@@ -127,6 +127,8 @@ constexpr Boundary boundaryTable[] = {
     {"memory", "1048576", true},
     {"memory", "0", false},
     {"memory", "1048577", false},
+    {"recursive", nullptr, true},
+    {"recursive", "x", false},
     {"verbose", nullptr, true},
     {"verbose", "x", false},
     {"jobs", "1", true},

@@ -108,7 +108,7 @@ void tst_ztroiLists::sourceGivesEntriesInOrder()
     QStringList visited;
     QString error;
     QVERIFY(source.prepare(
-        [&](const QString& input) {
+        [&](const QString& input, const QString&) {
             visited.append(input);
             return true;
         },

@@ -6,6 +6,7 @@
 #include "text/ZTUniqueNames.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImageReader>
 
 #include <algorithm>
@@ -44,14 +45,15 @@ QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 // A name is remembered twice at most (among the names taken and, when its base repeats, as the
 // base whose next number is kept), each time as a hash node, a string of up to 11 more characters
 // ("-" and a number) and its share of the buckets.
-qint64 ZTBatchRunner::nameBytes(const QString& input)
+qint64 ZTBatchRunner::nameBytes(const QString& input, const QString& outputStem)
 {
+    const QString base = outputStem.isEmpty() ? outputBase(input) : outputStem;
     constexpr qint64 nodeBytes = 32;
     constexpr qint64 stringHeaderBytes = 48; // header, terminator, allocator's rounding
     constexpr qint64 bucketBytes = 16;
     constexpr qint64 numberCharacters = 11;
     const qint64 stringBytes
-        = stringHeaderBytes + qint64(sizeof(QChar)) * (outputBase(input).size() + numberCharacters);
+        = stringHeaderBytes + qint64(sizeof(QChar)) * (base.size() + numberCharacters);
     return 2 * (nodeBytes + stringBytes + bucketBytes);
 }
 
@@ -62,11 +64,12 @@ int ZTBatchRunner::run(const QStringList& inputs, const Deliver& deliver, const 
         names += nameBytes(input);
     }
     int at = 0;
-    const auto next = [&](QString* input) {
+    const auto next = [&](QString* input, QString* outputStem) {
         if (at >= inputs.size()) {
             return false;
         }
         *input = inputs.at(at++);
+        outputStem->clear();
         return true;
     };
     return run(next, inputs.size(), names, deliver, progress);
@@ -106,13 +109,14 @@ int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
         = [&](std::unique_lock<std::mutex>& lock, int* index, QString* input, QString* name) {
               roomAhead.wait(lock,
                   [&] { return m_stopRequested || inputsEnded || taken - delivered < aheadLimit; });
-              if (m_stopRequested || inputsEnded || !next(input)) {
+              QString stem;
+              if (m_stopRequested || inputsEnded || !next(input, &stem)) {
                   inputsEnded = true;
                   roomAhead.notify_all();
                   return false;
               }
               *index = taken++;
-              *name = unique.take(outputBase(*input));
+              *name = unique.take(stem.isEmpty() ? outputBase(*input) : stem);
               return true;
           };
     // Each worker owns its analyzer and mixer.
@@ -126,8 +130,11 @@ int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
         QString name;
         while (take(lock, &index, &input, &name)) {
             lock.unlock();
+            QElapsedTimer timer;
+            timer.start();
             ZTPictureAnalysis analysis = analyzer.analyze(input);
             writer.write(analysis, name);
+            analysis.report.seconds = double(timer.nsecsElapsed()) / 1e9;
             lock.lock();
             reports.emplace(index, std::move(analysis.report));
             ++finished;

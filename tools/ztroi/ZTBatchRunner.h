@@ -45,14 +45,20 @@ public:
     /**
      * The most memory that the output name of @p input takes among the names of a run, for the
      * run to reserve: a name is remembered until the run ends, so that no later one repeats it.
+     * @p outputStem, when not empty, is the name the outputs start from instead of the file's.
      */
-    static qint64 nameBytes(const QString& input);
-
-    /** Gives the next input in @p input; false when there is none left. */
-    using NextInput = std::function<bool(QString* input)>;
+    static qint64 nameBytes(const QString& input, const QString& outputStem = QString());
 
     /**
-     * Analyses the inputs that @p next gives, about @p count of them (which only spares starting
+     * Gives the next input in @p input, and in @p outputStem the name its outputs start from
+     * ("a/b" writes into the subfolder a; empty: outputBase() of the input); false when there is
+     * none left.
+     */
+    using NextInput = std::function<bool(QString* input, QString* outputStem)>;
+
+    /**
+     * Analyses the inputs that @p next gives, and measures each one's time (its report's
+     * seconds), about @p count of them (which only spares starting
      * more workers than there are pictures); returns the number of pictures that failed. Inputs
      * are taken as the workers need them, never far ahead of the reports delivered. After
      * stop(), only the pictures already started are finished and delivered: always the first

@@ -1,5 +1,6 @@
 #include "ZTInputSource.h"
 
+#include "ZTPictureFolder.h"
 #include "output/ZTStreamWriter.h"
 #include "text/ZTFileName.h"
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -68,9 +70,12 @@ int openUnnamedFile()
 
 } // namespace
 
-ZTInputSource::ZTInputSource(const QStringList& pictures, const QList<ZTInputList>& lists)
+ZTInputSource::ZTInputSource(const QStringList& pictures, const QList<ZTInputList>& lists,
+    bool searchFolders, const QList<QByteArray>& formats)
     : m_pictures(pictures)
     , m_lists(lists)
+    , m_searchFolders(searchFolders)
+    , m_formats(formats)
 {}
 
 ZTInputSource::~ZTInputSource()
@@ -82,19 +87,37 @@ ZTInputSource::~ZTInputSource()
 
 bool ZTInputSource::prepare(const Visitor& visit, QString* error)
 {
-    m_count = m_pictures.size();
-    if (visit) {
+    m_count = 0;
+    m_problems.clear();
+    m_problemCount = 0;
+    // Without the search a folder stays an input, which then fails as one.
+    bool anyFolder = false;
+    for (const QString& picture : m_pictures) {
+        struct stat status;
+        anyFolder = anyFolder
+            || (m_searchFolders && ::stat(ZTFileName::toBytes(picture).constData(), &status) == 0
+                && S_ISDIR(status.st_mode));
+    }
+    // A folder may hold any number of pictures: they go through the spool, as lists do, and
+    // so do the pictures beside it, to keep the order given.
+    if (anyFolder) {
+        if (!openSpool(error) || !spoolPictures(visit, error)) {
+            return false;
+        }
+        m_pictures.clear();
+    } else {
+        m_count = m_pictures.size();
         for (const QString& picture : m_pictures) {
-            if (!visit(picture)) {
+            if (visit && !visit(picture, QString())) {
                 return false;
             }
         }
     }
-    if (m_lists.isEmpty()) {
+    if (m_lists.isEmpty() && !anyFolder) {
         rewind();
         return true;
     }
-    if (!openSpool(error)) {
+    if (m_spool < 0 && !openSpool(error)) {
         return false;
     }
     for (const ZTInputList& list : m_lists) {
@@ -107,6 +130,67 @@ bool ZTInputSource::prepare(const Visitor& visit, QString* error)
     }
     rewind();
     return true;
+}
+
+// The command line's pictures into the spool, each folder as the pictures beneath it.
+bool ZTInputSource::spoolPictures(const Visitor& visit, QString* error)
+{
+    for (const QString& picture : std::as_const(m_pictures)) {
+        struct stat status;
+        if (::stat(ZTFileName::toBytes(picture).constData(), &status) == 0
+            && S_ISDIR(status.st_mode)) {
+            if (!spoolFolder(picture, visit, error)) {
+                return false;
+            }
+            continue;
+        }
+        if (!appendToSpool(ZTFileName::toBytes(picture), error)) {
+            return false;
+        }
+        ++m_count;
+        if (visit && !visit(picture, QString())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ZTInputSource::spoolFolder(const QString& folder, const Visitor& visit, QString* error)
+{
+    const qint64 before = m_count;
+    QString spoolError;
+    bool visitorStopped = false;
+    const auto take = [&](const QString& path, const QString& stem) {
+        if (!appendToSpool(ZTFileName::toBytes(path), &spoolError, ZTFileName::toBytes(stem))) {
+            return false;
+        }
+        ++m_count;
+        visitorStopped = visit && !visit(path, stem);
+        return !visitorStopped;
+    };
+    QStringList problems;
+    const bool walked = ZTPictureFolder::walk(folder, m_formats, take, &problems, error);
+    addProblems(problems);
+    if (!walked) {
+        if (!spoolError.isEmpty()) {
+            *error = spoolError;
+        }
+        return false;
+    }
+    if (m_count == before) {
+        addProblems({QStringLiteral("%1: no pictures in the folder").arg(folder)});
+    }
+    return true;
+}
+
+void ZTInputSource::addProblems(const QStringList& problems)
+{
+    for (const QString& problem : problems) {
+        if (m_problems.size() < maxProblems) {
+            m_problems.append(problem);
+        }
+        ++m_problemCount;
+    }
 }
 
 bool ZTInputSource::openSpool(QString* error)
@@ -136,7 +220,7 @@ bool ZTInputSource::readList(const ZTInputList& list, const Visitor& visit, QStr
             return false;
         }
         ++m_count;
-        visitorStopped = visit && !visit(ZTFileName::fromBytes(entry));
+        visitorStopped = visit && !visit(ZTFileName::fromBytes(entry), QString());
         return !visitorStopped;
     };
     if (!readList(&file, list.separator, take, &listError)) {
@@ -148,9 +232,9 @@ bool ZTInputSource::readList(const ZTInputList& list, const Visitor& visit, QStr
     return true;
 }
 
-bool ZTInputSource::appendToSpool(const QByteArray& entry, QString* error)
+bool ZTInputSource::appendToSpool(const QByteArray& entry, QString* error, const QByteArray& stem)
 {
-    m_buffer.append(entry).append('\0');
+    m_buffer.append(entry).append('\0').append(stem).append('\0');
     return m_buffer.size() < spoolChunk || flushSpool(error);
 }
 
@@ -175,17 +259,25 @@ void ZTInputSource::rewind()
     m_spoolEnded = m_spool < 0 || ::lseek(m_spool, 0, SEEK_SET) != 0;
 }
 
-bool ZTInputSource::next(QString* input)
+bool ZTInputSource::next(QString* input, QString* outputStem)
 {
     if (m_nextPicture < m_pictures.size()) {
         *input = m_pictures.at(m_nextPicture++);
+        if (outputStem) {
+            outputStem->clear();
+        }
         return true;
     }
     for (;;) {
-        const int end = m_buffer.indexOf('\0', m_bufferAt);
-        if (end >= 0) {
-            *input = ZTFileName::fromBytes(m_buffer.mid(m_bufferAt, end - m_bufferAt));
-            m_bufferAt = end + 1;
+        const int pathEnd = m_buffer.indexOf('\0', m_bufferAt);
+        const int stemEnd = pathEnd < 0 ? -1 : m_buffer.indexOf('\0', pathEnd + 1);
+        if (stemEnd >= 0) {
+            *input = ZTFileName::fromBytes(m_buffer.mid(m_bufferAt, pathEnd - m_bufferAt));
+            if (outputStem) {
+                *outputStem
+                    = ZTFileName::fromBytes(m_buffer.mid(pathEnd + 1, stemEnd - pathEnd - 1));
+            }
+            m_bufferAt = stemEnd + 1;
             return true;
         }
         if (m_spoolEnded || !fillBuffer()) {

@@ -13,25 +13,36 @@ class QIODevice;
 
 /**
  * The inputs of a run, one at a time: the pictures of the command line, then the entries of each
- * --list and --list0 in the order given. prepare() reads every list once, checks its entries and
- * copies them into a spool, an unlinked temporary file; every later pass reads the spool. So the
- * memory stays the same however long the lists are, a list on standard input or a pipe can be
- * read as often as needed, and a list file rewritten during the run does not change the inputs.
+ * --list and --list0 in the order given. When folders are searched, a folder on the command line
+ * stands for the pictures beneath it (ZTPictureFolder); otherwise it is an input as it is.
+ * prepare() reads every list once, checks its entries and copies them into a spool, an unlinked
+ * temporary file; every later pass reads the spool. So the memory stays the same however long the
+ * lists are, a list on standard input or a pipe can be read as often as needed, and a list file
+ * rewritten during the run does not change the inputs.
  */
 class ZTInputSource
 {
 public:
-    /** Called with each entry as it is read; false stops the reading (the caller's error). */
-    using Visitor = std::function<bool(const QString& input)>;
+    /**
+     * Called with each entry as it is read, and the name its outputs start from (empty: from its
+     * file name; see next()); false stops the reading (the caller's error).
+     */
+    using Visitor = std::function<bool(const QString& input, const QString& outputStem)>;
 
-    ZTInputSource(const QStringList& pictures, const QList<ZTInputList>& lists);
+    /**
+     * With @p searchFolders, a folder among @p pictures is searched for the pictures of
+     * @p formats (Qt's names, as in ZTAnalysisSettings::formats).
+     */
+    ZTInputSource(const QStringList& pictures, const QList<ZTInputList>& lists,
+        bool searchFolders = false, const QList<QByteArray>& formats = {});
     ~ZTInputSource();
     Q_DISABLE_COPY(ZTInputSource)
 
     /**
      * Reads every list into the spool, calling @p visit (when given) with each input, those of
      * the command line first. Returns false with @p error set on the first list that cannot be
-     * read or holds an entry that cannot be a file name, or when the spool cannot be written.
+     * read or holds an entry that cannot be a file name, when the spool cannot be written, and
+     * at a folder on the command line that is to be searched and cannot be read.
      */
     bool prepare(const Visitor& visit, QString* error);
 
@@ -41,10 +52,20 @@ public:
     /** Starts again at the first input. */
     void rewind();
     /**
-     * The next input in @p input; false at the end, or when the spool cannot be read (error()
+     * The next input in @p input, and in @p outputStem (when given) the name its outputs start
+     * from: the path below its folder without the suffix ("a/b") for a picture found in a
+     * folder, empty for any other. False at the end, or when the spool cannot be read (error()
      * then says why).
      */
-    bool next(QString* input);
+    bool next(QString* input, QString* outputStem = nullptr);
+    /**
+     * What prepare() met in the folders and left out: subfolders that could not be read, or lay
+     * too deep, and folders without a picture; one line each, at most maxProblems of them.
+     */
+    QStringList problems() const { return m_problems; }
+    /** How many problems there were in all, those beyond maxProblems included. */
+    int problemCount() const { return m_problemCount; }
+    static constexpr int maxProblems = 20;
     /** Why next() ended early; empty when it reached the end. */
     QString error() const { return m_error; }
 
@@ -62,15 +83,24 @@ public:
 
 private:
     bool openSpool(QString* error);
-    bool appendToSpool(const QByteArray& entry, QString* error);
+    bool appendToSpool(const QByteArray& entry, QString* error, const QByteArray& stem = {});
+    bool spoolPictures(const Visitor& visit, QString* error);
+    bool spoolFolder(const QString& folder, const Visitor& visit, QString* error);
+    void addProblems(const QStringList& problems);
     bool flushSpool(QString* error);
     bool readList(const ZTInputList& list, const Visitor& visit, QString* error);
     bool fillBuffer();
 
     QStringList m_pictures;
     QList<ZTInputList> m_lists;
+    bool m_searchFolders = false;
+    QList<QByteArray> m_formats;
+    QStringList m_problems;
+    int m_problemCount = 0;
     qint64 m_count = 0;
-    int m_spool = -1;    ///< the entries of the lists, each ended by a NUL byte
+    /** The entries of the lists (and of the folders), each as its path and its output stem,
+     *  both ended by a NUL byte. */
+    int m_spool = -1;
     QByteArray m_buffer; ///< what is still to be written to, or read from, the spool
     int m_bufferAt = 0;  ///< where reading m_buffer goes on
     int m_nextPicture = 0;

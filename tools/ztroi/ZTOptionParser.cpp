@@ -120,10 +120,16 @@ QList<QPair<QString, Row>> toolRows()
                 QStringLiteral("Read picture paths from <file>, each ended by a NUL byte (find "
                                "-print0). Repeatable."),
                 '\0')},
+        {QStringLiteral("list0"),
+            toolFlag("recursive", "r",
+                QStringLiteral("Analyse the pictures in the folders given, and in their "
+                               "subfolders; the outputs mirror the folders in the output folder."),
+                [](S& s) { s.recursive = true; })},
         {QStringLiteral("memory"),
             toolFlag("verbose", "",
-                QStringLiteral("Also show what the picture decoders say (warnings about colour "
-                               "profiles, unknown tags, ..., and their own errors)."),
+                QStringLiteral("Summarise each picture in detail (focal point, every crop, the "
+                               "files written), and show what the picture decoders say (warnings "
+                               "about colour profiles, unknown tags, ..., and their own errors)."),
                 [](S& s) { s.verbose = true; })},
         {QStringLiteral("verbose"), jobsRow()},
         {QStringLiteral("jobs"),
@@ -169,8 +175,9 @@ void describe(QCommandLineParser& parser)
         parser.addOption(QCommandLineOption(names, row.help, row.syntax));
     }
     parser.addPositionalArgument(QStringLiteral("image"),
-        QStringLiteral("Pictures to analyse (JPEG, PNG, GIF, BMP, WebP, TIFF). Without any, "
-                       "the bundled photograph is analysed."),
+        QStringLiteral("Pictures to analyse (JPEG, PNG, GIF, BMP, WebP, TIFF), or with "
+                       "--recursive folders of them. Without any, the bundled photograph is "
+                       "analysed."),
         QStringLiteral("[image...]"));
 }
 
@@ -316,7 +323,8 @@ QString ZTOptionParser::helpText() const
         "  sobel: colour edges; center: a prior for the middle of the picture; histogram: large\n"
         "  areas of one colour, counted negatively; areas: the --area rectangles and the heads\n"
         "  of --faces; contrast: colour contrast against the surroundings.\n"
-        "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats):\n"
+        "\nOutput, per picture NAME (the file name without its suffix; -2, -3 ... for repeats;\n"
+        "with --recursive, the path below the folder given, as subfolders of the output folder):\n"
         "  NAME.salience.png   the mixed salience map at the analysis size (8-bit grey, 0 ... "
         "255),\n"
         "                      unless --no-map\n"

@@ -28,7 +28,8 @@ public:
 
     /**
      * Every option of ztroi in the order of --help: the analysis' options with the program's
-     * own among them (help, version, json, report, list, list0, verbose, jobs, quiet).
+     * own among them (help, version, json, report, list, list0, recursive, verbose, jobs,
+     * quiet).
      */
     static const QList<ZTToolOptionRow>& rows();
 

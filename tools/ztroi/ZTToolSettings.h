@@ -24,7 +24,8 @@ struct ZTToolSettings : ZTAnalysisSettings
     QList<ZTInputList> inputLists; ///< every --list and --list0, in the order given
     bool json = false;
     bool quiet = false;
-    bool verbose = false; ///< show what the decoders say
+    bool verbose = false;   ///< the detailed summary, and what the decoders say
+    bool recursive = false; ///< search the folders among the inputs for pictures
     int jobs = 1;
 };
 

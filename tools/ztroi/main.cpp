@@ -4,6 +4,7 @@
 #include "ZTInputSource.h"
 #include "ZTOptionParser.h"
 #include "ZTProgressBar.h"
+#include "ZTRunTotals.h"
 #include "faces/ZTFaceDetector.h"
 #include "output/ZTOutputFolder.h"
 #include "output/ZTStreamWriter.h"
@@ -14,8 +15,10 @@
 #include <ZTRegionOfInterestVersion.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <atomic>
@@ -150,6 +153,34 @@ void printPictureLine(const QString& input, const QString& text)
     std::fwrite(line.constData(), 1, size_t(line.size()), g_messages);
 }
 
+// Says what the search of folders left out, one line each; true when it left out anything.
+bool printProblems(const ZTInputSource& inputs)
+{
+    for (const QString& problem : inputs.problems()) {
+        printError(ZTFileName::printable(problem));
+    }
+    const int more = inputs.problemCount() - int(inputs.problems().size());
+    if (more > 0) {
+        printError(QStringLiteral("... and %1 more folders left out").arg(more));
+    }
+    return inputs.problemCount() > 0;
+}
+
+// The folders among the command line's pictures when they are not searched: each fails as a
+// picture, and its line says what to add.
+QSet<QString> unsearchedFolders(const ZTToolSettings& settings)
+{
+    QSet<QString> folders;
+    for (const QString& input : settings.recursive ? QStringList() : settings.inputs) {
+        struct stat status;
+        if (::stat(ZTFileName::toBytes(input).constData(), &status) == 0
+            && S_ISDIR(status.st_mode)) {
+            folders.insert(input);
+        }
+    }
+    return folders;
+}
+
 // The review page replaces only a regular file that is not an input of the run: never a link
 // (whose target could be anywhere), a folder, a device or a picture being analysed.
 bool reviewPageMayReplace(const ZTToolSettings& settings, ZTInputSource& inputs, QString* error)
@@ -185,6 +216,10 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
     const bool showProgress = !settings.quiet && total > 1 && isatty(fileno(g_messages));
     ZTProgressBar bar(g_messages, total, showProgress);
     const bool summaries = !settings.json && !settings.quiet;
+    ZTRunTotals totals;
+    const QSet<QString> unsearched = unsearchedFolders(settings);
+    QElapsedTimer runTime;
+    runTime.start();
     std::optional<ZTReviewPage> page;
     if (!settings.reviewPage.isEmpty()) {
         page.emplace(settings.reviewPage, total);
@@ -200,7 +235,8 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
     int delivered = 0;
     installStopHandlers(&runner);
     inputs.rewind();
-    const ZTBatchRunner::NextInput next = [&](QString* input) { return inputs.next(input); };
+    const ZTBatchRunner::NextInput next
+        = [&](QString* input, QString* outputStem) { return inputs.next(input, outputStem); };
     const int failures = runner.run(
         next, total, nameBytes,
         [&](int, const ZTPictureReport& report) {
@@ -212,7 +248,10 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
                 }
             }
             if (!report.ok()) {
-                printPictureLine(report.input, report.error);
+                const QString hint = unsearched.contains(report.input)
+                    ? QStringLiteral("; add --recursive (-r) to analyse the pictures in it")
+                    : QString();
+                printPictureLine(report.input, report.error + hint);
             }
             if (!settings.quiet) {
                 for (const QString& note : ZTReportFormatter::renameNotes(report)) {
@@ -222,6 +261,7 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
             if (page) {
                 page->add(report);
             }
+            totals.add(report);
             QByteArray text;
             if (settings.json) {
                 text = ZTReportFormatter::toJsonLine(report);
@@ -231,17 +271,25 @@ int runBatch(const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTInp
                     shown.input = QFileInfo(report.input).fileName()
                         + QStringLiteral(" (the bundled photograph)");
                 }
-                text = ZTReportFormatter::toText(shown, settings.writeOverlay).toLocal8Bit();
+                // One line a picture; --verbose gives the detailed block.
+                text = settings.verbose
+                    ? ZTReportFormatter::toText(shown, settings.writeOverlay).toLocal8Bit()
+                    : (ZTReportFormatter::toLine(shown) + QLatin1Char('\n')).toLocal8Bit();
             }
             // Reports that cannot be printed are not worth analysing more pictures for.
             if (!outputBroken && !text.isEmpty() && !writeOutput(text)) {
                 outputBroken = true;
                 runner.stop();
             }
+            bar.redraw();
         },
         [&](int finished) { bar.update(finished); });
     removeStopHandlers();
     bar.clear();
+    if (summaries && !outputBroken) {
+        const double seconds = double(runTime.nsecsElapsed()) / 1e9;
+        outputBroken = !writeOutput((totals.text(seconds) + QLatin1Char('\n')).toLocal8Bit());
+    }
     if (!inputs.error().isEmpty()) {
         printError(inputs.error());
         outputBroken = true;
@@ -303,10 +351,11 @@ int main(int argc, char* argv[])
     ZTToolSettings settings = parser.settings();
     // The lists are read once here, into a spool that the later passes read: nothing of them
     // stays in memory but the names of the outputs, which are counted against the budget.
-    ZTInputSource inputs(settings.inputs, settings.inputLists);
+    ZTInputSource inputs(
+        settings.inputs, settings.inputLists, settings.recursive, settings.formats);
     qint64 nameBytes = 0;
-    const auto countName = [&](const QString& input) {
-        nameBytes += ZTBatchRunner::nameBytes(input);
+    const auto countName = [&](const QString& input, const QString& outputStem) {
+        nameBytes += ZTBatchRunner::nameBytes(input, outputStem);
         return nameBytes <= settings.memoryBudget;
     };
     QString error;
@@ -318,14 +367,17 @@ int main(int argc, char* argv[])
                            .arg(settings.memoryBudget >> 20));
             return SomeFailed;
         }
+        printProblems(inputs);
         return usageError(error);
     }
+    // Folders searched: what was left out is said before the batch, and fails the run.
+    const bool searchIncomplete = printProblems(inputs);
     if (!settings.reviewPage.isEmpty() && !reviewPageMayReplace(settings, inputs, &error)) {
         return usageError(error);
     }
     // An empty list still gets the review page it asked for, with no entries.
     if (inputs.count() == 0 && settings.reviewPage.isEmpty()) {
-        return Success;
+        return searchIncomplete ? SomeFailed : Success;
     }
     if (settings.faces) {
         // Every worker loads its own detector; a first load says up front when it cannot, or
@@ -362,5 +414,6 @@ int main(int argc, char* argv[])
             return SomeFailed;
         }
     }
-    return runBatch(settings, folder, inputs, nameBytes);
+    const int status = runBatch(settings, folder, inputs, nameBytes);
+    return status == Success && searchIncomplete ? SomeFailed : status;
 }

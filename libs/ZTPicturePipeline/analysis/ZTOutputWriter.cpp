@@ -53,12 +53,25 @@ void ZTOutputWriter::write(ZTPictureAnalysis& analysis, const QString& outputNam
     if (!report.ok() || !m_settings.writesFiles()) {
         return;
     }
+    // A name with folders in it ("a/b") writes into that subfolder, made as safely as the
+    // folder itself.
+    const int slash = outputName.lastIndexOf(QLatin1Char('/'));
+    ZTOutputFolder subfolder;
+    if (slash >= 0) {
+        QString error;
+        if (!subfolder.openSubfolder(m_folder, outputName.left(slash), &error)) {
+            report.fail(subfolder.errorKind(), error);
+            report = failedReport(report);
+            return;
+        }
+    }
+    const ZTOutputFolder& folder = slash >= 0 ? subfolder : m_folder;
+    const QString stem = outputName.mid(slash + 1);
     // All or nothing: a picture that fails takes back the files it wrote, and puts back those
     // that they replaced.
-    ZTOutputTransaction files(
-        m_folder, ZTOutputFolder::inputIdentity(report.input, report.bundled));
+    ZTOutputTransaction files(folder, ZTOutputFolder::inputIdentity(report.input, report.bundled));
     try {
-        writeAll(analysis, outputName, files);
+        writeAll(analysis, stem, files);
     } catch (const std::bad_alloc&) {
         report.fail(ZTError::Kind::OutOfMemory, QStringLiteral("not enough memory"));
     } catch (const std::exception& e) {
@@ -147,7 +160,7 @@ bool ZTOutputWriter::writeFile(ZTPictureReport& report, ZTOutputTransaction& fil
         report.fail(ZTError::Kind::WriteFailed, error);
         return false;
     }
-    report.files.append(
-        {kind, path, kept.isEmpty() ? QString() : m_folder.filePath(outputName + suffix), kept});
+    report.files.append({kind, path,
+        kept.isEmpty() ? QString() : files.folder().filePath(outputName + suffix), kept});
     return true;
 }

@@ -24,9 +24,10 @@ public:
 
     /**
      * Writes the files of @p analysis, named @p outputName + ".KIND.png" or the next free name
-     * (see ZTOutputTransaction), and lists them in its report. When one cannot be written, the
-     * others are taken back, the files they replaced put back, and the report is reduced to the
-     * error. A failed analysis writes nothing. Never throws.
+     * (see ZTOutputTransaction), and lists them in its report. An @p outputName with folders in
+     * it ("a/b") writes into that subfolder of the folder (ZTOutputFolder::openSubfolder()). When
+     * one cannot be written, the others are taken back, the files they replaced put back, and the
+     * report is reduced to the error. A failed analysis writes nothing. Never throws.
      */
     void write(ZTPictureAnalysis& analysis, const QString& outputName) const;
 

@@ -17,6 +17,8 @@ namespace {
 
 constexpr int temporaryNameLetters = 10;
 const char recordFolderName[] = ".ztroi-record";
+// How many folders up noteInput() looks for the output folder among an input's parents.
+constexpr int maxFolderDepth = 256;
 // An entry: this first line, a line "INODE SIZE MTIME-SECONDS NANOSECONDS CTIME-SECONDS
 // NANOSECONDS" of the file's status, then the input's bytes to the end.
 const QByteArray entryHeader("ztroi-record 1\n");
@@ -24,6 +26,21 @@ const QByteArray entryHeader("ztroi-record 1\n");
 bool sameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A folder's identity, as the prefix of the names of the inputs in it.
+QByteArray folderKey(const struct stat& folder)
+{
+    return QByteArray::number(qulonglong(folder.st_dev)) + ':'
+        + QByteArray::number(qulonglong(folder.st_ino)) + '/';
+}
+
+// Whether @p name may be a level of a subfolder: a plain name, and none of ztroi's own hidden
+// ones (the record, temporary files).
+bool isSubfolderName(const QByteArray& name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('\0')
+        && !name.startsWith(".ztroi-");
 }
 
 // Creates the folder @p path and its missing parents, named by their bytes.
@@ -142,6 +159,68 @@ bool ZTOutputFolder::open(const QString& path, QString* error)
     return true;
 }
 
+bool ZTOutputFolder::openSubfolder(
+    const ZTOutputFolder& root, const QString& relative, QString* error)
+{
+    m_root = &root.root();
+    m_path = root.filePath(relative);
+    const auto failed = [&](const QString& path, const QString& why) {
+        m_errorKind = errno == EACCES || errno == EPERM ? ZTError::Kind::Permission
+                                                        : ZTError::Kind::WriteFailed;
+        if (error) {
+            *error = path + QLatin1Char(' ') + why;
+        }
+        return false;
+    };
+    int folder = ::fcntl(root.m_fd, F_DUPFD_CLOEXEC, 0);
+    QString reached = root.m_path;
+    for (const QByteArray& level : ZTFileName::toBytes(relative).split('/')) {
+        if (level.isEmpty() || folder < 0) {
+            continue;
+        }
+        reached = reached.endsWith(QLatin1Char('/')) ? reached : reached + QLatin1Char('/');
+        reached += ZTFileName::fromBytes(level);
+        if (!isSubfolderName(level)) {
+            ::close(folder);
+            errno = EINVAL;
+            return failed(reached, QStringLiteral("is not a folder name"));
+        }
+        const int made = ::mkdirat(folder, level.constData(), 0777) == 0 ? 0 : errno;
+        // Never through a link: a link where a folder should be would lead the outputs elsewhere.
+        const int next
+            = ::openat(folder, level.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int opened = next >= 0 ? 0 : errno;
+        struct stat status;
+        const bool isLink = next < 0
+            && ::fstatat(folder, level.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISLNK(status.st_mode);
+        ::close(folder);
+        folder = next;
+        if (next < 0) {
+            errno = opened;
+            if (isLink) {
+                return failed(reached,
+                    QStringLiteral("is a symbolic link; ztroi neither follows nor replaces it"));
+            }
+            if (opened == ENOTDIR) {
+                return failed(
+                    reached, QStringLiteral("is not a folder; ztroi does not replace it"));
+            }
+            errno = made != 0 && made != EEXIST ? made : opened;
+            return failed(reached,
+                QStringLiteral("cannot open the folder (%1)")
+                    .arg(ZTStreamWriter::errorText(errno)));
+        }
+    }
+    if (folder < 0 || ::fstat(folder, &m_status) != 0) {
+        return failed(m_path,
+            QStringLiteral("cannot open the folder (%1)").arg(ZTStreamWriter::errorText(errno)));
+    }
+    m_fd = folder;
+    openRecord();
+    return true;
+}
+
 // Created when missing; anything but a real folder under the name (a link, a file) is neither
 // used nor replaced, and the run then recognises none of its earlier files.
 void ZTOutputFolder::openRecord()
@@ -158,7 +237,10 @@ QString ZTOutputFolder::filePath(const QString& name) const
 
 bool ZTOutputFolder::isInput(const QByteArray& name, const struct stat* existing) const
 {
-    return m_inputNames.contains(name) || (existing && m_inputInodes.contains(existing->st_ino));
+    const ZTOutputFolder& inputs = root();
+    return inputs.m_inputNames.contains(folderKey(m_status) + name)
+        || (existing && existing->st_dev == inputs.m_status.st_dev
+            && inputs.m_inputInodes.contains(existing->st_ino));
 }
 
 ZTOutputFolder::Writer ZTOutputFolder::writerOf(
@@ -233,29 +315,53 @@ QByteArray ZTOutputFolder::temporaryName()
 }
 
 // An input is known by its inode (which catches hard links and symbolic links to it) and, when
-// it is named inside the folder, by its name: one that does not exist yet must not be created by
-// an output either, or whether it is read would depend on timing. An input that is neither named
-// in the folder, nor a link, nor has another name can be no entry of it: it is not remembered.
-// Inputs come grouped by folder as a rule, so the last parent's answer is kept.
+// it is named inside the folder or a folder beneath it, by its folder and name: one that does not
+// exist yet must not be created by an output either, or whether it is read would depend on
+// timing. An input that is neither named there, nor a link, nor has another name can be no entry
+// of the folder: it is not remembered. Inputs come grouped by folder as a rule, so the last
+// parent's answer is kept.
 void ZTOutputFolder::noteInput(const QString& input)
 {
     const QFileInfo info(input);
     const QString parent = info.path();
     if (parent != m_lastParent || m_lastParent.isNull()) {
         struct stat status;
+        const QByteArray parentBytes = ZTFileName::toBytes(parent);
         m_lastParent = parent;
-        m_lastParentIsFolder = ::stat(ZTFileName::toBytes(parent).constData(), &status) == 0
-            && sameFile(status, m_status);
+        m_lastParentKey
+            = ::stat(parentBytes.constData(), &status) == 0 && isWithin(parentBytes, status)
+            ? folderKey(status)
+            : QByteArray();
     }
-    if (m_lastParentIsFolder) {
-        m_inputNames.insert(ZTFileName::toBytes(info.fileName()));
+    const bool inside = !m_lastParentKey.isEmpty();
+    if (inside) {
+        m_inputNames.insert(m_lastParentKey + ZTFileName::toBytes(info.fileName()));
     }
     const QByteArray bytes = ZTFileName::toBytes(input);
     struct stat status;
     struct stat link;
     if (::stat(bytes.constData(), &status) == 0 && status.st_dev == m_status.st_dev
-        && (m_lastParentIsFolder || status.st_nlink > 1
+        && (inside || status.st_nlink > 1
             || (::lstat(bytes.constData(), &link) == 0 && S_ISLNK(link.st_mode)))) {
         m_inputInodes.insert(status.st_ino);
     }
+}
+
+// Whether the folder @p path, with the status @p status, is this folder or lies beneath it: its
+// parents are followed through "..", as the system resolves them, up to the root.
+bool ZTOutputFolder::isWithin(const QByteArray& path, struct stat status) const
+{
+    QByteArray at = path;
+    for (int level = 0; level < maxFolderDepth; ++level) {
+        if (sameFile(status, m_status)) {
+            return true;
+        }
+        at += "/..";
+        struct stat parent;
+        if (::stat(at.constData(), &parent) != 0 || sameFile(parent, status)) {
+            return false; // unreadable, or the root, whose parent is itself
+        }
+        status = parent;
+    }
+    return false;
 }

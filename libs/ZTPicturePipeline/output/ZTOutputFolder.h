@@ -43,9 +43,20 @@ public:
      */
     bool open(const QString& path, QString* error = nullptr);
     /**
+     * Creates (when missing) and opens the subfolder @p relative ("a/b") of the open folder
+     * @p root, which must outlive this one and know all its inputs: the subfolder shares them.
+     * Each level is made and opened relative to the one above; a symbolic link, a file or
+     * anything but a folder where a folder is needed, and a name that is not a plain folder name
+     * (".", "..", ztroi's own hidden names), fail with one short sentence in @p error (when
+     * given). Called once, instead of open().
+     */
+    bool openSubfolder(
+        const ZTOutputFolder& root, const QString& relative, QString* error = nullptr);
+    /**
      * Tells the open folder of one input of the run. Only the inputs that an output could take
-     * the place of are remembered: those named in the folder, links, and files with more than
-     * one name. The memory is thus that of those few, however many inputs a run has.
+     * the place of are remembered: those named in the folder or in a folder beneath it, links,
+     * and files with more than one name. The memory is thus that of those few, however many inputs
+     * a run has.
      */
     void noteInput(const QString& input);
     /** The kind of open()'s failure: Permission or WriteFailed. */
@@ -97,16 +108,21 @@ public:
 
 private:
     void openRecord();
+    bool isWithin(const QByteArray& path, struct stat status) const;
+    const ZTOutputFolder& root() const { return m_root ? *m_root : *this; }
 
     QString m_path;
     int m_fd = -1;
     ZTError::Kind m_errorKind = ZTError::Kind::None;
-    int m_recordFd = -1;           ///< the record's folder; -1 when there is none to trust
-    QSet<QByteArray> m_inputNames; ///< inputs that are entries of the folder, present or not
-    QSet<ino_t> m_inputInodes;     ///< inputs on the folder's file system that could be entries
-    struct stat m_status = {};     ///< the folder's
-    QString m_lastParent;          ///< the folder of the last input noted, and whether it is this
-    bool m_lastParentIsFolder = false;
+    int m_recordFd = -1;                    ///< the record's folder; -1 when there is none to trust
+    const ZTOutputFolder* m_root = nullptr; ///< for a subfolder: the folder that knows the inputs
+    /** Inputs that are entries of the folder or of one beneath it, present or not: the folder's
+     *  identity (folderKey()) followed by the entry's name. */
+    QSet<QByteArray> m_inputNames;
+    QSet<ino_t> m_inputInodes;  ///< inputs on the folder's file system that could be entries
+    struct stat m_status = {};  ///< the folder's
+    QString m_lastParent;       ///< the folder of the last input noted, and whether it is inside
+    QByteArray m_lastParentKey; ///< its folderKey() when it is inside; empty otherwise
 };
 
 #endif // ZTOUTPUTFOLDER_H

@@ -70,6 +70,9 @@ public:
      */
     static QString sizeLimitText(const QString& format, const QSize& size);
 
+    /** The folder that the files are written into. */
+    const ZTOutputFolder& folder() const { return m_folder; }
+
     /** Keeps every file written so far; a later rollback() leaves them alone. */
     void commit();
     /** Removes the files written so far and restores the ones that they replaced. */

@@ -2,6 +2,7 @@
 
 #include "crops/ZTOverlayPainter.h"
 #include "settings/ZTAnalysisSettings.h"
+#include "text/ZTFileName.h"
 #include "text/ZTNumberText.h"
 
 #include <QJsonArray>
@@ -220,4 +221,55 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
         text += QStringLiteral("  wrote        %1\n").arg(paths.join(QLatin1String(", ")));
     }
     return text;
+}
+
+bool ZTReportFormatter::isEnlarged(const ZTCrop& crop)
+{
+    return crop.scale > 1.0;
+}
+
+QStringList ZTReportFormatter::weakWarnings(const ZTCrop& crop)
+{
+    QStringList weak = crop.warnings;
+    weak.removeAll(QStringLiteral("enlarged"));
+    return weak;
+}
+
+QString ZTReportFormatter::toLine(const ZTPictureReport& report)
+{
+    // A name with a line feed or control bytes in it keeps to its line.
+    const QString input = ZTFileName::printable(report.input);
+    if (!report.ok()) {
+        return QStringLiteral("%1: %2").arg(input, report.error.simplified());
+    }
+    const QString gap = QStringLiteral("  ");
+    QStringList parts {input, ZTNumberText::sizeText(report.inputSize),
+        report.crops.size() == 1 ? QStringLiteral("1 crop")
+                                 : QStringLiteral("%1 crops").arg(report.crops.size())};
+    if (report.facesFound >= 0) {
+        parts.append(QStringLiteral("faces %1").arg(report.facesFound));
+    }
+    if (report.seconds >= 0.0) {
+        parts.append(QStringLiteral("%1 s").arg(report.seconds, 0, 'f', 2));
+    }
+    QStringList enlarged;
+    QStringList weak;
+    for (const ZTCrop& crop : report.crops) {
+        if (isEnlarged(crop)) {
+            enlarged.append(
+                QStringLiteral("%1 %2x").arg(crop.request.text).arg(crop.scale, 0, 'f', 2));
+        }
+        const QStringList warnings = weakWarnings(crop);
+        if (!warnings.isEmpty()) {
+            weak.append(QStringLiteral("%1 (%2)").arg(
+                crop.request.text, warnings.join(QLatin1String(", "))));
+        }
+    }
+    if (!enlarged.isEmpty()) {
+        parts.append(QStringLiteral("enlarged: ") + enlarged.join(QLatin1String(", ")));
+    }
+    if (!weak.isEmpty()) {
+        parts.append(QStringLiteral("weak: ") + weak.join(QLatin1String(", ")));
+    }
+    return parts.join(gap);
 }

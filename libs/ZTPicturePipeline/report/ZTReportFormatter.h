@@ -45,6 +45,18 @@ public:
     static QStringList renameNotes(const ZTPictureReport& report);
     /** A few lines for a terminal; @p coloursShown names each crop's overlay colour. */
     static QString toText(const ZTPictureReport& report, bool coloursShown);
+    /**
+     * One line for a terminal, without its line feed: the input, its size, the number of crops,
+     * the faces (when looked for), the time taken (when measured), then a tag for the crops
+     * that were enlarged and one for the weak ones:
+     * "a.jpg  4032x3024  3 crops  faces 2  0.41 s  enlarged: 4:5 2.40x  weak: 16:9 (cuts-face)".
+     * A failed picture: "INPUT: ERROR".
+     */
+    static QString toLine(const ZTPictureReport& report);
+    /** Whether the file of @p crop is larger than the crop: its pixels were made up. */
+    static bool isEnlarged(const ZTCrop& crop);
+    /** The warnings of @p crop that make it weak; enlarging is told apart (isEnlarged()). */
+    static QStringList weakWarnings(const ZTCrop& crop);
 };
 
 #endif // ZTREPORTFORMATTER_H

@@ -35,6 +35,7 @@ struct ZTPictureReport
     QVector<int> gridScores; ///< row by row, grid.width() * grid.height() entries
     QList<ZTOutputFile> files;
     QStringList decoderMessages; ///< what the decoder said, shown with --verbose
+    double seconds = -1.0;       ///< the time its analysis and files took; -1 when not measured
     QByteArray thumbnail; ///< a small JPEG of the picture for the review page; empty without one
     QByteArray heatMap;   ///< the same for its salience as heat, shown on demand; may be empty
 

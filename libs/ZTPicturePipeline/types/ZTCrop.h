@@ -4,6 +4,7 @@
 #include "types/ZTCropRequest.h"
 
 #include <QRect>
+#include <QSize>
 #include <QStringList>
 
 /** A planned crop in input coordinates. */
@@ -17,6 +18,7 @@ struct ZTCrop
     /** Written size over the crop's size: below 1 when the file is reduced, above 1 when it is
      *  enlarged; 1 until a file is planned. */
     double scale = 1.0;
+    QSize writtenSize; ///< the crop's picture as written; invalid until a file is planned
     /** Why the crop may not be good enough to publish, as short stable words
      *  ("enlarged", "cuts-face", ...); empty when nothing is wrong. */
     QStringList warnings;

@@ -66,30 +66,15 @@ void tst_ZTCropHonesty::exactWindow_data()
 
     QTest::newRow("16:9 of 600x400 trims 600x337 to 592x333")
         << QSize(600, 400) << QSize(16, 9) << QSize(592, 333);
-    QTest::newRow("4:5 of a 4032x3024 phone photo")
-        << QSize(4032, 3024) << QSize(4, 5) << QSize(2416, 3020);
-    QTest::newRow("an unreduced aspect as its reduced one")
-        << QSize(600, 400) << QSize(1920, 1080) << QSize(592, 333);
-    QTest::newRow("the picture's own aspect is the picture")
-        << QSize(600, 400) << QSize(3, 2) << QSize(600, 400);
-    QTest::newRow("1:1 of a picture of prime sides")
-        << QSize(997, 991) << QSize(1, 1) << QSize(991, 991);
-    QTest::newRow("3:2 of a picture of prime sides")
-        << QSize(1009, 673) << QSize(3, 2) << QSize(1008, 672);
-    QTest::newRow("a prime aspect 7:11") << QSize(100, 100) << QSize(7, 11) << QSize(63, 99);
     QTest::newRow("an awkward size's aspect 1080:1351 is kept exact")
         << QSize(4000, 3000) << QSize(1080, 1351) << QSize(2160, 2702);
-    QTest::newRow("1-pixel-wide picture, 1:3") << QSize(1, 1000) << QSize(1, 3) << QSize(1, 3);
     QTest::newRow("1-pixel-wide picture, 16:9 is its one pixel")
         << QSize(1, 1000) << QSize(16, 9) << QSize(1, 1);
     QTest::newRow("16:9 of 10x5, smaller than 16x9: 5 rows and 8.9 columns rounded")
         << QSize(10, 5) << QSize(16, 9) << QSize(9, 5);
     QTest::newRow("10000:1 of a 5000-pixel square")
         << QSize(5000, 5000) << QSize(10000, 1) << QSize(5000, 1);
-    QTest::newRow("1:10000 of a 5000-pixel square")
-        << QSize(5000, 5000) << QSize(1, 10000) << QSize(1, 5000);
     QTest::newRow("empty picture") << QSize(0, 400) << QSize(16, 9) << QSize();
-    QTest::newRow("zero aspect") << QSize(600, 400) << QSize(0, 9) << QSize();
     QTest::newRow("negative aspect") << QSize(600, 400) << QSize(16, -9) << QSize();
 }
 
@@ -129,12 +114,12 @@ void tst_ZTCropHonesty::everyWindowIsExactAndLargest()
                 const QByteArray where = QByteArray::number(width) + 'x'
                     + QByteArray::number(height) + " at " + QByteArray::number(a) + ':'
                     + QByteArray::number(b);
-                QVERIFY2(window.width() >= 1 && window.width() <= width, where);
-                QVERIFY2(window.height() >= 1 && window.height() <= height, where);
-                if (a <= width && b <= height) {
-                    QVERIFY2(window.width() * b == window.height() * a, where);
-                    QVERIFY2(window.width() + a > width || window.height() + b > height, where);
-                }
+                QVERIFY2(
+                    !window.isEmpty() && QRect(0, 0, width, height).contains(QRect({0, 0}, window)),
+                    where);
+                const bool exact = window.width() * b == window.height() * a;
+                const bool largest = window.width() + a > width || window.height() + b > height;
+                QVERIFY2((a > width || b > height) || (exact && largest), where);
             }
         }
     }
@@ -154,59 +139,36 @@ void tst_ZTCropHonesty::writtenSize_data()
 {
     QTest::addColumn<QString>("request");
     QTest::addColumn<QSize>("window");
-    QTest::addColumn<int>("maxSide");
     QTest::addColumn<bool>("noEnlarge");
     QTest::addColumn<QSize>("written");
     QTest::addColumn<double>("scale");
     QTest::addColumn<bool>("enlarged");
 
-    QTest::newRow("WxH reduced") << "1080x1350" << QSize(2160, 2700) << 0 << false
-                                 << QSize(1080, 1350) << 0.5 << false;
-    QTest::newRow("WxH enlarged") << "1080x1350" << QSize(400, 500) << 0 << false
-                                  << QSize(1080, 1350) << 2.7 << true;
+    QTest::newRow("WxH enlarged") << "1080x1350" << QSize(400, 500) << false << QSize(1080, 1350)
+                                  << 2.7 << true;
     QTest::newRow("WxH enlarged on one side only, by rounding")
-        << "4x4" << QSize(3, 4) << 0 << false << QSize(4, 4) << 4.0 / 3 << true;
-    QTest::newRow("no-enlarge: the window when it has the aspect")
-        << "1080x1350" << QSize(400, 500) << 0 << true << QSize(400, 500) << 1.0 << false;
+        << "4x4" << QSize(3, 4) << false << QSize(4, 4) << 4.0 / 3 << true;
     QTest::newRow("no-enlarge: the largest 4:5 in a wider window")
-        << "1080x1350" << QSize(900, 1000) << 0 << true << QSize(800, 1000) << 1.0 << false;
+        << "1080x1350" << QSize(900, 1000) << true << QSize(800, 1000) << 1.0 << false;
     QTest::newRow("no-enlarge: larger windows are still reduced to WxH")
-        << "1080x1350" << QSize(2160, 2700) << 0 << true << QSize(1080, 1350) << 0.5 << false;
+        << "1080x1350" << QSize(2160, 2700) << true << QSize(1080, 1350) << 0.5 << false;
     QTest::newRow("no-enlarge: an aspect too large for the window gives the nearest")
-        << "1080x1351" << QSize(1000, 1000) << 0 << true << QSize(799, 1000) << 1.0 << false;
-    QTest::newRow("no-enlarge: a one-pixel window")
-        << "1080x1350" << QSize(1, 1) << 0 << true << QSize(1, 1) << 1.0 << false;
-    QTest::newRow("W:H at its window's size")
-        << "16:9" << QSize(592, 333) << 0 << false << QSize(592, 333) << 1.0 << false;
-    QTest::newRow("W:H within --max-side keeps its exact aspect")
-        << "16:9" << QSize(1600, 900) << 1000 << false << QSize(992, 558) << 0.62 << false;
-    QTest::newRow("W:H within a --max-side too small for its aspect: the nearest")
-        << "3:1" << QSize(3, 1) << 2 << false << QSize(2, 1) << 1.0 << false;
+        << "1080x1351" << QSize(1000, 1000) << true << QSize(799, 1000) << 1.0 << false;
 }
 
 void tst_ZTCropHonesty::writtenSize()
 {
     QFETCH(QString, request);
     QFETCH(QSize, window);
-    QFETCH(int, maxSide);
     QFETCH(bool, noEnlarge);
     QFETCH(QSize, written);
     QFETCH(double, scale);
     QFETCH(bool, enlarged);
 
-    const ZTCropWriter writer(QString(), ZTCropWriter::defaultQuality, maxSide, noEnlarge);
+    const ZTCropWriter writer(QString(), ZTCropWriter::defaultQuality, 0, noEnlarge);
     QCOMPARE(writer.outputSize(requestFor(request), window), written);
     QCOMPARE(ZTCropWriter::scale(window, written), scale);
     QCOMPARE(ZTCropWriter::enlarges(window, written), enlarged);
-
-    ZTCrop crop;
-    crop.request = requestFor(request);
-    crop.rect = QRect(QPoint(5, 5), window);
-    QList<ZTCrop> crops {crop};
-    ZTCropWarnings::assess(crops, writer, QSize(5000, 5000), {}, {});
-    QCOMPARE(crops.first().writtenSize, written);
-    QCOMPARE(crops.first().scale, scale);
-    QCOMPARE(crops.first().warnings.contains(ZTCropWarnings::enlarged), enlarged);
 }
 
 void tst_ZTCropHonesty::warnings_data()
@@ -220,12 +182,9 @@ void tst_ZTCropHonesty::warnings_data()
 
     const QRect crop(100, 0, 200, 200); // of a 400x200 picture
     const QList<QRect> none;
-    QTest::newRow("nothing wrong") << crop << 0.8 << 0.9 << none << none << QStringList();
     QTest::newRow("an area partly inside is cut")
         << crop << 0.8 << 0.9 << QList<QRect> {QRect(250, 50, 100, 50)} << none
         << QStringList {"cuts-area"};
-    QTest::newRow("an area wholly inside is not cut")
-        << crop << 0.8 << 0.9 << QList<QRect> {QRect(150, 50, 100, 50)} << none << QStringList();
     QTest::newRow("an area wholly outside is not cut")
         << crop << 0.8 << 0.9 << QList<QRect> {QRect(320, 50, 50, 50)} << none << QStringList();
     QTest::newRow("an area wider than the crop could not be held")
@@ -235,11 +194,6 @@ void tst_ZTCropHonesty::warnings_data()
     QTest::newRow("a face partly inside is cut")
         << crop << 0.8 << 0.9 << none << QList<QRect> {QRect(80, 20, 40, 40)}
         << QStringList {"cuts-face"};
-    QTest::newRow("a face wholly inside is not cut")
-        << crop << 0.8 << 0.9 << none << QList<QRect> {QRect(120, 20, 40, 40)} << QStringList();
-    QTest::newRow("a face taller than the crop could not be held")
-        << QRect(0, 50, 400, 100) << 0.8 << 0.9 << none << QList<QRect> {QRect(10, 0, 80, 200)}
-        << QStringList();
     QTest::newRow("under half of the best aspect's salience is weak")
         << crop << 0.449 << 0.9 << none << none << QStringList {"weak"};
     QTest::newRow("half of the best aspect's salience is not weak")

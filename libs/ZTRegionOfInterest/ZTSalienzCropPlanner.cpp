@@ -6,6 +6,7 @@
 #include "ZTSalienzMaximizerVertical.h"
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -55,12 +56,16 @@ struct FreeAxis
     int windowLength = 0; ///< the window's
     int mapLength = 0;    ///< the map's
     int mapWindow = 0;    ///< the window's on the map, rounded
+    /** The window's offset across the axis: 0, or centred in the few pixels that an exact
+     *  aspect leaves free there. */
+    int crossOffset = 0;
 
     int room() const { return inputLength - windowLength; }
     bool isHorizontal() const { return orientation == Qt::Horizontal; }
     QRect windowAt(int offset) const
     {
-        return QRect(QPoint(isHorizontal() ? offset : 0, isHorizontal() ? 0 : offset), window);
+        return QRect(
+            isHorizontal() ? QPoint(offset, crossOffset) : QPoint(crossOffset, offset), window);
     }
 };
 
@@ -75,6 +80,19 @@ QRect areaFor(const ZTSalienzCropPlanner::DeclaredArea& area, const QSize& windo
 {
     const bool fits = area.rect.width() <= window.width() && area.rect.height() <= window.height();
     return fits ? area.rect : area.core;
+}
+
+// The window of aspect a : b that spans @p picture along one side, its other side rounded to the
+// nearest whole pixel but at least one: for pictures smaller than a x b on a side, where no
+// window has the exact aspect. Sides and terms are below 2^31, so the products fit into 64 bits.
+QSize nearestWindow(const QSize& picture, qint64 a, qint64 b)
+{
+    const qint64 width = picture.width();
+    const qint64 height = picture.height();
+    if (width * b > height * a) {
+        return QSize(int(std::clamp<qint64>((height * a + b / 2) / b, 1, width)), int(height));
+    }
+    return QSize(int(width), int(std::clamp<qint64>((width * b + a / 2) / a, 1, height)));
 }
 
 } // namespace
@@ -192,15 +210,20 @@ FreeAxis ZTSalienzCropPlanner::Private::freeAxis(const QSize& window) const
     const QSize map = m_geometry.mapSize();
     FreeAxis axis;
     axis.window = window;
-    if (window.width() < input.width()) {
+    // The window moves along the side of which it leaves the larger share.
+    const qint64 widthLeft = qint64(input.width() - window.width()) * input.height();
+    const qint64 heightLeft = qint64(input.height() - window.height()) * input.width();
+    if (widthLeft > heightLeft || (widthLeft == heightLeft && widthLeft > 0)) {
         axis.inputLength = input.width();
         axis.windowLength = window.width();
         axis.mapLength = map.width();
+        axis.crossOffset = (input.height() - window.height()) / 2;
     } else {
         axis.orientation = Qt::Vertical;
         axis.inputLength = input.height();
         axis.windowLength = window.height();
         axis.mapLength = map.height();
+        axis.crossOffset = (input.width() - window.width()) / 2;
     }
     axis.mapWindow
         = ZTMapGeometry::scaleRounded(axis.windowLength, axis.mapLength, axis.inputLength);
@@ -320,13 +343,16 @@ double ZTSalienzCropPlanner::Private::salienceKept(const QRect& inputRect) const
         return 0.0;
     }
     // Map pixels are counted when the crop's edges, converted to the map, enclose them; the
-    // share is then taken on the axis on which the crop is narrower than the picture.
+    // share is then taken on the axis of which the crop leaves the larger share out (the few
+    // pixels that an exact aspect trims across it are not counted).
     const QSize input = m_geometry.inputSize();
+    const qint64 widthLeft = qint64(input.width() - inputRect.width()) * input.height();
+    const qint64 heightLeft = qint64(input.height() - inputRect.height()) * input.width();
     qint64 kept = total;
-    if (inputRect.width() < input.width()) {
+    if (widthLeft > 0 && widthLeft >= heightLeft) {
         kept = m_profile.columnRange(
             m_geometry.toMapX(inputRect.left()), m_geometry.toMapX(inputRect.right() + 1));
-    } else if (inputRect.height() < input.height()) {
+    } else if (heightLeft > 0) {
         kept = m_profile.rowRange(
             m_geometry.toMapY(inputRect.top()), m_geometry.toMapY(inputRect.bottom() + 1));
     }
@@ -386,8 +412,8 @@ ZTSalienzCropPlanner::Crop ZTSalienzCropPlanner::cropForAspect(
     return d->crop(aspectWidth, aspectHeight);
 }
 
-// largestWindow() compares and divides without reducing the aspect first, which gives the same
-// window for an output size as for its reduced aspect.
+// largestWindow() reduces the aspect first, which gives the same window for an output size as for
+// its reduced aspect.
 ZTSalienzCropPlanner::Crop ZTSalienzCropPlanner::cropForSize(const QSize& outputSize) const
 {
     return d->crop(outputSize.width(), outputSize.height());
@@ -408,11 +434,12 @@ QSize ZTSalienzCropPlanner::largestWindow(const QSize& picture, int aspectWidth,
     if (picture.isEmpty() || aspectWidth <= 0 || aspectHeight <= 0) {
         return QSize();
     }
-    const qint64 width = picture.width();
-    const qint64 height = picture.height();
-    // Compare width / height with aspectWidth / aspectHeight without dividing.
-    if (width * aspectHeight > height * aspectWidth) {
-        return QSize(int(std::max<qint64>(1, height * aspectWidth / aspectHeight)), int(height));
+    const int divisor = std::gcd(aspectWidth, aspectHeight);
+    const int unitWidth = aspectWidth / divisor;
+    const int unitHeight = aspectHeight / divisor;
+    const int units = std::min(picture.width() / unitWidth, picture.height() / unitHeight);
+    if (units >= 1) {
+        return QSize(units * unitWidth, units * unitHeight);
     }
-    return QSize(int(width), int(std::max<qint64>(1, width * aspectHeight / aspectWidth)));
+    return nearestWindow(picture, unitWidth, unitHeight);
 }

@@ -17,13 +17,15 @@
  * aspect the crop rectangle in picture pixels, the share of the salience it keeps, and the
  * picture's focal point.
  *
- * For each aspect the crop is the largest window of that aspect that fits the picture
- * (largestWindow()); it spans the whole picture along one axis and is free to move along the
- * other. Its position on the free axis is the start of the most salient window of the same length
- * on the map, found by ZTSalienzMaximizerHorizontal (columns) or ZTSalienzMaximizerVertical (rows)
- * with the given pixel weighing, and converted back to picture pixels, rounded to the nearest. The
- * crop is centred instead when the window fills the free axis on the map, when the maximizer finds
- * no window (too little room, or no salience), and when the aspect is the picture's exactly.
+ * For each aspect the crop is the largest window of exactly that aspect that fits the picture
+ * (largestWindow()). It moves along the axis of which it leaves the larger share free (the free
+ * axis); across it, it spans the picture or, where the exact aspect leaves a few pixels over, is
+ * centred in them. Its position on the free axis is the start of the most salient window of the
+ * same length on the map, found by ZTSalienzMaximizerHorizontal (columns) or
+ * ZTSalienzMaximizerVertical (rows) with the given pixel weighing, and converted back to picture
+ * pixels, rounded to the nearest. The crop is centred instead when the window fills the free axis
+ * on the map, when the maximizer finds no window (too little room, or no salience), and when the
+ * aspect is the picture's exactly.
  *
  * Declared areas (setDeclaredAreas()) come before the salience: a crop keeps every area whole when
  * its window can hold them all at once; otherwise it keeps the most areas that fit into it
@@ -116,17 +118,22 @@ public:
     QPoint focalPoint() const;
 
     /**
-     * The share of the map's salience that @p pictureRect keeps, 0 ... 1, for rects that span
-     * the picture along one axis as crops do: the map's columns (rows) between the rect's edges
-     * converted to the map, rounded to the nearest, when it is narrower (lower) than the picture;
-     * otherwise all of it. 0 for a map without salience or an empty rect.
+     * The share of the map's salience that @p pictureRect keeps, 0 ... 1, counted along one
+     * axis as crops move: the map's columns (rows) between the rect's edges converted to the map,
+     * rounded to the nearest, when the rect leaves out a larger share of the picture's width
+     * (height) than of its height (width) (of equal shares, the columns); all of it for a rect
+     * as large as the picture. 0 for a map without salience or an empty rect.
      */
     double salienceKept(const QRect& pictureRect) const;
 
     /**
-     * The largest size of aspect @p aspectWidth : @p aspectHeight that fits into @p picture, its
-     * free side truncated to whole pixels but at least one. Invalid for an empty picture or an
-     * aspect that is not positive.
+     * The largest size of exactly the aspect @p aspectWidth : @p aspectHeight that fits into
+     * @p picture: with the aspect reduced to a : b, the size k * a x k * b for the largest whole
+     * k that fits, when a x b itself fits. An output size therefore gives the same window as its
+     * reduced aspect. Otherwise (a picture smaller than a x b on a side, as 10000 : 1 on a
+     * picture 5000 pixels wide) the window spans the picture along one side and its other side
+     * is rounded to the nearest whole pixel, but at least one (5000 x 1).
+     * Invalid for an empty picture or an aspect that is not positive.
      */
     static QSize largestWindow(const QSize& picture, int aspectWidth, int aspectHeight);
 

@@ -61,7 +61,7 @@ set(photo ${SOURCE_DIR}/samples/coffee.jpg)
 run_step(by_cmake ${WORK_DIR}/build/myhost ${photo})
 run_step(by_pkgconfig ${WORK_DIR}/myhost-pkgconfig ${photo})
 if(NOT by_cmake MATCHES
-        "600x400 pixels, salience map 320x213\nfocal point: [0-9]+,[0-9]+\n16:9 crop: 600x337 at 0,[0-9]+, keeping [0-9]+% of the salience\n$"
+        "600x400 pixels, salience map 320x213\nfocal point: [0-9]+,[0-9]+\n16:9 crop: 592x333 at 4,[0-9]+, keeping [0-9]+% of the salience\n$"
         OR NOT by_cmake STREQUAL by_pkgconfig)
     message(FATAL_ERROR "unexpected output:\n${by_cmake}\n${by_pkgconfig}")
 endif()

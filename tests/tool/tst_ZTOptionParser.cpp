@@ -52,6 +52,8 @@ constexpr Boundary boundaryTable[] = {
     {"max-side", "100000", true},
     {"max-side", "0", false},
     {"max-side", "100001", false},
+    {"no-enlarge", nullptr, true},
+    {"no-enlarge", "x", false},
     {"report", "a.html", true},
     {"report", "a.HTM", true},
     {"report", "a.jpg", false},

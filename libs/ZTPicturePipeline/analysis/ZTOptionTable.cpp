@@ -202,6 +202,12 @@ QList<Row> cropRows()
                         return parseInt(v, 1, ZTOptionTable::maxCropTerm, &s.maxCropSide);
                     }),
             "write-crops"),
+        needing(flag("no-enlarge",
+                    QStringLiteral("Never enlarge a written WxH crop: where its window is "
+                                   "smaller than WxH, write the largest size of exactly the "
+                                   "aspect W:H that the window holds."),
+                    [](S& s) { s.noEnlarge = true; }),
+            "write-crops"),
         value("pixel-weight", "linear|threshold",
             QStringLiteral("How crops weigh the map: linear (every pixel, the default) or "
                            "threshold (only pixels above 153)."),

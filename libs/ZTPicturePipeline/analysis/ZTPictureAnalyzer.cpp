@@ -1,6 +1,7 @@
 #include "analysis/ZTPictureAnalyzer.h"
 
 #include "crops/ZTCropPlanner.h"
+#include "crops/ZTCropWarnings.h"
 #include "crops/ZTOverlayPainter.h"
 #include "faces/ZTFaceDetector.h"
 #include "report/ZTReviewPage.h"
@@ -64,7 +65,8 @@ QImage combine(ZTSalienzMixer& mixer, const QList<QImage>& maps)
 
 ZTCropWriter ZTPictureAnalyzer::cropWriterFor(const ZTAnalysisSettings& settings)
 {
-    return ZTCropWriter(settings.cropFormat, settings.cropQuality, settings.maxCropSide);
+    return ZTCropWriter(
+        settings.cropFormat, settings.cropQuality, settings.maxCropSide, settings.noEnlarge);
 }
 
 ZTPictureAnalyzer::ZTPictureAnalyzer(
@@ -277,6 +279,8 @@ void ZTPictureAnalyzer::analyzePicture(ZTPictureAnalysis& analysis)
     for (const ZTCropRequest& request : m_settings.crops) {
         report.crops.append(planner.plan(request));
     }
+    ZTCropWarnings::assess(
+        report.crops, m_cropWriter, report.inputSize, m_settings.areas, report.faces);
     report.focus = planner.focalPoint();
     if (m_settings.grid.isValid()) {
         report.grid = m_settings.grid;

@@ -61,10 +61,11 @@ QString fileText(const ZTCropRequest& request)
 
 } // namespace
 
-ZTCropWriter::ZTCropWriter(const QString& format, int quality, int maxSide)
+ZTCropWriter::ZTCropWriter(const QString& format, int quality, int maxSide, bool noEnlarge)
     : m_format(format == QLatin1String("jpeg") ? QString(jpgSuffix) : format)
     , m_quality(std::clamp(quality, 0, 100))
     , m_maxSide(std::max(0, maxSide))
+    , m_noEnlarge(noEnlarge)
 {}
 
 QStringList ZTCropWriter::formats()
@@ -86,15 +87,39 @@ int ZTCropWriter::qualityFor(const QString& suffix) const
     return suffix == QLatin1String("png") ? -1 : m_quality;
 }
 
+// Reduced sizes keep the exact aspect where whole pixels allow it, as the crop windows do:
+// largestWindow() of the bound is a multiple of the reduced aspect when one fits.
 QSize ZTCropWriter::outputSize(const ZTCropRequest& request, const QSize& window) const
 {
     if (request.outputSize.isValid()) {
-        return request.outputSize;
+        const QSize& asked = request.outputSize;
+        if (!m_noEnlarge || window.isEmpty()
+            || (asked.width() <= window.width() && asked.height() <= window.height())) {
+            return asked;
+        }
+        return ZTSalienzCropPlanner::largestWindow(
+            asked.boundedTo(window), asked.width(), asked.height());
     }
     if (m_maxSide > 0 && std::max(window.width(), window.height()) > m_maxSide) {
-        return window.scaled(m_maxSide, m_maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        return ZTSalienzCropPlanner::largestWindow(
+            window.boundedTo(QSize(m_maxSide, m_maxSide)), window.width(), window.height());
     }
     return window;
+}
+
+double ZTCropWriter::scale(const QSize& window, const QSize& written)
+{
+    if (window.isEmpty() || written.isEmpty()) {
+        return 1.0;
+    }
+    return std::max(
+        double(written.width()) / window.width(), double(written.height()) / window.height());
+}
+
+bool ZTCropWriter::enlarges(const QSize& window, const QSize& written)
+{
+    return !window.isEmpty()
+        && (written.width() > window.width() || written.height() > window.height());
 }
 
 QSize ZTCropWriter::neededSize(const QSize& picture, const QList<ZTCropRequest>& requests) const

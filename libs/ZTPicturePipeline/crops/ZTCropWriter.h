@@ -13,9 +13,12 @@
 
 /**
  * Turns planned crops into pictures: the crop window of the upright picture, scaled by
- * ZTResampler to the requested output size ("WxH": exactly that; "W:H": the window's own size, or
- * smaller to fit a longest side). The colour space is kept; other metadata (EXIF, comments,
- * resolution) is not carried over, so nothing can turn the written picture again.
+ * ZTResampler to the requested output size ("WxH": exactly that, or with no-enlarge the largest
+ * size of exactly its aspect within both it and the window; "W:H": the window's own size, or the
+ * largest of exactly the window's aspect within a longest side). Where not even the reduced
+ * aspect fits, ZTSalienzCropPlanner::largestWindow() rounds to the nearest pixel instead. The
+ * colour space is kept; other metadata (EXIF, comments, resolution) is not carried over, so nothing
+ * can turn the written picture again.
  */
 class ZTCropWriter
 {
@@ -26,9 +29,11 @@ public:
     /**
      * @p format is "jpg", "png", "webp", or empty for the picture's own format where it is one
      * of those (else JPEG); @p quality (0 ... 100) is used for JPEG and WebP; @p maxSide (0: no
-     * limit) bounds the longer side of "W:H" crops.
+     * limit) bounds the longer side of "W:H" crops; with @p noEnlarge a "WxH" crop is never
+     * made larger than its window.
      */
-    ZTCropWriter(const QString& format = QString(), int quality = defaultQuality, int maxSide = 0);
+    ZTCropWriter(const QString& format = QString(), int quality = defaultQuality, int maxSide = 0,
+        bool noEnlarge = false);
 
     /** The formats that crops can be written in. */
     static QStringList formats();
@@ -40,6 +45,14 @@ public:
 
     /** The size of the picture for @p request from a crop window of @p window pixels. */
     QSize outputSize(const ZTCropRequest& request, const QSize& window) const;
+
+    /**
+     * The scale of a crop window of @p window pixels written at @p written pixels: the larger of
+     * the two sides' ratios, so above 1 whenever a side is enlarged; 1 when either is empty.
+     */
+    static double scale(const QSize& window, const QSize& written);
+    /** Whether writing @p window at @p written enlarges it along either side. */
+    static bool enlarges(const QSize& window, const QSize& written);
 
     /**
      * The smallest size of a picture of @p picture pixels (upright) that every crop of
@@ -76,6 +89,7 @@ private:
     QString m_format;
     int m_quality;
     int m_maxSide;
+    bool m_noEnlarge;
 };
 
 #endif // ZTCROPWRITER_H

@@ -1,5 +1,6 @@
 #include "report/ZTReportFormatter.h"
 
+#include "crops/ZTCropWarnings.h"
 #include "crops/ZTOverlayPainter.h"
 #include "settings/ZTAnalysisSettings.h"
 #include "text/ZTFileName.h"
@@ -27,6 +28,20 @@ QJsonObject rectObject(const QRect& rect)
 double roundedShare(double share)
 {
     return std::round(share * 10000.0) / 10000.0;
+}
+
+// "  ! enlarged 2.50x, weak": the crop's warnings, the enlargement with its scale; empty without.
+QString warningTag(const ZTCrop& crop)
+{
+    if (crop.warnings.isEmpty()) {
+        return QString();
+    }
+    QStringList words = crop.warnings;
+    const int enlarged = words.indexOf(ZTCropWarnings::enlarged);
+    if (enlarged >= 0) {
+        words[enlarged] += QStringLiteral(" %1x").arg(crop.scale, 0, 'f', 2);
+    }
+    return QStringLiteral("  ! ") + words.join(QLatin1String(", "));
 }
 
 } // namespace
@@ -81,6 +96,11 @@ QJsonObject ZTReportFormatter::toJson(const ZTPictureReport& report)
         if (crop.areasKept >= 0) {
             object.insert(QStringLiteral("areasKept"), crop.areasKept);
         }
+        if (crop.writtenSize.isValid()) {
+            object.insert(QStringLiteral("writtenSize"), sizeObject(crop.writtenSize));
+        }
+        object.insert(QStringLiteral("scale"), roundedShare(crop.scale));
+        object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(crop.warnings));
         crops.append(object);
     }
     json.insert(QStringLiteral("crops"), crops);
@@ -195,6 +215,7 @@ QString ZTReportFormatter::toText(const ZTPictureReport& report, bool coloursSho
         if (crop.areasKept >= 0) {
             line += QStringLiteral(", %1 areas whole").arg(crop.areasKept);
         }
+        line += warningTag(crop);
         if (coloursShown) {
             line += QStringLiteral(" [%1]").arg(ZTOverlayPainter::cropColourName(i));
         }

@@ -24,7 +24,10 @@ public:
      * "size", "analysisSize", "methods", "crops", "focus", "files", with --grid "grid", and with
      * --faces "faces" and "facesFound". Rectangles are {"x", "y", "width", "height"} in input
      * pixels; "salienceKept" is rounded to four decimals; a crop has "areasKept" when the run
-     * declares areas (--area or --faces). "focus" has "x", "y" and "css" (focusCss()); "files" has
+     * declares areas (--area or --faces), "writtenSize" (the size of its picture as written, or
+     * as --write-crops would write it), "scale" (written over crop size, the larger of the two
+     * sides', rounded to four decimals) and "warnings" (ZTCropWarnings' words, always present,
+     * empty when nothing is wrong). "focus" has "x", "y" and "css" (focusCss()); "files" has
      * "salience", "overlay", "maps" (by method) and "crops" (in the crops' order), each when
      * written. When a file could not take its own name, "renamed" lists such files as {"path",
      * "wanted", "reason"}: the path written, the one that stays, and why it stays

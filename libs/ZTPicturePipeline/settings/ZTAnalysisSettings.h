@@ -48,10 +48,11 @@ struct ZTAnalysisSettings
     bool fastDecode = false;
     QList<ZTCropRequest> crops; ///< the default set unless --crop or --no-crops
     bool writeCrops = false;
-    QString cropFormat;  ///< jpg, png or webp; empty: each picture's own format where possible
-    int cropQuality;     ///< ZTCropWriter::defaultQuality unless --quality
-    int maxCropSide = 0; ///< --max-side for W:H crops; 0: the crop window's own size
-    QString reviewPage;  ///< --report FILE; empty when not asked (pictures then get no thumbnail)
+    QString cropFormat;     ///< jpg, png or webp; empty: each picture's own format where possible
+    int cropQuality;        ///< ZTCropWriter::defaultQuality unless --quality
+    int maxCropSide = 0;    ///< --max-side for W:H crops; 0: the crop window's own size
+    bool noEnlarge = false; ///< --no-enlarge: WxH crops are written no larger than their window
+    QString reviewPage; ///< --report FILE; empty when not asked (pictures then get no thumbnail)
     ZTSalienzPixelWeightMethod pixelWeight = SalienzPixelWeightLinear;
     QSize grid; ///< columns x rows of --grid; invalid when not asked
     QSize analysisSize {defaultAnalysisSide, defaultAnalysisSide};

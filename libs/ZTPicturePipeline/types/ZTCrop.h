@@ -4,6 +4,7 @@
 #include "types/ZTCropRequest.h"
 
 #include <QRect>
+#include <QSize>
 #include <QStringList>
 
 /** A planned crop in input coordinates. */
@@ -15,10 +16,12 @@ struct ZTCrop
     bool centred = true;       ///< true when the salience did not place the crop (see plan())
     int areasKept = -1; ///< declared areas kept (see ZTCropPlanner); -1 when none are declared
     /** Written size over the crop's size: below 1 when the file is reduced, above 1 when it is
-     *  enlarged; 1 until a file is planned. */
+     *  enlarged; 1 until a file is planned (ZTCropWarnings::assess()). */
     double scale = 1.0;
+    /** The crop's picture as --write-crops writes it (or would); invalid until planned. */
+    QSize writtenSize;
     /** Why the crop may not be good enough to publish, as short stable words
-     *  ("enlarged", "cuts-face", ...); empty when nothing is wrong. */
+     *  (ZTCropWarnings: "enlarged", "cuts-face", ...); empty when nothing is wrong. */
     QStringList warnings;
 };
 

@@ -137,10 +137,6 @@ ZTFaceFinder threadFaceFinder()
 QJsonObject analyzeFile(const QString& path, const ZTAnalysisSettings& settings,
     const QString& outputDir, qint64 memoryBudget)
 {
-    if (!settings.reviewPage.isEmpty()) {
-        throw std::invalid_argument("report: a review page shows a batch; analyze_file() "
-                                    "returns one picture's record");
-    }
     ZTOutputFolder folder;
     QString error;
     if (settings.writesFiles() && !folder.open(outputDir, {path}, &error)) {

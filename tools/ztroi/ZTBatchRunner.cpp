@@ -25,18 +25,13 @@ ZTBatchRunner::ZTBatchRunner(
     static_assert(std::atomic<bool>::is_always_lock_free, "stop() must be async-signal-safe");
 }
 
-QString ZTBatchRunner::outputBase(const QString& input)
-{
-    return ZTFileName::outputBase(input);
-}
-
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 {
     QStringList names;
     names.reserve(inputs.size());
     ZTUniqueNames unique;
     for (const QString& input : inputs) {
-        names.append(unique.take(outputBase(input)));
+        names.append(unique.take(ZTFileName::outputBase(input)));
     }
     return names;
 }
@@ -50,8 +45,8 @@ qint64 ZTBatchRunner::nameBytes(const QString& input)
     constexpr qint64 stringHeaderBytes = 48; // header, terminator, allocator's rounding
     constexpr qint64 bucketBytes = 16;
     constexpr qint64 numberCharacters = 11;
-    const qint64 stringBytes
-        = stringHeaderBytes + qint64(sizeof(QChar)) * (outputBase(input).size() + numberCharacters);
+    const qint64 stringBytes = stringHeaderBytes
+        + qint64(sizeof(QChar)) * (ZTFileName::outputBase(input).size() + numberCharacters);
     return 2 * (nodeBytes + stringBytes + bucketBytes);
 }
 
@@ -112,7 +107,7 @@ int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
                   return false;
               }
               *index = taken++;
-              *name = unique.take(outputBase(*input));
+              *name = unique.take(ZTFileName::outputBase(*input));
               return true;
           };
     // Each worker owns its analyzer and mixer.

@@ -1,4 +1,4 @@
-#include "ZTMapGeometry_p.h"
+#include "ZTMapGeometry.h"
 
 #include <algorithm>
 #include <limits>

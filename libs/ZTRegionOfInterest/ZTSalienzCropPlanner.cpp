@@ -1,6 +1,6 @@
 #include "ZTSalienzCropPlanner.h"
 
-#include "ZTMapGeometry_p.h"
+#include "ZTMapGeometry.h"
 #include "ZTSalienceProfile_p.h"
 #include "ZTSalienzMaximizerHorizontal.h"
 #include "ZTSalienzMaximizerVertical.h"

@@ -261,10 +261,6 @@ QList<QImage> cropPixels(const ZTPictureAnalysis& analysis, const ZTAnalysisSett
 QJsonObject analyzePicture(const PictureSource& source, const ZTAnalysisSettings& settings,
     QList<QImage>* pixels = nullptr, QList<ZTCrop>* crops = nullptr)
 {
-    if (!settings.reviewPage.isEmpty()) {
-        throw std::invalid_argument("report: a review page shows a batch; an analysis returns "
-                                    "one picture's record");
-    }
     ZTOutputFolder folder;
     QString error;
     if (settings.writesFiles() && !folder.open(settings.outputDir, {source.name}, &error)) {

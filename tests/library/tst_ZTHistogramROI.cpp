@@ -51,6 +51,28 @@ QImage columns(const QVector<int>& counts)
     return block;
 }
 
+// 3 x 3 blocks of 16 x 32 pixels. Each block holds the 256 Cr values once, and 256 more pixels
+// of Cr 0 (the top two block rows) or of Cr 255 (the bottom row).
+QImage everyCrInEveryBlock()
+{
+    const ZTHistogramROI roi;
+    QVector<QRgb> ofCr(256, 0);
+    for (int red = 0; red < 256; ++red) {
+        for (int other = 0; other < 256; ++other) {
+            const QRgb colour = qRgb(red, other, other);
+            ofCr[qBlue(roi.RGB2YCrCb(colour))] = colour;
+        }
+    }
+    QImage image(48, 96, QImage::Format_ARGB32);
+    for (int y = 0; y < 96; ++y) {
+        for (int x = 0; x < 48; ++x) {
+            const int i = y % 32 * 16 + x % 16;
+            image.setPixel(x, y, ofCr[i < 256 ? i : (y < 64 ? 0 : 255)]);
+        }
+    }
+    return image;
+}
+
 // The segmentation in the plainest way, from its tested parts: the converted image, a normalised
 // ZTHistogram per block, segments as connected components of the edges to the 8-connected
 // neighbours that weigh at most the threshold (the sorted walk joins the same pairs), the blocks
@@ -217,6 +239,13 @@ void tst_ZTHistogramROI::evaluate_data()
         << painted(
                QSize(120, 225), red, {{QRect(0, 0, 20, 225), blue}, {QRect(60, 0, 40, 225), blue}})
         << Settings {2.0, 3, 2, 0.5, 0.5, 1, 2} << painted(QSize(120, 225), black);
+    // Regression (fuzz_mixer): 65536 x 65536 bins made every block a table of 32 GiB. Counts
+    // from 257 up are 257, which leave a bin empty: the two kinds of block are 256 apart, and
+    // only the top two rows join. Filling every bin, 256 would make them 1 apart (the minimum 1,
+    // not 0), and all would join.
+    QTest::newRow("300 bins count as 257, which leave a bin empty")
+        << everyCrInEveryBlock() << Settings {2.0, 3, 3, 0, 0, 1, 300}
+        << painted(QSize(48, 96), black, {{QRect(0, 0, 48, 64), grey(1)}});
     std::mt19937 random(20240607);
     // Two Cb bins and one Cr bin: block column 2, half red and half blue, has a flat table of
     // NaN, so the edges from uniform blocks to it weigh NaN. They neither join nor end the walk.
@@ -228,8 +257,7 @@ void tst_ZTHistogramROI::evaluate_data()
             << flat << Settings {threshold, 4, 6, 0, 0, 2, 1}
             << naiveSegmentation(flat, {threshold, 4, 6, 0, 0, 2, 1});
     }
-    // Regression (fuzz_mixer): 65536 x 65536 bins made every block a table of 32 GiB, and tables
-    // beyond the address space threw std::bad_alloc. Counts from 257 up all give the same map.
+    // Tables beyond the address space threw std::bad_alloc. Counts from 257 up give one map.
     const QImage blocks = ZTImageTest::randomBlocks(QSize(70, 50), 12, random);
     for (const QPoint bins : {QPoint(300, 300), QPoint(65536, 65536), QPoint(intMax, 5),
              QPoint(1, intMax), QPoint(intMax, intMax)}) {

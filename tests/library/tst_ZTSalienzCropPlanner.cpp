@@ -4,7 +4,7 @@
 
 #include "ZTImageTestSupport.h"
 
-#include <ZTMapGeometry_p.h>
+#include <ZTMapGeometry.h>
 #include <ZTSalienzCropPlanner.h>
 #include <ZTSalienzMaximizerHorizontal.h>
 #include <ZTSalienzMaximizerVertical.h>

@@ -1,86 +1,16 @@
-// Crops as pictures: ZTResampler, which scales them, against the exact result; their sizes, the
-// decode size they need, their file names and formats, and how a crop is cut from a (possibly
-// reduced, possibly transparent) decode.
+// Crops as pictures: their sizes, the decode size they need, their file names and formats, and
+// how a crop is cut from a (possibly reduced, possibly transparent) decode.
 
 #include "ZTImageTestSupport.h"
 #include "ZTOptionParser.h"
 #include "crops/ZTCropPlanner.h"
 #include "crops/ZTCropWriter.h"
-#include "crops/ZTResampler.h"
 
 #include <QColorSpace>
 #include <QPainter>
 #include <QtTest>
 
-#include <cmath>
-
 namespace {
-
-// Black and white stripes @p width pixels wide, white being (255, 200, 100) so that a mix-up of
-// channels shows.
-QImage stripes(const QSize& size, int width)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        for (int x = 0; x < size.width(); ++x) {
-            image.setPixel(x, y, (x / width) % 2 ? qRgb(255, 200, 100) : qRgb(0, 0, 0));
-        }
-    }
-    return image;
-}
-
-// Random pixel words: every channel, alpha too, counts.
-QImage randomPicture(const QSize& size)
-{
-    std::mt19937 random(quint32(size.width() * 1000 + size.height()));
-    return ZTImageTest::randomPicture(size, QImage::Format_ARGB32, random, ZTImageTest::allReds());
-}
-
-// The weight of source pixel j in output pixel i along an axis, from the definition: shrinking,
-// the share of output pixel i's span that source pixel j covers; otherwise linear interpolation
-// at output pixel i's centre, kept inside the span's pixels.
-double weight(int i, int j, double start, double length, int outputs)
-{
-    const double step = length / outputs;
-    if (step > 1.0) {
-        const double from = start + i * step;
-        return std::max(0.0, std::min(from + step, j + 1.0) - std::max(from, double(j))) / step;
-    }
-    const double centre = std::clamp(
-        start + (i + 0.5) * step - 0.5, std::floor(start), std::ceil(start + length) - 1.0);
-    return std::max(0.0, 1.0 - std::abs(centre - j));
-}
-
-// The largest difference of any channel between @p actual and the exact, unrounded resampling
-// of @p window of @p source.
-double largestError(const QImage& actual, const QImage& source, const QRectF& window)
-{
-    double largest = 0.0;
-    for (int y = 0; y < actual.height(); ++y) {
-        for (int x = 0; x < actual.width(); ++x) {
-            double exact[4] = {};
-            for (int sy = 0; sy < source.height(); ++sy) {
-                const double rowWeight
-                    = weight(y, sy, window.y(), window.height(), actual.height());
-                for (int sx = 0; rowWeight > 0.0 && sx < source.width(); ++sx) {
-                    const double w
-                        = rowWeight * weight(x, sx, window.x(), window.width(), actual.width());
-                    const QRgb p = source.pixel(sx, sy);
-                    exact[0] += w * qRed(p);
-                    exact[1] += w * qGreen(p);
-                    exact[2] += w * qBlue(p);
-                    exact[3] += w * qAlpha(p);
-                }
-            }
-            const QRgb p = actual.pixel(x, y);
-            for (const double error : {qRed(p) - exact[0], qGreen(p) - exact[1],
-                     qBlue(p) - exact[2], qAlpha(p) - exact[3]}) {
-                largest = std::max(largest, std::abs(error));
-            }
-        }
-    }
-    return largest;
-}
 
 ZTCropRequest request(const QString& text)
 {
@@ -96,9 +26,6 @@ class tst_ZTCropWriter : public QObject
     Q_OBJECT
 
 private slots:
-    void resamplerMatchesTheExactResult_data();
-    void resamplerMatchesTheExactResult();
-    void resamplerRefusedInput();
     void sizes_data();
     void sizes();
     void fileKinds_data();
@@ -107,75 +34,6 @@ private slots:
     void render_data();
     void render();
 };
-
-void tst_ZTCropWriter::resamplerMatchesTheExactResult_data()
-{
-    QTest::addColumn<QImage>("source");
-    QTest::addColumn<QRectF>("window");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<double>("tolerance"); // from the exact result, in levels
-
-    // Rounding to whole levels costs half a level, the truncated fixed point a little more; a
-    // point-sampling scaler would miss fine stripes by over 100.
-    const auto row = [](const char* name, const QImage& source, const QRectF& window,
-                         const QSize& size, double tolerance = 0.75) {
-        QTest::newRow(name) << source << window << size << tolerance;
-    };
-    row("1-pixel stripes, 1000 to 333 columns", stripes({1000, 3}, 1), {0, 0, 1000, 3}, {333, 3});
-    row("1-pixel stripes, a third", stripes({99, 99}, 1), {0, 0, 99, 99}, {33, 33});
-    row("2-pixel stripes, a window at fractions of pixels", stripes({200, 50}, 2),
-        {3.25, 1.5, 150.5, 40.25}, {47, 13});
-    row("1:3 output", randomPicture({64, 64}), {0, 0, 64, 64}, {21, 63});
-    row("1000x1: wider, all rows in one", randomPicture({64, 64}), {0, 0, 64, 64}, {1000, 1});
-    row("1x1000", randomPicture({64, 64}), {8, 0, 48, 64}, {1, 1000});
-    row("larger than the source", randomPicture({10, 7}), {0, 0, 10, 7}, {97, 53});
-    row("a window inside, shrunk and enlarged", randomPicture({60, 40}), {10, 5, 30, 12}, {7, 50});
-    row("same size at whole pixels: a copy", randomPicture({40, 30}), {5, 6, 20, 10}, {20, 10}, 0);
-    row("a window beyond the picture is clipped", randomPicture({30, 20}), {-10, 10, 50, 20},
-        {10, 4});
-    // Hundreds of source pixels per output pixel: no rounding may pile up, a flat area keeps its
-    // exact value.
-    const auto flat = [](const QSize& size, QRgb colour) {
-        QImage image(size, QImage::Format_ARGB32);
-        image.fill(colour);
-        return image;
-    };
-    constexpr double unchanged = 1e-6; // what the reference's floating point may miss by
-    row("flat white, 1000:1", flat({2000, 2000}, qRgb(255, 255, 255)), {0, 0, 2000, 2000}, {2, 2},
-        unchanged);
-    row("flat white, 250:1", flat({2000, 1000}, qRgb(255, 255, 255)), {0, 0, 2000, 1000}, {8, 4},
-        unchanged);
-    row("flat grey, 1000:1 at fractions of pixels", flat({1100, 1100}, qRgba(77, 128, 201, 254)),
-        {50.25, 20.5, 1000, 1000}, {1, 1}, unchanged);
-    row("flat grey, 250:1", flat({1000, 1000}, qRgba(77, 128, 201, 254)), {0, 0, 1000, 1000},
-        {4, 4}, unchanged);
-}
-
-// Exactly the size asked for, within a level of the exact area average (shrinking) or linear
-// interpolation (enlarging) in every channel.
-void tst_ZTCropWriter::resamplerMatchesTheExactResult()
-{
-    QFETCH(QImage, source);
-    QFETCH(QRectF, window);
-    QFETCH(QSize, size);
-    QFETCH(double, tolerance);
-
-    const QImage scaled = ZTResampler::resample(source, window, size);
-    QVERIFY(scaled.size() == size && scaled.format() == source.format());
-    const double error = largestError(scaled, source, window.intersected(QRectF(source.rect())));
-    QVERIFY2(error <= tolerance, qPrintable(QString::number(error)));
-}
-
-void tst_ZTCropWriter::resamplerRefusedInput()
-{
-    const QImage picture = stripes({8, 8}, 1);
-    QVERIFY(ZTResampler::resample(QImage(), {0, 0, 8, 8}, {4, 4}).isNull());
-    QVERIFY(ZTResampler::resample(picture, {0, 0, 8, 8}, {4, 0}).isNull());
-    QVERIFY(ZTResampler::resample(picture, {8, 0, 4, 4}, {4, 4}).isNull()); // outside
-    QVERIFY(ZTResampler::resample(
-        picture.convertToFormat(QImage::Format_Grayscale8), {0, 0, 8, 8}, {4, 4})
-                .isNull());
-}
 
 void tst_ZTCropWriter::sizes_data()
 {
@@ -187,23 +45,24 @@ void tst_ZTCropWriter::sizes_data()
     QTest::addColumn<qint64>("bytes"); // memory besides the picture, and per pixel of it
     QTest::addColumn<qint64>("bytesPerPixel");
 
-    QTest::newRow("WxH: exactly that, from 45% of a 12-MP picture")
-        << QSize(4000, 3000) << "1080x1350" << 0 << QSize(1080, 1350) << QSize(1800, 1350)
-        << qint64(1080 * 1350 * 8) << qint64(4);
-    QTest::newRow("W:H: the window's own pixels, all of the picture")
-        << QSize(4000, 3000) << "16:9" << 0 << QSize(4000, 2250) << QSize(4000, 3000) << qint64(0)
-        << qint64(12);
-    QTest::newRow("--max-side bounds W:H, in its exact aspect")
-        << QSize(4000, 3000) << "16:9" << 1000 << QSize(992, 558) << QSize(992, 744)
-        << qint64(1000 * 1000 * 8) << qint64(4);
-    QTest::newRow("--max-side leaves WxH alone")
-        << QSize(4000, 3000) << "1080x1350" << 500 << QSize(1080, 1350) << QSize(1800, 1350)
-        << qint64(1080 * 1350 * 8) << qint64(4);
-    QTest::newRow("larger than the picture: no larger decode")
-        << QSize(600, 400) << "1080x1350" << 0 << QSize(1080, 1350) << QSize(600, 400)
-        << qint64(1080 * 1350 * 8) << qint64(4);
-    QTest::newRow("a sliver keeps a pixel") << QSize(300, 200) << "100000:1" << 10 << QSize(10, 1)
-                                            << QSize(300, 200) << qint64(800) << qint64(4);
+    const auto row = [](const char* name, QSize picture, const char* crop, int maxSide,
+                         QSize output, QSize needed, qint64 bytes, qint64 bytesPerPixel) {
+        QTest::newRow(name) << picture << crop << maxSide << output << needed << bytes
+                            << bytesPerPixel;
+    };
+    const QSize photo(4000, 3000);
+    const qint64 portrait = 1080 * 1350 * 8;
+    row("WxH: exactly that, from 45% of a 12-MP picture", photo, "1080x1350", 0, {1080, 1350},
+        {1800, 1350}, portrait, 4);
+    row("W:H: the window's own pixels, all of the picture", photo, "16:9", 0, {4000, 2250}, photo,
+        0, 12);
+    row("--max-side bounds W:H, in its exact aspect", photo, "16:9", 1000, {992, 558}, {992, 744},
+        1000 * 1000 * 8, 4);
+    row("--max-side leaves WxH alone", photo, "1080x1350", 500, {1080, 1350}, {1800, 1350},
+        portrait, 4);
+    row("larger than the picture: no larger decode", {600, 400}, "1080x1350", 0, {1080, 1350},
+        {600, 400}, portrait, 4);
+    row("a sliver keeps a pixel", {300, 200}, "100000:1", 10, {10, 1}, {300, 200}, 800, 4);
 }
 
 void tst_ZTCropWriter::sizes()

@@ -1,6 +1,7 @@
 // The two steps of a picture: the analysis, which writes nothing, and the writing of its files,
 // all or none; and the kind that every failure carries into the JSON record.
 
+#include "ZTPictureFiles.h"
 #include "ZTToolTestSupport.h"
 #include "analysis/ZTOutputWriter.h"
 #include "analysis/ZTPictureAnalyzer.h"
@@ -11,16 +12,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-// The files in @p folder, hidden ones included (the output record is a folder).
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-} // namespace
-
 class tst_ZTOutputWriter : public QObject
 {
     Q_OBJECT
@@ -29,7 +20,6 @@ private Q_SLOTS:
     void initTestCase();
     void analysisWritesNothing();
     void writingListsTheFiles();
-    void failedAnalysisWritesNothing();
     void failedWriteTakesBackTheFiles();
     void errorKinds_data();
     void errorKinds();
@@ -98,20 +88,6 @@ void tst_ZTOutputWriter::writingListsTheFiles()
     QCOMPARE(analysis.report.errorKind, ZTError::Kind::None);
 }
 
-void tst_ZTOutputWriter::failedAnalysisWritesNothing()
-{
-    QTemporaryDir out;
-    ZTOutputFolder folder;
-    QVERIFY(folder.open(out.path(), {}));
-    const ZTAnalysisSettings settings = writingEverything();
-    ZTPictureAnalysis analysis
-        = ZTPictureAnalyzer(settings).analyze(m_pictures.filePath("missing.png"));
-    ZTOutputWriter(settings, folder).write(analysis, QStringLiteral("missing"));
-    QCOMPARE(analysis.report.errorKind, ZTError::Kind::NotFound);
-    QCOMPARE(analysis.report.error, QStringLiteral("no such file"));
-    QVERIFY(filesIn(out.path()).isEmpty());
-}
-
 // A crop that cannot be written takes back the maps written before it; the report keeps the
 // reason alone.
 void tst_ZTOutputWriter::failedWriteTakesBackTheFiles()
@@ -139,26 +115,34 @@ void tst_ZTOutputWriter::errorKinds_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<qint64>("maxPixels");
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // its start
 
     const QByteArray png = encoded(scene(QSize(160, 120), QPoint(100, 50)), "png");
+    const auto row = [](const char* name, const char* file, const QByteArray& data,
+                         qint64 maxPixels, const char* kind, const char* message) {
+        QTest::newRow(name) << file << data << maxPixels << kind << message;
+    };
     const qint64 unlimited = ZTAnalysisSettings().maxPixels;
-    QTest::newRow("missing file") << "" << QByteArray() << unlimited << "not-found";
-    QTest::newRow("folder") << "folder" << QByteArray() << unlimited << "not-a-file";
-    QTest::newRow("text") << "text.png" << QByteArray("not a picture\n") << unlimited
-                          << "unsupported-format";
-    QTest::newRow("empty") << "empty.png" << QByteArray() << unlimited << "damaged";
-    QTest::newRow("truncated") << "truncated.png" << png.left(png.size() / 2) << unlimited
-                               << "damaged";
-    QTest::newRow("too many pixels") << "large.png" << png << qint64(100) << "too-large";
+    row("missing file", "", {}, unlimited, "not-found", "no such file");
+    row("folder", "folder", {}, unlimited, "not-a-file", "is a directory");
+    row("text", "text.png", "not a picture\n", unlimited, "unsupported-format", "not a picture");
+    row("empty", "empty.png", {}, unlimited, "damaged", "empty file");
+    row("truncated", "truncated.png", png.left(png.size() / 2), unlimited, "damaged",
+        "truncated picture data");
+    row("no pixels", "none.png", ZTPictureFiles::pngClaiming(0, 120), unlimited, "damaged",
+        "the picture has no pixels (0x120)");
+    row("too many pixels", "large.png", png, 100, "too-large",
+        "the picture is too large (160x120, more than 100 pixels)");
 }
 
-// The kind reaches the JSON record beside the message, which stays as it was.
+// A failed analysis writes nothing; its kind reaches the JSON record beside the message.
 void tst_ZTOutputWriter::errorKinds()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, data);
     QFETCH(qint64, maxPixels);
     QFETCH(QString, kind);
+    QFETCH(QString, message);
 
     QTemporaryDir work;
     QString path = work.filePath(name.isEmpty() ? QStringLiteral("missing.png") : name);
@@ -167,9 +151,16 @@ void tst_ZTOutputWriter::errorKinds()
     } else if (!name.isEmpty()) {
         writeFile(path, data);
     }
-    ZTAnalysisSettings settings;
+    ZTAnalysisSettings settings = writingEverything();
     settings.maxPixels = maxPixels;
-    const ZTPictureReport report = ZTPictureAnalyzer(settings).analyze(path).report;
+    ZTPictureAnalysis analysis = ZTPictureAnalyzer(settings).analyze(path);
+    // A failed analysis writes nothing.
+    QTemporaryDir out;
+    ZTOutputFolder folder;
+    QVERIFY(folder.open(out.path(), {}));
+    ZTOutputWriter(settings, folder).write(analysis, QStringLiteral("photo"));
+    QVERIFY(filesIn(out.path()).isEmpty());
+    const ZTPictureReport& report = analysis.report;
     QVERIFY(!report.ok());
     QCOMPARE(ZTError::kindName(report.errorKind), kind);
     const QJsonObject json = ZTReportFormatter::toJson(report);
@@ -178,6 +169,7 @@ void tst_ZTOutputWriter::errorKinds()
     QCOMPARE(error.keys(), (QStringList {"kind", "message"}));
     QCOMPARE(error["kind"].toString(), kind);
     QCOMPARE(error["message"].toString(), report.error);
+    QVERIFY2(report.error.startsWith(message), qPrintable(report.error));
 }
 
 QTEST_MAIN(tst_ZTOutputWriter)

@@ -67,50 +67,44 @@ void tst_ZTPictureHeader::read_data()
     const QString truncated = "truncated picture data";
     const QString broken = "damaged picture data";
 
-    QTest::newRow("baseline JPEG") << jpeg << QByteArray("jpeg") << size << outputBytes << "";
+    const auto row = [](const char* name, const QByteArray& data, const char* format, QSize size,
+                         int bytesPerPixel, const QString& damage) {
+        QTest::newRow(name) << data << QByteArray(format) << size << bytesPerPixel << damage;
+    };
+    row("baseline JPEG", jpeg, "jpeg", size, outputBytes, "");
     // libjpeg keeps the coefficients of all three components, 2 bytes each, between scans.
-    QTest::newRow("progressive JPEG keeps 2 bytes a component")
-        << progressive << QByteArray("jpeg") << size << outputBytes + 2 * 3 << "";
-    QTest::newRow("JPEG cut in its scan")
-        << jpeg.left(jpeg.size() / 2) << QByteArray("jpeg") << size << 0 << truncated;
-    QTest::newRow("PNG") << png << QByteArray("png") << size << outputBytes << "";
-    QTest::newRow("PNG cut in its last chunk")
-        << png.left(png.size() - 2) << QByteArray("png") << QSize() << 0 << truncated;
+    row("progressive JPEG keeps 2 bytes a component", progressive, "jpeg", size,
+        outputBytes + 2 * 3, "");
+    row("JPEG cut in its scan", jpeg.left(jpeg.size() / 2), "jpeg", size, 0, truncated);
+    row("PNG", png, "png", size, outputBytes, "");
+    row("PNG cut in its last chunk", png.left(png.size() - 2), "png", QSize(), 0, truncated);
     // libpng stops at a wrong checksum with its own message on standard error.
-    QTest::newRow("PNG of a wrong checksum, in IEND")
-        << flipped(png, -1) << QByteArray("png") << size << 0 << broken;
-    QTest::newRow("PNG of a changed byte in IHDR")
-        << flipped(png, 18) << QByteArray("png") << QSize() << 0 << broken;
-    QTest::newRow("GIF") << gif(picture) << QByteArray("gif") << size << 0 << "";
-    QTest::newRow("BMP") << encoded(picture, "bmp") << QByteArray("bmp") << size << 0 << "";
-    QTest::newRow("TIFF of 3 samples") << tiff(size, 3, rgbSamples(picture)) << QByteArray("tiff")
-                                       << size << outputBytes + 3 << "";
-    QTest::newRow("TIFF strip cut short") << tiff(size, 3, rgbSamples(picture)).chopped(1)
-                                          << QByteArray("tiff") << size << 0 << truncated;
-    QTest::newRow("TIFF of 8 samples, the most a picture may have")
-        << tiff(QSize(2, 2), 8, QByteArray(32, '\0')) << QByteArray("tiff") << QSize(2, 2)
-        << outputBytes + 8 << "";
+    row("PNG of a wrong checksum, in IEND", flipped(png, -1), "png", size, 0, broken);
+    row("PNG of a changed byte in IHDR", flipped(png, 18), "png", QSize(), 0, broken);
+    row("GIF", gif(picture), "gif", size, 0, "");
+    row("BMP", encoded(picture, "bmp"), "bmp", size, 0, "");
+    row("TIFF of 3 samples", tiff(size, 3, rgbSamples(picture)), "tiff", size, outputBytes + 3, "");
+    row("TIFF strip cut short", tiff(size, 3, rgbSamples(picture)).chopped(1), "tiff", size, 0,
+        truncated);
+    row("TIFF of 8 samples, the most a picture may have",
+        tiff(QSize(2, 2), 8, QByteArray(32, '\0')), "tiff", QSize(2, 2), outputBytes + 8, "");
     // Regression: a TIFF of 200 samples a pixel took 226 MB under a budget of 100 MB.
-    QTest::newRow("TIFF of 200 samples a pixel")
-        << tiff(QSize(1024, 1024), 200, QByteArray(64, '\0')) << QByteArray("tiff")
-        << QSize(1024, 1024) << 0 << "more samples per pixel than a picture has (200, more than 8)";
+    row("TIFF of 200 samples a pixel", tiff(QSize(1024, 1024), 200, QByteArray(64, '\0')), "tiff",
+        QSize(1024, 1024), 0, "more samples per pixel than a picture has (200, more than 8)");
     // Regression: a 0.9 MB TIFF of 16x16 whose one tile was 12288x12288 took 460 MB.
-    QTest::newRow("TIFF tile beyond the picture")
-        << tiff(QSize(16, 16), 3, QByteArray(64, '\0'), QSize(12288, 12288)) << QByteArray("tiff")
-        << QSize(16, 16) << 0 << "tiles larger than the picture (12288x12288)";
+    row("TIFF tile beyond the picture",
+        tiff(QSize(16, 16), 3, QByteArray(64, '\0'), QSize(12288, 12288)), "tiff", QSize(16, 16), 0,
+        "tiles larger than the picture (12288x12288)");
     // The decoder allocates the largest entry, whichever comes first.
-    QTest::newRow("ICO takes its largest entry, not its last")
-        << icoOf({pngClaiming(300, 200), pngClaiming(16, 16)}) << QByteArray("ico")
-        << QSize(300, 200) << outputBytes + 4 << "";
-    QTest::newRow("ICO of a broken PNG entry")
-        << icoOf({flipped(png, -1)}) << QByteArray("ico") << QSize() << 0 << broken;
-    QTest::newRow("ICO of no entries")
-        << QByteArray("\0\0\1\0\0\0", 6) << QByteArray() << QSize() << 0 << "";
+    row("ICO takes its largest entry, not its last",
+        icoOf({pngClaiming(300, 200), pngClaiming(16, 16)}), "ico", QSize(300, 200),
+        outputBytes + 4, "");
+    row("ICO of a broken PNG entry", icoOf({flipped(png, -1)}), "ico", QSize(), 0, broken);
+    row("ICO of no entries", QByteArray("\0\0\1\0\0\0", 6), "", QSize(), 0, "");
     // Regression: a TGA, whose first bytes are those of a CUR, was refused as a CUR.
-    QTest::newRow("TGA, which starts like a CUR")
-        << tga(4, 4) << QByteArray() << QSize() << 0 << "";
-    QTest::newRow("MNG takes its largest header")
-        << mngClaiming(60000, 60000) << QByteArray("mng") << QSize(60000, 60000) << 0 << "";
+    row("TGA, which starts like a CUR", tga(4, 4), "", QSize(), 0, "");
+    row("MNG takes its largest header", mngClaiming(60000, 60000), "mng", QSize(60000, 60000), 0,
+        "");
 }
 
 void tst_ZTPictureHeader::read()

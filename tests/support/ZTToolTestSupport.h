@@ -53,6 +53,12 @@ inline QByteArray withOrientation(const QByteArray& jpeg, char orientation)
     return jpeg.left(2) + exif + orientation + QByteArray(6, '\0') + jpeg.mid(2);
 }
 
+// The files in @p folder by name, hidden ones included; none when there is no such folder.
+inline QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
 #ifdef ZTROI_EXECUTABLE
 
 #include <QProcess>
@@ -64,12 +70,6 @@ inline QByteArray withOrientation(const QByteArray& jpeg, char orientation)
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-// The files in @p folder by name, hidden ones included; none when there is no such folder.
-inline QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
 
 // What a run of ztroi gave: its exit status (-1 after a crash or two minutes) and what it
 // printed.

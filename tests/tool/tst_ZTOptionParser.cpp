@@ -7,139 +7,60 @@
 
 namespace {
 
-// A value of an option that the command line accepts or refuses. For an option with limits the
-// rows hold its smallest and largest accepted values and the first refused value on each side.
+// For each option, what the command line accepts and refuses after "--OPTION": "=VALUE", or ""
+// for the option alone. Options with limits have their smallest and largest accepted values and
+// the first refused value on each side.
 struct Boundary
 {
     const char* option;
-    const char* value; ///< nullptr: the option alone (a flag, or a value left out)
-    bool accepted;
+    QStringList accepted;
+    QStringList refused;
 };
 
-constexpr Boundary boundaryTable[] = {
-    {"help", nullptr, true},
-    {"help", "x", false},
-    {"version", nullptr, true},
-    {"version", "x", false},
-    {"out", "d", true},
-    {"out", "", false},
-    {"no-map", nullptr, true},
-    {"no-map", "x", false},
-    {"maps", nullptr, true},
-    {"maps", "x", false},
-    {"overlay", nullptr, true},
-    {"overlay", "x", false},
-    {"json", nullptr, true},
-    {"json", "x", false},
-    {"crop", "1:1", true},
-    {"crop", "100000x100000", true},
-    {"crop", "0:1", false},
-    {"crop", "1x0", false},
-    {"crop", "100001:1", false},
-    {"crop", "1:100001", false},
-    {"no-crops", nullptr, true},
-    {"no-crops", "x", false},
-    {"write-crops", nullptr, true},
-    {"write-crops", "x", false},
-    {"format", "jpg", true},
-    {"format", "WEBP", true},
-    {"format", "gif", false},
-    {"quality", "0", true},
-    {"quality", "100", true},
-    {"quality", "-1", false},
-    {"quality", "101", false},
-    {"max-side", "1", true},
-    {"max-side", "100000", true},
-    {"max-side", "0", false},
-    {"max-side", "100001", false},
-    {"no-enlarge", nullptr, true},
-    {"no-enlarge", "x", false},
-    {"report", "a.html", true},
-    {"report", "a.HTM", true},
-    {"report", "a.jpg", false},
-    {"report", "", false},
-    {"pixel-weight", "linear", true},
-    {"pixel-weight", "threshold", true},
-    {"pixel-weight", "square", false},
-    {"grid", "1x1", true},
-    {"grid", "100x100", true},
-    {"grid", "0x1", false},
-    {"grid", "1x0", false},
-    {"grid", "101x1", false},
-    {"grid", "1x101", false},
-    {"size", "1x1", true},
-    {"size", "4096x4096", true},
-    {"size", "0x1", false},
-    {"size", "1x0", false},
-    {"size", "4097x1", false},
-    {"size", "1x4097", false},
-    {"weight", "sobel=-1000", true},
-    {"weight", "sobel=1000", true},
-    {"weight", "sobel=-1001", false},
-    {"weight", "sobel=1001", false},
-    {"weight", "colour=1", false},
-    {"disable", "sobel", true},
-    {"disable", "colour", false},
-    {"area", "0,0,1,1", true},
-    {"area", "1000000,1000000,1000000,1000000", true},
-    {"area", "-1,0,1,1", false},
-    {"area", "0,-1,1,1", false},
-    {"area", "0,0,0,1", false},
-    {"area", "0,0,1,0", false},
-    {"area", "1000001,0,1,1", false},
-    {"area", "0,0,1,1000001", false},
-    {"faces", nullptr, true},
-    {"faces", "x", false},
-    {"no-faces", nullptr, true},
-    {"no-faces", "x", false},
-    {"hist-bins", "1", true},
-    {"hist-bins", "256,256", true},
-    {"hist-bins", "0", false},
-    {"hist-bins", "257", false},
-    {"hist-bins", "1,0", false},
-    {"hist-bins", "1,257", false},
-    {"hist-blocks", "1x1", true},
-    {"hist-blocks", "100x100", true},
-    {"hist-blocks", "0x1", false},
-    {"hist-blocks", "1x101", false},
-    {"hist-threshold", "-1e9", true},
-    {"hist-threshold", "1e9", true},
-    {"hist-threshold", "-1.1e9", false},
-    {"hist-threshold", "1.1e9", false},
-    {"hist-min", "0", true},
-    {"hist-min", "1,1", true},
-    {"hist-min", "-0.001", false},
-    {"hist-min", "1.001", false},
-    {"hist-min", "0.5,1.001", false},
-    {"fast-decode", nullptr, true},
-    {"fast-decode", "x", false},
-    {"max-pixels", "1", true},
-    {"max-pixels", "1099511627776", true},
-    {"max-pixels", "0", false},
-    {"max-pixels", "1099511627777", false},
-    {"list", "paths.txt", true},
-    {"list", nullptr, false},
-    {"list0", "paths", true},
-    {"list0", nullptr, false},
-    {"input-formats", "jpeg", true},
-    {"input-formats", "jpeg,png,gif,bmp,webp,tiff,ico,cur,mng", true},
-    {"input-formats", "raw", false},
-    {"input-formats", "jpeg,", false},
-    {"memory", "1", true},
-    {"memory", "1048576", true},
-    {"memory", "0", false},
-    {"memory", "1048577", false},
-    {"recursive", nullptr, true},
-    {"recursive", "x", false},
-    {"verbose", nullptr, true},
-    {"verbose", "x", false},
-    {"jobs", "1", true},
-    {"jobs", "256", true},
-    {"jobs", "0", false},
-    {"jobs", "257", false},
-    {"quiet", nullptr, true},
-    {"quiet", "x", false},
-};
+const QList<Boundary>& boundaryTable()
+{
+    static const QList<Boundary> table {
+        {"help", {""}, {"=x"}},
+        {"version", {""}, {"=x"}},
+        {"out", {"=d"}, {"="}},
+        {"no-map", {""}, {"=x"}},
+        {"maps", {""}, {"=x"}},
+        {"overlay", {""}, {"=x"}},
+        {"json", {""}, {"=x"}},
+        {"crop", {"=1:1", "=100000x100000"}, {"=0:1", "=1x0", "=100001:1", "=1:100001"}},
+        {"no-crops", {""}, {"=x"}},
+        {"write-crops", {""}, {"=x"}},
+        {"format", {"=jpg", "=WEBP"}, {"=gif"}},
+        {"quality", {"=0", "=100"}, {"=-1", "=101"}},
+        {"max-side", {"=1", "=100000"}, {"=0", "=100001"}},
+        {"no-enlarge", {""}, {"=x"}},
+        {"report", {"=a.html", "=a.HTM"}, {"=a.jpg", "="}},
+        {"pixel-weight", {"=linear", "=threshold"}, {"=square"}},
+        {"grid", {"=1x1", "=100x100"}, {"=0x1", "=1x0", "=101x1", "=1x101"}},
+        {"size", {"=1x1", "=4096x4096"}, {"=0x1", "=1x0", "=4097x1", "=1x4097"}},
+        {"weight", {"=sobel=-1000", "=sobel=1000"}, {"=sobel=-1001", "=sobel=1001", "=colour=1"}},
+        {"disable", {"=sobel"}, {"=colour"}},
+        {"area", {"=0,0,1,1", "=1000000,1000000,1000000,1000000"},
+            {"=-1,0,1,1", "=0,-1,1,1", "=0,0,0,1", "=0,0,1,0", "=1000001,0,1,1", "=0,0,1,1000001"}},
+        {"faces", {""}, {"=x"}},
+        {"no-faces", {""}, {"=x"}},
+        {"hist-bins", {"=1", "=256,256"}, {"=0", "=257", "=1,0", "=1,257"}},
+        {"hist-blocks", {"=1x1", "=100x100"}, {"=0x1", "=1x101"}},
+        {"hist-threshold", {"=-1e9", "=1e9"}, {"=-1.1e9", "=1.1e9", "=nan"}},
+        {"hist-min", {"=0", "=1,1"}, {"=-0.001", "=1.001", "=0.5,1.001"}},
+        {"fast-decode", {""}, {"=x"}},
+        {"max-pixels", {"=1", "=1099511627776"}, {"=0", "=1099511627777"}},
+        {"list", {"=paths.txt"}, {""}},
+        {"list0", {"=paths"}, {""}},
+        {"input-formats", {"=jpeg", "=jpeg,png,gif,bmp,webp,tiff,ico,cur,mng"}, {"=raw", "=jpeg,"}},
+        {"memory", {"=1", "=1048576"}, {"=0", "=1048577"}},
+        {"recursive", {""}, {"=x"}},
+        {"verbose", {""}, {"=x"}},
+        {"jobs", {"=1", "=256"}, {"=0", "=257"}},
+        {"quiet", {""}, {"=x"}},
+    };
+    return table;
+}
 
 const ZTToolOptionRow* rowNamed(const QString& name)
 {
@@ -227,33 +148,15 @@ void tst_ZTOptionParser::refused_data()
     };
     refused("unknown option", "--bogus", "Unknown option 'bogus'");
     refused("missing value", "--size");
-    refused("crop with zero width", "--crop 0:9");
     refused("crop with decimals", "--crop 1.5:1");
-    refused("crop too large", "--crop 100001:1");
     refused("size without height", "--size 10");
-    refused("size too large", "--size 5000x10");
-    refused("weight of unknown method", "--weight foo=1");
-    refused("weight too large", "--weight sobel=1001");
-    refused("disable unknown method", "--disable foo");
     refused("area of three numbers", "--area 1,2,3");
-    refused("area left of the picture", "--area -1,0,5,5");
-    refused("no bins", "--hist-bins 0");
-    refused("too many block columns", "--hist-blocks 101x5");
-    refused("threshold not a number", "--hist-threshold nan");
-    refused("share above 1", "--hist-min 0.5,1.5");
-    refused("grid without columns", "--grid 0x3");
-    refused("no jobs", "--jobs 0");
-    refused("no pixels allowed", "--max-pixels 0");
     refused("pixels beyond 2^40", "--max-pixels 1099511627777",
         "--max-pixels 1099511627777: expected a whole number from 1 to 1099511627776");
-    refused("unknown pixel weight", "--pixel-weight cubic");
     refused("empty output folder", "--out ", "--out needs a folder");
     refused("crops and no crops", "--crop 1:1 --no-crops", "exclude each other");
     refused("nothing to write", "--no-crops --write-crops", "exclude each other");
     refused("format without writing crops", "--format png", "add --write-crops");
-    refused("quality above 100", "--write-crops --quality 101", "--quality 101");
-    refused("unknown format", "--write-crops --format gif", "--format gif");
-    refused("no side", "--write-crops --max-side 0", "--max-side 0");
     refused("a crop over --max-pixels", "--write-crops --max-pixels 99 --crop 10x10",
         "--crop 10x10: more than 99 pixels");
     refused("empty review page", "--report ", "--report needs a file name");
@@ -331,18 +234,12 @@ void tst_ZTOptionParser::cropRequestsWithoutLeadingZeros_data()
     QTest::addColumn<QString>("request");
     QTest::addColumn<QString>("aspect");
 
-    QTest::newRow("an aspect as it is") << "16:9"
-                                        << "16:9"
-                                        << "16:9";
-    QTest::newRow("an aspect with leading zeros") << "016:09"
-                                                  << "16:9"
-                                                  << "16:9";
-    QTest::newRow("a size with leading zeros") << "0001920x01080"
-                                               << "1920x1080"
-                                               << "16:9";
-    QTest::newRow("an aspect not in lowest terms keeps its terms") << "32:18"
-                                                                   << "32:18"
-                                                                   << "16:9";
+    const auto row = [](const char* name, const char* typed, const char* request,
+                         const char* aspect) { QTest::newRow(name) << typed << request << aspect; };
+    row("an aspect as it is", "16:9", "16:9", "16:9");
+    row("an aspect with leading zeros", "016:09", "16:9", "16:9");
+    row("a size with leading zeros", "0001920x01080", "1920x1080", "16:9");
+    row("an aspect not in lowest terms keeps its terms", "32:18", "32:18", "16:9");
 }
 
 // Regression: "016:09" was reported and named as typed, apart from "16:9".
@@ -395,19 +292,21 @@ void tst_ZTOptionParser::boundaries_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("option");
-    for (const Boundary& boundary : boundaryTable) {
+    for (const Boundary& boundary : boundaryTable()) {
         const ZTToolOptionRow* row = rowNamed(boundary.option);
         QVERIFY2(row, boundary.option);
         const QString option = QStringLiteral("--") + boundary.option;
-        QStringList arguments {"ztroi"};
         // An option that needs another gets it, so that its own value decides.
-        if (!row->needs.isEmpty()) {
-            arguments.append("--" + row->needs);
+        const QStringList needed
+            = row->needs.isEmpty() ? QStringList() : QStringList {"--" + row->needs};
+        for (const bool accepted : {true, false}) {
+            for (const QString& value : accepted ? boundary.accepted : boundary.refused) {
+                const QString name = option + value + (accepted ? " accepted" : " refused");
+                QTest::newRow(qPrintable(name))
+                    << QStringList {"ztroi"} + needed + QStringList {option + value} << accepted
+                    << option;
+            }
         }
-        arguments.append(boundary.value ? option + '=' + boundary.value : option);
-        const QString name = QStringLiteral("%1 %2").arg(
-            arguments.last(), boundary.accepted ? "accepted" : "refused");
-        QTest::newRow(qPrintable(name)) << arguments << boundary.accepted << option;
     }
 }
 
@@ -432,14 +331,14 @@ void tst_ZTOptionParser::boundaries()
 // and refused with another.
 void tst_ZTOptionParser::everyOptionHasBoundaries()
 {
-    std::set<QString> accepted;
-    std::set<QString> refused;
-    for (const Boundary& boundary : boundaryTable) {
-        (boundary.accepted ? accepted : refused).insert(boundary.option);
+    std::set<QString> covered;
+    for (const Boundary& boundary : boundaryTable()) {
+        if (!boundary.accepted.isEmpty() && !boundary.refused.isEmpty()) {
+            covered.insert(boundary.option);
+        }
     }
     for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
-        QVERIFY2(accepted.count(row.name), qPrintable(row.name));
-        QVERIFY2(refused.count(row.name), qPrintable(row.name));
+        QVERIFY2(covered.count(row.name), qPrintable(row.name));
     }
 }
 

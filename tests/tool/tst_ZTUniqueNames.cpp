@@ -101,14 +101,16 @@ void tst_ZTUniqueNames::outputNamesOfInputs_data()
     QTest::addColumn<QStringList>("inputs");
     QTest::addColumn<QStringList>("names");
 
-    QTest::newRow("camera names across folders") << QStringList {"a/IMG_1.jpg", "b/IMG_1.jpg",
-        "c/IMG_1.JPG"} << QStringList {"IMG_1", "IMG_1-2", "IMG_1-3"};
-    QTest::newRow("only the last suffix goes")
-        << QStringList {"a/p.tar.png", "p.tar"} << QStringList {"p.tar", "p"};
-    QTest::newRow("no name left: picture") << QStringList {".png", "a/.jpg", "picture.png"}
-                                           << QStringList {"picture", "picture-2", "picture-3"};
-    QTest::newRow("percent signs") << QStringList {"a/p%1.png", "b/p%1.png", "%L1 %2 %%.jpg"}
-                                   << QStringList {"p%1", "p%1-2", "%L1 %2 %%"};
+    const auto row = [](const char* name, const QStringList& inputs, const QStringList& names) {
+        QTest::newRow(name) << inputs << names;
+    };
+    row("camera names across folders", {"a/IMG_1.jpg", "b/IMG_1.jpg", "c/IMG_1.JPG"},
+        {"IMG_1", "IMG_1-2", "IMG_1-3"});
+    row("only the last suffix goes", {"a/p.tar.png", "p.tar"}, {"p.tar", "p"});
+    row("no name left: picture", {".png", "a/.jpg", "picture.png"},
+        {"picture", "picture-2", "picture-3"});
+    row("percent signs", {"a/p%1.png", "b/p%1.png", "%L1 %2 %%.jpg"},
+        {"p%1", "p%1-2", "%L1 %2 %%"});
 }
 
 void tst_ZTUniqueNames::outputNamesOfInputs()

@@ -18,19 +18,6 @@
 
 #include <unistd.h>
 
-namespace {
-
-// @p png with a header that claims @p width x @p height pixels and the header's checksum
-// corrected, so that only the size gives it away. The header chunk follows the 8-byte signature:
-// length, "IHDR", the size, 5 more bytes and the checksum.
-QByteArray claimingSize(const QByteArray& png, quint32 width, quint32 height)
-{
-    using namespace ZTPictureFiles;
-    return png.left(8) + chunk("IHDR", bigEndianSize(width, height) + png.mid(24, 5)) + png.mid(33);
-}
-
-} // namespace
-
 class tst_ztroi : public QObject
 {
     Q_OBJECT
@@ -47,7 +34,6 @@ private slots:
     void writtenCrops_data();
     void writtenCrops();
     void brokenFilesAmongGoodOnes();
-    void percentSignsInNames();
     void reviewPageInBrowser();
 
 private:
@@ -281,20 +267,7 @@ void tst_ztroi::exitStatusAndFiles_data()
         {"coffee.overlay.jpg", "coffee.salience.png"});
     row("quiet", {"-q", small}, 0, "", {"small.salience.png"});
     row("an empty list: no bundled photograph", {"--list", "-"}, 0, "");
-    row("no map", {"-q", "--no-map", small}, 0, "");
     row("no map, and no line about files", {"--no-map", small}, 0, small + "  90x60  3 crops  ");
-    // Said once, before the batch.
-    row("the only method, weighted 0",
-        {"-q", "--disable", "center", "--disable", "histogram", "--disable", "contrast", "--weight",
-            "sobel=0", small, small},
-        0, "ztroi: sobel is the only method enabled",
-        {"small-2.salience.png", "small.salience.png"});
-    row("over --max-pixels", {"-q", "--max-pixels", "5399", small}, 1,
-        "ztroi: " + small + ": the picture is too large (90x60");
-    row("every picture gets the default crops", {"--json", "--no-map", small}, 0,
-        R"({"analysisSize":{"height":320,"width":480},"crops":[{"aspect":"1:1",)");
-    row("no crops", {"--json", "--no-map", "--no-crops", small}, 0,
-        R"({"analysisSize":{"height":320,"width":480},"crops":[],"files":{})");
     // The map and the first crop were written when the second crop failed: they go as well.
     row("a crop that cannot be written fails the picture",
         {"-q", "--write-crops", "--crop", "1:1", "--crop", "2:1", small}, 1,
@@ -311,8 +284,6 @@ void tst_ztroi::exitStatusAndFiles_data()
     row("a review page through a symbolic link", {"--report", picture("link.html"), small}, 2,
         "ztroi: --report " + picture("link.html") + ": not a regular file");
     row("crop 0:9", {"--crop", "0:9", small}, 2, "ztroi: --crop 0:9: expected W:H");
-    row("unreadable list", {"--list", picture("none")}, 2,
-        "ztroi: --list " + picture("none") + ": cannot read");
     // Help and version win over an otherwise malformed command line.
     row("help", {"--crop", "0:9", "-h"}, 0, "Usage: ztroi [options] [image...]\n");
     row("version", {"--version", "--crop", "0:9"}, 0,
@@ -397,56 +368,6 @@ void tst_ztroi::writtenCrops()
     }
 }
 
-// Regression: output names were made with chained QString::arg(), so inputs a/p%1.png and
-// b/p%1.png gave p%1 and p2-%2. Names full of "%1 %2 %L1 %%" must reach the files, the JSON and
-// the messages as they are; crop requests are named by what they ask for, leading zeros aside.
-void tst_ztroi::percentSignsInNames()
-{
-    QTemporaryDir work;
-    QDir folder(work.path());
-    QVERIFY(folder.mkpath("a") && folder.mkpath("b") && folder.mkpath("c"));
-    const QByteArray png = encoded(scene(QSize(64, 48), QPoint(20, 20)), "png");
-    const QStringList inputs {writeFile(folder.filePath("a/p%1.png"), png),
-        writeFile(folder.filePath("b/p%1.png"), png),
-        writeFile(folder.filePath("c/%L1 %2 %%.png"), png),
-        writeFile(folder.filePath("c/%1 %2 bad.png"), "not a picture")};
-    const Run run = ztroi(QStringList {"--json", "--quiet", "--size", "32x32", "--write-crops",
-                              "--crop", "016:09", "--crop", "16:9", "--crop", "16x9"}
-            + inputs,
-        work.path());
-    QCOMPARE(run.exitCode, 1);
-
-    const QList<QByteArray> lines = run.out.split('\n');
-    QCOMPARE(lines.size(), 5);
-    const QStringList stems {"p%1", "p%1-2", "%L1 %2 %%"};
-    QStringList expectedFiles;
-    for (int i = 0; i < stems.size(); ++i) {
-        const QJsonObject line = QJsonDocument::fromJson(lines.at(i)).object();
-        QCOMPARE(line["input"].toString(), inputs.at(i));
-        const QString out = "ztroi-out/" + stems.at(i);
-        QCOMPARE(line["files"]["salience"].toString(), out + ".salience.png");
-        QStringList crops;
-        for (const QJsonValue& crop : line["files"]["crops"].toArray()) {
-            crops.append(crop.toString());
-        }
-        QCOMPARE(crops,
-            QStringList(
-                {out + ".crop-16x9.png", out + ".crop-16x9-2.png", out + ".crop-16x9px.png"}));
-        QStringList requests;
-        for (const QJsonValue& crop : line["crops"].toArray()) {
-            requests.append(crop["request"].toString());
-        }
-        QCOMPARE(requests, QStringList({"16:9", "16:9", "16x9"}));
-        for (const QString& path : QStringList {line["files"]["salience"].toString()} + crops) {
-            expectedFiles.append(QFileInfo(path).fileName());
-        }
-    }
-    QCOMPARE(QJsonDocument::fromJson(lines.at(3))["input"].toString(), inputs.at(3));
-    expectedFiles.sort();
-    QCOMPARE(filesIn(work.filePath("ztroi-out")), expectedFiles);
-    QVERIFY2(run.err.startsWith("ztroi: " + inputs.at(3).toUtf8() + ": "), run.err.constData());
-}
-
 // Every file that cannot be analysed is reported with a reason that names what is wrong with it,
 // the pictures around it are analysed completely, and nothing of a broken file (not even a
 // temporary file) is left in the output folder. Run twice: one job with the paths as arguments,
@@ -463,13 +384,8 @@ void tst_ztroi::brokenFilesAmongGoodOnes()
         {writeFile(picture("folder.png/first.jpg"), jpeg), ""},
         {writeFile(picture("truncated.jpg"), jpeg.left(jpeg.size() * 2 / 3)), "truncated"},
         {writeFile(picture("truncated.png"), png.left(png.size() / 2)), "truncated"},
-        {writeFile(picture("huge.png"), claimingSize(png, 100000, 100000)),
+        {writeFile(picture("huge.png"), ZTPictureFiles::pngClaiming(100000, 100000)),
             "too large (100000x100000"},
-        {writeFile(picture("no pixels.png"), claimingSize(png, 0, 120)), "no pixels (0x120)"},
-        {writeFile(picture("empty.jpg"), QByteArray()), "empty file"},
-        {writeFile(picture("text.jpg"), "A note, not a picture.\n"), "not a picture"},
-        {picture("folder.png"), "is a directory"},
-        {picture("missing.png"), "no such file"},
         {writeFile(picture("last.jpg"), jpeg), ""},
     };
     QStringList inputs;
@@ -506,7 +422,7 @@ void tst_ztroi::brokenFilesAmongGoodOnes()
         QVERIFY2(run.err.contains(said + "\n") || run.err.contains(said + "; add --recursive"),
             run.err.constData());
     }
-    QVERIFY(run.err.count("ztroi: ") == 8 && three.err.count("ztroi: ") == 8);
+    QVERIFY(run.err.count("ztroi: ") == 3 && three.err.count("ztroi: ") == 3);
 
     // Everything of the good pictures, nothing else: no file of a broken one, no temporary file.
     QStringList expected;

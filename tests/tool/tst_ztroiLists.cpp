@@ -71,7 +71,6 @@ private slots:
     void laterInputIsNeverReplaced();
     void namesBeyondTheBudgetFailTheRun();
     void signalDuringALongListIsHonoured();
-    void sameNamedInputsStartQuickly();
 };
 
 void tst_ztroiLists::sourceGivesEntriesInOrder_data()
@@ -236,17 +235,18 @@ void tst_ztroiLists::namesBeyondTheBudgetFailTheRun()
     QVERIFY(!QFileInfo::exists(work.filePath("ztroi-out")));
 }
 
-// Regression: naming 40,000 inputs came before the first picture, and a signal then went
-// unheeded. The batch stops soon after SIGTERM, with its status.
+// Regression: naming 40,000 inputs came before the first picture (85 s for inputs of one name),
+// and a signal then went unheeded. The first picture comes at once; the batch stops soon after
+// SIGTERM, with its status.
 void tst_ztroiLists::signalDuringALongListIsHonoured()
 {
     QTemporaryDir work;
     writeFile(work.filePath("list"), missingPictures(200000, true));
     QProcess process;
-    QVERIFY(
-        startAndTimeFirstLine(process,
-            {"--no-map", "--json", "--quiet", "--jobs", "2", "--list", "list"}, work.path(), 60000)
-        >= 0);
+    const qint64 firstLine = startAndTimeFirstLine(process,
+        {"--no-map", "--json", "--quiet", "--jobs", "2", "--list", "list"}, work.path(), 30000);
+    qInfo("first picture after %lld ms", firstLine);
+    QVERIFY(firstLine >= 0 && firstLine < 10000);
     QElapsedTimer timer;
     timer.start();
     ::kill(pid_t(process.processId()), SIGTERM);
@@ -255,20 +255,6 @@ void tst_ztroiLists::signalDuringALongListIsHonoured()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 128 + SIGTERM);
     QVERIFY(timer.elapsed() < 5000);
-}
-
-// Regression: 40,000 inputs of one name took 85 s before the first picture.
-void tst_ztroiLists::sameNamedInputsStartQuickly()
-{
-    QTemporaryDir work;
-    writeFile(work.filePath("list"), missingPictures(40000, true));
-    QProcess process;
-    const qint64 firstLine = startAndTimeFirstLine(process,
-        {"--no-map", "--json", "--quiet", "--jobs", "2", "--list", "list"}, work.path(), 30000);
-    qInfo("first picture after %lld ms", firstLine);
-    QVERIFY(firstLine >= 0 && firstLine < 5000);
-    QVERIFY(process.waitForFinished(120000));
-    QCOMPARE(process.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_ztroiLists)

@@ -26,18 +26,13 @@ ZTBatchRunner::ZTBatchRunner(
     static_assert(std::atomic<bool>::is_always_lock_free, "stop() must be async-signal-safe");
 }
 
-QString ZTBatchRunner::outputBase(const QString& input)
-{
-    return ZTFileName::outputBase(input);
-}
-
 QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 {
     QStringList names;
     names.reserve(inputs.size());
     ZTUniqueNames unique;
     for (const QString& input : inputs) {
-        names.append(unique.take(outputBase(input)));
+        names.append(unique.take(ZTFileName::outputBase(input)));
     }
     return names;
 }
@@ -47,7 +42,7 @@ QStringList ZTBatchRunner::outputNames(const QStringList& inputs)
 // ("-" and a number) and its share of the buckets.
 qint64 ZTBatchRunner::nameBytes(const QString& input, const QString& outputStem)
 {
-    const QString base = outputStem.isEmpty() ? outputBase(input) : outputStem;
+    const QString base = outputStem.isEmpty() ? ZTFileName::outputBase(input) : outputStem;
     constexpr qint64 nodeBytes = 32;
     constexpr qint64 stringHeaderBytes = 48; // header, terminator, allocator's rounding
     constexpr qint64 bucketBytes = 16;
@@ -116,7 +111,7 @@ int ZTBatchRunner::run(const NextInput& next, qint64 count, qint64 nameBytes,
                   return false;
               }
               *index = taken++;
-              *name = unique.take(stem.isEmpty() ? outputBase(*input) : stem);
+              *name = unique.take(stem.isEmpty() ? ZTFileName::outputBase(*input) : stem);
               return true;
           };
     // Each worker owns its analyzer and mixer.

@@ -33,9 +33,6 @@ public:
     ZTBatchRunner(
         const ZTToolSettings& settings, const ZTOutputFolder& folder, ZTFaceFinder faceFinder = {});
 
-    /** The name that the outputs of @p input start from: its file name without its last suffix. */
-    static QString outputBase(const QString& input);
-
     /**
      * Output names for @p inputs: each file name without its last suffix, made unique in input
      * order by appending -2, -3, ... ("picture" for a name that would be empty).

@@ -7,7 +7,7 @@
 #include "report/ZTReviewPage.h"
 
 #include <ZTAbstractROI.h>
-#include <ZTMapGeometry_p.h>
+#include <ZTMapGeometry.h>
 #include <ZTSalienzClusterer.h>
 #include <ZTSalienzMixer.h>
 

@@ -2,7 +2,7 @@
 
 #include "crops/ZTResampler.h"
 
-#include <ZTMapGeometry_p.h>
+#include <ZTMapGeometry.h>
 
 #include <QColorSpace>
 #include <QPainter>

@@ -2,7 +2,7 @@
 
 #include "faces/ZTFaceCascades.h"
 
-#include <ZTMapGeometry_p.h>
+#include <ZTMapGeometry.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

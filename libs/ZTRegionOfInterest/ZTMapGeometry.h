@@ -1,7 +1,5 @@
-#ifndef ZTMAPGEOMETRY_P_H
-#define ZTMAPGEOMETRY_P_H
-
-// Not installed: shared by the crop planner, ztroi and its face module, which link the library.
+#ifndef ZTMAPGEOMETRY_H
+#define ZTMAPGEOMETRY_H
 
 #include "ZTRegionOfInterestExport.h"
 
@@ -16,6 +14,11 @@
  * the input's and the map's length. Edges are converted by that ratio and rounded to the nearest
  * integer (halves away from zero), in 64-bit arithmetic. When the map is not larger than the
  * input, converting a map edge to the input and back gives the same map edge.
+ *
+ * ZTSalienzCropPlanner converts its crops with it. A host uses it for rectangles that it hands to
+ * the mixer or reads off a map: declared areas in picture pixels become work-image rectangles for
+ * ZTSalienzMixer::injectVeryImportantAreas() with toMap(), and a rectangle found on the map (or
+ * on any picture scaled to the map's size) becomes picture pixels with toInput().
  */
 class ZTREGIONOFINTEREST_EXPORT ZTMapGeometry
 {
@@ -23,19 +26,30 @@ public:
     /** With an empty size on either side every conversion gives 0 or a null rect. */
     ZTMapGeometry(const QSize& inputSize, const QSize& mapSize);
 
+    /** The input picture's size, as given. */
     QSize inputSize() const { return m_input; }
+    /** The map's size, as given. */
     QSize mapSize() const { return m_map; }
 
-    /** The input edge that corresponds to map edge @p mapX (may be 0 ... map width). */
+    /**
+     * The input edge that corresponds to map edge @p mapX (0 ... map width); any int is
+     * converted by the same ratio. 0 when either size is empty.
+     */
     int toInputX(int mapX) const;
+    /** As toInputX(), for the vertical edge @p mapY. */
     int toInputY(int mapY) const;
-    /** The map edge that corresponds to input edge @p inputX (may be 0 ... input width). */
+    /** The map edge that corresponds to input edge @p inputX (0 ... input width), as toInputX(). */
     int toMapX(int inputX) const;
+    /** As toMapX(), for the vertical edge @p inputY. */
     int toMapY(int inputY) const;
 
-    /** @p mapRect with its edges converted to the input; an empty result grows to 1 x 1. */
+    /**
+     * @p mapRect with its edges converted to the input; a result narrower or lower than a pixel
+     * grows to one. A null rect, or an empty size on either side, gives a null rect. The result is
+     * not clipped to the input.
+     */
     QRect toInput(const QRect& mapRect) const;
-    /** @p inputRect with its edges converted to the map; an empty result grows to 1 x 1. */
+    /** @p inputRect with its edges converted to the map, as toInput() the other way. */
     QRect toMap(const QRect& inputRect) const;
 
     /**
@@ -51,4 +65,4 @@ private:
     QSize m_map;
 };
 
-#endif // ZTMAPGEOMETRY_P_H
+#endif // ZTMAPGEOMETRY_H

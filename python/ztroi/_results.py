@@ -75,6 +75,7 @@ class Crop:
     centred: bool
     output_size: Optional[Tuple[int, int]]
     areas_kept: Optional[int]
+    written_size: Optional[Tuple[int, int]]
     scale: float
     warnings: Tuple[str, ...]
     pixels: Optional[np.ndarray] = field(default=None, repr=False)
@@ -87,6 +88,7 @@ class Crop:
     @classmethod
     def _from(cls, record: dict, scale: float, warnings: list, pixels) -> "Crop":
         size = record.get("outputSize")
+        written = record.get("writtenSize")
         return cls(
             request=record["request"],
             aspect=record["aspect"],
@@ -95,8 +97,10 @@ class Crop:
             centred=record["centred"],
             output_size=(size["width"], size["height"]) if size else None,
             areas_kept=record.get("areasKept"),
-            scale=record.get("scale", scale),
-            warnings=tuple(record.get("warnings", warnings)),
+            written_size=(written["width"], written["height"]) if written else None,
+            # Unrounded: the record holds it to four decimals.
+            scale=float(scale),
+            warnings=tuple(warnings),
             pixels=pixels,
             _record=record,
         )

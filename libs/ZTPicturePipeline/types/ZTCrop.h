@@ -19,10 +19,10 @@ struct ZTCrop
      *  enlarged; 1 until a file is planned (ZTCropWarnings::assess()). */
     double scale = 1.0;
     /** The crop's picture as --write-crops writes it (or would); invalid until planned. */
-    QSize writtenSize;
+    QSize writtenSize {};
     /** Why the crop may not be good enough to publish, as short stable words
      *  (ZTCropWarnings: "enlarged", "cuts-face", ...); empty when nothing is wrong. */
-    QStringList warnings;
+    QStringList warnings {};
 };
 
 #endif // ZTCROP_H

@@ -74,6 +74,15 @@ QImage drawnFace(const QSize& size, const QRect& face)
     return picture;
 }
 
+void compareDetections(const Detections& found, const Detections& expected)
+{
+    QCOMPARE(found.size(), expected.size());
+    for (int i = 0; i < found.size(); ++i) {
+        QCOMPARE(found.at(i).box, expected.at(i).box);
+        QCOMPARE(found.at(i).score, expected.at(i).score);
+    }
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(ZTBlazeFaceDecoder::Detection)
@@ -103,9 +112,7 @@ void tst_ZTBlazeFace::anchorCentres_data()
     QTest::addColumn<QPointF>("centre");
 
     QTest::newRow("first of the fine grid") << 0 << QPointF(8, 8);
-    QTest::newRow("its twin in the same cell") << 1 << QPointF(8, 8);
     QTest::newRow("next cell to the right") << 2 << QPointF(24, 8);
-    QTest::newRow("second row of the fine grid") << 32 << QPointF(8, 24);
     QTest::newRow("last of the fine grid") << 511 << QPointF(248, 248);
     QTest::newRow("first of the coarse grid") << 512 << QPointF(16, 16);
     QTest::newRow("sixth in its cell") << 517 << QPointF(16, 16);
@@ -166,12 +173,8 @@ void tst_ZTBlazeFace::decode()
 
     Tensors tensors;
     tensors.set(anchor, logit, offsetAndSize);
-    const Detections found = Decoder::decode(tensors.scores.data(), tensors.boxes.data(), minScore);
-    QCOMPARE(found.size(), expected.size());
-    for (int i = 0; i < found.size(); ++i) {
-        QCOMPARE(found.at(i).box, expected.at(i).box);
-        QCOMPARE(found.at(i).score, expected.at(i).score);
-    }
+    compareDetections(
+        Decoder::decode(tensors.scores.data(), tensors.boxes.data(), minScore), expected);
 }
 
 void tst_ZTBlazeFace::suppress_data()
@@ -200,12 +203,7 @@ void tst_ZTBlazeFace::suppress()
     QFETCH(Detections, detections);
     QFETCH(Detections, expected);
 
-    const Detections faces = Decoder::suppress(detections, 0.3);
-    QCOMPARE(faces.size(), expected.size());
-    for (int i = 0; i < faces.size(); ++i) {
-        QCOMPARE(faces.at(i).box, expected.at(i).box);
-        QCOMPARE(faces.at(i).score, expected.at(i).score);
-    }
+    compareDetections(Decoder::suppress(detections, 0.3), expected);
 }
 
 void tst_ZTBlazeFace::headAround_data()
@@ -238,20 +236,18 @@ void tst_ZTBlazeFace::detectorChoice_data()
     QTest::addColumn<QString>("name");   // of the detector loaded, empty for none
     QTest::addColumn<QString>("reason"); // part of the error or of the fallback note
 
-    QTest::newRow("the model: the network") << "real" << false << "blazeface"
-                                            << "";
-    QTest::newRow("the model, cascades allowed: still the network") << "real" << true << "blazeface"
-                                                                    << "";
-    QTest::newRow("no model: none by default") << "missing" << false << ""
-                                               << "no face detection model at";
-    QTest::newRow("no model, cascades allowed: the cascades") << "missing" << true << "cascades"
-                                                              << "no face detection model at";
-    QTest::newRow("an empty name: no model") << "unset" << false << ""
-                                             << "is empty";
-    QTest::newRow("a text file: no network") << "text" << true << "cascades"
-                                             << "cannot read the face detection model";
-    QTest::newRow("a folder: no model") << "folder" << false << ""
-                                        << "no face detection model at";
+    const auto row
+        = [](const char* name, const char* model, bool cascades, const char* loaded,
+              const char* reason) { QTest::newRow(name) << model << cascades << loaded << reason; };
+    const char* missing = "no face detection model at";
+    row("the model: the network", "real", false, "blazeface", "");
+    row("the model, cascades allowed: still the network", "real", true, "blazeface", "");
+    row("no model: none by default", "missing", false, "", missing);
+    row("no model, cascades allowed: the cascades", "missing", true, "cascades", missing);
+    row("an empty name: no model", "unset", false, "", "is empty");
+    row("a text file: no network", "text", true, "cascades",
+        "cannot read the face detection model");
+    row("a folder: no model", "folder", false, "", missing);
 }
 
 // The network where its model reads as one; otherwise the cascades where they may stand in,
@@ -337,13 +333,8 @@ void tst_ZTBlazeFace::drawnFaceIsFound()
     const QList<QRect> found = detector.detect(picture);
     QCOMPARE(found.size(), 1);
     const QRect box = found.first();
-    QVERIFY2(face.contains(box.center()) && box.width() > face.width() / 2
-            && box.width() < face.width() * 3 / 2,
-        qPrintable(QStringLiteral("%1,%2 %3x%4")
-                       .arg(box.x())
-                       .arg(box.y())
-                       .arg(box.width())
-                       .arg(box.height())));
+    QVERIFY(face.contains(box.center()));
+    QVERIFY(box.width() > face.width() / 2 && box.width() < face.width() * 3 / 2);
     // No face on the wall alone.
     QImage wall(size, QImage::Format_RGB32);
     wall.fill(QColor(150, 160, 170));

@@ -187,40 +187,33 @@ void tst_ztroiTree::outputsMirrorTheTree_data()
     QTest::addColumn<QStringList>("outputs"); // below ztroi-out
     QTest::addColumn<QString>("said");        // on standard error
 
-    QTest::newRow("nested folders mirrored")
-        << QStringList {"in/b.png", "in/a/c.png", "in/a/deep/d.png"} << QStringList {"-r", "in"}
-        << 0 << QStringList {"in/a/c.png", "in/a/deep/d.png", "in/b.png"}
-        << QStringList {"a/c.salience.png", "a/deep/d.salience.png", "b.salience.png"} << "";
-    QTest::newRow("the same names in two folders")
-        << QStringList {"x/p.png", "y/p.png"} << QStringList {"-r", "x", "y/"} << 0
-        << QStringList {"x/p.png", "y/p.png"} << QStringList {"p-2.salience.png", "p.salience.png"}
-        << "";
-    QTest::newRow("a picture beside a folder, in the order given")
-        << QStringList {"one.png", "in/a/one.png"} << QStringList {"-r", "in", "one.png"} << 0
-        << QStringList {"in/a/one.png", "one.png"}
-        << QStringList {"a/one.salience.png", "one.salience.png"} << "";
-    QTest::newRow("a folder without --recursive fails, saying what to add")
-        << QStringList {"in/p.png"} << QStringList {"in"} << 1 << QStringList {"in"}
-        << QStringList()
-        << "ztroi: in: is a directory; add --recursive (-r) to analyse the pictures in it\n";
-    QTest::newRow("a folder without pictures is said")
-        << QStringList {"in/notes.txt"} << QStringList {"-r", "in"} << 1 << QStringList()
-        << QStringList() << "ztroi: in: no pictures in the folder\n";
+    using L = QStringList;
+    const auto row = [](const char* name, const L& tree, const L& arguments, int status,
+                         const L& inputs, const L& outputs, const char* said = "") {
+        QTest::newRow(name) << tree << arguments << status << inputs << outputs << QString(said);
+    };
+    row("nested folders mirrored", {"in/b.png", "in/a/c.png", "in/a/deep/d.png"}, {"-r", "in"}, 0,
+        {"in/a/c.png", "in/a/deep/d.png", "in/b.png"},
+        {"a/c.salience.png", "a/deep/d.salience.png", "b.salience.png"});
+    row("the same names in two folders", {"x/p.png", "y/p.png"}, {"-r", "x", "y/"}, 0,
+        {"x/p.png", "y/p.png"}, {"p-2.salience.png", "p.salience.png"});
+    row("a picture beside a folder, in the order given", {"one.png", "in/a/one.png"},
+        {"-r", "in", "one.png"}, 0, {"in/a/one.png", "one.png"},
+        {"a/one.salience.png", "one.salience.png"});
+    row("a folder without --recursive fails, saying what to add", {"in/p.png"}, {"in"}, 1, {"in"},
+        {}, "ztroi: in: is a directory; add --recursive (-r) to analyse the pictures in it\n");
+    row("a folder without pictures is said", {"in/notes.txt"}, {"-r", "in"}, 1, {}, {},
+        "ztroi: in: no pictures in the folder\n");
     // The subfolder's picture fails; the others are written, nothing through the link.
-    QTest::newRow("a symbolic link where a subfolder goes")
-        << QStringList {"in/a/p.png", "in/b.png", "elsewhere/", "ztroi-out/a -> ../elsewhere"}
-        << QStringList {"-r", "in"} << 1 << QStringList {"in/a/p.png", "in/b.png"}
-        << QStringList {"b.salience.png"}
-        << "ztroi: in/a/p.png: ztroi-out/a is a symbolic link; ztroi neither follows nor "
-           "replaces it";
-    QTest::newRow("a link two levels down")
-        << QStringList {"in/a/b/p.png", "elsewhere/", "ztroi-out/a/b -> ../../elsewhere"}
-        << QStringList {"-r", "in"} << 1 << QStringList {"in/a/b/p.png"} << QStringList()
-        << "ztroi-out/a/b is a symbolic link";
-    QTest::newRow("a file where a subfolder goes")
-        << QStringList {"in/a/p.png", "ztroi-out/a"} << QStringList {"-r", "in"} << 1
-        << QStringList {"in/a/p.png"} << QStringList {"a"}
-        << "ztroi-out/a is not a folder; ztroi does not replace it";
+    row("a symbolic link where a subfolder goes",
+        {"in/a/p.png", "in/b.png", "elsewhere/", "ztroi-out/a -> ../elsewhere"}, {"-r", "in"}, 1,
+        {"in/a/p.png", "in/b.png"}, {"b.salience.png"},
+        "ztroi: in/a/p.png: ztroi-out/a is a symbolic link; ztroi neither follows nor replaces it");
+    row("a link two levels down",
+        {"in/a/b/p.png", "elsewhere/", "ztroi-out/a/b -> ../../elsewhere"}, {"-r", "in"}, 1,
+        {"in/a/b/p.png"}, {}, "ztroi-out/a/b is a symbolic link");
+    row("a file where a subfolder goes", {"in/a/p.png", "ztroi-out/a"}, {"-r", "in"}, 1,
+        {"in/a/p.png"}, {"a"}, "ztroi-out/a is not a folder; ztroi does not replace it");
 }
 
 void tst_ztroiTree::outputsMirrorTheTree()

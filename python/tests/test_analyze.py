@@ -168,6 +168,8 @@ def _missing(folder):
 
 def _refused_folder(folder):
     if os.geteuid() == 0:
+        if not os.path.ismount("/sys"):
+            pytest.skip("root may write anywhere, and there is no sysfs that refuses it")
         out = "/sys/ztroi-test-output"  # refused even to root
     else:
         (folder / "locked").mkdir(mode=0o500)

@@ -17,10 +17,11 @@ man_options()
         | sed 's/\\-/-/g' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | tr -d ' ,' | sort
 }
 
-# The rendered page, without its bold and underlining.
+# The rendered page, without its bold and underlining (each a character and a backspace before
+# the one shown).
 rendered()
 {
-    mandoc -Tascii "$manpage" | col -b
+    mandoc -Tascii "$manpage" | sed 's/.\x08//g'
 }
 
 status=0

@@ -184,6 +184,23 @@ inline QImage naiveCombine(const QImage& a, const QImage& b)
 }
 
 /**
+ * The Sobel map: blur (size 3, sigma 2.6), the two edge responses, their magnitude saturated at
+ * 255, and the maximum filter of size 7 and threshold 50. The methods' fuzzer compares with it.
+ */
+inline QImage naiveSobel(const QImage& image, const QVector<double>& blurKernel)
+{
+    if (image.isNull()) {
+        return QImage();
+    }
+    static const int horizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+    static const int vertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
+    const QImage blurred = naiveBlur(image, blurKernel);
+    return naiveMaxFilter(
+        naiveCombine(naiveConvolution(blurred, horizontal), naiveConvolution(blurred, vertical)), 7,
+        50);
+}
+
+/**
  * The weighted mix: per pixel the sum of red x weight over the maps that have a weight, in 64
  * bits, divided by the sum of the positive weights (1 without any), clamped to 0 ... 255. A map
  * smaller than the first adds nothing where it has no pixel.

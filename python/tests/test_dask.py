@@ -53,9 +53,9 @@ class _Client:
 
 
 def test_records_stream_in_input_order_as_soon_as_they_can(monkeypatch):
-    spec = importlib.util.spec_from_file_location("ztroi_dask", EXAMPLE)
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
+    loader_spec = importlib.util.spec_from_file_location("ztroi_dask", EXAMPLE)
+    example = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(example)
     events = []
 
     def finishing(order):

@@ -20,17 +20,18 @@ QImage benchPicture(const benchmark::State& state)
     return state.range(1) == 0 ? BenchPictures::photo(size) : BenchPictures::contrast(size);
 }
 
-void BM_FaceDetect(benchmark::State& state)
+// Loads a detector while the model variable holds @p model (empty: none), puts the variable
+// back, and times the detection of the benchmark's picture.
+void timeDetection(benchmark::State& state, const QByteArray& model, ZTFaceDetector::Choice choice)
 {
     const QImage picture = benchPicture(state);
-    // No model: the cascades stand in.
     const bool named = qEnvironmentVariableIsSet(ZTFaceDetector::modelVariable);
-    const QByteArray model = qgetenv(ZTFaceDetector::modelVariable);
-    qputenv(ZTFaceDetector::modelVariable, QByteArray());
+    const QByteArray given = qgetenv(ZTFaceDetector::modelVariable);
+    qputenv(ZTFaceDetector::modelVariable, model);
     ZTFaceDetector detector;
-    const bool loaded = detector.load();
+    const bool loaded = detector.load(choice);
     if (named) {
-        qputenv(ZTFaceDetector::modelVariable, model);
+        qputenv(ZTFaceDetector::modelVariable, given);
     } else {
         qunsetenv(ZTFaceDetector::modelVariable);
     }
@@ -42,6 +43,12 @@ void BM_FaceDetect(benchmark::State& state)
         benchmark::DoNotOptimize(detector.detect(picture));
     }
 }
+
+// No model: the cascades stand in.
+void BM_FaceDetect(benchmark::State& state)
+{
+    timeDetection(state, QByteArray(), ZTFaceDetector::Choice::BlazeFaceOrCascades);
+}
 BENCHMARK(BM_FaceDetect)
     ->ArgsProduct({{0, 1}, {0, 1}})
     ->ArgNames({"size", "contrast"})
@@ -50,23 +57,12 @@ BENCHMARK(BM_FaceDetect)
 // The model from $ZTROI_FACE_MODEL, else where scripts/fetch-face-model put it for this build.
 void BM_BlazeFaceDetect(benchmark::State& state)
 {
-    const QImage picture = benchPicture(state);
-    const bool named = qEnvironmentVariableIsSet(ZTFaceDetector::modelVariable);
-    if (!named) {
-        qputenv(ZTFaceDetector::modelVariable, ZTROI_BENCH_FACE_MODEL);
-    }
-    ZTFaceDetector detector;
-    const bool loaded = detector.load(ZTFaceDetector::Choice::BlazeFaceOnly);
-    if (!named) {
-        qunsetenv(ZTFaceDetector::modelVariable);
-    }
-    if (!loaded) {
-        state.SkipWithError(qPrintable(detector.errorString()));
-        return;
-    }
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(detector.detect(picture));
-    }
+    const QByteArray given = qgetenv(ZTFaceDetector::modelVariable);
+    timeDetection(state,
+        qEnvironmentVariableIsSet(ZTFaceDetector::modelVariable)
+            ? given
+            : QByteArray(ZTROI_BENCH_FACE_MODEL),
+        ZTFaceDetector::Choice::BlazeFaceOnly);
 }
 BENCHMARK(BM_BlazeFaceDetect)
     ->ArgsProduct({{0, 1, 2}, {0, 1}})

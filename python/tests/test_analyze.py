@@ -21,7 +21,7 @@ def grey():
 
 
 def rgba():
-    """A picture whose left third is fully transparent and the middle half transparent."""
+    """A picture whose left third is fully transparent and whose middle third is half so."""
     alpha = np.repeat(np.uint8([0, 128, 255]), 32)
     return np.dstack([scene(72, 96, seed=4), np.broadcast_to(alpha, (72, 96))])
 

@@ -417,9 +417,7 @@ void tst_ZTOutputTransaction::wholeRecords()
     ::close(fd);
     QCOMPARE(ZTStreamWriter::errorText(tooLong), QString("file too large"));
     QCOMPARE(fits, 0);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("first\nsecond\n"));
+    QCOMPARE(contentOf(path), QByteArray("first\nsecond\n"));
 }
 
 // The analysis writes nothing. The writer then writes every file asked for, the salience map
@@ -462,25 +460,17 @@ void tst_ZTOutputTransaction::writerWritesAllOrNothing()
 
 void tst_ZTOutputTransaction::errorKinds_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("name"); // of the file made; none for "missing"
     QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<qint64>("maxPixels");
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("message"); // its start
 
+    // The messages are tst_ZTImageLoader's; the picture limit is 100 pixels.
     const QByteArray png = encoded(scene(QSize(160, 120), QPoint(100, 50)), "png");
-    const auto row = [](const char* name, const char* file, const QByteArray& data,
-                         qint64 maxPixels, const char* kind, const char* message) {
-        QTest::newRow(name) << file << data << maxPixels << kind << message;
-    };
-    const qint64 unlimited = ZTAnalysisSettings().maxPixels;
-    row("missing file", "", {}, unlimited, "not-found", "no such file");
-    row("folder", "folder", {}, unlimited, "not-a-file", "is a directory");
-    row("text", "text.png", "not a picture\n", unlimited, "unsupported-format", "not a picture");
-    row("no pixels", "none.png", ZTPictureFiles::pngClaiming(0, 120), unlimited, "damaged",
-        "the picture has no pixels (0x120)");
-    row("too many pixels", "large.png", png, 100, "too-large",
-        "the picture is too large (160x120, more than 100 pixels)");
+    QTest::newRow("missing file") << "" << QByteArray() << "not-found";
+    QTest::newRow("folder") << "folder" << QByteArray() << "not-a-file";
+    QTest::newRow("text") << "text.png" << QByteArray("not a picture\n") << "unsupported-format";
+    QTest::newRow("no pixels") << "none.png" << ZTPictureFiles::pngClaiming(0, 120) << "damaged";
+    QTest::newRow("too many pixels") << "large.png" << png << "too-large";
 }
 
 // A failed analysis gives its kind beside the message, and the writer then writes nothing.
@@ -488,9 +478,7 @@ void tst_ZTOutputTransaction::errorKinds()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, data);
-    QFETCH(qint64, maxPixels);
     QFETCH(QString, kind);
-    QFETCH(QString, message);
 
     QTemporaryDir work;
     const QString path = work.filePath(name.isEmpty() ? QStringLiteral("missing.png") : name);
@@ -500,16 +488,15 @@ void tst_ZTOutputTransaction::errorKinds()
         writeFile(path, data);
     }
     ZTAnalysisSettings settings = writingEverything();
-    settings.maxPixels = maxPixels;
+    settings.maxPixels = 100;
     ZTPictureAnalysis analysis = ZTPictureAnalyzer(settings).analyze(path);
     QTemporaryDir out;
     ZTOutputFolder folder;
     QVERIFY(folder.open(out.path(), {}));
     ZTOutputWriter(settings, folder).write(analysis, QStringLiteral("photo"));
     QVERIFY(filesIn(out.path()).isEmpty());
-    QVERIFY(!analysis.report.ok());
+    QVERIFY(!analysis.report.error.isEmpty());
     QCOMPARE(ZTError::kindName(analysis.report.errorKind), kind);
-    QVERIFY2(analysis.report.error.startsWith(message), qPrintable(analysis.report.error));
 }
 
 QTEST_MAIN(tst_ZTOutputTransaction)

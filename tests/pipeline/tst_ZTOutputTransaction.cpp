@@ -292,6 +292,9 @@ void tst_ZTOutputTransaction::existingNames()
                     QCOMPARE(expected.value(written).section(' ', 0, 0),
                         start.value(written, expected.value(written)).section(' ', 0, 0));
                 }
+                // The record knows the file under the name as this input's only when it is ours.
+                QCOMPARE(writer() == int(ZTOutputFolder::Writer::ThisInput),
+                    written == "photo.map.png" && during != "put in after");
             } else {
                 files.rollback();
                 // A file put back is as much ztroi's as it was (unless its new entry no longer

@@ -37,17 +37,9 @@ void tst_ZTOptionTable::settingsFromKeywords_data()
         << Keywords {one("grid", "0x1"), one("colour", "")} << "colour" << true << 0;
     QTest::newRow("a value for a flag")
         << Keywords {one("no-map", "yes")} << "--no-map takes no value, not 'yes'" << false << 0;
-    QTest::newRow("a limit's message")
-        << Keywords {one("quality", "101"), one("write-crops", "")}
-        << "--quality 101: expected a whole number from 0 to 100" << false << 0;
     QTest::newRow("an option that would do nothing")
         << Keywords {one("quality", "90")}
         << "--quality applies to written crops: add --write-crops" << false << 0;
-    QTest::newRow("crops and no crops") << Keywords {one("no-crops", ""), one("crop", "1:1")}
-                                        << "--no-crops and --crop exclude each other" << false << 0;
-    QTest::newRow("every method off")
-        << Keywords {{"disable", {"sobel", "center", "histogram", "contrast"}}}
-        << "every method is disabled" << false << 0;
 }
 
 void tst_ZTOptionTable::settingsFromKeywords()

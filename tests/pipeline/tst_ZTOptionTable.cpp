@@ -31,8 +31,6 @@ void tst_ZTOptionTable::settingsFromKeywords_data()
         << Keywords {{"crop", {"1:1", "16:9"}}} << "" << false << 2;
     QTest::newRow("no crops") << Keywords {one("no-crops", "")} << "" << false << 0;
     QTest::newRow("an unknown name") << Keywords {one("colour", "")} << "colour" << true << 0;
-    QTest::newRow("a short name") << Keywords {one("s", "8x8")} << "s" << true << 0;
-    QTest::newRow("the tool's own option") << Keywords {one("jobs", "2")} << "jobs" << true << 0;
     QTest::newRow("unknown after a malformed value")
         << Keywords {one("grid", "0x1"), one("colour", "")} << "colour" << true << 0;
     QTest::newRow("a value for a flag")

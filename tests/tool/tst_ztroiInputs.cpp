@@ -161,10 +161,8 @@ private slots:
     void outputsMirrorTheTree_data();
     void outputsMirrorTheTree();
     void outputsInsideTheTreeAreNotInputs();
-    void summaryLineAndTotals();
+    void consoleTexts();
     void consoleOutput();
-    void timeToGo_data();
-    void timeToGo();
     void longListTakesBoundedMemory();
     void standardInputIsReadAsAFile_data();
     void standardInputIsReadAsAFile();
@@ -304,8 +302,10 @@ void tst_ztroiInputs::outputsInsideTheTreeAreNotInputs()
 }
 
 // The console line of a picture tells enlarged crops apart from the weak ones, with their
-// warnings; the totals count both. The JSON rounds the salience kept, not truncates it.
-void tst_ztroiInputs::summaryLineAndTotals()
+// warnings; the totals count both. The JSON rounds the salience kept, not truncates it. The
+// progress bar's time to go waits for a pace, counts a part of a second as one, and shows hours
+// from an hour on.
+void tst_ztroiInputs::consoleTexts()
 {
     ZTPictureReport report;
     report.input = "p.jpg";
@@ -325,6 +325,9 @@ void tst_ztroiInputs::summaryLineAndTotals()
     sum.add(report);
     QCOMPARE(sum.text(1.5),
         "1 picture analysed, 0 failed; 1 file written; crops: 2 enlarged, 2 weak; 1.50 s");
+    QCOMPARE(ZTProgressBar::etaText(5000, 0, 10), QString());
+    QCOMPARE(ZTProgressBar::etaText(1001, 1, 2), QStringLiteral("ETA 0:02"));
+    QCOMPARE(ZTProgressBar::etaText(3601000, 1, 2), QStringLiteral("ETA 1:00:01"));
 }
 
 // One line a picture, the totals last; the broken picture has its line on standard error, not
@@ -343,28 +346,6 @@ void tst_ztroiInputs::consoleOutput()
         "2 pictures analysed, 1 failed; 2 files written; crops: 0 enlarged, 0 weak; # s\n");
     QVERIFY2(
         run.err.startsWith("ztroi: in/b.png: ") && run.err.count('\n') == 1, run.err.constData());
-}
-
-void tst_ztroiInputs::timeToGo_data()
-{
-    QTest::addColumn<qint64>("elapsedMs");
-    QTest::addColumn<int>("done");
-    QTest::addColumn<int>("total");
-    QTest::addColumn<QString>("eta");
-
-    QTest::newRow("nothing done: no pace yet") << qint64(5000) << 0 << 10 << "";
-    QTest::newRow("a part of a second counts as one") << qint64(1001) << 1 << 2 << "ETA 0:02";
-    QTest::newRow("from an hour on, hours") << qint64(3601000) << 1 << 2 << "ETA 1:00:01";
-}
-
-void tst_ztroiInputs::timeToGo()
-{
-    QFETCH(qint64, elapsedMs);
-    QFETCH(int, done);
-    QFETCH(int, total);
-    QFETCH(QString, eta);
-
-    QCOMPARE(ZTProgressBar::etaText(elapsedMs, done, total), eta);
 }
 
 // Regression: every entry stayed in memory, 2.75 GB for a list of 100 MB. Only the output names

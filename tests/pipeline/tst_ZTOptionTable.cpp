@@ -31,23 +31,13 @@ void tst_ZTOptionTable::settingsFromKeywords_data()
         << Keywords {{"crop", {"1:1", "16:9"}}} << "" << false << 2;
     QTest::newRow("no crops") << Keywords {one("no-crops", "")} << "" << false << 0;
     QTest::newRow("an unknown name") << Keywords {one("colour", "")} << "colour" << true << 0;
-    QTest::newRow("a short name") << Keywords {one("s", "8x8")} << "s" << true << 0;
-    QTest::newRow("the tool's own option") << Keywords {one("jobs", "2")} << "jobs" << true << 0;
     QTest::newRow("unknown after a malformed value")
         << Keywords {one("grid", "0x1"), one("colour", "")} << "colour" << true << 0;
     QTest::newRow("a value for a flag")
         << Keywords {one("no-map", "yes")} << "--no-map takes no value, not 'yes'" << false << 0;
-    QTest::newRow("a limit's message")
-        << Keywords {one("quality", "101"), one("write-crops", "")}
-        << "--quality 101: expected a whole number from 0 to 100" << false << 0;
     QTest::newRow("an option that would do nothing")
         << Keywords {one("quality", "90")}
         << "--quality applies to written crops: add --write-crops" << false << 0;
-    QTest::newRow("crops and no crops") << Keywords {one("no-crops", ""), one("crop", "1:1")}
-                                        << "--no-crops and --crop exclude each other" << false << 0;
-    QTest::newRow("every method off")
-        << Keywords {{"disable", {"sobel", "center", "histogram", "contrast"}}}
-        << "every method is disabled" << false << 0;
 }
 
 void tst_ZTOptionTable::settingsFromKeywords()

@@ -107,12 +107,11 @@ inline Run ztroi(const QStringList& arguments, const QString& folder, const QByt
 // it is killed).
 inline qint64 peakMemoryOf(const QStringList& arguments, const QString& folder, int seconds)
 {
-    const QByteArray program = QFile::encodeName(QStringLiteral(ZTROI_EXECUTABLE));
-    QList<QByteArray> bytes;
+    std::vector<QByteArray> bytes {QFile::encodeName(QStringLiteral(ZTROI_EXECUTABLE))};
     for (const QString& argument : arguments) {
-        bytes.append(argument.toUtf8());
+        bytes.push_back(argument.toUtf8());
     }
-    std::vector<char*> argv {const_cast<char*>(program.constData())};
+    std::vector<char*> argv;
     for (QByteArray& argument : bytes) {
         argv.push_back(argument.data());
     }
@@ -124,7 +123,7 @@ inline qint64 peakMemoryOf(const QStringList& arguments, const QString& folder, 
         ::dup2(null, STDOUT_FILENO);
         ::dup2(null, STDERR_FILENO);
         if (::chdir(directory.constData()) == 0) {
-            ::execv(program.constData(), argv.data());
+            ::execv(argv.front(), argv.data());
         }
         ::_exit(127);
     }

@@ -25,14 +25,11 @@ private slots:
     void initTestCase();
     void content_data();
     void content();
-    void referencesStayInside();
-    void onlyItsOwnScriptRuns();
+    void nothingFromElsewhere();
     void pictureEmbeddedOnce();
-    void previewsOfOddSizes_data();
     void previewsOfOddSizes();
     void walkInBrowser();
-    void documentInBrowser();
-    void screenshotInBrowser();
+    void documentAndScreenshotInBrowser();
 
 private:
     QTemporaryDir m_dir;
@@ -41,24 +38,24 @@ private:
 
 namespace {
 
+// A crop that the salience placed.
 ZTCrop crop(const char* request, const QRect& rect, double kept, double scale,
     const QStringList& warnings = QStringList())
 {
-    ZTCrop result;
-    result.request.text = QString::fromLatin1(request);
-    result.rect = rect;
-    result.salienceKept = kept;
-    result.scale = scale;
-    result.warnings = warnings;
-    return result;
+    return {{QString::fromLatin1(request)}, rect, kept, false, -1, scale, {}, warnings};
 }
 
 // A 400x300 picture with its previews: smooth colour all over, so that every crop shows
-// something, and a heat map with one hot pixel.
-ZTPictureReport picture(const QString& name, const QList<ZTCrop>& crops)
+// something, and a black heat map. With an @p error, a picture that failed.
+ZTPictureReport picture(
+    const QString& name, const QList<ZTCrop>& crops, const QString& error = QString())
 {
     ZTPictureReport report;
     report.input = name;
+    report.error = error;
+    if (!error.isEmpty()) {
+        return report;
+    }
     report.inputSize = QSize(400, 300);
     report.analysisSize = QSize(48, 36);
     report.focus = QPoint(100, 150);
@@ -72,16 +69,7 @@ ZTPictureReport picture(const QString& name, const QList<ZTCrop>& crops)
     }
     QImage map(48, 36, QImage::Format_Grayscale8);
     map.fill(0);
-    map.setPixel(24, 14, 255);
     ZTReviewPage::makePreviews(image, map, &report);
-    return report;
-}
-
-ZTPictureReport failure(const QString& name, const QString& error)
-{
-    ZTPictureReport report;
-    report.input = name;
-    report.error = error;
     return report;
 }
 
@@ -105,7 +93,7 @@ void tst_ZTReviewPage::initTestCase()
         {"crop-16x9", m_dir.filePath("out/tea.crop-16x9.jpg")}};
     // Regression: a name that is not UTF-8 was shown as "bad??.jpg" and linked to that name.
     const ZTPictureReport latin1
-        = failure(photos + ZTFileName::fromBytes("caf\xe9 \xff%1.jpg"), "not a picture either");
+        = picture(photos + ZTFileName::fromBytes("caf\xe9 \xff%1.jpg"), {}, "not a picture either");
     // A name that starts with ':' is a file like any other; only the bundled photograph is not.
     ZTPictureReport bundled
         = picture(ZTOptionParser::bundledPicturePath(), {crop("1:1", square, 0.6, 1.5)});
@@ -116,8 +104,8 @@ void tst_ZTReviewPage::initTestCase()
     QVERIFY(page.open(&error));
     for (const ZTPictureReport& report :
         {picture(photos + "calm.jpg", {crop("1:1", square, 0.8, 1)}), tea,
-            failure("relative/\"quoted\".png", "not a picture <script>alert(1)</script>"), latin1,
-            picture(":colon.jpg", {crop("16:9", wide, 0.2, 0.5, {"weak"})}), bundled}) {
+            picture("relative/\"quoted\".png", {}, "not a picture <script>alert(1)</script>"),
+            latin1, picture(":colon.jpg", {crop("16:9", wide, 0.2, 0.5, {"weak"})}), bundled}) {
         page.add(report);
     }
     page.setStoppedBy(SIGTERM);
@@ -178,8 +166,10 @@ void tst_ZTReviewPage::content()
     QCOMPARE(m_page.contains(text), present);
 }
 
-// Nothing is fetched from elsewhere: every reference is embedded, an anchor or relative.
-void tst_ZTReviewPage::referencesStayInside()
+// Nothing is fetched from elsewhere: every reference is embedded, an anchor or relative. The
+// policy lets the page's one script run by its hash, and nothing else: a script that a name
+// smuggled in would not run, and an edit of the script that leaves the hash behind shows.
+void tst_ZTReviewPage::nothingFromElsewhere()
 {
     static const QRegularExpression reference(
         QStringLiteral("(?:src|href)=\"([^\"]*)\"|url\\(|@import"));
@@ -193,12 +183,7 @@ void tst_ZTReviewPage::referencesStayInside()
         ++references;
     }
     QCOMPARE(references, 22);
-}
 
-// The policy lets the page's one script run by its hash, and nothing else: a script that a
-// name smuggled in would not run, and an edit of the script that leaves the hash behind shows.
-void tst_ZTReviewPage::onlyItsOwnScriptRuns()
-{
     QVERIFY(m_page.endsWith("</script>\n</body>\n</html>\n"));
     QCOMPARE(m_page.count("<script"), 1);
     const int start = m_page.indexOf("<script>") + int(strlen("<script>"));
@@ -230,33 +215,23 @@ void tst_ZTReviewPage::pictureEmbeddedOnce()
     QVERIFY2(markup < 1000 + 450 * 12 + 150 * 32, qPrintable(QString::number(markup)));
 }
 
-void tst_ZTReviewPage::previewsOfOddSizes_data()
-{
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<QSize>("thumbnail");
-
-    QTest::newRow("one pixel") << QSize(1, 1) << QSize(1, 1);
-    QTest::newRow("a long strip") << QSize(5000, 1) << QSize(320, 1);
-    QTest::newRow("a tall strip") << QSize(3, 3000) << QSize(1, 320);
-}
-
 // The thinnest pictures still get both previews; the heat map, made at half the size, never
 // shrinks to nothing.
 void tst_ZTReviewPage::previewsOfOddSizes()
 {
-    QFETCH(QSize, size);
-    QFETCH(QSize, thumbnail);
-
-    ZTPictureReport report;
-    report.inputSize = size;
-    QImage picture(size, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    QImage map(size.boundedTo(QSize(48, 48)), QImage::Format_Grayscale8);
-    map.fill(200);
-    ZTReviewPage::makePreviews(picture, map, &report);
-    QCOMPARE(ZTReviewPage::thumbnailSize(size), thumbnail);
-    QCOMPARE(QImage::fromData(report.thumbnail).size(), thumbnail);
-    QVERIFY(!QImage::fromData(report.heatMap).isNull());
+    for (const auto& [size, thumbnail] : {std::pair {QSize(1, 1), QSize(1, 1)},
+             {QSize(5000, 1), QSize(320, 1)}, {QSize(3, 3000), QSize(1, 320)}}) {
+        ZTPictureReport report;
+        report.inputSize = size;
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QImage map(size.boundedTo(QSize(48, 48)), QImage::Format_Grayscale8);
+        map.fill(200);
+        ZTReviewPage::makePreviews(picture, map, &report);
+        QCOMPARE(ZTReviewPage::thumbnailSize(size), thumbnail);
+        QCOMPARE(QImage::fromData(report.thumbnail).size(), thumbnail);
+        QVERIFY(!QImage::fromData(report.heatMap).isNull());
+    }
 }
 
 // One walk through the page: each checkpoint's steps (keys pressed, menus chosen) and what the
@@ -309,8 +284,9 @@ void tst_ZTReviewPage::walkInBrowser()
     QCOMPARE(lines.mid(int(std::size(walk))).join('\n').trimmed(), QString());
 }
 
-// The script ran under the page's policy: it showed the tools and offered each warning found.
-void tst_ZTReviewPage::documentInBrowser()
+// What the walk saved first. The script ran under the page's policy: it showed the tools and
+// offered each warning found.
+void tst_ZTReviewPage::documentAndScreenshotInBrowser()
 {
     QFile file(m_dir.filePath("dom.html"));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -324,15 +300,9 @@ void tst_ZTReviewPage::documentInBrowser()
         QVERIFY2(dom.contains(text), text);
     }
     QCOMPARE(dom.count("<use href=\"#photo-"), 5);
-}
 
-// Pictures and marks are drawn: many colours, and the marks' own colours among them.
-void tst_ZTReviewPage::screenshotInBrowser()
-{
+    // Pictures and marks are drawn: many colours, and the marks' own colours among them.
     const QImage screen(m_dir.filePath("shot.png"));
-    if (screen.isNull()) {
-        QSKIP("the page was not shown in a browser");
-    }
     QSet<QRgb> colours;
     for (int y = 0; y < screen.height(); ++y) {
         for (int x = 0; x < screen.width(); ++x) {
@@ -340,7 +310,7 @@ void tst_ZTReviewPage::screenshotInBrowser()
         }
     }
     QVERIFY2(colours.size() > 2000, qPrintable(QString::number(colours.size())));
-    QVERIFY2(colours.contains(0xff9100), "no enlarged mark or face outline");
+    QVERIFY2(colours.contains(0xff9100), "no face outline");
     QVERIFY2(colours.contains(0xff5252), "no warning");
 }
 

@@ -1,22 +1,19 @@
 #!/usr/bin/env python3
-"""Drives a review page in headless Chromium through the DevTools protocol over a pipe (no
-driver package, no network port), for tst_ZTReviewPage. Arguments: CHROMIUM PROFILE_DIR PAGE_URL
-CHECKPOINT... The page is loaded once; each checkpoint's steps ("key:X", "select:MENU=VALUE",
-"dom:FILE", "shot:FILE") are applied in turn and PROBE's line of what the page shows printed.
-Then each script error follows after "error: " (a script that the page's policy blocks gives one).
+"""Drives a review page in headless Chromium through the DevTools protocol over a pipe (no driver
+package, no network port), for tst_ZTReviewPage: CHROMIUM PROFILE_DIR URL CHECKPOINT... Loads the
+page, applies each checkpoint's steps in turn ("key:X", "select:MENU=VALUE", "dom:FILE",
+"shot:FILE") and prints PROBE's line after each, then each script error after "error: " (a script
+that the page's policy blocks gives one).
 """
 
 import fcntl
 import json
 import os
-import select
 import subprocess
 import sys
 import time
 from base64 import b64decode
 from pathlib import Path
-
-TIMEOUT_SECONDS = 60
 
 # The picture selected ("none" without one) and whether its heat map is open, the page's count
 # and the input numbers of the pictures shown, in page order, and whether the selection is in view.
@@ -59,7 +56,6 @@ class Browser:
         for fd in child_ends + [to_child[0], from_child[1]]:
             os.close(fd)
         self.buffer, self.next_id, self.errors, self.session = b"", 0, [], None
-        self.deadline = time.monotonic() + TIMEOUT_SECONDS
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
         for domain in ("Runtime.enable", "Log.enable"):
@@ -68,9 +64,6 @@ class Browser:
 
     def message(self):
         while b"\0" not in self.buffer:
-            left = self.deadline - time.monotonic()
-            if left <= 0 or not select.select([self.replies], [], [], left)[0]:
-                raise TimeoutError("Chromium did not answer in time")
             chunk = os.read(self.replies, 65536)
             if not chunk:
                 raise EOFError("Chromium closed the pipe")

@@ -269,7 +269,7 @@ void tst_ZTReviewPage::walkInBrowser()
     QProcess driver;
     driver.setWorkingDirectory(m_dir.path());
     driver.start(python, arguments);
-    QVERIFY(driver.waitForFinished(300000));
+    QVERIFY(driver.waitForFinished(120000));
     QVERIFY2(driver.exitCode() == 0, driver.readAllStandardError().constData());
     const QStringList lines = QString::fromUtf8(driver.readAllStandardOutput()).split('\n');
     for (int i = 0; i < int(std::size(walk)); ++i) {

@@ -42,7 +42,9 @@ namespace {
 ZTCrop crop(const char* request, const QRect& rect, double kept, double scale,
     const QStringList& warnings = QStringList())
 {
-    return {{QString::fromLatin1(request)}, rect, kept, false, -1, scale, {}, warnings};
+    ZTCrop result {{}, rect, kept, false, -1, scale, {}, warnings};
+    result.request.text = QString::fromLatin1(request);
+    return result;
 }
 
 // A 400x300 picture with its previews: smooth colour all over, so that every crop shows
@@ -241,8 +243,8 @@ struct Checkpoint
 
 const Checkpoint walk[] = {
     {"dom:dom.html shot:shot.png key:x", "none, 6 of 6 shown: 1,2,3,4,5,6"},
-    {"key:k", "picture-6, 6 of 6 shown: 1,2,3,4,5,6"}, // k first selects the last
-    {"key:j", "picture-6, 6 of 6 shown: 1,2,3,4,5,6"}, // and j stops there
+    {"key:k key:j",
+        "picture-6, 6 of 6 shown: 1,2,3,4,5,6"}, // k first selects the last, j stops there
     {"key:k key:h", "picture-5 heat, 6 of 6 shown: 1,2,3,4,5,6"},
     {"key:h", "picture-5, 6 of 6 shown: 1,2,3,4,5,6"},
     {"select:filter=warned key:k", "picture-2, 3 of 6 shown: 2,5,6"}, // past the hidden

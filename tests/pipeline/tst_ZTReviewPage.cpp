@@ -4,6 +4,7 @@
 // protocol by review_page_keys.py: the document after its script ran, a screenshot, the keys,
 // filters and orders (skipped without Chromium or Python).
 
+#include "ZTImageTestSupport.h"
 #include "ZTOptionParser.h"
 #include "report/ZTReviewPage.h"
 #include "text/ZTFileName.h"
@@ -47,7 +48,7 @@ ZTCrop crop(const char* request, const QRect& rect, double kept, double scale,
     return result;
 }
 
-// A 400x300 picture with its previews: smooth colour all over, so that every crop shows
+// A 400x300 picture with its previews: blocks of random colours, so that every crop shows
 // something, and a black heat map. With an @p error, a picture that failed.
 ZTPictureReport picture(
     const QString& name, const QList<ZTCrop>& crops, const QString& error = QString())
@@ -59,16 +60,9 @@ ZTPictureReport picture(
     report.analysisSize = QSize(48, 36);
     report.focus = QPoint(100, 150);
     report.crops = crops;
-    QImage image(report.inputSize, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            line[x] = qRgb(x * 255 / image.width(), y * 255 / image.height(), 160);
-        }
-    }
-    QImage map(48, 36, QImage::Format_Grayscale8);
-    map.fill(0);
-    ZTReviewPage::makePreviews(image, map, &report);
+    std::mt19937 random(7);
+    ZTReviewPage::makePreviews(ZTImageTest::randomBlocks(report.inputSize, 20, random),
+        ZTImageTest::uniform(QSize(48, 36), qRgb(0, 0, 0), QImage::Format_Grayscale8), &report);
     return report;
 }
 
@@ -221,11 +215,10 @@ void tst_ZTReviewPage::previewsOfOddSizes()
              {QSize(5000, 1), QSize(320, 1)}, {QSize(3, 3000), QSize(1, 320)}}) {
         ZTPictureReport report;
         report.inputSize = size;
-        QImage picture(size, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        QImage map(size.boundedTo(QSize(48, 48)), QImage::Format_Grayscale8);
-        map.fill(200);
-        ZTReviewPage::makePreviews(picture, map, &report);
+        ZTReviewPage::makePreviews(ZTImageTest::uniform(size, qRgb(255, 0, 0)),
+            ZTImageTest::uniform(
+                size.boundedTo({48, 48}), qRgb(200, 200, 200), QImage::Format_Grayscale8),
+            &report);
         QCOMPARE(ZTReviewPage::thumbnailSize(size), thumbnail);
         QCOMPARE(QImage::fromData(report.thumbnail).size(), thumbnail);
         QVERIFY(!QImage::fromData(report.heatMap).isNull());

@@ -57,12 +57,8 @@ void tst_ZTCropHonesty::everyWindowIsExactAndLargest()
                 const int b = aspect.height() / divisor;
                 const QSize window = ZTSalienzCropPlanner::largestWindow(
                     QSize(width, height), aspect.width(), aspect.height());
-                const QByteArray where = QStringLiteral("%1x%2 at %3:%4")
-                                             .arg(width)
-                                             .arg(height)
-                                             .arg(a)
-                                             .arg(b)
-                                             .toUtf8();
+                const QByteArray where
+                    = QString::asprintf("%dx%d at %d:%d", width, height, a, b).toUtf8();
                 QVERIFY2(
                     !window.isEmpty() && QRect(0, 0, width, height).contains(QRect({0, 0}, window)),
                     where);

@@ -13,8 +13,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 
 namespace ZTNaive {
+
+// The Sobel kernels, row by row: the response to horizontal edges, and to vertical ones.
+inline constexpr int sobelHorizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+inline constexpr int sobelVertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
 
 /** The pixel as QImage::pixel reads it, except that an index outside the colour table reads 0. */
 inline QRgb readPixel(const QImage& image, int x, int y)
@@ -28,53 +33,37 @@ inline QRgb readPixel(const QImage& image, int x, int y)
     return image.pixel(x, y);
 }
 
-inline QRgb opaqueChannels(double red, double green, double blue, double divisor)
+/** One pass of the blur along @p step, from @p source into @p target, which may be the same. */
+inline void naiveBlurPass(
+    const QImage& source, QImage& target, const QVector<double>& kernel, const QPoint& step)
 {
+    const int half = kernel.size() / 2;
+    const double divisor = std::accumulate(kernel.begin(), kernel.end(), 0.0);
     const auto channel = [divisor](double sum) { return QRgb(int(sum / divisor)) & 0xFFu; };
-    return 0xFF000000u | channel(red) << 16 | channel(green) << 8 | channel(blue);
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < source.width(); ++x) {
+            double red = 0.0, green = 0.0, blue = 0.0;
+            for (int k = -half; k <= half; ++k) {
+                const QPoint at = QPoint(x, y) + k * step;
+                if (source.rect().contains(at)) {
+                    const QRgb p = readPixel(source, at.x(), at.y());
+                    red += kernel[k + half] * qRed(p);
+                    green += kernel[k + half] * qGreen(p);
+                    blue += kernel[k + half] * qBlue(p);
+                }
+            }
+            target.setPixel(
+                x, y, 0xFF000000u | channel(red) << 16 | channel(green) << 8 | channel(blue));
+        }
+    }
 }
 
 /** The two-pass blur with @p kernel: rows into the target, then columns in place from the top. */
 inline QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
 {
     QImage target(image.size(), QImage::Format_ARGB32);
-    const int half = kernel.size() / 2;
-    double divisor = 0.0;
-    for (const double weight : kernel) {
-        divisor += weight;
-    }
-    const int width = image.width();
-    const int height = image.height();
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int k = -half; k <= half; ++k) {
-                if (x + k >= 0 && x + k < width) {
-                    const double weight = kernel[k + half];
-                    const QRgb p = readPixel(image, x + k, y);
-                    red += weight * qRed(p);
-                    green += weight * qGreen(p);
-                    blue += weight * qBlue(p);
-                }
-            }
-            target.setPixel(x, y, opaqueChannels(red, green, blue, divisor));
-        }
-    }
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int k = -half; k <= half; ++k) {
-                if (y + k >= 0 && y + k < height) {
-                    const double weight = kernel[k + half];
-                    const QRgb p = target.pixel(x, y + k);
-                    red += weight * qRed(p);
-                    green += weight * qGreen(p);
-                    blue += weight * qBlue(p);
-                }
-            }
-            target.setPixel(x, y, opaqueChannels(red, green, blue, divisor));
-        }
-    }
+    naiveBlurPass(image, target, kernel, QPoint(1, 0));
+    naiveBlurPass(target, target, kernel, QPoint(0, 1));
     return target;
 }
 
@@ -192,12 +181,10 @@ inline QImage naiveSobel(const QImage& image, const QVector<double>& blurKernel)
     if (image.isNull()) {
         return QImage();
     }
-    static const int horizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
-    static const int vertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
     const QImage blurred = naiveBlur(image, blurKernel);
-    return naiveMaxFilter(
-        naiveCombine(naiveConvolution(blurred, horizontal), naiveConvolution(blurred, vertical)), 7,
-        50);
+    return naiveMaxFilter(naiveCombine(naiveConvolution(blurred, sobelHorizontal),
+                              naiveConvolution(blurred, sobelVertical)),
+        7, 50);
 }
 
 /**

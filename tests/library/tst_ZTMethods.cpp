@@ -1,0 +1,436 @@
+// The salience methods and the filters they are built from: the abstract base, the blur, the
+// maximum filter, the Sobel map, the centre prior, the surround contrast and the very important
+// areas, each against its straightforward reference.
+
+#include "ZTAbstractROI.h"
+#include "ZTGaussROI.h"
+#include "ZTGaussianBlur.h"
+#include "ZTImageTestSupport.h"
+#include "ZTMaxFilter.h"
+#include "ZTSalienzAchanta.h"
+#include "ZTSobelROI.h"
+#include "ZTVeryImportantAreasROI.h"
+
+#include <QPainter>
+#include <QtTest>
+
+#include <climits>
+
+using namespace ZTImageTest;
+
+namespace {
+
+using Rects = QList<QRect>;
+
+// The smallest concrete method.
+class EmptyROI : public ZTAbstractROI
+{
+public:
+    QImage evaluate(const QImage& image) override { return createTargetImage(image); }
+};
+
+// A Sobel method whose responses are 30 everywhere.
+class FixedResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& in) const override { return uniform(in.size(), 0xFF1E1E1E); }
+};
+
+// A subclass with the class's own responses, which evaluate() reaches through the virtual call.
+class OwnResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& in) const override { return ZTSobelROI::convolute(in); }
+};
+
+// The surround contrast plane as defined, from the exported list helpers, of 32-bit words.
+QList<double> naiveSalience(ZTSalienzAchanta& m, const QImage& source)
+{
+    const int w = source.width(), h = source.height();
+    QList<double> planes[3], smoothed[3], salience = m.createZeroedList(w * h);
+    QList<QList<double>> tables[3];
+    for (int i = 0; i < w * h; ++i) {
+        const QRgb p = reinterpret_cast<const QRgb*>(source.constScanLine(i / w))[i % w];
+        const double r = qRed(p), g = qGreen(p), b = qBlue(p);
+        const double luma = (g * 0.587 + 0.299 * r) + 0.114 * b;
+        planes[0].append(luma);
+        planes[1].append((r - luma) * 0.713 + 128);
+        planes[2].append((b - luma) * 0.564 + 128);
+    }
+    for (int c = 0; c < 3; ++c) {
+        smoothed[c] = m.createZeroedList(w * h);
+        m.gaussianSmooth(planes[c], w, h, {1.0, 2.0, 1.0}, smoothed[c]);
+        tables[c] = m.createZeroed2dList(w, h);
+        m.integralImage(planes[c], w, h, tables[c]);
+    }
+    // The surround of a pixel: the largest span centred on it that fits, along one axis.
+    const auto span = [](int v, int n) {
+        return v < n - v ? std::pair(0, qMin(2 * v, n - 1)) : std::pair(qMax(2 * v - n, 0), n - 1);
+    };
+    for (int i = 0; i < w * h; ++i) {
+        const auto [x1, x2] = span(i % w, w);
+        const auto [y1, y2] = span(i / w, h);
+        const double area = (x2 - x1 + 1) * (y2 - y1 + 1);
+        double d[3];
+        for (int c = 0; c < 3; ++c) {
+            d[c] = m.integralSum(tables[c], x1, y1, x2, y2) / area - smoothed[c][i];
+        }
+        salience[i] = (d[0] * d[0] + d[1] * d[1]) + d[2] * d[2];
+    }
+    return salience;
+}
+
+// The surround contrast map as defined: the plane stretched to 0 ... 255 (black for a range of
+// 0), then the maximum filter of size 90 and threshold 150.
+QImage naiveSurroundMap(const QImage& picture)
+{
+    // The three formats of 0xAARRGGBB words are read as they are, others in their ARGB32 form.
+    const bool words = picture.format() >= QImage::Format_RGB32
+        && picture.format() <= QImage::Format_ARGB32_Premultiplied;
+    const QImage source = words ? picture : picture.convertToFormat(QImage::Format_ARGB32);
+    ZTSalienzAchanta method;
+    const QList<double> salience = naiveSalience(method, source);
+    const auto [low, high] = std::minmax_element(salience.begin(), salience.end());
+    QVector<QRgb> map;
+    for (const double s : salience) {
+        const int range = int(*high - *low);
+        const int value = range == 0 ? 0 : qBound(0, int(s - *low) * 255 / range, 255);
+        map.append(qRgb(value, value, value));
+    }
+    return naiveMaxFilter(pictureOf(source.size(), map), 90, 150);
+}
+
+QImage areasMap(const Rects& rects, const QSize& size, const QSize& reference)
+{
+    return ZTVeryImportantAreasROI(rects, reference).evaluate(uniform(size, qRgb(30, 200, 90)));
+}
+
+// Black, grey ellipses in the halo bounds, then the white rectangles, through a plain QPainter.
+QImage paintedAreas(const Rects& halos, const Rects& rects)
+{
+    QImage map = uniform(QSize(64, 48), 0xFF000000u);
+    QPainter painter(&map);
+    painter.setPen(QColor(0xA0, 0xA0, 0xA4));
+    painter.setBrush(QColor(0xA0, 0xA0, 0xA4));
+    for (const QRect& bounds : halos) {
+        painter.drawEllipse(bounds);
+    }
+    painter.setPen(Qt::white);
+    painter.setBrush(Qt::white);
+    painter.drawRects(rects.toVector());
+    return map;
+}
+
+} // namespace
+
+class tst_ZTMethods : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void abstractMethod();
+    void blurKernels();
+    void matchesReferences_data();
+    void matchesReferences();
+    void maxFilterIndexOutsideColourTable();
+    void sobelResponses();
+    void priorMatchesFormula();
+    void surroundOfRedPixelInGrey();
+    void surroundHelpersAtTheirEdges();
+    void importantAreas_data();
+    void importantAreas();
+    void importantAreasSizeWarning();
+};
+
+// A fresh method is enabled with weight 0, and the weight is stored unchanged. adjustFormat()
+// shares an ARGB32 image's data and gives an RGB32 image alpha 255; createTargetImage() gives an
+// ARGB32 image of the same size, null for a null image.
+void tst_ZTMethods::abstractMethod()
+{
+    EmptyROI method;
+    QCOMPARE(qMakePair(method.isEnabled(), method.weight()), qMakePair(true, 0));
+    method.setEnabled(false);
+    method.setWeight(-10);
+    QCOMPARE(qMakePair(method.isEnabled(), method.weight()), qMakePair(false, -10));
+    const QImage argb = uniform(QSize(640, 480), qRgba(16, 32, 48, 64));
+    QCOMPARE(method.adjustFormat(argb).constBits(), argb.constBits());
+    QImage rgb = argb.copy();
+    rgb.reinterpretAsFormat(QImage::Format_RGB32);
+    QVERIFY(sameStoredPixels(
+        method.adjustFormat(rgb), uniform(rgb.size(), qRgb(16, 32, 48)), "alpha 255"));
+    const QImage target = method.evaluate(argb);
+    QCOMPARE(qMakePair(target.size(), target.format()),
+        qMakePair(QSize(640, 480), QImage::Format_ARGB32));
+    QVERIFY(method.adjustFormat(QImage()).isNull() && method.evaluate(QImage()).isNull());
+}
+
+// The blur's kernels, which its reference takes from it, and one blurred column that anchors
+// that reference. QVector compares its doubles exactly.
+void tst_ZTMethods::blurKernels()
+{
+    ZTGaussianBlur blur(3, 2.6);
+    QCOMPARE(blur.createGaussianKernel(3, 2.6),
+        QVector<double>({0.3250163199427705, 0.34996736011445906, 0.3250163199427705}));
+    // Sigma 0 is derived from the size: 0.8 for size 3.
+    QCOMPARE(blur.createGaussianKernel(3, 0.0),
+        QVector<double>({0.2389942656229905, 0.5220114687540189, 0.2389942656229905}));
+    QCOMPARE(blur.createGaussianKernel(1, 2.6), QVector<double> {1.0});
+    QCOMPARE(blur.createGaussianKernel(0, 2.6), QVector<double>());
+    // A sigma whose square underflows keeps the middle weight.
+    QCOMPARE(blur.createGaussianKernel(5, 1e-200), QVector<double>({0, 0, 1, 0, 0}));
+    // The borders darken, and the in-place column pass brightens the interior downwards.
+    const QImage orange = blur.evaluate(uniform(QSize(5, 5), qRgb(200, 100, 50)));
+    QCOMPARE(pixelsOf(orange.copy(2, 0, 1, 5)),
+        pixels("134 67 33, 178 89 44, 192 96 48, 197 98 49, 134 66 33"));
+}
+
+void tst_ZTMethods::matchesReferences_data()
+{
+    QTest::addColumn<QImage>("picture");
+    std::mt19937 random(9);
+    // The maximum filter runs on bands of 64 rows: heights around one and two bands.
+    for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(2, 3),
+             QSize(3, 4), QSize(31, 17), QSize(64, 48), QSize(19, 67), QSize(17, 131)}) {
+        QTest::addRow("noise %dx%d", size.width(), size.height())
+            << randomPicture(size, QImage::Format_RGB32, random, allReds());
+    }
+    // Some formats store a copy with another red than it was read with; indexed images copy
+    // colour indices, and the maximum filter is compared in their ARGB32 form.
+    for (const auto format :
+        {QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB888,
+            QImage::Format_Grayscale8, QImage::Format_Indexed8, QImage::Format_RGBA8888,
+            QImage::Format_ARGB8565_Premultiplied, QImage::Format_A2RGB30_Premultiplied}) {
+        QTest::addRow("%s noise", formatName(format))
+            << randomPicture(QSize(23, 19), format, random, allReds());
+    }
+    // Many equal reds with different other channels test the maximum filter's tie rules: the
+    // first spreading pixel in row-major order wins, a pixel keeps its own value on a tie.
+    QTest::newRow("few reds") << randomPicture(
+        QSize(13, 7), QImage::Format_RGB32, random, {0, 1, 50, 51, 150, 254, 255});
+    // Opaque grey maps take a path of their own in the maximum filter unless a pixel has a colour.
+    QImage grey = randomPicture(QSize(41, 29), QImage::Format_Grayscale8, random, allReds())
+                      .convertToFormat(QImage::Format_RGB32);
+    QTest::newRow("opaque grey") << grey;
+    grey.setPixel(20, 28, qRgb(200, 7, 9));
+    QTest::newRow("opaque grey but one pixel") << grey;
+    QTest::newRow("blocks") << randomBlocks(QSize(50, 31), 5, random);
+    // Steps from white to black a few rows above and below the borders of the bands, one row
+    // further down in each group of four columns: their edges spread across the borders.
+    QImage steps(60, 140, QImage::Format_RGB32);
+    for (int y = 0; y < steps.height(); ++y) {
+        for (int x = 0; x < steps.width(); ++x) {
+            const int step = 56 + x / 4;
+            const bool white = y < step || (y >= step + 40 && y < step + 64);
+            steps.setPixel(x, y, white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        }
+    }
+    QTest::newRow("steps at the band borders") << steps;
+    // Size 9 with the derived sigma sums to 0.9999999999999998: white sums to 254.99999999999997
+    // mid-row, which only the division by the kernel sum brings back to 255.
+    QTest::newRow("white: the blur divides by a kernel sum near 1")
+        << uniform(QSize(17, 17), qRgb(255, 255, 255));
+    QTest::newRow("uniform: black surround map") << uniform(QSize(11, 8), qRgb(90, 10, 200));
+}
+
+// Whole maps against the methods written out pixel by pixel: the blur for kernels narrower and
+// wider than the picture (a size below 1 acts as 1, an even size as the next odd one), the
+// maximum filter for arms from none to past the borders and thresholds at both ends of the red
+// range, the Sobel map and its two responses, and the surround contrast map.
+void tst_ZTMethods::matchesReferences()
+{
+    QFETCH(QImage, picture);
+    const QString tag = QTest::currentDataTag();
+    for (const int size : {-4, 1, 2, 3, 4, 9, 41}) {
+        for (const double sigma : {2.6, 0.0}) {
+            ZTGaussianBlur blur(size, sigma);
+            const QVector<double> kernel = blur.createGaussianKernel(qMax(size, 1) | 1, sigma);
+            QVERIFY(sameStoredPixels(blur.evaluate(picture), naiveBlur(picture, kernel),
+                tag + QString::asprintf(" blur %d %g", size, sigma)));
+        }
+    }
+    const auto argb = [](const QImage& image) {
+        return image.format() == QImage::Format_Indexed8
+            ? image.convertToFormat(QImage::Format_ARGB32)
+            : image;
+    };
+    const int longestArms = 2 * (picture.width() + picture.height()) + 1;
+    for (const int size : {INT_MIN, -2, 0, 1, 2, 3, 4, 7, 90, INT_MAX}) {
+        for (const int threshold : {-1, 0, 50, 150, 254, 255, 300}) {
+            QVERIFY(sameStoredPixels(argb(ZTMaxFilter(size, threshold).evaluate(picture)),
+                naiveMaxFilter(argb(picture), std::min(size, longestArms), threshold),
+                tag + QString::asprintf(" maximum %d %d", size, threshold)));
+        }
+    }
+    // Evaluated twice: evaluate() leaves the vertical-edge kernel configured.
+    ZTSobelROI sobel;
+    const QImage edges = naiveSobel(picture, ZTGaussianBlur(3, 2.6).createGaussianKernel(3, 2.6));
+    QVERIFY(sameStoredPixels(sobel.evaluate(picture), edges, tag + " Sobel"));
+    QVERIFY(sameStoredPixels(sobel.evaluate(picture), edges, tag + " Sobel again"));
+    QVERIFY(sameStoredPixels(OwnResponses().evaluate(picture), edges, tag + " subclass"));
+    QVERIFY(sameStoredPixels(
+        sobel.convolute(picture), naiveConvolution(picture, sobelVertical), tag + " V"));
+    sobel.configureSobelH();
+    QVERIFY(sameStoredPixels(
+        sobel.convolute(picture), naiveConvolution(picture, sobelHorizontal), tag + " H"));
+    QVERIFY(sameStoredPixels(
+        ZTSalienzAchanta().evaluate(picture), naiveSurroundMap(picture), tag + " surround"));
+}
+
+// An index outside the colour table reads as red 0 without a warning, and the index of the
+// pixel that wins over it is copied.
+void tst_ZTMethods::maxFilterIndexOutsideColourTable()
+{
+    QImage indexed(3, 1, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(0, 0, 0), qRgb(100, 1, 2)});
+    std::copy_n("\x01\x09\x00", 3, indexed.scanLine(0));
+    QImage map;
+    QCOMPARE(messagesDuring([&] { map = ZTMaxFilter(3, 50).evaluate(indexed); }), 0);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(map.constScanLine(0)), 3),
+        QByteArray("\x01\x01\x00", 3));
+}
+
+// totalWeight() is 8 for both kernels, so the divisor is 12 and the strongest response,
+// 3 * 4 * 255 / 12, is exactly 255: across a white first row, or column. evaluate() builds on
+// a subclass's responses. The magnitude of every pair of reds, in a width that leaves a
+// remainder after each group of eight.
+void tst_ZTMethods::sobelResponses()
+{
+    ZTSobelROI sobel;
+    for (const char* white :
+        {"255, 255, 255, 0, 0, 0, 0, 0, 0", "255, 0, 0, 255, 0, 0, 255, 0, 0"}) {
+        QCOMPARE(sobel.totalWeight(), 8);
+        QCOMPARE(pixelsOf(sobel.convolute(pictureOf(QSize(3, 3), pixels(white)))),
+            QVector<QRgb>(9, qRgb(255, 255, 255)));
+        sobel.configureSobelV();
+    }
+    QCOMPARE(pixelsOf(FixedResponses().evaluate(uniform(QSize(9, 9), 0xFF000000))),
+        QVector<QRgb>(81, qRgb(42, 42, 42)));
+    QImage first(251, 262, QImage::Format_ARGB32);
+    QImage second(first.size(), QImage::Format_ARGB32);
+    for (int i = 0; i < 65536; ++i) {
+        first.setPixel(i % 251, i / 251, qRgba(i / 256, 0, 0, 255 - i / 256));
+        second.setPixel(i % 251, i / 251, qRgb(i % 256, 0, 0));
+    }
+    QVERIFY(sameStoredPixels(sobel.combine(first, second), naiveCombine(first, second), "pairs"));
+}
+
+// A few levels that anchor the prior's reference (1x1 has no pixel at the centre, so 254; 0
+// from 433 pixels on), then whole maps: odd and even sides mirror about the centre differently,
+// large maps reach every level, and the picture's content plays no part.
+void tst_ZTMethods::priorMatchesFormula()
+{
+    QList<int> reds;
+    for (const auto& [size, point] : QList<QPair<QSize, QPoint>> {{{1, 1}, {0, 0}},
+             {{2, 2}, {1, 1}}, {{2, 2}, {0, 0}}, {{640, 480}, {320, 0}}, {{640, 480}, {0, 0}},
+             {{1000, 2}, {932, 1}}, {{1000, 2}, {933, 1}}}) {
+        reds.append(qRed(ZTGaussROI().evaluate(QImage(size, QImage::Format_RGB32)).pixel(point)));
+    }
+    QCOMPARE(reds, QList<int>({254, 255, 254, 46, 2, 1, 0}));
+    for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(7, 1), QSize(2, 3), QSize(641, 481),
+             QSize(3, 1001), QSize(1279, 959), QSize(1280, 960)}) {
+        std::mt19937 random(size.width());
+        const QImage picture = randomPicture(size, QImage::Format_RGB32, random, allReds());
+        QVERIFY(sameStoredPixels(ZTGaussROI().evaluate(picture), naivePrior(size),
+            QString::asprintf("prior-%dx%d", size.width(), size.height())));
+    }
+}
+
+// A 5x5 grey picture with a pixel (255, 0, 0) in the middle, which anchors the surround
+// reference: raw contrast 916.04 there, 116.84 to its right and below it, 70.68 to its left
+// and above it; after the maximum filter the centre row and column are 255 throughout.
+void tst_ZTMethods::surroundOfRedPixelInGrey()
+{
+    QImage picture = uniform(QSize(5, 5), qRgb(128, 128, 128), QImage::Format_RGB32);
+    picture.setPixel(2, 2, qRgb(255, 0, 0));
+    ZTSalienzAchanta method;
+    const QList<double> s = naiveSalience(method, picture);
+    QCOMPARE(QVector<int>({qRound(s[12] * 100), qRound(s[13] * 100), qRound(s[17] * 100),
+                 qRound(s[11] * 100), qRound(s[7] * 100)}),
+        QVector<int>({91604, 11684, 11684, 7068, 7068}));
+    QCOMPARE(pixelsOf(method.evaluate(picture)),
+        pixels("0, 0, 255, 0, 0, 0, 13, 255, 2, 0, 255, 255, 255, 255, 255, 0, 2, 255, 0, 0, "
+               "0, 0, 255, 0, 0"));
+}
+
+// Lists of zeros are empty for a count below 1, smoothing leaves the output alone for planes
+// too short, and rectangle sums start at the table's edge for a start below 0 and are 0 for an
+// entry outside the table: edges that the whole maps do not reach.
+void tst_ZTMethods::surroundHelpersAtTheirEdges()
+{
+    ZTSalienzAchanta m;
+    QCOMPARE(m.createZeroedList(0).size() + m.createZeroed2dList(2, -1).size(), 0);
+    QList<double> output {9, 9, 9, 9};
+    m.gaussianSmooth({1, 2, 3}, 2, 2, {1, 2, 1}, output);
+    QCOMPARE(output, QList<double>({9, 9, 9, 9}));
+    const QList<QList<double>> table {{1, 3, 6}, {5, 12, 21}};
+    QCOMPARE(QList<double>({m.integralSum(table, -3, -3, 0, 0), m.integralSum(table, 0, 0, 3, 1)}),
+        QList<double>({1, 0}));
+}
+
+void tst_ZTMethods::importantAreas_data()
+{
+    QTest::addColumn<Rects>("rects");
+    QTest::addColumn<Rects>("halos"); // their bounding rectangles
+    QTest::addColumn<Rects>("drawn"); // the white rectangles
+
+    QTest::newRow("empty list is black") << Rects {} << Rects {} << Rects {};
+    // Edges -3 and 0: the centre is -3 / 2 = -1 toward zero, not -2.
+    QTest::newRow("negative centre truncates toward zero") << Rects {
+        QRect(-3, -3, 4, 4)} << Rects {QRect(-5, -5, 8, 8)} << Rects {QRect(-3, -3, 4, 4)};
+    const Rects overlapping {QRect(5, 5, 10, 8), QRect(12, 9, 12, 10), QRect(13, 8, 3, 20)};
+    QTest::newRow("overlapping: all halos before all rectangles")
+        << overlapping << Rects {QRect(-1, 0, 20, 16), QRect(5, 3, 24, 20), QRect(11, -3, 6, 40)}
+        << overlapping;
+    QTest::newRow("clipped at the bottom right")
+        << Rects {QRect(50, 30, 20, 24)} << Rects {QRect(39, 17, 40, 48)}
+        << Rects {QRect(50, 30, 20, 24)};
+    // A one-pixel rectangle at INT_MAX has the halo INT_MAX - 1 ... INT_MAX, whose left edge
+    // plus width overflowed in QRect's (x, y, width, height) constructor (found by fuzz_methods;
+    // the overflow shows under UndefinedBehaviorSanitizer). Rectangles whose size or halo leaves
+    // the int range are clipped, never overflowed.
+    QTest::newRow("haloEndingAtIntMaxOverflowedQRect")
+        << Rects {QRect(QPoint(INT_MAX, INT_MAX), QPoint(INT_MAX, INT_MAX)),
+               QRect(QPoint(INT_MAX - 5, INT_MIN), QPoint(INT_MAX, INT_MIN + 5))}
+        << Rects {} << Rects {};
+    QTest::newRow("the whole int range is clipped")
+        << Rects {QRect(QPoint(INT_MIN, INT_MIN), QPoint(INT_MAX, INT_MAX))} << Rects {}
+        << Rects {QRect(0, 0, 64, 48)};
+}
+
+void tst_ZTMethods::importantAreas()
+{
+    QFETCH(Rects, rects);
+    QFETCH(Rects, halos);
+    QFETCH(Rects, drawn);
+    QCOMPARE(areasMap(rects, QSize(64, 48), QSize(64, 48)), paintedAreas(halos, drawn));
+}
+
+// Once per call in which the sizes differ, with the context that the library sets whatever the
+// build settings of the code that logs; the rectangles are drawn unscaled, where they are.
+void tst_ZTMethods::importantAreasSizeWarning()
+{
+    static QStringList messages;
+    const Rects rects {QRect(10, 10, 20, 10), QRect(300, 200, 40, 60)};
+    const QSize picture(320, 240);
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& c, const QString& text) {
+            messages << QString("%1 %2 %3:%4 %5: %6")
+                            .arg(type == QtWarningMsg ? "warning" : "other", c.category, c.file)
+                            .arg(c.line)
+                            .arg(c.function, text);
+        });
+    const QImage mismatched = areasMap(rects, picture, QSize(640, 480));
+    areasMap(rects, picture, QSize(320, 239)); // the height alone differs: a second
+    const QImage matched = areasMap(rects, picture, picture);
+    QVERIFY(areasMap(rects, QSize(), QSize(640, 480)).isNull()); // nothing to draw on
+    qInstallMessageHandler(previous);
+    const QString warning = QString::fromUtf8(
+        "warning default libs/ZTRegionOfInterest/ZTVeryImportantAreasROI:49 virtual QImage "
+        "ZTVeryImportantAreasROI::evaluate(const QImage&): TODO: umrechnen der Gr\xc3\xb6\xc3\x9f"
+        "e! (worldmatrix berechnen)");
+    QCOMPARE(messages, QVector<QString>(2, warning).toList());
+    QCOMPARE(mismatched, matched);
+}
+
+QTEST_GUILESS_MAIN(tst_ZTMethods)
+#include "tst_ZTMethods.moc"

@@ -70,12 +70,10 @@ private slots:
         row("(-2550 + 2000) / 20 clamps to 0", {255, 100}, {-10, 20}, 0);
         row("only positive weights normalise", {100, 100, 50}, {20, -10, 10}, 50);
         row("no positive weight: normaliser 1", {255, 255}, {0, -3}, 0);
-        row("sum above 255 clamps", {255, 255}, {1, 0}, 255);
-        row("default weights at full salience", {255, 255, 255, 255}, {20, 2, -10, 10}, 175);
         row("largest weights do not overflow", {255, 255}, {INT_MAX, INT_MAX}, 255);
         // Without values: every pair of reds. Weights n - 1 and 1 give every sum from 0 to
         // 255 * n, each divided by n.
-        for (const int n : {1, 2, 3, 7, 12, 32, 100, 255, 256, 257, 65536, 65537, 99991}) {
+        for (const int n : {1, 3, 7, 256, 257, 65537, 99991}) {
             row(qPrintable(QString("normaliser %1, every sum").arg(n)), {}, {n - 1, 1}, -1);
         }
         row("negative first", {}, {-7, 5}, -1);
@@ -123,7 +121,6 @@ private slots:
                   QTest::newRow(name) << analysis << picture << enabled << map;
               };
         // With only the centre prior enabled: its map of the work image, whatever its weight.
-        row("landscape into 320x240", {320, 240}, {1600, 1200}, {SalienzGauss}, {320, 240});
         row("portrait into 320x240", {320, 240}, {1200, 1600}, {SalienzGauss}, {180, 240});
         row("thin picture keeps one row", {320, 240}, {4000, 2}, {SalienzGauss}, {320, 1});
         row("invalid size keeps the picture's", {-1, -1}, {123, 45}, {SalienzGauss}, {123, 45});
@@ -134,7 +131,6 @@ private slots:
         // Regression (fuzz_mixer): scaling up to these made QImage log that it ran out of memory.
         // Work images above 2^29 pixels are refused before anything is allocated.
         row("huge analysis size logged out of memory", {INT_MAX, INT_MAX}, {64, 48}, all, {});
-        row("work image of 65536x49152 pixels", {65536, 65536}, {64, 48}, all, {});
     }
 
     void analyze()

@@ -103,7 +103,6 @@ private slots:
     void placement_data();
     void placement();
     void placementMatchesTheMaximizer();
-    void outputSizePlansItsAspect();
     void declaredAreas_data();
     void declaredAreas();
     void placementAmongAreasIsTheBestRangeOfTheirStarts();
@@ -183,7 +182,8 @@ void tst_ZTSalienzCropPlanner::placement()
 }
 
 // On random maps, every crop starts where the library's maximizer puts the window on the map,
-// rounded back to the picture, or is centred where it finds none.
+// rounded back to the picture, or is centred where it finds none. An output size plans as its
+// aspect, reduced or not; an empty one gives a null rect.
 void tst_ZTSalienzCropPlanner::placementMatchesTheMaximizer()
 {
     for (const auto& [picture, mapSize] : {std::pair {QSize(400, 267), QSize(48, 32)},
@@ -191,6 +191,7 @@ void tst_ZTSalienzCropPlanner::placementMatchesTheMaximizer()
         const QImage map = randomMap(mapSize);
         for (const auto method : {SalienzPixelWeightLinear, SalienzPixelWeightThreshold}) {
             const ZTSalienzCropPlanner planner(map, picture, method);
+            QVERIFY(planner.cropForSize(QSize(0, 1080)).rect.isNull());
             for (const QSize aspect : {QSize(1, 1), QSize(4, 5), QSize(16, 9), QSize(1, 3)}) {
                 const QSize window
                     = ZTSalienzCropPlanner::largestWindow(picture, aspect.width(), aspect.height());
@@ -215,25 +216,10 @@ void tst_ZTSalienzCropPlanner::placementMatchesTheMaximizer()
                     horizontal ? QPoint(offset, across) : QPoint(across, offset));
                 QCOMPARE(crop.rect.size(), window);
                 QCOMPARE(crop.centred, start < 0);
+                QCOMPARE(planner.cropForSize(aspect * 7).rect, crop.rect);
             }
         }
     }
-}
-
-// An output size plans as its aspect, reduced or not; an empty size gives a null rect.
-void tst_ZTSalienzCropPlanner::outputSizePlansItsAspect()
-{
-    const ZTSalienzCropPlanner planner(randomMap(QSize(48, 32)), QSize(4000, 2667));
-    for (const auto& [size, aspect] :
-        {std::pair {QSize(1080, 1350), QSize(4, 5)}, {QSize(333, 1000), QSize(333, 1000)}}) {
-        const Crop bySize = planner.cropForSize(size);
-        const Crop byAspect = planner.cropForAspect(aspect.width(), aspect.height());
-        QCOMPARE(bySize.rect, byAspect.rect);
-        QCOMPARE(bySize.salienceKept, byAspect.salienceKept);
-        QCOMPARE(bySize.centred, byAspect.centred);
-    }
-    QVERIFY(planner.cropForSize(QSize()).rect.isNull());
-    QVERIFY(planner.cropForSize(QSize(0, 1080)).rect.isNull());
 }
 
 void tst_ZTSalienzCropPlanner::declaredAreas_data()
@@ -245,7 +231,7 @@ void tst_ZTSalienzCropPlanner::declaredAreas_data()
     QTest::addColumn<QString>("expected");
 
     // The map is a tenth of the picture; its salience grows towards the far end of the free
-    // axis ("far"), the near one ("near"), or is nowhere ("none"). A 1:1 crop of 300x100 is 100x100
+    // axis ("far") or the near one ("near"). A 1:1 crop of 300x100 is 100x100
     // at offsets 0 ... 200; unconstrained, "far" puts it at 190.
     const auto row = [](const char* name, QSize picture, const char* salience,
                          const QList<QRect>& areas, const QList<QRect>& cores, const char* crop) {
@@ -261,8 +247,6 @@ void tst_ZTSalienzCropPlanner::declaredAreas_data()
         {{10, 0, 20, 20}, {250, 0, 30, 30}}, {}, "180,0 kept 1");
     row("as big: the one that keeps more salience, far", wide, "far",
         {{10, 0, 20, 20}, {250, 0, 20, 20}}, {}, "190,0 kept 1");
-    row("as big, no salience either: the earliest", wide, "none",
-        {{250, 0, 20, 20}, {10, 0, 20, 20}}, {}, "5,0 kept 1 centred");
     row("too wide for the window: its core", wide, "far", {{50, 0, 150, 100}}, {{120, 10, 20, 20}},
         "120,0 kept 1");
     // An area exactly as long as the window fits whole: keeping its core instead would let the
@@ -291,9 +275,7 @@ void tst_ZTSalienzCropPlanner::declaredAreas()
     for (int y = 0; y < map.height(); ++y) {
         for (int x = 0; x < map.width(); ++x) {
             const int along = horizontal ? x : y;
-            const int red = salience == "far" ? 8 * along
-                : salience == "near"          ? 8 * (29 - along)
-                                              : 0;
+            const int red = salience == "far" ? 8 * along : 8 * (29 - along);
             map.setPixel(x, y, qRgb(red, red, red));
         }
     }
@@ -360,10 +342,8 @@ void tst_ZTSalienzCropPlanner::salienceKept_data()
         QTest::newRow(name) << picture << rect << black << kept;
     };
     row("the whole picture keeps all", {8, 8}, {0, 0, 8, 8}, 1020);
-    row("narrower: the columns between its edges", {8, 8}, {2, 0, 4, 8}, 248 + 256);
     row("edges on half a map pixel round up", {8, 8}, {1, 0, 4, 8}, 248 + 256);
     row("lower: the rows between its edges", {8, 8}, {0, 1, 8, 4}, 143 + 271);
-    row("a third of a map pixel rounds down", {12, 4}, {4, 0, 4, 4}, 248 + 256);
     row("two thirds of a map pixel round up", {12, 4}, {5, 0, 4, 4}, 256);
     row("partly left of the picture: clamped", {8, 8}, {-4, 0, 6, 8}, 244);
     row("empty rect keeps nothing", {8, 8}, {}, 0);
@@ -402,8 +382,6 @@ void tst_ZTSalienzCropPlanner::focalPoint_data()
         << QSize(400, 300) << map << QList<QPoint> {{1, 2}} << QPoint(150, 187);
     QTest::newRow("two pixels, weighted")
         << QSize(400, 300) << map << QList<QPoint> {{0, 0}, {3, 0}} << QPoint(125, 37);
-    QTest::newRow("picture smaller than the map")
-        << QSize(3, 3) << map << QList<QPoint> {{3, 3}} << QPoint(2, 2);
     QTest::newRow("black map: the picture's centre")
         << QSize(400, 300) << map << QList<QPoint>() << QPoint(200, 150);
     QTest::newRow("null map: 0,0") << QSize(400, 300) << QSize() << QList<QPoint>() << QPoint();
@@ -457,17 +435,13 @@ void tst_ZTSalienzCropPlanner::countsCubeSizeAndTotal()
     clusterer.setCountCubesV(-3);
     sizes << clusterer.countCubes() << clusterer.cubeSize(QSize(200, 100));
     QCOMPARE(sizes, QVector<QSize>({QSize(10, 10), QSize(10, 20), QSize(4, -3), QSize(100, 50)}));
-    const QRgb oneToFour[] {qRgb(1, 9, 9), qRgb(2, 9, 9), qRgb(3, 9, 9), qRgb(4, 9, 9)};
-    QImage white(3000, 3000, QImage::Format_RGB32);
-    white.fill(Qt::white);
-    QCOMPARE(QVector<int>({clusterer.totalSalience(QImage(reinterpret_cast<const uchar*>(oneToFour),
-                               2, 2, QImage::Format_RGB32)),
+    const QImage white = ZTImageTest::uniform(QSize(3000, 3000), qRgb(255, 255, 255));
+    QCOMPARE(QVector<int>({clusterer.totalSalience(levelIn(QSize(2, 2), 3)),
                  clusterer.totalSalience(QImage()), clusterer.totalSalience(white)}),
-        QVector<int>({10, 0, std::numeric_limits<int>::max()}));
+        QVector<int>({12, 0, std::numeric_limits<int>::max()}));
     QVERIFY(clusterer.cluster(QImage()).isNull());
-    QImage fairShare(white.size(), QImage::Format_ARGB32);
-    fairShare.fill(qRgb(128, 128, 128));
-    QCOMPARE(ZTSalienzClusterer().cluster(white), fairShare);
+    QCOMPARE(ZTSalienzClusterer().cluster(white),
+        ZTImageTest::uniform(white.size(), qRgb(128, 128, 128)));
 }
 
 // Every cube map is compared with the naive reference as a whole, and at the probes with the
@@ -479,8 +453,6 @@ void tst_ZTSalienzCropPlanner::cluster_data()
     QTest::addColumn<Probes>("probes");
 
     const QSize tens(10, 10);
-    QTest::newRow("105x100: 5-pixel edge column")
-        << levelIn(QSize(105, 100), 100) << tens << Probes {{{99, 99}, 121}, {{100, 0}, 60}};
     QTest::newRow("white square: a boosted cube") << levelIn(QSize(100, 100), 255,
         QRect(0, 0, 10, 10)) << tens << Probes {{{9, 9}, 255}, {{10, 0}, 0}};
     // Mean 20, three cubes of 4: the first one's excess of 80 > 40 boosts it (80 * 120 * 128 /

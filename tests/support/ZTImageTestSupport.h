@@ -60,25 +60,6 @@ inline QImage pictureOf(const QSize& size, const QVector<QRgb>& pixels)
     return QImage(bits, size.width(), size.height(), QImage::Format_ARGB32).copy();
 }
 
-// Opaque pixel words from @p text: comma-separated pixels, each "r g b" or a grey "v".
-inline QVector<QRgb> pixels(const QString& text)
-{
-    QVector<QRgb> words;
-    for (const QString& pixel : text.split(',')) {
-        const QStringList c = pixel.split(' ', Qt::SkipEmptyParts);
-        words.append(qRgb(c[0].toInt(), c.value(1, c[0]).toInt(), c.value(2, c[0]).toInt()));
-    }
-    return words;
-}
-
-// The pixel words of @p image converted to Format_ARGB32, row by row.
-inline QVector<QRgb> pixelsOf(const QImage& image)
-{
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32); // rows follow each other
-    const QRgb* const words = reinterpret_cast<const QRgb*>(argb.constBits());
-    return QVector<QRgb>(words, words + argb.width() * argb.height());
-}
-
 // A picture of random pixel words whose red components are drawn from @p reds, so that equal
 // reds with different other channels are common. The 0xAARRGGBB formats keep a random alpha byte
 // (Format_RGB32 too, as in scan lines written directly); other formats are converted.

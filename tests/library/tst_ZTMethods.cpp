@@ -188,8 +188,8 @@ private slots:
 };
 
 // A fresh method is enabled with weight 0, and the weight is stored unchanged. adjustFormat()
-// shares an ARGB32 image's data and gives an RGB32 image alpha 255; createTargetImage() gives an
-// ARGB32 image of the same size, null for a null image.
+// shares an ARGB32 image's data and gives an RGB32 image alpha 255; createTargetImage() gives a
+// null image for a null one.
 void tst_ZTMethods::abstractMethod()
 {
     EmptyROI method;
@@ -203,9 +203,6 @@ void tst_ZTMethods::abstractMethod()
     rgb.reinterpretAsFormat(QImage::Format_RGB32);
     QVERIFY(sameStoredPixels(
         method.adjustFormat(rgb), uniform(rgb.size(), qRgb(16, 32, 48)), "alpha 255"));
-    const QImage target = method.evaluate(argb);
-    QCOMPARE(qMakePair(target.size(), target.format()),
-        qMakePair(QSize(640, 480), QImage::Format_ARGB32));
     QVERIFY(method.adjustFormat(QImage()).isNull() && method.evaluate(QImage()).isNull());
 }
 
@@ -329,20 +326,14 @@ void tst_ZTMethods::maxFilterIndexOutsideColourTable()
         QByteArray("\x01\x01\x00", 3));
 }
 
-// totalWeight() is 8 for both kernels, so the divisor is 12 and the strongest response,
-// 3 * 4 * 255 / 12, is exactly 255: across a white first row, or column. evaluate() builds on
-// a subclass's responses. The magnitude of every pair of reds, in a width that leaves a
+// totalWeight() is 8, so the divisor is 12 and the strongest response, 3 * 4 * 255 / 12, is
+// exactly 255 (the whole responses are compared above). evaluate() builds on a subclass's
+// responses. The magnitude of every pair of reds, in a width that leaves a
 // remainder after each group of eight.
 void tst_ZTMethods::sobelResponses()
 {
     ZTSobelROI sobel;
-    for (const QRect white : {QRect(0, 0, 3, 1), QRect(0, 0, 1, 3)}) {
-        QImage edge = uniform(QSize(3, 3), qRgb(0, 0, 0));
-        QPainter(&edge).fillRect(white, Qt::white);
-        QCOMPARE(sobel.totalWeight(), 8);
-        QCOMPARE(sobel.convolute(edge), uniform(QSize(3, 3), qRgb(255, 255, 255)));
-        sobel.configureSobelV();
-    }
+    QCOMPARE(sobel.totalWeight(), 8);
     QCOMPARE(FixedResponses().evaluate(uniform(QSize(9, 9), 0xFF000000)),
         uniform(QSize(9, 9), qRgb(42, 42, 42)));
     QImage first(251, 262, QImage::Format_ARGB32);

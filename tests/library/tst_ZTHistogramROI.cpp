@@ -335,11 +335,6 @@ void tst_ZTHistogramROI::forest_data()
     QTest::newRow("product beyond int") << QSize(65536, 65536) << Pairs {} << 0 << "-1 0 | | 0 | 0";
     QTest::newRow("join(0, 1): the second wins ties")
         << QSize(2, 2) << Pairs {{0, 1}} << 0 << "1 1 | 1 2 1 1 | 3 | 3";
-    // Two rank-2 trees joined: cell 0 is three links from the root 7 (0 -> 1 -> 3 -> 7), and
-    // every former root keeps the size its tree had.
-    QTest::newRow("root of a cell three links deep")
-        << QSize(4, 2) << Pairs {{0, 1}, {2, 3}, {1, 3}, {4, 5}, {6, 7}, {5, 7}, {3, 7}} << 0
-        << "7 1 | 1 2 1 4 1 2 1 8 | 1 | 1";
     QTest::newRow("segment: row 0 and column 0 of a 6 x 4 grid")
         << QSize(6, 4) << Pairs {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {0, 6}, {6, 12}, {12, 18}}
         << 0 << "0 0 5 3 | 0 0 6 4 | 2.35483861 1.51612902";

@@ -94,13 +94,13 @@ QImage naiveSurroundMap(const QImage& picture)
     ZTSalienzAchanta method;
     const QList<double> salience = naiveSalience(method, source);
     const auto [low, high] = std::minmax_element(salience.begin(), salience.end());
-    QVector<QRgb> map;
-    for (const double s : salience) {
-        const int range = int(*high - *low);
-        const int value = range == 0 ? 0 : qBound(0, int(s - *low) * 255 / range, 255);
-        map.append(qRgb(value, value, value));
+    const int range = salience.isEmpty() ? 0 : int(*high - *low);
+    QImage stretched(source.size(), QImage::Format_ARGB32);
+    for (int i = 0; i < salience.size(); ++i) {
+        const int value = range == 0 ? 0 : qBound(0, int(salience[i] - *low) * 255 / range, 255);
+        stretched.setPixel(i % source.width(), i / source.width(), qRgb(value, value, value));
     }
-    return naiveMaxFilter(pictureOf(source.size(), map), 90, 150);
+    return naiveMaxFilter(stretched, 90, 150);
 }
 
 QImage areasMap(const Rects& rects, const QSize& size, const QSize& reference)
@@ -345,18 +345,11 @@ void tst_ZTMethods::sobelResponses()
     QVERIFY(sameStoredPixels(sobel.combine(first, second), naiveCombine(first, second), "pairs"));
 }
 
-// A few levels that anchor the prior's reference (1x1 has no pixel at the centre, so 254; 0
-// from 433 pixels on), then whole maps: odd and even sides mirror about the centre differently,
-// large maps reach every level, and the picture's content plays no part.
+// Whole prior maps against the formula: odd and even sides mirror about the centre differently
+// (1x1 has no pixel at the centre), large maps reach every level down to 0, and the picture's
+// content plays no part.
 void tst_ZTMethods::priorMatchesFormula()
 {
-    QList<int> reds;
-    for (const auto& [size, point] : QList<QPair<QSize, QPoint>> {{{1, 1}, {0, 0}},
-             {{2, 2}, {1, 1}}, {{2, 2}, {0, 0}}, {{640, 480}, {320, 0}}, {{640, 480}, {0, 0}},
-             {{1000, 2}, {932, 1}}, {{1000, 2}, {933, 1}}}) {
-        reds.append(qRed(ZTGaussROI().evaluate(QImage(size, QImage::Format_RGB32)).pixel(point)));
-    }
-    QCOMPARE(reds, QList<int>({254, 255, 254, 46, 2, 1, 0}));
     for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(7, 1), QSize(2, 3), QSize(641, 481),
              QSize(3, 1001), QSize(1279, 959), QSize(1280, 960)}) {
         std::mt19937 random(size.width());

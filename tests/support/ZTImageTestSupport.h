@@ -20,7 +20,7 @@ namespace ZTImageTest {
 
 using namespace ZTNaive;
 
-/** The name of @p format without its prefix, for the names of data rows: "RGB32". */
+// The name of @p format without its prefix, for the names of data rows: "RGB32".
 inline const char* formatName(QImage::Format format)
 {
     return QMetaEnum::fromType<QImage::Format>().valueToKey(format) + sizeof("Format_") - 1;
@@ -51,32 +51,6 @@ inline QImage uniform(const QSize& size, QRgb colour, QImage::Format format = QI
     QImage image(size, format);
     image.fill(QColor::fromRgba(colour));
     return image;
-}
-
-// A Format_ARGB32 picture of @p size that stores @p pixels row by row.
-inline QImage pictureOf(const QSize& size, const QVector<QRgb>& pixels)
-{
-    const uchar* const bits = reinterpret_cast<const uchar*>(pixels.constData());
-    return QImage(bits, size.width(), size.height(), QImage::Format_ARGB32).copy();
-}
-
-// Opaque pixel words from @p text: comma-separated pixels, each "r g b" or a grey "v".
-inline QVector<QRgb> pixels(const QString& text)
-{
-    QVector<QRgb> words;
-    for (const QString& pixel : text.split(',')) {
-        const QStringList c = pixel.split(' ', Qt::SkipEmptyParts);
-        words.append(qRgb(c[0].toInt(), c.value(1, c[0]).toInt(), c.value(2, c[0]).toInt()));
-    }
-    return words;
-}
-
-// The pixel words of @p image converted to Format_ARGB32, row by row.
-inline QVector<QRgb> pixelsOf(const QImage& image)
-{
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32); // rows follow each other
-    const QRgb* const words = reinterpret_cast<const QRgb*>(argb.constBits());
-    return QVector<QRgb>(words, words + argb.width() * argb.height());
 }
 
 // A picture of random pixel words whose red components are drawn from @p reds, so that equal

@@ -13,10 +13,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 
 namespace ZTNaive {
 
-/** The pixel as QImage::pixel reads it, except that an index outside the colour table reads 0. */
+// The Sobel kernels, row by row: the response to horizontal edges, and to vertical ones.
+inline constexpr int sobelHorizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
+inline constexpr int sobelVertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
+
+// The pixel as QImage::pixel reads it, except that an index outside the colour table reads 0.
 inline QRgb readPixel(const QImage& image, int x, int y)
 {
     const QImage::Format format = image.format();
@@ -28,60 +33,42 @@ inline QRgb readPixel(const QImage& image, int x, int y)
     return image.pixel(x, y);
 }
 
-inline QRgb opaqueChannels(double red, double green, double blue, double divisor)
+// One pass of the blur along @p step, from @p source into @p target, which may be the same.
+inline void naiveBlurPass(
+    const QImage& source, QImage& target, const QVector<double>& kernel, const QPoint& step)
 {
+    const int half = kernel.size() / 2;
+    const double divisor = std::accumulate(kernel.begin(), kernel.end(), 0.0);
     const auto channel = [divisor](double sum) { return QRgb(int(sum / divisor)) & 0xFFu; };
-    return 0xFF000000u | channel(red) << 16 | channel(green) << 8 | channel(blue);
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < source.width(); ++x) {
+            double red = 0.0, green = 0.0, blue = 0.0;
+            for (int k = -half; k <= half; ++k) {
+                const QPoint at = QPoint(x, y) + k * step;
+                if (source.rect().contains(at)) {
+                    const QRgb p = readPixel(source, at.x(), at.y());
+                    red += kernel[k + half] * qRed(p);
+                    green += kernel[k + half] * qGreen(p);
+                    blue += kernel[k + half] * qBlue(p);
+                }
+            }
+            target.setPixel(
+                x, y, 0xFF000000u | channel(red) << 16 | channel(green) << 8 | channel(blue));
+        }
+    }
 }
 
-/** The two-pass blur with @p kernel: rows into the target, then columns in place from the top. */
+// The two-pass blur with @p kernel: rows into the target, then columns in place from the top.
 inline QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
 {
     QImage target(image.size(), QImage::Format_ARGB32);
-    const int half = kernel.size() / 2;
-    double divisor = 0.0;
-    for (const double weight : kernel) {
-        divisor += weight;
-    }
-    const int width = image.width();
-    const int height = image.height();
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int k = -half; k <= half; ++k) {
-                if (x + k >= 0 && x + k < width) {
-                    const double weight = kernel[k + half];
-                    const QRgb p = readPixel(image, x + k, y);
-                    red += weight * qRed(p);
-                    green += weight * qGreen(p);
-                    blue += weight * qBlue(p);
-                }
-            }
-            target.setPixel(x, y, opaqueChannels(red, green, blue, divisor));
-        }
-    }
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            double red = 0.0, green = 0.0, blue = 0.0;
-            for (int k = -half; k <= half; ++k) {
-                if (y + k >= 0 && y + k < height) {
-                    const double weight = kernel[k + half];
-                    const QRgb p = target.pixel(x, y + k);
-                    red += weight * qRed(p);
-                    green += weight * qGreen(p);
-                    blue += weight * qBlue(p);
-                }
-            }
-            target.setPixel(x, y, opaqueChannels(red, green, blue, divisor));
-        }
-    }
+    naiveBlurPass(image, target, kernel, QPoint(1, 0));
+    naiveBlurPass(target, target, kernel, QPoint(0, 1));
     return target;
 }
 
-/**
- * The cross maximum filter through QImage::pixel and QImage::setPixel; indexed images are
- * compared in their Format_ARGB32 form.
- */
+// The cross maximum filter through QImage::pixel and QImage::setPixel; indexed images are
+// compared in their Format_ARGB32 form.
 inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
 {
     QImage result = image.copy();
@@ -113,7 +100,7 @@ inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
     return result;
 }
 
-/** The centre prior of a picture of @p size. */
+// The centre prior of a picture of @p size.
 inline QImage naivePrior(const QSize& size)
 {
     QImage target(size, QImage::Format_ARGB32);
@@ -130,44 +117,34 @@ inline QImage naivePrior(const QSize& size)
     return target;
 }
 
-/** The response of @p image, read as Format_ARGB32, to a 3x3 kernel, borders copied inward. */
+// The response of @p image, read as Format_ARGB32, to a 3x3 kernel, borders copied inward.
 inline QImage naiveConvolution(const QImage& image, const int (&kernel)[9])
 {
     const QImage source = image.convertToFormat(QImage::Format_ARGB32);
     QImage target(source.size(), QImage::Format_ARGB32);
+    target.fill(0xFF000000u);
     const int width = source.width();
     const int height = source.height();
-    if (width < 3 || height < 3) {
-        target.fill(0xFF000000u);
-        return target;
-    }
-    for (int y = 1; y < height - 1; ++y) {
-        for (int x = 1; x < width - 1; ++x) {
+    for (int y = 0; width >= 3 && height >= 3 && y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            // A border pixel takes the response, and the alpha, of its inward neighbour.
+            const int cx = std::clamp(x, 1, width - 2);
+            const int cy = std::clamp(y, 1, height - 2);
             int red = 0, green = 0, blue = 0;
-            for (int i = 0; i < 3; ++i) {
-                for (int j = 0; j < 3; ++j) {
-                    const QRgb p = source.pixel(x - 1 + j, y - 1 + i);
-                    red += kernel[3 * i + j] * qRed(p);
-                    green += kernel[3 * i + j] * qGreen(p);
-                    blue += kernel[3 * i + j] * qBlue(p);
-                }
+            for (int i = 0; i < 9; ++i) {
+                const QRgb p = source.pixel(cx - 1 + i % 3, cy - 1 + i / 3);
+                red += kernel[i] * qRed(p);
+                green += kernel[i] * qGreen(p);
+                blue += kernel[i] * qBlue(p);
             }
             const QRgb v = QRgb((std::abs(red) + std::abs(green) + std::abs(blue)) / 12) & 0xFFu;
-            target.setPixel(x, y, (source.pixel(x, y) & 0xFF000000u) | v << 16 | v << 8 | v);
+            target.setPixel(x, y, (source.pixel(cx, cy) & 0xFF000000u) | v << 16 | v << 8 | v);
         }
-    }
-    for (int x = 0; x < width; ++x) {
-        target.setPixel(x, 0, target.pixel(x, 1));
-        target.setPixel(x, height - 1, target.pixel(x, height - 2));
-    }
-    for (int y = 0; y < height; ++y) {
-        target.setPixel(0, y, target.pixel(1, y));
-        target.setPixel(width - 1, y, target.pixel(width - 2, y));
     }
     return target;
 }
 
-/** The magnitude of two responses, saturated at 255, with the alpha of @p a. */
+// The magnitude of two responses, saturated at 255, with the alpha of @p a.
 inline QImage naiveCombine(const QImage& a, const QImage& b)
 {
     QImage magnitude(a.size(), QImage::Format_ARGB32);
@@ -183,28 +160,22 @@ inline QImage naiveCombine(const QImage& a, const QImage& b)
     return magnitude;
 }
 
-/**
- * The Sobel map: blur (size 3, sigma 2.6), the two edge responses, their magnitude saturated at
- * 255, and the maximum filter of size 7 and threshold 50. The methods' fuzzer compares with it.
- */
+// The Sobel map: blur (size 3, sigma 2.6), the two edge responses, their magnitude saturated at
+// 255, and the maximum filter of size 7 and threshold 50. The methods' fuzzer compares with it.
 inline QImage naiveSobel(const QImage& image, const QVector<double>& blurKernel)
 {
     if (image.isNull()) {
         return QImage();
     }
-    static const int horizontal[9] = {1, 2, 1, 0, 0, 0, -1, -2, -1};
-    static const int vertical[9] = {1, 0, -1, 2, 0, -2, 1, 0, -1};
     const QImage blurred = naiveBlur(image, blurKernel);
-    return naiveMaxFilter(
-        naiveCombine(naiveConvolution(blurred, horizontal), naiveConvolution(blurred, vertical)), 7,
-        50);
+    return naiveMaxFilter(naiveCombine(naiveConvolution(blurred, sobelHorizontal),
+                              naiveConvolution(blurred, sobelVertical)),
+        7, 50);
 }
 
-/**
- * The weighted mix: per pixel the sum of red x weight over the maps that have a weight, in 64
- * bits, divided by the sum of the positive weights (1 without any), clamped to 0 ... 255. A map
- * smaller than the first adds nothing where it has no pixel.
- */
+// The weighted mix: per pixel the sum of red x weight over the maps that have a weight, in 64
+// bits, divided by the sum of the positive weights (1 without any), clamped to 0 ... 255. A map
+// smaller than the first adds nothing where it has no pixel.
 inline QImage naiveMix(const QList<QImage>& maps, const QList<int>& weights)
 {
     if (maps.isEmpty() || maps.first().isNull()) {

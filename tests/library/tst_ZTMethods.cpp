@@ -1,0 +1,622 @@
+// The salience methods and the filters they are built from: the abstract base, the blur, the
+// maximum filter, the Sobel map, the centre prior, the surround contrast and the very important
+// areas, each against its straightforward reference; and the mixer that runs and mixes them.
+
+#include "ZTAbstractROI.h"
+#include "ZTGaussROI.h"
+#include "ZTGaussianBlur.h"
+#include "ZTHistogramROI.h"
+#include "ZTImageTestSupport.h"
+#include "ZTMaxFilter.h"
+#include "ZTSalienzAchanta.h"
+#include "ZTSalienzMixer.h"
+#include "ZTSobelROI.h"
+#include "ZTVeryImportantAreasROI.h"
+
+#include <QPainter>
+#include <QtTest>
+
+#include <climits>
+#include <functional>
+
+using namespace ZTImageTest;
+
+namespace {
+
+using Rects = QList<QRect>;
+
+// The smallest concrete method.
+class EmptyROI : public ZTAbstractROI
+{
+public:
+    QImage evaluate(const QImage& image) override { return createTargetImage(image); }
+};
+
+// A Sobel method whose responses are 30 everywhere.
+class FixedResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& in) const override { return uniform(in.size(), 0xFF1E1E1E); }
+};
+
+// A subclass with the class's own responses, which evaluate() reaches through the virtual call.
+class OwnResponses : public ZTSobelROI
+{
+public:
+    QImage convolute(const QImage& in) const override { return ZTSobelROI::convolute(in); }
+};
+
+// The surround contrast plane as defined, from the exported list helpers, of 32-bit words.
+QList<double> naiveSalience(ZTSalienzAchanta& m, const QImage& source)
+{
+    const int w = source.width(), h = source.height();
+    QList<double> planes[3], smoothed[3], salience = m.createZeroedList(w * h);
+    QList<QList<double>> tables[3];
+    for (int i = 0; i < w * h; ++i) {
+        const QRgb p = reinterpret_cast<const QRgb*>(source.constScanLine(i / w))[i % w];
+        const double r = qRed(p), g = qGreen(p), b = qBlue(p);
+        const double luma = (g * 0.587 + 0.299 * r) + 0.114 * b;
+        planes[0].append(luma);
+        planes[1].append((r - luma) * 0.713 + 128);
+        planes[2].append((b - luma) * 0.564 + 128);
+    }
+    for (int c = 0; c < 3; ++c) {
+        smoothed[c] = m.createZeroedList(w * h);
+        m.gaussianSmooth(planes[c], w, h, {1.0, 2.0, 1.0}, smoothed[c]);
+        tables[c] = m.createZeroed2dList(w, h);
+        m.integralImage(planes[c], w, h, tables[c]);
+    }
+    // The surround of a pixel: the largest span centred on it that fits, along one axis.
+    const auto span = [](int v, int n) {
+        return v < n - v ? std::pair(0, qMin(2 * v, n - 1)) : std::pair(qMax(2 * v - n, 0), n - 1);
+    };
+    for (int i = 0; i < w * h; ++i) {
+        const auto [x1, x2] = span(i % w, w);
+        const auto [y1, y2] = span(i / w, h);
+        const double area = (x2 - x1 + 1) * (y2 - y1 + 1);
+        double d[3];
+        for (int c = 0; c < 3; ++c) {
+            d[c] = m.integralSum(tables[c], x1, y1, x2, y2) / area - smoothed[c][i];
+        }
+        salience[i] = (d[0] * d[0] + d[1] * d[1]) + d[2] * d[2];
+    }
+    return salience;
+}
+
+// The surround contrast map as defined: the plane stretched to 0 ... 255 (black for a range of
+// 0), then the maximum filter of size 90 and threshold 150.
+QImage naiveSurroundMap(const QImage& picture)
+{
+    // The three formats of 0xAARRGGBB words are read as they are, others in their ARGB32 form.
+    const bool words = picture.format() >= QImage::Format_RGB32
+        && picture.format() <= QImage::Format_ARGB32_Premultiplied;
+    const QImage source = words ? picture : picture.convertToFormat(QImage::Format_ARGB32);
+    ZTSalienzAchanta method;
+    const QList<double> salience = naiveSalience(method, source);
+    const auto [low, high] = std::minmax_element(salience.begin(), salience.end());
+    const int range = salience.isEmpty() ? 0 : int(*high - *low);
+    QImage stretched(source.size(), QImage::Format_ARGB32);
+    for (int i = 0; i < salience.size(); ++i) {
+        const int value = range == 0 ? 0 : qBound(0, int(salience[i] - *low) * 255 / range, 255);
+        stretched.setPixel(i % source.width(), i / source.width(), qRgb(value, value, value));
+    }
+    return naiveMaxFilter(stretched, 90, 150);
+}
+
+QImage areasMap(const Rects& rects, const QSize& size, const QSize& reference)
+{
+    return ZTVeryImportantAreasROI(rects, reference).evaluate(uniform(size, qRgb(30, 200, 90)));
+}
+
+// Black, grey ellipses in the halo bounds, then the white rectangles, through a plain QPainter.
+QImage paintedAreas(const Rects& halos, const Rects& rects)
+{
+    QImage map = uniform(QSize(64, 48), 0xFF000000u);
+    QPainter painter(&map);
+    painter.setPen(QColor(0xA0, 0xA0, 0xA4));
+    painter.setBrush(QColor(0xA0, 0xA0, 0xA4));
+    for (const QRect& bounds : halos) {
+        painter.drawEllipse(bounds);
+    }
+    painter.setPen(Qt::white);
+    painter.setBrush(Qt::white);
+    painter.drawRects(rects.toVector());
+    return map;
+}
+
+// A colour gradient with two bands, something for every method to find. The bands are aligned
+// to the histogram method's default grid of 20-pixel blocks of a 300x220 picture: a wide one
+// painted for its width, a tall one painted for its height.
+QImage structuredPicture(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int i = 0; i < size.width() * size.height(); ++i) {
+        const int x = i % size.width(), y = i / size.width();
+        image.setPixel(x, y, qRgb(x * 255 / size.width(), y * 255 / size.height(), 90));
+    }
+    QPainter painter(&image);
+    painter.fillRect(0, 40, 200, 40, QColor(250, 220, 0));
+    painter.fillRect(240, 100, 40, 120, QColor(0, 200, 80));
+    return image;
+}
+
+// Enables the methods under the keys in @p kept and disables the others.
+void enableOnly(ZTSalienzMixer& mixer, const QList<int>& kept)
+{
+    for (int key = SalienzSobel; key <= SalienzAchanta; ++key) {
+        mixer.setMethodEnabled(ZTSalienzMethod(key), kept.contains(key));
+    }
+}
+
+using Forwarding = std::function<void(ZTSalienzMixer&, ZTHistogramROI&)>;
+
+// A row that calls a forwarder of a mixer and the setter of a histogram method that it must call.
+#define FORWARDER(name, forward, set, value)                                                       \
+    QTest::newRow(name) << Forwarding([](ZTSalienzMixer& mixer, ZTHistogramROI& histogram) {       \
+        mixer.forward(value);                                                                      \
+        histogram.set(value);                                                                      \
+    })
+
+} // namespace
+
+Q_DECLARE_METATYPE(Forwarding)
+
+class tst_ZTMethods : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void abstractMethod();
+    void blurKernels();
+    void matchesReferences_data();
+    void matchesReferences();
+    void maxFilterIndexOutsideColourTable();
+    void sobelResponses();
+    void priorMatchesFormula();
+    void surroundOfRedPixelInGrey();
+    void surroundHelpersAtTheirEdges();
+    void importantAreas_data();
+    void importantAreas();
+    void importantAreasSizeWarning();
+    void mix_data();
+    void mix();
+    void analyze_data();
+    void analyze();
+    void histogramForwarders_data();
+    void histogramForwarders();
+    void analysisMatchesMethodsMixedByHand();
+};
+
+// A fresh method is enabled with weight 0, and the weight is stored unchanged. adjustFormat()
+// shares an ARGB32 image's data and gives an RGB32 image alpha 255; createTargetImage() gives a
+// null image for a null one.
+void tst_ZTMethods::abstractMethod()
+{
+    EmptyROI method;
+    QCOMPARE(qMakePair(method.isEnabled(), method.weight()), qMakePair(true, 0));
+    method.setEnabled(false);
+    method.setWeight(-10);
+    QCOMPARE(qMakePair(method.isEnabled(), method.weight()), qMakePair(false, -10));
+    const QImage argb = uniform(QSize(640, 480), qRgba(16, 32, 48, 64));
+    QCOMPARE(method.adjustFormat(argb).constBits(), argb.constBits());
+    QImage rgb = argb.copy();
+    rgb.reinterpretAsFormat(QImage::Format_RGB32);
+    QVERIFY(sameStoredPixels(
+        method.adjustFormat(rgb), uniform(rgb.size(), qRgb(16, 32, 48)), "alpha 255"));
+    QVERIFY(method.adjustFormat(QImage()).isNull() && method.evaluate(QImage()).isNull());
+}
+
+// The blur's kernels, which its reference takes from it. QVector compares doubles exactly.
+void tst_ZTMethods::blurKernels()
+{
+    ZTGaussianBlur blur(3, 2.6);
+    QCOMPARE(blur.createGaussianKernel(3, 2.6),
+        QVector<double>({0.3250163199427705, 0.34996736011445906, 0.3250163199427705}));
+    // Sigma 0 is derived from the size: 0.8 for size 3.
+    QCOMPARE(blur.createGaussianKernel(3, 0.0),
+        QVector<double>({0.2389942656229905, 0.5220114687540189, 0.2389942656229905}));
+    QCOMPARE(blur.createGaussianKernel(1, 2.6), QVector<double> {1.0});
+    QCOMPARE(blur.createGaussianKernel(0, 2.6), QVector<double>());
+    // A sigma whose square underflows keeps the middle weight.
+    QCOMPARE(blur.createGaussianKernel(5, 1e-200), QVector<double>({0, 0, 1, 0, 0}));
+}
+
+void tst_ZTMethods::matchesReferences_data()
+{
+    QTest::addColumn<QImage>("picture");
+    std::mt19937 random(9);
+    // The maximum filter runs on bands of 64 rows: heights around one and two bands.
+    for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(2, 3),
+             QSize(3, 4), QSize(31, 17), QSize(64, 48), QSize(19, 67), QSize(17, 131)}) {
+        QTest::addRow("noise %dx%d", size.width(), size.height())
+            << randomPicture(size, QImage::Format_RGB32, random, allReds());
+    }
+    // Some formats store a copy with another red than it was read with; indexed images copy
+    // colour indices, and the maximum filter is compared in their ARGB32 form.
+    for (const auto format :
+        {QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB888,
+            QImage::Format_Grayscale8, QImage::Format_Indexed8, QImage::Format_RGBA8888,
+            QImage::Format_ARGB8565_Premultiplied, QImage::Format_A2RGB30_Premultiplied}) {
+        QTest::addRow("%s noise", formatName(format))
+            << randomPicture(QSize(23, 19), format, random, allReds());
+    }
+    // Many equal reds with different other channels test the maximum filter's tie rules: the
+    // first spreading pixel in row-major order wins, a pixel keeps its own value on a tie.
+    QTest::newRow("few reds") << randomPicture(
+        QSize(13, 7), QImage::Format_RGB32, random, {0, 1, 50, 51, 150, 254, 255});
+    // Opaque grey maps take a path of their own in the maximum filter unless a pixel has a colour.
+    QImage grey = randomPicture(QSize(41, 29), QImage::Format_Grayscale8, random, allReds())
+                      .convertToFormat(QImage::Format_RGB32);
+    QTest::newRow("opaque grey") << grey;
+    grey.setPixel(20, 28, qRgb(200, 7, 9));
+    QTest::newRow("opaque grey but one pixel") << grey;
+    QTest::newRow("blocks") << randomBlocks(QSize(50, 31), 5, random);
+    // Steps from white to black a few rows above and below the borders of the bands, one row
+    // further down in each group of four columns: their edges spread across the borders.
+    QImage steps(60, 140, QImage::Format_RGB32);
+    for (int y = 0; y < steps.height(); ++y) {
+        for (int x = 0; x < steps.width(); ++x) {
+            const int step = 56 + x / 4;
+            const bool white = y < step || (y >= step + 40 && y < step + 64);
+            steps.setPixel(x, y, white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        }
+    }
+    QTest::newRow("steps at the band borders") << steps;
+    // Size 9 with the derived sigma sums to 0.9999999999999998: white sums to 254.99999999999997
+    // mid-row, which only the division by the kernel sum brings back to 255.
+    QTest::newRow("white: the blur divides by a kernel sum near 1")
+        << uniform(QSize(17, 17), qRgb(255, 255, 255));
+    QTest::newRow("uniform: black surround map") << uniform(QSize(11, 8), qRgb(90, 10, 200));
+}
+
+// Whole maps against the methods written out pixel by pixel: the blur for kernels narrower and
+// wider than the picture (a size below 1 acts as 1, an even size as the next odd one), the
+// maximum filter for arms from none to past the borders and thresholds at both ends of the red
+// range, the Sobel map and its two responses, and the surround contrast map.
+void tst_ZTMethods::matchesReferences()
+{
+    QFETCH(QImage, picture);
+    const QString tag = QTest::currentDataTag();
+    for (const int size : {-4, 1, 2, 3, 4, 9, 41}) {
+        for (const double sigma : {2.6, 0.0}) {
+            ZTGaussianBlur blur(size, sigma);
+            const QVector<double> kernel = blur.createGaussianKernel(qMax(size, 1) | 1, sigma);
+            QVERIFY(sameStoredPixels(blur.evaluate(picture), naiveBlur(picture, kernel),
+                tag + QString::asprintf(" blur %d %g", size, sigma)));
+        }
+    }
+    const auto argb = [](const QImage& image) {
+        return image.format() == QImage::Format_Indexed8
+            ? image.convertToFormat(QImage::Format_ARGB32)
+            : image;
+    };
+    const int longestArms = 2 * (picture.width() + picture.height()) + 1;
+    for (const int size : {INT_MIN, -2, 0, 1, 2, 3, 4, 7, 90, INT_MAX}) {
+        for (const int threshold : {-1, 0, 50, 150, 254, 255, 300}) {
+            QVERIFY(sameStoredPixels(argb(ZTMaxFilter(size, threshold).evaluate(picture)),
+                naiveMaxFilter(argb(picture), std::min(size, longestArms), threshold),
+                tag + QString::asprintf(" maximum %d %d", size, threshold)));
+        }
+    }
+    // Evaluated twice: evaluate() leaves the vertical-edge kernel configured.
+    ZTSobelROI sobel;
+    const QImage edges = naiveSobel(picture, ZTGaussianBlur(3, 2.6).createGaussianKernel(3, 2.6));
+    QVERIFY(sameStoredPixels(sobel.evaluate(picture), edges, tag + " Sobel"));
+    QVERIFY(sameStoredPixels(sobel.evaluate(picture), edges, tag + " Sobel again"));
+    QVERIFY(sameStoredPixels(OwnResponses().evaluate(picture), edges, tag + " subclass"));
+    QVERIFY(sameStoredPixels(
+        sobel.convolute(picture), naiveConvolution(picture, sobelVertical), tag + " V"));
+    sobel.configureSobelH();
+    QVERIFY(sameStoredPixels(
+        sobel.convolute(picture), naiveConvolution(picture, sobelHorizontal), tag + " H"));
+    QVERIFY(sameStoredPixels(
+        ZTSalienzAchanta().evaluate(picture), naiveSurroundMap(picture), tag + " surround"));
+}
+
+// An index outside the colour table reads as red 0 without a warning, and the index of the
+// pixel that wins over it is copied.
+void tst_ZTMethods::maxFilterIndexOutsideColourTable()
+{
+    QImage indexed(3, 1, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(0, 0, 0), qRgb(100, 1, 2)});
+    std::copy_n("\x01\x09\x00", 3, indexed.scanLine(0));
+    QImage map;
+    QCOMPARE(messagesDuring([&] { map = ZTMaxFilter(3, 50).evaluate(indexed); }), 0);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(map.constScanLine(0)), 3),
+        QByteArray("\x01\x01\x00", 3));
+}
+
+// totalWeight() is 8, so the divisor is 12 and the strongest response, 3 * 4 * 255 / 12, is
+// exactly 255 (the whole responses are compared above). evaluate() builds on a subclass's
+// responses. The magnitude of every pair of reds, in a width that leaves a
+// remainder after each group of eight.
+void tst_ZTMethods::sobelResponses()
+{
+    ZTSobelROI sobel;
+    QCOMPARE(sobel.totalWeight(), 8);
+    QCOMPARE(FixedResponses().evaluate(uniform(QSize(9, 9), 0xFF000000)),
+        uniform(QSize(9, 9), qRgb(42, 42, 42)));
+    QImage first(251, 262, QImage::Format_ARGB32);
+    QImage second(first.size(), QImage::Format_ARGB32);
+    for (int i = 0; i < 65536; ++i) {
+        first.setPixel(i % 251, i / 251, qRgba(i / 256, 0, 0, 255 - i / 256));
+        second.setPixel(i % 251, i / 251, qRgb(i % 256, 0, 0));
+    }
+    QVERIFY(sameStoredPixels(sobel.combine(first, second), naiveCombine(first, second), "pairs"));
+}
+
+// Whole prior maps against the formula: odd and even sides mirror about the centre differently
+// (1x1 has no pixel at the centre), large maps reach every level down to 0, and the picture's
+// content plays no part.
+void tst_ZTMethods::priorMatchesFormula()
+{
+    for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(7, 1), QSize(2, 3), QSize(641, 481),
+             QSize(3, 1001), QSize(1279, 959), QSize(1280, 960)}) {
+        std::mt19937 random(size.width());
+        const QImage picture = randomPicture(size, QImage::Format_RGB32, random, allReds());
+        QVERIFY(sameStoredPixels(ZTGaussROI().evaluate(picture), naivePrior(size),
+            QString::asprintf("prior-%dx%d", size.width(), size.height())));
+    }
+}
+
+// A 5x5 grey picture with a pixel (255, 0, 0) in the middle, which anchors the surround
+// reference, which builds on the method's list helpers: raw contrast 916.04 there, 116.84 to
+// its right and below it, 70.68 to its left and above it.
+void tst_ZTMethods::surroundOfRedPixelInGrey()
+{
+    QImage picture = uniform(QSize(5, 5), qRgb(128, 128, 128), QImage::Format_RGB32);
+    picture.setPixel(2, 2, qRgb(255, 0, 0));
+    ZTSalienzAchanta method;
+    const QList<double> s = naiveSalience(method, picture);
+    QCOMPARE(QVector<int>({qRound(s[12] * 100), qRound(s[13] * 100), qRound(s[17] * 100),
+                 qRound(s[11] * 100), qRound(s[7] * 100)}),
+        QVector<int>({91604, 11684, 11684, 7068, 7068}));
+}
+
+// Lists of zeros are empty for a count below 1, smoothing leaves the output alone for planes
+// too short, and rectangle sums start at the table's edge for a start below 0 and are 0 for an
+// entry outside the table: edges that the whole maps do not reach.
+void tst_ZTMethods::surroundHelpersAtTheirEdges()
+{
+    ZTSalienzAchanta m;
+    QCOMPARE(m.createZeroedList(0).size() + m.createZeroed2dList(2, -1).size(), 0);
+    QList<double> output {9, 9, 9, 9};
+    m.gaussianSmooth({1, 2, 3}, 2, 2, {1, 2, 1}, output);
+    QCOMPARE(output, QList<double>({9, 9, 9, 9}));
+    const QList<QList<double>> table {{1, 3, 6}, {5, 12, 21}};
+    QCOMPARE(QList<double>({m.integralSum(table, -3, -3, 0, 0), m.integralSum(table, 0, 0, 3, 1)}),
+        QList<double>({1, 0}));
+}
+
+void tst_ZTMethods::importantAreas_data()
+{
+    QTest::addColumn<Rects>("rects");
+    QTest::addColumn<Rects>("halos"); // their bounding rectangles
+    QTest::addColumn<Rects>("drawn"); // the white rectangles
+
+    QTest::newRow("empty list is black") << Rects {} << Rects {} << Rects {};
+    // Edges -3 and 0: the centre is -3 / 2 = -1 toward zero, not -2.
+    QTest::newRow("negative centre truncates toward zero") << Rects {
+        QRect(-3, -3, 4, 4)} << Rects {QRect(-5, -5, 8, 8)} << Rects {QRect(-3, -3, 4, 4)};
+    const Rects overlapping {QRect(5, 5, 10, 8), QRect(12, 9, 12, 10), QRect(13, 8, 3, 20)};
+    QTest::newRow("overlapping: all halos before all rectangles")
+        << overlapping << Rects {QRect(-1, 0, 20, 16), QRect(5, 3, 24, 20), QRect(11, -3, 6, 40)}
+        << overlapping;
+    // A one-pixel rectangle at INT_MAX has the halo INT_MAX - 1 ... INT_MAX, whose left edge
+    // plus width overflowed in QRect's (x, y, width, height) constructor (found by fuzz_methods;
+    // the overflow shows under UndefinedBehaviorSanitizer). Rectangles whose size or halo leaves
+    // the int range are clipped, never overflowed.
+    QTest::newRow("haloEndingAtIntMaxOverflowedQRect")
+        << Rects {QRect(QPoint(INT_MAX, INT_MAX), QPoint(INT_MAX, INT_MAX)),
+               QRect(QPoint(INT_MAX - 5, INT_MIN), QPoint(INT_MAX, INT_MIN + 5))}
+        << Rects {} << Rects {};
+    QTest::newRow("the whole int range is clipped")
+        << Rects {QRect(QPoint(INT_MIN, INT_MIN), QPoint(INT_MAX, INT_MAX))} << Rects {}
+        << Rects {QRect(0, 0, 64, 48)};
+}
+
+void tst_ZTMethods::importantAreas()
+{
+    QFETCH(Rects, rects);
+    QFETCH(Rects, halos);
+    QFETCH(Rects, drawn);
+    QCOMPARE(areasMap(rects, QSize(64, 48), QSize(64, 48)), paintedAreas(halos, drawn));
+}
+
+// Once per call in which the sizes differ, with the context that the library sets whatever the
+// build settings of the code that logs; the rectangles are drawn unscaled, where they are.
+void tst_ZTMethods::importantAreasSizeWarning()
+{
+    static QStringList messages;
+    const Rects rects {QRect(10, 10, 20, 10), QRect(300, 200, 40, 60)};
+    const QSize picture(320, 240);
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& c, const QString& text) {
+            messages << QString("%1 %2 %3:%4 %5: %6")
+                            .arg(type == QtWarningMsg ? "warning" : "other", c.category, c.file)
+                            .arg(c.line)
+                            .arg(c.function, text);
+        });
+    const QImage mismatched = areasMap(rects, picture, QSize(640, 480));
+    areasMap(rects, picture, QSize(320, 239)); // the height alone differs: a second
+    const QImage matched = areasMap(rects, picture, picture);
+    QVERIFY(areasMap(rects, QSize(), QSize(640, 480)).isNull()); // nothing to draw on
+    qInstallMessageHandler(previous);
+    const QString warning = QString::fromUtf8(
+        "warning default libs/ZTRegionOfInterest/ZTVeryImportantAreasROI:49 virtual QImage "
+        "ZTVeryImportantAreasROI::evaluate(const QImage&): TODO: umrechnen der Gr\xc3\xb6\xc3\x9f"
+        "e! (worldmatrix berechnen)");
+    QCOMPARE(messages, QVector<QString>(2, warning).toList());
+    QCOMPARE(mismatched, matched);
+}
+
+void tst_ZTMethods::mix_data()
+{
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QList<int>>("weights");
+    QTest::addColumn<int>("expected");
+    const auto row = [](const char* name, QList<int> values, QList<int> weights, int expected) {
+        QTest::newRow(name) << values << weights << expected;
+    };
+    row("only positive weights normalise", {100, 100, 50}, {20, -10, 10}, 50);
+    row("largest weights do not overflow", {255, 255}, {INT_MAX, INT_MAX}, 255);
+    // Without values: every pair of reds. Weights n - 1 and 1 give every sum from 0 to
+    // 255 * n, each divided by n.
+    for (const int n : {1, 3, 7, 256, 257, 65537, 99991}) {
+        row(qPrintable(QString("normaliser %1, every sum").arg(n)), {}, {n - 1, 1}, -1);
+    }
+    row("negative first", {}, {-7, 5}, -1);
+    row("largest 32-bit sums", {}, {65536, -8355968}, -1);
+    row("just past 32-bit sums", {}, {65536, -8355969}, -1);
+    row("extreme weights", {}, {INT_MAX, INT_MIN}, -1);
+}
+
+// Maps of the given values, whose green, blue and alpha differ from their red, as only red
+// is read, and of alternating widths and heights, as the result has the first map's size and
+// a smaller map counts as 0 beyond its last column and row; or maps of every
+// pair of reds, so every weighted sum, in a width that leaves a remainder after each group of
+// pixels that the mix handles at once. Both against the mix as defined.
+void tst_ZTMethods::mix()
+{
+    QFETCH(QList<int>, values);
+    QFETCH(QList<int>, weights);
+    QFETCH(int, expected);
+    QList<QImage> maps;
+    for (const int value : values) {
+        maps.append(
+            uniform(QSize(9, 3) - maps.size() % 2 * QSize(2, 1), qRgba(value, 255 - value, 7, 99)));
+    }
+    if (values.isEmpty()) {
+        maps = {uniform(QSize(251, 262), 0), uniform(QSize(251, 262), 0)};
+        for (int i = 0; i < 251 * 262; ++i) {
+            maps[0].setPixel(i % 251, i / 251, qRgb(i % 65536 / 256, 0, 0));
+            maps[1].setPixel(i % 251, i / 251, qRgb(i % 256, 0, 0));
+        }
+    }
+    const QImage mixed = ZTSalienzMixer(QSize(9, 9)).mix(maps, weights);
+    QVERIFY(sameStoredPixels(mixed, naiveMix(maps, weights), QTest::currentDataTag()));
+    QVERIFY(expected < 0 || mixed.pixel(0, 0) == qRgb(expected, expected, expected));
+}
+
+void tst_ZTMethods::analyze_data()
+{
+    QTest::addColumn<QSize>("analysisSize");
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<QList<int>>("enabled");
+    QTest::addColumn<QSize>("mapSize");
+    const QList<int> all {SalienzSobel, SalienzGauss, SalienzHistogram, SalienzAchanta};
+    const auto row
+        = [](const char* name, QSize analysis, QSize picture, QList<int> enabled, QSize map) {
+              QTest::newRow(name) << analysis << picture << enabled << map;
+          };
+    // With only the centre prior enabled: its map of the work image, whatever its weight.
+    row("portrait into 320x240", {320, 240}, {1200, 1600}, {SalienzGauss}, {180, 240});
+    row("thin picture keeps one row", {320, 240}, {4000, 2}, {SalienzGauss}, {320, 1});
+    row("invalid size keeps the picture's", {-1, -1}, {123, 45}, {SalienzGauss}, {123, 45});
+    // Without any map: the picture itself.
+    row("every method disabled", {320, 240}, {64, 48}, {}, {});
+    row("empty analysis size", {0, 240}, {64, 48}, all, {});
+    row("null picture", {320, 240}, {}, all, {});
+    // Regression (fuzz_mixer): scaling up to these made QImage log that it ran out of memory.
+    // Work images above 2^29 pixels are refused before anything is allocated.
+    row("huge analysis size logged out of memory", {INT_MAX, INT_MAX}, {64, 48}, all, {});
+}
+
+void tst_ZTMethods::analyze()
+{
+    QFETCH(QSize, analysisSize);
+    QFETCH(QSize, pictureSize);
+    QFETCH(QList<int>, enabled);
+    const QImage picture = uniform(pictureSize, qRgb(40, 90, 160), QImage::Format_RGB32);
+    QFETCH(QSize, mapSize);
+    ZTSalienzMixer mixer(analysisSize);
+    enableOnly(mixer, enabled);
+    mixer.setMethodWeight(SalienzGauss, -7);
+    QImage map;
+    QCOMPARE(messagesDuring([&] { map = mixer.analyze(picture); }), 0);
+    const QImage expected = mapSize.isValid()
+        ? ZTGaussROI().evaluate(QImage(mapSize, QImage::Format_RGB32))
+        : picture;
+    QVERIFY(sameStoredPixels(map, expected, QTest::currentDataTag()));
+}
+
+void tst_ZTMethods::histogramForwarders_data()
+{
+    QTest::addColumn<Forwarding>("forwarding");
+    FORWARDER("channel 1 bins", updateHistogramBinsChannel1, setBin1, 2);
+    FORWARDER("channel 2 bins", updateHistogramBinsChannel2, setBin2, 3);
+    FORWARDER("chi square", updateHistogramChiSquareThreshold, setChiSquareThreshold, 5.0);
+    FORWARDER("horizontal blocks", updateHistogramHorizontalBlocks, setHorizontalBlocks, 7);
+    FORWARDER("5 vertical blocks", updateHistogramVerticalBlocks, setVerticalBlocks, 5);
+    FORWARDER("minimum width", updateHistogramMinWidth, setMinWidth, 0.9);
+    FORWARDER("minimum height", updateHistogramMinHeight, setMinHeight, 0.9);
+}
+
+// Each forwarder changes the next analysis as the matching setter changes a histogram method
+// of its own, and the change shows in the map.
+void tst_ZTMethods::histogramForwarders()
+{
+    QFETCH(Forwarding, forwarding);
+    const QImage picture = structuredPicture(QSize(300, 220));
+    ZTSalienzMixer mixer(QSize(-1, -1));
+    enableOnly(mixer, {SalienzHistogram});
+    ZTHistogramROI histogram;
+    forwarding(mixer, histogram);
+    const QImage map = mixer.analyze(picture);
+    QVERIFY(sameStoredPixels(map, histogram.evaluate(picture), QTest::currentDataTag()));
+    QVERIFY(map != ZTHistogramROI().evaluate(picture));
+}
+
+// End-to-end analyses against the methods' own maps of the work image mixed by hand, after
+// each change of the set; analysing again gives the same map, and a picture in another
+// format the map of its ARGB32 conversion. A second injection destroys the first method (the
+// sanitizer build would report a leak or a double free) and brings a fresh, enabled one with
+// the new areas and weight 20.
+void tst_ZTMethods::analysisMatchesMethodsMixedByHand()
+{
+    const QImage picture = structuredPicture(QSize(400, 300));
+    const QImage work = picture.scaled(320, 240, Qt::KeepAspectRatio, Qt::FastTransformation);
+    const QList<QRect> areas {QRect(50, 40, 60, 40), QRect(250, 150, 30, 50)};
+    const QImage sobel = ZTSobelROI().evaluate(work), prior = ZTGaussROI().evaluate(work);
+    const QImage histogram = ZTHistogramROI().evaluate(work);
+    const QImage important = ZTVeryImportantAreasROI(areas, work.size()).evaluate(work);
+    const QImage replaced
+        = ZTVeryImportantAreasROI({QRect(9, 9, 5, 5)}, work.size()).evaluate(work);
+    const QImage surround = ZTSalienzAchanta().evaluate(work);
+    ZTSalienzMixer mixer(QSize(320, 240));
+    const auto mixesByHand = [&](const QList<QImage>& maps, QList<int> weights, QString name) {
+        return mixer.gatherWeights() == weights
+            && sameStoredPixels(mixer.analyze(picture), naiveMix(maps, weights), name);
+    };
+    QCOMPARE(mixer.histogramROI(), mixer.roiMethod(SalienzHistogram));
+    QVERIFY(mixer.mix({}, {}).isNull() && mixer.mix({QImage(), prior}, {1, 1}).isNull());
+    // Keys without a method (very important areas before an injection, or outside the
+    // enumeration) are ignored.
+    for (const auto key : {SalienzVeryImportantAreas, ZTSalienzMethod(-1), ZTSalienzMethod(9)}) {
+        mixer.setMethodWeight(key, 50);
+        mixer.setMethodEnabled(key, true);
+        QVERIFY(!mixer.roiMethod(key) && !mixer.isMethodEnabled(key));
+    }
+    QVERIFY(mixesByHand({sobel, prior, histogram, surround}, {20, 2, -10, 10}, "default set"));
+    QVERIFY(sameStoredPixels(mixer.analyze(picture.convertToFormat(QImage::Format_RGB888)),
+        mixer.analyze(picture), "RGB888"));
+    mixer.injectVeryImportantAreas(areas, QSize(320, 240));
+    const QList<QImage> allMaps {sobel, prior, histogram, important, surround};
+    QVERIFY(mixesByHand(allMaps, {20, 2, -10, 20, 10}, "injected"));
+    QVERIFY(mixesByHand(allMaps, {20, 2, -10, 20, 10}, "injected, again"));
+    // The histogram's weight is stored negated. A disabled method in the middle of the key
+    // order must not shift the later weights.
+    mixer.setMethodWeight(SalienzSobel, -5);
+    mixer.setMethodWeight(SalienzHistogram, -5);
+    mixer.setMethodEnabled(SalienzGauss, false);
+    QVERIFY(mixesByHand({sobel, histogram, important, surround}, {-5, 5, 20, 10}, "reweighted"));
+    mixer.setMethodEnabled(SalienzVeryImportantAreas, false);
+    mixer.setMethodWeight(SalienzVeryImportantAreas, 3);
+    mixer.injectVeryImportantAreas({QRect(9, 9, 5, 5)}, QSize(320, 240));
+    QVERIFY(mixesByHand({sobel, histogram, replaced, surround}, {-5, 5, 20, 10}, "twice"));
+    mixer.setMethodWeight(SalienzHistogram, INT_MIN); // saturates
+    QCOMPARE(mixer.gatherWeights(), QList<int>({-5, INT_MAX, 20, 10}));
+}
+
+QTEST_GUILESS_MAIN(tst_ZTMethods)
+#include "tst_ZTMethods.moc"

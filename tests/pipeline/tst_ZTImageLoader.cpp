@@ -106,7 +106,6 @@ void tst_ZTImageLoader::header_data()
     // libjpeg keeps the coefficients of all three components, 2 bytes each, between scans.
     row("progressive JPEG keeps 2 bytes a component", progressiveJpeg(picture), "jpeg", size,
         outputBytes + 2 * 3, "");
-    row("PNG", png, "png", size, outputBytes, "");
     row("16-bit PNG", pngClaiming(1000, 1000, 16), "png", QSize(1000, 1000), 12, "");
     row("PNG cut in its last chunk", png.left(png.size() - 2), "png", size, 0,
         "truncated picture data");
@@ -126,7 +125,6 @@ void tst_ZTImageLoader::header_data()
         icoOf({pngClaiming(300, 200), pngClaiming(16, 16)}), "ico", QSize(300, 200),
         outputBytes + 4, "");
     row("ICO of a broken PNG entry", icoOf({badChecksum}), "ico", QSize(), 0, broken);
-    row("ICO of no entries", QByteArray("\0\0\1\0\0\0", 6), "", QSize(), 0, "");
     // Regression: a TGA, whose first bytes are those of a CUR, was refused as a CUR.
     row("TGA, which starts like a CUR",
         QByteArray("\0\0\2\0\0\0\0\0\0\0\0\0\4\0\4\0\x18\0", 18) + QByteArray(48, 0), "", QSize(),

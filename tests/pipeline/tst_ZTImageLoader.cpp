@@ -85,8 +85,6 @@ void tst_ZTImageLoader::header_data()
     QByteArray badChecksum = png; // in IEND
     badChecksum[png.size() - 1] = char(png.back() ^ 1);
 
-    const QString broken = "damaged picture data";
-
     const auto row = [](const char* name, const QByteArray& data, const char* format, QSize size,
                          int bytesPerPixel, const QString& damage) {
         QTest::newRow(name) << data << QByteArray(format) << size << bytesPerPixel << damage;
@@ -99,7 +97,7 @@ void tst_ZTImageLoader::header_data()
     row("PNG cut in its last chunk", png.left(png.size() - 2), "png", size, 0,
         "truncated picture data");
     // libpng stops at a wrong checksum with its own message on standard error.
-    row("PNG of a wrong checksum, in IEND", badChecksum, "png", size, 0, broken);
+    row("PNG of a wrong checksum, in IEND", badChecksum, "png", size, 0, "damaged picture data");
     row("TIFF of 8 samples, the most a picture may have",
         tiff(QSize(2, 2), 8, QByteArray(32, '\0')), "tiff", QSize(2, 2), outputBytes + 8, "");
     // Regression: a TIFF of 200 samples a pixel took 226 MB under a budget of 100 MB.
@@ -113,7 +111,6 @@ void tst_ZTImageLoader::header_data()
     row("ICO takes its largest entry, not its last",
         icoOf({pngClaiming(300, 200), pngClaiming(16, 16)}), "ico", QSize(300, 200),
         outputBytes + 4, "");
-    row("ICO of a broken PNG entry", icoOf({badChecksum}), "ico", QSize(), 0, broken);
     // Regression: a TGA, whose first bytes are those of a CUR, was refused as a CUR.
     row("TGA, which starts like a CUR",
         QByteArray("\0\0\2\0\0\0\0\0\0\0\0\0\4\0\4\0\x18\0", 18) + QByteArray(48, 0), "", QSize(),
@@ -212,8 +209,6 @@ void tst_ZTImageLoader::load_data()
         "more than the memory budget", reserved - 1);
     refused("one pixel over the limit", png, 9999,
         "the picture is too large (100x100, more than 9999 pixels)");
-    refused("a limit below 1 is 1", encoded(scene(QSize(2, 1), QPoint()), "png"), 0,
-        "too large (2x1, more than 1 pixels)");
     // Regression (fuzz_reader): for a GIF screen 32768 or more pixels wide, Qt's reader reports
     // the first frame's width, so a 1x1 frame on a 65535x2000 screen passed the pixel limit and
     // decoded into 131 million pixels.
@@ -227,10 +222,6 @@ void tst_ZTImageLoader::load_data()
         std::numeric_limits<qint64>::max(), "more than 1099511627776 pixels");
     refused("PNG of 2^40 pixels, the largest limit", pngClaiming(1 << 20, 1 << 20),
         ZTImageLoader::largestMaxPixels, "needs about 33554433 MB", qint64(100) << 20);
-    // Qt joins EXIF segments after libjpeg has kept them all: three times their 19 MB.
-    refused("JPEG's EXIF segments count",
-        jpegWith(encoded(scene({8, 8}, {4, 4}), "jpeg"), 0xE1, 300, 65000), unlimited,
-        "needs about 75 MB", qint64(50) << 20);
     // Regression: a JPEG whose last scan was repeated 2000 times decoded for 23 seconds.
     refused(
         "JPEG of 2010 scans", manyScans(2000), unlimited, "too many scans (2010, more than 100)");

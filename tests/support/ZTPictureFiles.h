@@ -89,12 +89,11 @@ inline QByteArray tiff(
     for (const auto& [tag, value] : entries) {
         const bool isShort = tag < 273 || tag == 277;
         const bool isOffset = tag == 273 || tag == 324;
-        QByteArray field(12, '\0');
-        qToLittleEndian<quint16>(tag, field.data());
-        qToLittleEndian<quint16>(isShort ? 3 : 4, field.data() + 2);
-        qToLittleEndian<quint32>(1, field.data() + 4);
-        qToLittleEndian<quint32>(isOffset ? pixelsAt : value, field.data() + 8);
-        out += field;
+        // A short value is the first two bytes of the field, the rest zeros.
+        appendLittleEndian<quint16>(out, tag);
+        appendLittleEndian<quint16>(out, isShort ? 3 : 4);
+        appendLittleEndian<quint32>(out, 1);
+        appendLittleEndian<quint32>(out, isOffset ? pixelsAt : value);
     }
     return out + QByteArray(4, '\0') + pixels;
 }
@@ -166,8 +165,7 @@ inline QByteArray manyScans(int repeats)
 {
     const QByteArray jpeg = progressiveJpeg(scene(QSize(64, 48), QPoint(40, 20)));
     const int lastScan = jpeg.lastIndexOf("\xFF\xDA");
-    const QByteArray scan = jpeg.mid(lastScan, jpeg.size() - 2 - lastScan);
-    return jpeg.left(jpeg.size() - 2) + scan.repeated(repeats) + "\xFF\xD9";
+    return jpeg.chopped(2) + jpeg.mid(lastScan).chopped(2).repeated(repeats) + "\xFF\xD9";
 }
 
 // A PNG of @p width x @p height at @p bitDepth whose pixel data is one empty zlib stream: its
@@ -190,8 +188,7 @@ inline QByteArray mng(quint32 width, quint32 height, const QByteArray& chunks = 
 // @p png with @p chunks inserted after its header chunk.
 inline QByteArray pngWith(const QByteArray& png, const QByteArray& chunks)
 {
-    constexpr int afterHeader = 8 + 12 + 13;
-    return png.left(afterHeader) + chunks + png.mid(afterHeader);
+    return png.left(8 + 12 + 13) + chunks + png.mid(8 + 12 + 13); // signature, IHDR
 }
 
 // A chunk of @p type (zTXt, iCCP) of a keyword and @p bytes zeros, compressed (about a
@@ -209,14 +206,6 @@ inline QByteArray jpegWith(const QByteArray& jpeg, uchar marker, int count, int 
     segment.append(char(marker)).append(char((length + 2) >> 8)).append(char((length + 2) & 0xFF));
     segment += QByteArray(length, 'x');
     return jpeg.left(2) + segment.repeated(count) + jpeg.mid(2);
-}
-
-// An MNG of 16x16 whose only content is a loop of no frames, repeated @p iterations times.
-inline QByteArray mngLooping(quint32 iterations)
-{
-    QByteArray loop(1, '\0'); // nesting level
-    appendBigEndian(loop, iterations);
-    return mng(16, 16, chunk("LOOP", loop) + chunk("ENDL", QByteArray(1, '\0')));
 }
 
 } // namespace ZTPictureFiles

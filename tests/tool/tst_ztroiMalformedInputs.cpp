@@ -5,7 +5,6 @@
 // fuzz targets.
 
 #include "ZTPictureFiles.h"
-#include "ZTToolTestSupport.h"
 #include "analysis/ZTPictureAnalyzer.h"
 #include "input/ZTImageLoader.h"
 #include "input/ZTMemoryBudget.h"
@@ -39,8 +38,8 @@ void tst_ztroiMalformedInputs::waitingForMemoryReadsTheFileAgain()
 {
     using namespace ZTPictureFiles;
     QTemporaryDir work;
-    const QString path = work.filePath("picture.png");
-    writeFile(path, encoded(scene(QSize(64, 48), QPoint(40, 20)), "png"));
+    const QString path = writeFile(
+        work.filePath("picture.png"), encoded(scene(QSize(64, 48), QPoint(40, 20)), "png"));
     ZTMemoryBudget budget(100'000);
     const qint64 held = 90'000; // leaves room for the file, not for its decoding
     QVERIFY(budget.reserve(held));
@@ -158,7 +157,9 @@ QByteArray hostileFile(const QString& name)
     if (name == "exif") {
         return jpegWith(encoded(picture, "jpeg", 90), 0xE1, 400, 65533);
     }
-    return mngLooping(0x7FFFFFFF);
+    QByteArray loop(1, '\0'); // nesting level, then 2^31 - 1 iterations of no frames
+    appendBigEndian<quint32>(loop, 0x7FFFFFFF);
+    return mng(16, 16, chunk("LOOP", loop) + chunk("ENDL", QByteArray(1, '\0')));
 }
 
 void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation_data()
@@ -208,10 +209,9 @@ void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation()
     const qint64 peak = peakMemoryOf(arguments + QStringList {"-q", "hostile"}, work.path(), 60);
     QVERIFY2(peak > 0, "ztroi did not end within a minute");
     QVERIFY2(peak <= base + reserved + librariesBytes,
-        qPrintable(QStringLiteral("peak %1, base %2, reserved %3 bytes")
-                       .arg(peak)
-                       .arg(base)
-                       .arg(reserved)));
+        qPrintable(
+            QStringLiteral("peak %1, base %2, reserved %3 bytes")
+                .arg(QString::number(peak), QString::number(base), QString::number(reserved))));
 }
 
 // ztroi on a file of every format cut at every whole percent of its length, and whole: each cut

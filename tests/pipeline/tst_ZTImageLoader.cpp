@@ -1,7 +1,10 @@
-// The reading of pictures. What ztroi reports for broken files is in tst_ztroi.
+// The reading of pictures: the structure checks of picture files before decoding (the format,
+// the largest canvas, the memory per pixel that decoding takes, the damage that refuses a file),
+// the loader, and the memory budget that the pictures of a run share. What ztroi reports for
+// broken files is in tst_ztroiMalformedInputs.
 
 #include "ZTImageTestSupport.h"
-#include "ZTToolTestSupport.h"
+#include "ZTPictureFiles.h"
 #include "input/ZTImageLoader.h"
 #include "input/ZTMemoryBudget.h"
 #include "input/ZTPictureHeader.h"
@@ -9,19 +12,50 @@
 #include <QImageReader>
 #include <QtTest>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace {
 
-// What Qt decodes from @p data, at @p scaledSize when that is valid, turned by @p rotation
-// degrees and converted to Format_ARGB32.
-QImage decoded(QByteArray data, const QSize& scaledSize = QSize(), int rotation = 0)
+using namespace ZTPictureFiles;
+
+// Decoding into 32-bit pixels and an orientation turn: what every picture takes a pixel.
+constexpr int outputBytes = 8;
+
+// What the loader reserves for the work that follows the decoding: a fixed part and a part for
+// each of the picture's pixels (crops and thumbnails as large as the picture).
+constexpr qint64 workBytes = 1000;
+constexpr qint64 workBytesPerPixel = 24;
+
+// An ICO of the PNGs @p pngs, one directory entry each, in that order.
+QByteArray icoOf(const QList<QByteArray>& pngs)
+{
+    QByteArray out("\0\0\1\0", 4);
+    appendLittleEndian<quint16>(out, pngs.size());
+    QByteArray images;
+    for (const QByteArray& png : pngs) {
+        out.append("\0\0\0\0\1\0\x20\0", 8);
+        appendLittleEndian<quint32>(out, png.size());
+        appendLittleEndian<quint32>(out, 6 + 16 * pngs.size() + images.size());
+        images += png;
+    }
+    return out + images;
+}
+
+// What Qt decodes from @p data, at @p scaledSize when that is valid, turned as its EXIF
+// orientation says and converted to Format_ARGB32.
+QImage decoded(QByteArray data, const QSize& scaledSize = QSize())
 {
     QBuffer buffer(&data);
     QImageReader reader(&buffer);
     reader.setScaledSize(scaledSize);
-    return reader.read()
-        .transformed(QTransform().rotate(rotation))
-        .convertToFormat(QImage::Format_ARGB32);
+    reader.setAutoTransform(true);
+    return reader.read().convertToFormat(QImage::Format_ARGB32);
 }
+
+// Colours 0 and 1 of the RLE pictures.
+const QVector<QRgb> rleColours = {qRgb(10, 20, 30), qRgb(250, 240, 230)};
 
 } // namespace
 
@@ -30,11 +64,80 @@ class tst_ZTImageLoader : public QObject
     Q_OBJECT
 
 private slots:
+    void header_data();
+    void header();
     void load_data();
     void load();
-    void reservation_data();
-    void reservation();
+    void budgetReservationsWaitInOrder();
 };
+
+void tst_ZTImageLoader::header_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("bytesPerPixel"); // 0: not checked (a refused file)
+    QTest::addColumn<QString>("damage");    // what the reason says; empty: the file is whole
+
+    const QImage picture = scene(QSize(64, 48), QPoint(40, 20));
+    const QSize size(64, 48);
+    const QByteArray png = encoded(picture, "png");
+    QByteArray badChecksum = png; // in IEND
+    badChecksum[png.size() - 1] = char(png.back() ^ 1);
+
+    const auto row = [](const char* name, const QByteArray& data, const char* format, QSize size,
+                         int bytesPerPixel, const QString& damage) {
+        QTest::newRow(name) << data << QByteArray(format) << size << bytesPerPixel << damage;
+    };
+    row("baseline JPEG", encoded(picture, "jpeg", 90), "jpeg", size, outputBytes, "");
+    // libjpeg keeps the coefficients of all three components, 2 bytes each, between scans.
+    row("progressive JPEG keeps 2 bytes a component", progressiveJpeg(picture), "jpeg", size,
+        outputBytes + 2 * 3, "");
+    row("16-bit PNG", pngClaiming(1000, 1000, 16), "png", QSize(1000, 1000), 12, "");
+    row("PNG cut in its last chunk", png.left(png.size() - 2), "png", size, 0,
+        "truncated picture data");
+    // libpng stops at a wrong checksum with its own message on standard error.
+    row("PNG of a wrong checksum, in IEND", badChecksum, "png", size, 0, "damaged picture data");
+    row("TIFF of 8 samples, the most a picture may have",
+        tiff(QSize(2, 2), 8, QByteArray(32, '\0')), "tiff", QSize(2, 2), outputBytes + 8, "");
+    // Regression: a TIFF of 200 samples a pixel took 226 MB under a budget of 100 MB.
+    row("TIFF of 200 samples a pixel", tiff(QSize(1024, 1024), 200, QByteArray(64, '\0')), "tiff",
+        QSize(1024, 1024), 0, "more samples per pixel than a picture has (200, more than 8)");
+    // Regression: a 0.9 MB TIFF of 16x16 whose one tile was 12288x12288 took 460 MB.
+    row("TIFF tile beyond the picture",
+        tiff(QSize(16, 16), 3, QByteArray(64, '\0'), QSize(12288, 12288)), "tiff", QSize(16, 16), 0,
+        "tiles larger than the picture (12288x12288)");
+    // The decoder allocates the largest entry, whichever comes first.
+    row("ICO takes its largest entry, not its last",
+        icoOf({pngClaiming(300, 200), pngClaiming(16, 16)}), "ico", QSize(300, 200),
+        outputBytes + 4, "");
+    // Regression: a TGA, whose first bytes are those of a CUR, was refused as a CUR.
+    row("TGA, which starts like a CUR",
+        QByteArray("\0\0\2\0\0\0\0\0\0\0\0\0\4\0\4\0\x18\0", 18) + QByteArray(48, 0), "", QSize(),
+        0, "");
+    row("PNG whose ICC profile inflates to 32 MB", pngWith(png, compressedChunk("iCCP", 32 << 20)),
+        "png", size, 0, "an ICC profile larger than 16 MB");
+    // Regression: a 108-byte MNG declaring 60000x60000 took 14 GB whatever --max-pixels said.
+    row("MNG takes its largest header", mng(60000, 60000), "mng", QSize(60000, 60000), 0, "");
+}
+
+void tst_ZTImageLoader::header()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, format);
+    QFETCH(QSize, size);
+    QFETCH(int, bytesPerPixel);
+    QFETCH(QString, damage);
+
+    const ZTPictureHeader header = ZTPictureHeader::read(data);
+    QCOMPARE(header.format, format);
+    QVERIFY2(damage.isEmpty() ? header.damage.isEmpty() : header.damage.startsWith(damage),
+        qPrintable(header.damage));
+    QCOMPARE(header.size, size);
+    if (bytesPerPixel > 0) {
+        QCOMPARE(header.bytesPerPixel, bytesPerPixel);
+    }
+}
 
 void tst_ZTImageLoader::load_data()
 {
@@ -44,33 +147,26 @@ void tst_ZTImageLoader::load_data()
     QTest::addColumn<QImage>("expected"); // null for a refused picture
     QTest::addColumn<QSize>("inputSize");
     QTest::addColumn<QString>("error"); // what the reason for refusing the picture says
+    QTest::addColumn<qint64>("budget"); // bytes; 0: none
 
     // Pictures that are read, with a pixel limit of just their size: the limit is inclusive.
     const auto read = [](const char* name, const QByteArray& data, const QSize& fastDecodeSize,
-                          const QImage& expected, const QSize& inputSize) {
+                          const QImage& expected, const QSize& inputSize, qint64 budget = 0) {
         QTest::newRow(name) << data << fastDecodeSize
                             << qint64(inputSize.width()) * inputSize.height() << expected
-                            << inputSize << QString();
+                            << inputSize << QString() << budget;
     };
-    const auto refused
-        = [](const char* name, const QByteArray& data, qint64 maxPixels, const char* error) {
-              QTest::newRow(name) << data << QSize() << maxPixels << QImage() << QSize()
-                                  << QString(error);
-          };
-    // The EXIF orientation: the stored pixels, turned by hand.
+    const auto refused = [](const char* name, const QByteArray& data, qint64 maxPixels,
+                             const char* error, qint64 budget = 0) {
+        QTest::newRow(name) << data << QSize() << maxPixels << QImage() << QSize() << QString(error)
+                            << budget;
+    };
+    // The EXIF orientations, as Qt's own automatic transform turns them.
     const QByteArray stored = encoded(scene(QSize(40, 24), QPoint(10, 6)), "jpeg", 95);
-    read("EXIF 3: upside down", withOrientation(stored, 3), {}, decoded(stored, {}, 180), {40, 24});
-    read("EXIF 6: turned right", withOrientation(stored, 6), {}, decoded(stored, {}, 90), {24, 40});
-    read("EXIF 8: turned left", withOrientation(stored, 8), {}, decoded(stored, {}, 270), {24, 40});
-    // Mirrored ones, as Qt's own automatic transform turns them.
-    for (const char orientation : {2, 4, 5, 7}) {
-        QByteArray data = withOrientation(stored, orientation);
-        QBuffer buffer(&data);
-        QImageReader reader(&buffer);
-        reader.setAutoTransform(true);
-        const QImage turned = reader.read().convertToFormat(QImage::Format_ARGB32);
-        read(qPrintable(QStringLiteral("EXIF %1: mirrored").arg(int(orientation))), data, {},
-            turned, turned.size());
+    for (const char orientation : {2, 3, 4, 5, 6, 7, 8}) {
+        const QByteArray data = withOrientation(stored, orientation);
+        read(qPrintable(QStringLiteral("EXIF orientation %1").arg(int(orientation))), data, {},
+            decoded(data), orientation < 5 ? QSize(40, 24) : QSize(24, 40));
     }
     // A fast decode: the largest reduction by 1/2, 1/4 or 1/8 that still covers the picture
     // scaled to fit the analysis size; crops are still given in the full size.
@@ -78,34 +174,62 @@ void tst_ZTImageLoader::load_data()
     const QByteArray jpeg = encoded(large, "jpeg", 90);
     read("an eighth covers 100x75", jpeg, {100, 100}, decoded(jpeg, {100, 75}), {800, 600});
     read("a half is too small for 480x360", jpeg, {480, 480}, decoded(jpeg), {800, 600});
-    read("turned JPEG", withOrientation(jpeg, 6), {100, 100}, decoded(jpeg, {100, 75}, 90),
-        {600, 800});
+    read("turned JPEG", withOrientation(jpeg, 6), {100, 100},
+        decoded(withOrientation(jpeg, 6), {100, 75}), {600, 800});
     read("PNG decodes fully", encoded(large, "png"), {100, 100},
         large.convertToFormat(QImage::Format_ARGB32), {800, 600});
-
+    // Text chunks and comments are never decoded (a picture of text chunks that inflated to tens
+    // of MB each took 2 GB): the picture is the same without them, and has no text.
     const QByteArray png = encoded(scene(QSize(100, 100), QPoint()), "png");
+    const QByteArray texts = compressedChunk("zTXt", 1 << 20)
+        + chunk("tEXt", QByteArray("Title\0Sea", 9))
+        + chunk("iTXt", QByteArray("Author\0\0\0\0\0Me", 13));
+    read("PNG text chunks", pngWith(png, texts), {}, decoded(png), {100, 100});
+    read("JPEG comments", jpegWith(jpeg, 0xFE, 3, 1000), {}, decoded(jpeg), {800, 600});
+
+    // Regression: the pixels that RLE codes skip were left as the memory held them, and the same
+    // file gave different pictures after different ones.
+    QImage bottomRowOnly(8, 4, QImage::Format_ARGB32);
+    bottomRowOnly.fill(rleColours.at(0));
+    std::fill_n(reinterpret_cast<QRgb*>(bottomRowOnly.scanLine(3)), 8, rleColours.at(1));
+    read("RLE8, end of bitmap after the bottom row",
+        rleBmp(QSize(8, 4), 8, rleColours, QByteArray("\x08\x01\0\1", 4)), {}, bottomRowOnly,
+        {8, 4});
+
     const qint64 unlimited = ZTImageLoader::defaultMaxPixels;
-    // Qt decodes such a JPEG with a grey bottom, and only warns.
-    refused("JPEG without its last 200 bytes", jpeg.left(jpeg.size() - 200), unlimited,
-        "truncated picture data");
-    refused("PNG header only", png.left(30), unlimited, "truncated");
+    // A picture reserves its file, its decoding and the work that follows; the budget is
+    // inclusive.
+    const QByteArray budgeted = encoded(scene(QSize(100, 80), QPoint(50, 40)), "png");
+    const qint64 reserved
+        = ZTImageLoader::memoryEstimate(ZTPictureHeader::read(budgeted), budgeted.size())
+        + workBytes + 100 * 80 * workBytesPerPixel;
+    read("a budget of exactly the reservation", budgeted, {}, decoded(budgeted), {100, 80},
+        reserved);
+    refused("a byte less: the work per pixel counts", budgeted, unlimited,
+        "more than the memory budget", reserved - 1);
     refused("one pixel over the limit", png, 9999,
         "the picture is too large (100x100, more than 9999 pixels)");
-    refused("a limit below 1 is 1", encoded(scene(QSize(2, 1), QPoint()), "png"), 0,
-        "too large (2x1, more than 1 pixels)");
     // Regression (fuzz_reader): for a GIF screen 32768 or more pixels wide, Qt's reader reports
     // the first frame's width, so a 1x1 frame on a 65535x2000 screen passed the pixel limit and
-    // decoded into 131 million pixels. The GIF: that screen, a colour table of black and white,
-    // and one 1x1 frame at its corner, its LZW codes clear, colour 0 and end in 3 bits each.
-    refused("GIF screen wider than 32767 bypassed the pixel limit",
-        QByteArray("GIF89a\xFF\xFF\xD0\x07\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0"
-                   "\0\x02\x02\x44\x01\0;",
-            35),
+    // decoded into 131 million pixels.
+    refused("GIF screen wider than 32767 bypassed the pixel limit", gifScreen(65535, 2000),
         unlimited, "the picture is too large (65535x2000, more than 100000000 pixels)");
+    refused("XPM, which Qt reads but ztroi does not",
+        "/* XPM */\nstatic char* x[] = {\"1 1 1 1\", \"a c #000000\", \"a\"};\n", unlimited,
+        "not a picture in a format that can be read");
+    // Regression: a limit up to 2^63 let a PNG of INT_MAX x INT_MAX overflow the memory count.
+    refused("PNG of INT_MAX x INT_MAX, no limit", pngClaiming(INT_MAX, INT_MAX),
+        std::numeric_limits<qint64>::max(), "more than 1099511627776 pixels");
+    refused("PNG of 2^40 pixels, the largest limit", pngClaiming(1 << 20, 1 << 20),
+        ZTImageLoader::largestMaxPixels, "needs about 33554433 MB", qint64(100) << 20);
+    // Regression: a JPEG whose last scan was repeated 2000 times decoded for 23 seconds.
+    refused(
+        "JPEG of 2010 scans", manyScans(2000), unlimited, "too many scans (2010, more than 100)");
 }
 
 // Files and devices (through which the fuzz target reads) are read alike. A refused picture
-// leaves nothing behind, and the loader reads the next one as if new.
+// leaves nothing behind, and the loader reads the next one as if new: between the two reads, an
+// RLE picture all of colour 1, whose memory the next picture's skipped pixels must not show.
 void tst_ZTImageLoader::load()
 {
     QFETCH(QByteArray, data);
@@ -114,56 +238,63 @@ void tst_ZTImageLoader::load()
     QFETCH(QImage, expected);
     QFETCH(QSize, inputSize);
     QFETCH(QString, error);
+    QFETCH(qint64, budget);
 
     QTemporaryDir dir;
     const QString path = writeFile(dir.filePath("picture"), data);
-    const QString next = writeFile(dir.filePath("next.jpg"), encoded(scene({1, 1}, {}), "jpeg"));
+    const QString next = writeFile(dir.filePath("next.bmp"),
+        rleBmp(QSize(8, 4), 8, rleColours,
+            QByteArray("\x08\x01\0\0", 4).repeated(4) + QByteArray("\0\1", 2)));
     QBuffer device(&data);
     QVERIFY(device.open(QIODevice::ReadOnly));
     ZTImageLoader loader;
     loader.setFastDecodeSize(fastDecodeSize);
-    loader.setMaxPixels(maxPixels);
+    ZTMemoryBudget memory(budget);
+    loader.setMemoryBudget(budget > 0 ? &memory : nullptr, workBytes, workBytesPerPixel);
     for (const bool fromFile : {true, false}) {
+        loader.setMaxPixels(maxPixels);
         QCOMPARE(fromFile ? loader.load(path) : loader.load(&device), error.isEmpty());
         QCOMPARE(loader.errorString().isEmpty(), error.isEmpty());
         QVERIFY2(loader.errorString().contains(error), qPrintable(loader.errorString()));
         QCOMPARE(loader.inputSize(), inputSize);
         QVERIFY(ZTImageTest::sameStoredPixels(loader.image(), expected, "tst_ZTImageLoader"));
+        QCOMPARE(loader.image().textKeys(), QStringList());
+        loader.setMaxPixels(ZTImageLoader::defaultMaxPixels);
         QVERIFY(loader.load(next));
-        QCOMPARE(loader.inputSize(), QSize(1, 1));
+        QCOMPARE(loader.inputSize(), QSize(8, 4));
     }
     QVERIFY(!loader.load(static_cast<QIODevice*>(nullptr)));
 }
 
-void tst_ZTImageLoader::reservation_data()
+// A reservation fits up to the whole budget, and one larger is refused at once. One that does not
+// fit beside the others waits until enough is released, and reservations asked for later wait
+// behind it even when they would fit: small pictures never starve a large one.
+void tst_ZTImageLoader::budgetReservationsWaitInOrder()
 {
-    QTest::addColumn<qint64>("spare"); // bytes of the budget beyond the reservation
-    QTest::addColumn<bool>("loaded");
-
-    QTest::newRow("a budget of exactly the reservation") << qint64(0) << true;
-    QTest::newRow("a byte less: the work per pixel counts") << qint64(-1) << false;
-}
-
-// A picture reserves its file, its decoding, and the work that follows: a fixed part and a part
-// for each of its pixels (crops and thumbnails as large as the picture).
-void tst_ZTImageLoader::reservation()
-{
-    QFETCH(qint64, spare);
-    QFETCH(bool, loaded);
-
-    const QByteArray png = encoded(scene(QSize(100, 80), QPoint(50, 40)), "png");
-    constexpr qint64 extraBytes = 1000;
-    constexpr qint64 extraBytesPerPixel = 24;
-    const qint64 reserved = ZTImageLoader::memoryEstimate(ZTPictureHeader::read(png), png.size())
-        + extraBytes + 100 * 80 * extraBytesPerPixel;
-    ZTMemoryBudget budget(reserved + spare);
-    ZTImageLoader loader;
-    loader.setMemoryBudget(&budget, extraBytes, extraBytesPerPixel);
-    QByteArray data = png;
-    QBuffer device(&data);
-    QVERIFY(device.open(QIODevice::ReadOnly));
-    QCOMPARE(loader.load(&device), loaded);
-    QCOMPARE(loader.errorString().contains("more than the memory budget"), !loaded);
+    ZTMemoryBudget budget(100);
+    QVERIFY(!budget.reserve(101));
+    QVERIFY(budget.reserve(100));
+    budget.release(40);
+    QVERIFY(!budget.tryReserve(41));
+    QVERIFY(budget.tryReserve(40));
+    budget.release(40);
+    std::atomic<int> granted {0};
+    std::thread large([&] {
+        budget.reserve(50);
+        granted += 1;
+    });
+    QTest::qWait(50); // the large one is waiting before the small one asks
+    std::thread small([&] {
+        budget.reserve(10);
+        granted += 10;
+    });
+    QTest::qWait(50);
+    QCOMPARE(granted.load(), 0);
+    QVERIFY(!budget.tryReserve(10));
+    budget.release(60);
+    large.join();
+    small.join();
+    QCOMPARE(granted.load(), 11);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTImageLoader)

@@ -145,8 +145,7 @@ void tst_ZTCropWriter::render_data()
 
     // Opaque red on the left, on the right transparent pixels that store green: averaged without
     // premultiplying, the green would bleed into the border pixels.
-    QImage halfClear(40, 20, QImage::Format_ARGB32);
-    halfClear.fill(qRgba(0, 255, 0, 0));
+    QImage halfClear = ZTImageTest::uniform(QSize(40, 20), qRgba(0, 255, 0, 0));
     QPainter(&halfClear).fillRect(0, 0, 20, 20, Qt::red);
     QTest::newRow("transparent to JPEG: on white")
         << halfClear << QRect(0, 0, 40, 20) << "jpg"
@@ -157,8 +156,7 @@ void tst_ZTCropWriter::render_data()
         << "#ffff0000 #ffff0000 #aaaa0000 #00000000 #ffff0000 #ffff0000 #aaaa0000 #00000000";
     // A decode at half the picture's size, red on its left half. The crop's first pixel covers
     // decoded columns 5 to 8.75, its second 8.75 to 12.5: a third red.
-    QImage reduced(20, 10, QImage::Format_ARGB32);
-    reduced.fill(Qt::white);
+    QImage reduced = ZTImageTest::uniform(QSize(20, 10), qRgb(255, 255, 255));
     QPainter(&reduced).fillRect(0, 0, 10, 10, Qt::red);
     QTest::newRow("from a reduced decode")
         << reduced << QRect(10, 0, 30, 20) << "jpg"
@@ -215,8 +213,7 @@ void tst_ZTCropWriter::overlayColours()
         const int salience = QList<int> {0, 40, 100, 200}.at(x / 4);
         map.setPixel(x, 0, qRgb(salience, salience, salience));
     }
-    QImage photo(64, 64, QImage::Format_ARGB32);
-    photo.fill(photoPixel);
+    const QImage photo = ZTImageTest::uniform(QSize(64, 64), photoPixel);
     const QImage overlay = ZTOverlayPainter::paint(photo, map, QSize(64, 64), {}, QPoint(60, 60));
     QList<QRgb> seen;
     for (int column = 0; column < colours.size(); ++column) {
@@ -227,8 +224,7 @@ void tst_ZTCropWriter::overlayColours()
 
 void tst_ZTCropWriter::overlaySizeCropsAndNullInput()
 {
-    QImage black(48, 32, QImage::Format_ARGB32);
-    black.fill(qRgb(0, 0, 0));
+    const QImage black = ZTImageTest::uniform(QSize(48, 32), qRgb(0, 0, 0));
     // Scaled down to fit 1600x1600, never up.
     for (const auto& [photo, shown] : {std::pair {QSize(1600, 900), QSize(1600, 900)},
              {QSize(3200, 1000), QSize(1600, 500)}, {QSize(1000, 4000), QSize(400, 1600)}}) {

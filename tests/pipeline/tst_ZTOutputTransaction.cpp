@@ -33,17 +33,16 @@ QMap<QString, QString> contents(const QString& path)
     QMap<QString, QString> entries;
     for (const QFileInfo& info : QDir(path).entryInfoList(
              QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        QFile file(info.filePath());
         struct stat status;
         ::lstat(QFile::encodeName(info.filePath()).constData(), &status);
         QString& entry = entries[info.fileName()];
         if (info.isSymLink()) {
             entry = "link to " + info.symLinkTarget();
-        } else if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        } else if (info.isDir()) {
             entry = "folder";
         } else {
             entry = QString::number(status.st_mode & 07777, 8) + ' '
-                + QString::number(status.st_ino) + ' ' + file.readAll();
+                + QString::number(status.st_ino) + ' ' + contentOf(info.filePath());
         }
     }
     return entries;

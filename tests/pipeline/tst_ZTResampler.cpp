@@ -109,8 +109,7 @@ void tst_ZTResampler::matchesTheExactResult_data()
         {10, 4});
     // A thousand source pixels to an output pixel: no rounding may pile up, a flat area keeps its
     // exact value (to within the reference's floating point).
-    QImage flat(1100, 1100, QImage::Format_ARGB32);
-    flat.fill(qRgba(77, 128, 201, 254));
+    const QImage flat = ZTImageTest::uniform(QSize(1100, 1100), qRgba(77, 128, 201, 254));
     row("flat grey, 1000:1 at fractions of pixels", flat, {50.25, 20.5, 1000, 1000}, {1, 1}, 1e-6);
     // What it cannot scale gives a null image.
     const QImage image = randomPicture(QSize(40, 30));

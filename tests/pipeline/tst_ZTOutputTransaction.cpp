@@ -335,14 +335,14 @@ void tst_ZTOutputTransaction::wholeRecords()
 
 void tst_ZTOutputTransaction::writerWritesAllOrNothing_data()
 {
-    QTest::addColumn<QString>("name"); // of the file made; none for "missing"
+    QTest::addColumn<QString>("name"); // of the picture, made from data unless that is empty
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("kind");
 
     // Analyses that fail (the messages are tst_ZTImageLoader's) and a crop that fails when written.
     const auto row = [](const char* name, const char* file, const QByteArray& data,
                          const char* kind) { QTest::newRow(name) << file << data << kind; };
-    row("missing file", "", {}, "not-found");
+    row("missing file", "missing.png", {}, "not-found");
     row("folder", "folder", {}, "not-a-file");
     row("text", "text.png", "not a picture\n", "unsupported-format");
     row("no pixels", "none.png", ZTPictureFiles::pngClaiming(0, 120), "damaged");
@@ -389,7 +389,7 @@ void tst_ZTOutputTransaction::writerWritesAllOrNothing()
     QVERIFY(kinds.contains("overlay") && kinds.contains("crop-1x1"));
     const QMap<QString, QString> written = contents(out.path());
 
-    const QString path = pictures.filePath(name.isEmpty() ? QStringLiteral("missing.png") : name);
+    const QString path = pictures.filePath(name);
     if (name == "folder") {
         QVERIFY(QDir(pictures.path()).mkdir(name));
     } else if (!data.isEmpty()) {

@@ -9,6 +9,8 @@
 #include <cmath>
 
 namespace {
+constexpr double refused = -1.0; // a tolerance that stands for a null image
+
 // Random pixel words: every channel, alpha too, counts.
 QImage randomPicture(const QSize& size)
 {
@@ -38,31 +40,27 @@ double largestError(const QImage& actual, const QImage& source, const QRectF& wi
     double largest = 0.0;
     for (int y = 0; y < actual.height(); ++y) {
         for (int x = 0; x < actual.width(); ++x) {
-            double exact[4] = {};
-            for (int sy = 0; sy < source.height(); ++sy) {
-                const double rowWeight
-                    = weight(y, sy, window.y(), window.height(), actual.height());
-                for (int sx = 0; rowWeight > 0.0 && sx < source.width(); ++sx) {
-                    const double w
-                        = rowWeight * weight(x, sx, window.x(), window.width(), actual.width());
-                    const QRgb p = source.pixel(sx, sy);
-                    exact[0] += w * qRed(p);
-                    exact[1] += w * qGreen(p);
-                    exact[2] += w * qBlue(p);
-                    exact[3] += w * qAlpha(p);
+            for (int shift = 0; shift < 32; shift += 8) { // each channel of the pixel word
+                double exact = 0.0;
+                for (int sy = 0; sy < source.height(); ++sy) {
+                    const double rowWeight
+                        = weight(y, sy, window.y(), window.height(), actual.height());
+                    for (int sx = 0; rowWeight > 0.0 && sx < source.width(); ++sx) {
+                        exact += rowWeight
+                            * weight(x, sx, window.x(), window.width(), actual.width())
+                            * ((source.pixel(sx, sy) >> shift) & 0xff);
+                    }
                 }
-            }
-            const QRgb p = actual.pixel(x, y);
-            for (const double error : {qRed(p) - exact[0], qGreen(p) - exact[1],
-                     qBlue(p) - exact[2], qAlpha(p) - exact[3]}) {
-                largest = std::max(largest, std::abs(error));
+                const int channel = (actual.pixel(x, y) >> shift) & 0xff;
+                largest = std::max(largest, std::abs(channel - exact));
             }
         }
     }
     return largest;
 }
 
-// A picture of @p size whose channels vary differently along both axes.
+// A picture of @p size whose channels vary differently along both axes. Its values make truncated
+// weights show (random ones of pictures this small may not).
 QImage pattern(const QSize& size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -76,11 +74,6 @@ QImage pattern(const QSize& size)
     return image;
 }
 
-QImage whole(const QImage& image, const QSize& size)
-{
-    return ZTResampler::resample(image, QRectF(QPointF(0, 0), QSizeF(image.size())), size);
-}
-
 } // namespace
 
 class tst_ZTResampler : public QObject
@@ -92,8 +85,6 @@ private slots:
     void matchesTheExactResult();
     void mirroringCommutes_data();
     void mirroringCommutes();
-    void refusedInput_data();
-    void refusedInput();
 };
 
 void tst_ZTResampler::matchesTheExactResult_data()
@@ -101,7 +92,7 @@ void tst_ZTResampler::matchesTheExactResult_data()
     QTest::addColumn<QImage>("source");
     QTest::addColumn<QRectF>("window");
     QTest::addColumn<QSize>("size");
-    QTest::addColumn<double>("tolerance"); // from the exact result, in levels
+    QTest::addColumn<double>("tolerance"); // from the exact result, in levels; or refused
 
     // Rounding to whole levels costs half a level, the truncated fixed point a little more; a
     // point-sampling scaler would miss random pixels by far more.
@@ -109,32 +100,28 @@ void tst_ZTResampler::matchesTheExactResult_data()
                          const QSize& size, double tolerance = 0.75) {
         QTest::newRow(name) << source << window << size << tolerance;
     };
-    row("a third", randomPicture({99, 99}), {0, 0, 99, 99}, {33, 33});
     row("a window at fractions of pixels", randomPicture({200, 50}), {3.25, 1.5, 150.5, 40.25},
         {47, 13});
     row("1000x1: wider, all rows in one", randomPicture({64, 64}), {0, 0, 64, 64}, {1000, 1});
-    row("1x1000", randomPicture({64, 64}), {8, 0, 48, 64}, {1, 1000});
-    row("larger than the source", randomPicture({10, 7}), {0, 0, 10, 7}, {97, 53});
     row("a window inside, shrunk and enlarged", randomPicture({60, 40}), {10, 5, 30, 12}, {7, 50});
     row("same size at whole pixels: a copy", randomPicture({40, 30}), {5, 6, 20, 10}, {20, 10}, 0);
     row("a window beyond the picture is clipped", randomPicture({30, 20}), {-10, 10, 50, 20},
         {10, 4});
-    // Hundreds of source pixels per output pixel: no rounding may pile up, a flat area keeps its
-    // exact value.
-    const auto flat = [](const QSize& size, QRgb colour) {
-        QImage image(size, QImage::Format_ARGB32);
-        image.fill(colour);
-        return image;
-    };
-    constexpr double unchanged = 1e-6; // what the reference's floating point may miss by
-    row("flat white, 1000:1", flat({2000, 2000}, qRgb(255, 255, 255)), {0, 0, 2000, 2000}, {2, 2},
-        unchanged);
-    row("flat grey, 1000:1 at fractions of pixels", flat({1100, 1100}, qRgba(77, 128, 201, 254)),
-        {50.25, 20.5, 1000, 1000}, {1, 1}, unchanged);
+    // A thousand source pixels to an output pixel: no rounding may pile up, a flat area keeps its
+    // exact value (to within the reference's floating point).
+    const QImage flat = ZTImageTest::uniform(QSize(1100, 1100), qRgba(77, 128, 201, 254));
+    row("flat grey, 1000:1 at fractions of pixels", flat, {50.25, 20.5, 1000, 1000}, {1, 1}, 1e-6);
+    // What it cannot scale gives a null image.
+    const QImage image = randomPicture(QSize(40, 30));
+    row("a null image", QImage(), {0, 0, 8, 8}, {4, 4}, refused);
+    row("a window outside the picture", image, {50, 50, 10, 10}, {5, 5}, refused);
+    row("an empty size", image, {0, 0, 10, 10}, {0, 5}, refused);
+    row("another format", image.convertToFormat(QImage::Format_RGB888), {0, 0, 10, 10}, {5, 5},
+        refused);
 }
 
 // Exactly the size asked for, within a level of the exact area average (shrinking) or linear
-// interpolation (enlarging) in every channel.
+// interpolation (enlarging) in every channel; or refused.
 void tst_ZTResampler::matchesTheExactResult()
 {
     QFETCH(QImage, source);
@@ -143,6 +130,10 @@ void tst_ZTResampler::matchesTheExactResult()
     QFETCH(double, tolerance);
 
     const QImage scaled = ZTResampler::resample(source, window, size);
+    if (tolerance == refused) {
+        QVERIFY(scaled.isNull());
+        return;
+    }
     QVERIFY(scaled.size() == size && scaled.format() == source.format());
     const double error = largestError(scaled, source, window.intersected(QRectF(source.rect())));
     QVERIFY2(error <= tolerance, qPrintable(QString::number(error)));
@@ -166,34 +157,11 @@ void tst_ZTResampler::mirroringCommutes()
     QFETCH(QSize, output);
 
     const QImage image = pattern(input);
+    const QRectF all(image.rect());
     for (const bool horizontally : {true, false}) {
-        QCOMPARE(whole(image, output).mirrored(horizontally, !horizontally),
-            whole(image.mirrored(horizontally, !horizontally), output));
+        QCOMPARE(ZTResampler::resample(image, all, output).mirrored(horizontally, !horizontally),
+            ZTResampler::resample(image.mirrored(horizontally, !horizontally), all, output));
     }
-}
-
-void tst_ZTResampler::refusedInput_data()
-{
-    QTest::addColumn<QImage>("image");
-    QTest::addColumn<QRectF>("window");
-    QTest::addColumn<QSize>("size");
-
-    // What is copied or kept flat is matchesTheExactResult's, at no tolerance.
-    const QImage image = randomPicture(QSize(40, 30));
-    QTest::newRow("a null image") << QImage() << QRectF(0, 0, 8, 8) << QSize(4, 4);
-    QTest::newRow("a window outside the picture") << image << QRectF(50, 50, 10, 10) << QSize(5, 5);
-    QTest::newRow("an empty size") << image << QRectF(0, 0, 10, 10) << QSize(0, 5);
-    QTest::newRow("another format")
-        << image.convertToFormat(QImage::Format_RGB888) << QRectF(0, 0, 10, 10) << QSize(5, 5);
-}
-
-void tst_ZTResampler::refusedInput()
-{
-    QFETCH(QImage, image);
-    QFETCH(QRectF, window);
-    QFETCH(QSize, size);
-
-    QVERIFY(ZTResampler::resample(image, window, size).isNull());
 }
 
 QTEST_GUILESS_MAIN(tst_ZTResampler)

@@ -30,7 +30,6 @@ private slots:
     void pictureEmbeddedOnce();
     void previewsOfOddSizes();
     void walkInBrowser();
-    void documentAndScreenshotInBrowser();
 
 private:
     QTemporaryDir m_dir;
@@ -129,7 +128,6 @@ void tst_ZTReviewPage::content_data()
     has("an enlarged crop marked", "<span class=\"mark enlarged\">enlarged 2.50&times;</span>");
     has("its warnings, enlarged only as the mark",
         "<ul class=\"warnings\"><li>cuts-area</li></ul>");
-    has("a warning escaped", "<li>keeps &lt;little&gt;</li>");
     has("the warnings to filter by, one word each",
         "data-warnings=\"enlarged cuts-area keeps-&lt;little&gt;\" data-kept=\"0.5\"");
     has("the escaped error", "not a picture &lt;script&gt;alert(1)&lt;/script&gt;");
@@ -138,8 +136,6 @@ void tst_ZTReviewPage::content_data()
         "</header>\n<p class=\"error\"><strong>Stopped by signal 15 (Terminated)</strong>: 6 of 7 "
         "pictures analysed.</p>");
     has("the summary", "<p>4 pictures analysed, 2 failures.</p>");
-    has("the failures in their section",
-        "<section id=\"failures\">\n<h2 class=\"error\">2 pictures failed</h2>");
     has("the failure linked",
         "<li><a href=\"#picture-3\">relative/&quot;quoted&quot;.png</a>: not a picture");
     has("a name starting with ':' linked as a file", "/%3Acolon.jpg\">:colon.jpg</a></h2>");
@@ -228,13 +224,7 @@ void tst_ZTReviewPage::previewsOfOddSizes()
 // One walk through the page: each checkpoint's steps (keys pressed, menus chosen) and what the
 // page then shows: the picture selected, its heat map open, the pictures shown in their order.
 // The first saves the document and a screenshot before any key.
-struct Checkpoint
-{
-    const char* steps;
-    const char* shown;
-};
-
-const Checkpoint walk[] = {
+const std::pair<const char*, const char*> walk[] = {
     {"dom:dom.html shot:shot.png key:x", "none, 6 of 6 shown: 1,2,3,4,5,6"},
     {"key:k key:j",
         "picture-6, 6 of 6 shown: 1,2,3,4,5,6"}, // k first selects the last, j stops there
@@ -258,8 +248,8 @@ void tst_ZTReviewPage::walkInBrowser()
     }
     QStringList arguments {REVIEW_PAGE_KEYS, chromium, m_dir.filePath("profile"),
         QUrl::fromLocalFile(m_dir.filePath("review/page.html")).toString()};
-    for (const Checkpoint& checkpoint : walk) {
-        arguments.append(QString::fromLatin1(checkpoint.steps));
+    for (const auto& [steps, shown] : walk) {
+        arguments.append(QString::fromLatin1(steps));
     }
     QProcess driver;
     driver.setWorkingDirectory(m_dir.path());
@@ -269,20 +259,15 @@ void tst_ZTReviewPage::walkInBrowser()
     const QStringList lines = QString::fromUtf8(driver.readAllStandardOutput()).split('\n');
     for (int i = 0; i < int(std::size(walk)); ++i) {
         QVERIFY2(
-            lines.value(i) == walk[i].shown, qPrintable(walk[i].steps + (": " + lines.value(i))));
+            lines.value(i) == walk[i].second, qPrintable(walk[i].first + (": " + lines.value(i))));
     }
     // A line more is a script error, or a script that the policy blocked.
     QCOMPARE(lines.mid(int(std::size(walk))).join('\n').trimmed(), QString());
-}
 
-// What the walk saved first. The script ran under the page's policy: it showed the tools and
-// offered each warning found, its text escaped.
-void tst_ZTReviewPage::documentAndScreenshotInBrowser()
-{
+    // What the walk saved first. The script ran under the page's policy: it showed the tools and
+    // offered each warning found, its text escaped.
     QFile file(m_dir.filePath("dom.html"));
-    if (!file.open(QIODevice::ReadOnly)) {
-        QSKIP("the page was not shown in a browser");
-    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray dom = file.readAll();
     for (const char* text : {"<div id=\"tools\">",
              "<option value=\"warning:keeps-&lt;little&gt;\">with the warning keeps-&lt;little&gt;",

@@ -1,9 +1,13 @@
 #include "ZTOptionParser.h"
+#include "analysis/ZTOptionTable.h"
 #include "faces/ZTFaceDetector.h"
 
 #include <QtTest>
 
 #include <set>
+
+using Keywords = QList<QPair<QString, QStringList>>;
+Q_DECLARE_METATYPE(Keywords)
 
 namespace {
 
@@ -85,11 +89,11 @@ class tst_ZTOptionParser : public QObject
 
 private slots:
     void valuesReachTheSettings();
-    void accepted_data();
-    void accepted();
-    void refused_data();
-    void refused();
+    void parsed_data();
+    void parsed();
     void everyOptionOnceWithBoundaries();
+    void settingsFromKeywords_data();
+    void settingsFromKeywords();
 };
 
 // Short names and the options that the end-to-end tests do not use.
@@ -125,59 +129,34 @@ void tst_ZTOptionParser::valuesReachTheSettings()
         QList<double>({12, 12, 0.4, 0.4, -0.05}));
 }
 
-void tst_ZTOptionParser::accepted_data()
+void tst_ZTOptionParser::parsed_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("note"); // empty: none
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("said"); // accepted: the note, if any; refused: what the error names
 
     for (const auto& [arguments, accepted] : boundaryArguments()) {
-        if (accepted) {
-            QTest::newRow(qPrintable(arguments.join(' '))) << arguments << QString();
-        }
+        QTest::newRow(qPrintable(arguments.join(' ')))
+            << arguments << accepted
+            << (accepted ? QString() : arguments.last().section('=', 0, 0));
     }
     // The mixer uses the only enabled method's map as it is; a weight of zero or below for it,
-    // which the user must have meant, is worth a remark.
+    // which the user must have meant, is worth a remark (with several methods, the boundary rows
+    // of --weight have none).
     const QStringList onlySobel {"--disable=center", "--disable=histogram", "--disable=contrast"};
     const QString ignored
         = "%1 is the only method enabled, so its map is used as it is: the weight %2 has no effect";
     QTest::newRow("the only method, weighted 0")
-        << onlySobel + QStringList {"--weight=sobel=0"} << ignored.arg("sobel").arg(0);
+        << onlySobel + QStringList {"--weight=sobel=0"} << true << ignored.arg("sobel").arg(0);
     QTest::newRow("the only method, weighted below 0") << QStringList {"--disable=sobel",
         "--disable=center", "--disable=contrast", "--weight=histogram=-3"}
-                                                       << ignored.arg("histogram").arg(-3);
+                                                       << true << ignored.arg("histogram").arg(-3);
     QTest::newRow("the only method, weighted above 0")
-        << onlySobel + QStringList {"--weight=sobel=5"} << "";
-    QTest::newRow("several methods, one weighted 0")
-        << QStringList {"--disable=histogram", "--weight=sobel=0"} << "";
-}
-
-void tst_ZTOptionParser::accepted()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, note);
-    if (arguments.contains("--faces") && !ZTFaceDetector::isBuiltIn()) {
-        QSKIP("built without face detection");
-    }
-    ZTOptionParser parser;
-    QVERIFY2(
-        parse(parser, arguments) != ZTOptionParser::UsageError, qPrintable(parser.errorText()));
-    QCOMPARE(parser.notes(), note.isEmpty() ? QStringList() : QStringList {note});
-}
-
-void tst_ZTOptionParser::refused_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("mentions"); // the error names the option and its value
-
-    for (const auto& [arguments, accepted] : boundaryArguments()) {
-        if (!accepted) {
-            QTest::newRow(qPrintable(arguments.last()))
-                << arguments << arguments.last().section('=', 0, 0);
-        }
-    }
+        << onlySobel + QStringList {"--weight=sobel=5"} << true << "";
     // @p arguments separated by spaces; the error must mention them, or @p mentions if given.
     const auto refused = [](const char* name, const QString& arguments, const char* mentions = "") {
-        QTest::newRow(name) << arguments.split(' ') << (*mentions ? QString(mentions) : arguments);
+        QTest::newRow(name) << arguments.split(' ') << false
+                            << (*mentions ? QString(mentions) : arguments);
     };
     refused("unknown option", "--bogus", "Unknown option 'bogus'");
     refused("area of three numbers", "--area 1,2,3");
@@ -193,7 +172,7 @@ void tst_ZTOptionParser::refused_data()
     // these through, into the reports. The error shows them as typed, line feeds escaped.
     const auto refusedValue
         = [](const char* name, const char* option, const char* value, const char* shown = nullptr) {
-              QTest::newRow(name) << QStringList {option, value}
+              QTest::newRow(name) << QStringList {option, value} << false
                                   << QStringLiteral("%1 %2: ").arg(option, shown ? shown : value);
           };
     refusedValue("crop with a line feed", "--crop", "16:9\n", "16:9\\n");
@@ -209,25 +188,31 @@ void tst_ZTOptionParser::refused_data()
              "--memory", "--pixel-weight", "--disable", "--input-formats"}) {
         refusedValue(option, option, hostile);
     }
-    QTest::newRow("--quality") << QStringList {"--write-crops", "--quality", hostile}
+    QTest::newRow("--quality") << QStringList {"--write-crops", "--quality", hostile} << false
                                << QStringLiteral("--quality %1: ").arg(hostile);
-    refusedValue("--grid %1x3", "--grid", "%1x3");
-    refusedValue("--weight %1=%2", "--weight", "%1=%2");
     refusedValue("--report", "--report", "%1 %2 %L1 %%.png");
 }
 
-// One line that names the option and the value as typed, with no more percent signs than the
-// command line had.
-void tst_ZTOptionParser::refused()
+// Accepted with its note, if any; or refused on one line that names the option and the value as
+// typed, with no more percent signs than the command line had.
+void tst_ZTOptionParser::parsed()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, mentions);
-
+    QFETCH(bool, accepted);
+    QFETCH(QString, said);
+    if (accepted && arguments.contains("--faces") && !ZTFaceDetector::isBuiltIn()) {
+        QSKIP("built without face detection");
+    }
     ZTOptionParser parser;
-    QCOMPARE(parse(parser, arguments), ZTOptionParser::UsageError);
-    const QString error = parser.errorText();
-    QVERIFY2(error.contains(mentions) && !error.contains('\n'), qPrintable(error));
-    QVERIFY2(error.count('%') == arguments.join(' ').count('%'), qPrintable(error));
+    const QString error
+        = parse(parser, arguments) == ZTOptionParser::UsageError ? parser.errorText() : QString();
+    QVERIFY2(error.isEmpty() == accepted, qPrintable(error));
+    if (accepted) {
+        QCOMPARE(parser.notes(), said.isEmpty() ? QStringList() : QStringList {said});
+    } else {
+        QVERIFY2(error.contains(said) && !error.contains('\n'), qPrintable(error));
+        QVERIFY2(error.count('%') == arguments.join(' ').count('%'), qPrintable(error));
+    }
 }
 
 // A new option that takes a value cannot go without its boundary rows, nor any option without
@@ -251,6 +236,43 @@ void tst_ZTOptionParser::everyOptionOnceWithBoundaries()
         QVERIFY2(
             !row.max || row.expected.contains(QString::number(*row.max)), qPrintable(row.name));
     }
+}
+
+void tst_ZTOptionParser::settingsFromKeywords_data()
+{
+    QTest::addColumn<Keywords>("keywords");
+    QTest::addColumn<QString>("error"); // empty: accepted
+    QTest::addColumn<bool>("unknown");
+
+    const auto one = [](const char* name, const char* value) {
+        return QPair<QString, QStringList>(name, {value});
+    };
+    QTest::newRow("nothing") << Keywords() << "" << false;
+    QTest::newRow("an unknown name") << Keywords {one("colour", "")} << "colour" << true;
+    QTest::newRow("unknown after a malformed value")
+        << Keywords {one("grid", "0x1"), one("colour", "")} << "colour" << true;
+    QTest::newRow("a value for a flag")
+        << Keywords {one("no-map", "yes")} << "--no-map takes no value, not 'yes'" << false;
+    QTest::newRow("an option that would do nothing")
+        << Keywords {one("quality", "90")}
+        << "--quality applies to written crops: add --write-crops" << false;
+}
+
+// Options given by name, as the Python module gives its keyword arguments: no command line
+// (python/tests checks that the values reach the analysis as the tool's options do).
+void tst_ZTOptionParser::settingsFromKeywords()
+{
+    QFETCH(Keywords, keywords);
+    QFETCH(QString, error);
+    QFETCH(bool, unknown);
+
+    ZTAnalysisSettings settings;
+    QString actualError;
+    bool actualUnknown = true;
+    QCOMPARE(ZTOptionTable::settingsFromKeywords(keywords, &settings, &actualError, &actualUnknown),
+        error.isEmpty());
+    QCOMPARE(actualUnknown, unknown);
+    QCOMPARE(actualError.left(error.size()), error);
 }
 
 QTEST_GUILESS_MAIN(tst_ZTOptionParser)

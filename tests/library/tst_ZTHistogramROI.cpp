@@ -247,13 +247,6 @@ void tst_ZTHistogramROI::evaluate_data()
     QTest::newRow("101 columns, level 299 clamped to 255")
         << painted(QSize(203, 5), blue) << Settings {0.67, 4, 101}
         << painted(QSize(203, 5), black, {{QRect(0, 0, 202, 4), grey(255)}});
-    // Blocks of 1500 and 3000 pixels in the two Cr bins, and the other way round: normalised
-    // from a minimum of 1000 they are (0.25, 1) and (1, 0.25), 2.8125 apart; from the smallest
-    // count they would be (0, 1) and (1, 0), 1 apart, and join.
-    QTest::newRow("counts above 1000: the minimum stays at 1000")
-        << painted(
-               QSize(120, 225), red, {{QRect(0, 0, 20, 225), blue}, {QRect(60, 0, 40, 225), blue}})
-        << Settings {2.0, 3, 2, 0.5, 0.5, 1, 2} << painted(QSize(120, 225), black);
     // Regression (fuzz_mixer): 65536 x 65536 bins made every block a table of 32 GiB. Counts
     // from 257 up are 257, which leave a bin empty: the two kinds of block are 256 apart, and
     // only the top two rows join. Filling every bin, 256 would make them 1 apart (the minimum 1,

@@ -14,17 +14,10 @@
 #include <cstring>
 #include <numeric>
 #include <random>
-#include <utility>
 
 namespace ZTImageTest {
 
 using namespace ZTNaive;
-
-// The name of @p format without its prefix, for the names of data rows: "RGB32".
-inline const char* formatName(QImage::Format format)
-{
-    return QMetaEnum::fromType<QImage::Format>().valueToKey(format) + sizeof("Format_") - 1;
-}
 
 // Whether @p actual and @p expected have the same format, size and stored bytes in every row
 // (QImage's operator== ignores the alpha byte of Format_RGB32). On a mismatch both images are
@@ -82,18 +75,6 @@ inline QImage randomBlocks(const QSize& size, int block, std::mt19937& random)
 {
     const QSize blocks((size.width() + block - 1) / block, (size.height() + block - 1) / block);
     return randomPicture(blocks, QImage::Format_ARGB32, random, allReds()).scaled(size);
-}
-
-// The number of messages that Qt logs while @p run runs.
-template<typename Run>
-int messagesDuring(Run run)
-{
-    static int count = 0;
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString&) { ++count; });
-    run();
-    qInstallMessageHandler(previous);
-    return std::exchange(count, 0);
 }
 
 } // namespace ZTImageTest

@@ -24,7 +24,6 @@
 
 #include <climits>
 #include <cmath>
-#include <functional>
 #include <new>
 #include <numeric>
 #include <stdexcept>
@@ -135,9 +134,7 @@ QImage paintedAreas(const Rects& halos, const Rects& rects)
     return map;
 }
 
-// A colour gradient with two bands, something for every method to find. The bands are aligned
-// to the histogram method's default grid of 20-pixel blocks of a 300x220 picture: a wide one
-// painted for its width, a tall one painted for its height.
+// A colour gradient with two bands, something for every method to find.
 QImage structuredPicture(const QSize& size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -175,15 +172,6 @@ QStringList messagesDuring(Run run)
     qInstallMessageHandler(previous);
     return std::exchange(messages, {});
 }
-
-using Forwarding = std::function<void(ZTSalienzMixer&, ZTHistogramROI&)>;
-
-// A row that calls a forwarder of a mixer and the setter of a histogram method that it must call.
-#define FORWARDER(name, forward, set, value)                                                       \
-    QTest::newRow(name) << Forwarding([](ZTSalienzMixer& mixer, ZTHistogramROI& histogram) {       \
-        mixer.forward(value);                                                                      \
-        histogram.set(value);                                                                      \
-    })
 
 const auto grey = [](int v) { return qRgb(v, v, v); };
 const QRgb black = qRgb(0, 0, 0), red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255);
@@ -305,7 +293,6 @@ QString text(const centroid& c)
 
 } // namespace
 
-Q_DECLARE_METATYPE(Forwarding)
 Q_DECLARE_METATYPE(Settings)
 Q_DECLARE_METATYPE(Points)
 
@@ -330,8 +317,6 @@ private slots:
     void mix();
     void analyze_data();
     void analyze();
-    void histogramForwarders_data();
-    void histogramForwarders();
     void analysisMatchesMethodsMixedByHand();
     void conversion();
     void histogram();
@@ -673,33 +658,6 @@ void tst_ZTMethods::analyze()
     QVERIFY(sameStoredPixels(map, expected, QTest::currentDataTag()));
 }
 
-void tst_ZTMethods::histogramForwarders_data()
-{
-    QTest::addColumn<Forwarding>("forwarding");
-    FORWARDER("channel 1 bins", updateHistogramBinsChannel1, setBin1, 2);
-    FORWARDER("channel 2 bins", updateHistogramBinsChannel2, setBin2, 3);
-    FORWARDER("chi square", updateHistogramChiSquareThreshold, setChiSquareThreshold, 5.0);
-    FORWARDER("horizontal blocks", updateHistogramHorizontalBlocks, setHorizontalBlocks, 7);
-    FORWARDER("5 vertical blocks", updateHistogramVerticalBlocks, setVerticalBlocks, 5);
-    FORWARDER("minimum width", updateHistogramMinWidth, setMinWidth, 0.9);
-    FORWARDER("minimum height", updateHistogramMinHeight, setMinHeight, 0.9);
-}
-
-// Each forwarder changes the next analysis as the matching setter changes a histogram method
-// of its own, and the change shows in the map.
-void tst_ZTMethods::histogramForwarders()
-{
-    QFETCH(Forwarding, forwarding);
-    const QImage picture = structuredPicture(QSize(300, 220));
-    ZTSalienzMixer mixer(QSize(-1, -1));
-    enableOnly(mixer, {SalienzHistogram});
-    ZTHistogramROI histogram;
-    forwarding(mixer, histogram);
-    const QImage map = mixer.analyze(picture);
-    QVERIFY(sameStoredPixels(map, histogram.evaluate(picture), QTest::currentDataTag()));
-    QVERIFY(map != ZTHistogramROI().evaluate(picture));
-}
-
 // End-to-end analyses against the methods' own maps of the work image mixed by hand, after
 // each change of the set; analysing again gives the same map, and a picture in another
 // format the map of its ARGB32 conversion. A second injection destroys the first method (the
@@ -891,7 +849,19 @@ void tst_ZTMethods::histogramMap()
     roi.setMinWidth(settings.minWidth);
     roi.setBin1(settings.bins1);
     roi.setBin2(settings.bins2);
-    QVERIFY(sameStoredPixels(roi.evaluate(image), expected, QTest::currentDataTag()));
+    // A mixer's forwarders reach its own histogram method, which it runs alone on the picture.
+    ZTSalienzMixer mixer(QSize(-1, -1));
+    enableOnly(mixer, {SalienzHistogram});
+    mixer.updateHistogramChiSquareThreshold(settings.threshold);
+    mixer.updateHistogramVerticalBlocks(settings.rows);
+    mixer.updateHistogramHorizontalBlocks(settings.columns);
+    mixer.updateHistogramMinHeight(settings.minHeight);
+    mixer.updateHistogramMinWidth(settings.minWidth);
+    mixer.updateHistogramBinsChannel1(settings.bins1);
+    mixer.updateHistogramBinsChannel2(settings.bins2);
+    const QString tag = QTest::currentDataTag();
+    QVERIFY(sameStoredPixels(roi.evaluate(image), expected, tag));
+    QVERIFY(sameStoredPixels(mixer.analyze(image), expected, tag + " through a mixer"));
 }
 
 // Only the weights count (the cells would order the other way); NaN is neither less nor more.

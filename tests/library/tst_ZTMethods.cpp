@@ -274,7 +274,6 @@ QImage naiveSegmentation(const QImage& image, const Settings& s)
 }
 
 using Points = std::vector<QPoint>;
-using Pairs = QVector<QPoint>; // (a, b) for join(a, b)
 
 QString text(const Points& points)
 {
@@ -323,10 +322,8 @@ private slots:
     void histogramMap_data();
     void histogramMap();
     void edgeOrder();
-    void forest_data();
-    void forest();
-    void geometry_data();
-    void geometry();
+    void disjointSet_data();
+    void disjointSet();
 };
 
 // adjustFormat() shares an ARGB32 image's data and gives an RGB32 image alpha 255;
@@ -874,101 +871,88 @@ void tst_ZTMethods::edgeOrder()
         QVector<bool>({false, true, false, false}));
 }
 
-// A row joins the pairs as given and shows find(cell) and size(cell), the size of every
-// element, the count and the number of segments. A row named "segment" instead joins
-// the roots of the pairs' cells and shows the box of cell's segment in getSegmentSizes, its box
-// in getSegmentInformations and its centre.
-void tst_ZTMethods::forest_data()
+// A row's operation is the first word of its name. Forest rows join the pairs (a, b) given as
+// points and show find(cell) and size(cell), the size of every element, the count and the
+// number of segments. "segment" rows instead join the roots of the pairs' cells and show the box
+// of cell's segment in getSegmentSizes, its box in getSegmentInformations and its centre. The
+// others take the points as the vertices of convex_hull(), calculateCentroid() or cross().
+void tst_ZTMethods::disjointSet_data()
 {
     QTest::addColumn<QSize>("grid"); // columns x rows
-    QTest::addColumn<Pairs>("joins");
+    QTest::addColumn<Points>("points");
     QTest::addColumn<int>("cell");
     QTest::addColumn<QString>("result");
 
-    QTest::newRow("new 3 x 4") << QSize(4, 3) << Pairs {} << 11
-                               << "11 1 | 1 1 1 1 1 1 1 1 1 1 1 1 | 12 | 12";
-    QTest::newRow("product beyond int") << QSize(65536, 65536) << Pairs {} << 0 << "-1 0 | | 0 | 0";
-    QTest::newRow("join(0, 1): the second wins ties")
-        << QSize(2, 2) << Pairs {{0, 1}} << 0 << "1 1 | 1 2 1 1 | 3 | 3";
-    QTest::newRow("segment: row 0 and column 0 of a 6 x 4 grid")
-        << QSize(6, 4) << Pairs {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {0, 6}, {6, 12}, {12, 18}}
-        << 0 << "0 0 5 3 | 0 0 6 4 | 2.35483861 1.51612902";
-    QTest::newRow("segment: diagonal, zero-area hull")
-        << QSize(4, 4) << Pairs {{0, 5}, {5, 10}, {10, 15}} << 0 << "0 0 3 3 | 0 0 4 4 | nan nan";
+    const auto row
+        = [](const char* name, QSize grid, const Points& points, int cell, const char* result) {
+              QTest::newRow(name) << grid << points << cell << QString(result);
+          };
+    row("new 3 x 4", {4, 3}, {}, 11, "11 1 | 1 1 1 1 1 1 1 1 1 1 1 1 | 12 | 12");
+    row("product beyond int", {65536, 65536}, {}, 0, "-1 0 | | 0 | 0");
+    row("join(0, 1): the second wins ties", {2, 2}, {{0, 1}}, 0, "1 1 | 1 2 1 1 | 3 | 3");
+    row("segment: row 0 and column 0 of a 6 x 4 grid", {6, 4},
+        {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {0, 6}, {6, 12}, {12, 18}}, 0,
+        "0 0 5 3 | 0 0 6 4 | 2.35483861 1.51612902");
+    row("segment: diagonal, zero-area hull", {4, 4}, {{0, 5}, {5, 10}, {10, 15}}, 0,
+        "0 0 3 3 | 0 0 4 4 | nan nan");
+    row("hull of no points", {}, {}, 0, "");
+    row("hull of the corners of a 2 x 2 block of cells", {},
+        {{0, 0}, {1, 1}, {1, 0}, {2, 1}, {0, 1}, {1, 2}, {1, 1}, {2, 2}}, 0,
+        "(0,0) (1,0) (2,1) (2,2) (1,2) (0,1) (0,0)");
+    row("hull: x before y, (1,5) sorts before (2,0) and (1,6)", {}, {{2, 0}, {1, 6}, {1, 5}}, 0,
+        "(1,5) (2,0) (1,6) (1,5)");
+    row("centroid of a single vertex", {}, {{3, 4}}, 0, "nan nan");
+    row("centroid of no polygon", {}, {}, 0, "throws std::out_of_range");
+    // Summing the moments in double, or multiplying in float, gives other last bits.
+    row("centroid: moments rounded to float after every edge, the closing one too", {},
+        {{181, 170}, {277, 35}, {206, 229}, {126, 263}}, 0, "202.14267 173.643295");
+    row("cross wraps at 2^31", {}, {{0, 0}, {65536, 0}, {0, 32768}}, 0, "-2147483648");
 }
 
-void tst_ZTMethods::forest()
+void tst_ZTMethods::disjointSet()
 {
     QFETCH(QSize, grid);
-    QFETCH(Pairs, joins);
+    QFETCH(Points, points);
     QFETCH(int, cell);
 
     ZTDisjointSet set(grid.height(), grid.width());
-    const bool segment = QString(QTest::currentDataTag()).startsWith("segment");
-    for (const QPoint join : joins) {
-        set.join(segment ? set.find(join.x()) : join.x(), segment ? set.find(join.y()) : join.y());
-    }
-    QString result;
-    QTextStream out(&result);
-    if (segment) {
-        const ::segment s = set.getSegmentInformations().at(set.find(cell));
-        for (const int value : set.getSegmentSizes().value(set.find(cell))) {
-            out << value << ' ';
-        }
-        out << "| " << s.left << ' ' << s.top << ' ' << s.right << ' ' << s.bottom << " | "
-            << text(s.center);
-    } else {
-        out << set.find(cell) << ' ' << set.size(cell) << " |";
-        const qint64 cells = qint64(grid.width()) * grid.height();
-        for (int i = 0; cells <= INT_MAX && i < cells; ++i) {
-            out << ' ' << set.size(i);
-        }
-        out << " | " << set.getCount() << " | " << set.getSegmentSizes().size();
-    }
-    QTEST(result, "result");
-}
-
-void tst_ZTMethods::geometry_data()
-{
-    QTest::addColumn<Points>("points");
-    QTest::addColumn<QString>("result");
-
-    // The first word of a row's name is the operation.
-    QTest::newRow("hull of no points") << Points {} << "";
-    QTest::newRow("hull of the corners of a 2 x 2 block of cells")
-        << Points {{0, 0}, {1, 1}, {1, 0}, {2, 1}, {0, 1}, {1, 2}, {1, 1}, {2, 2}}
-        << "(0,0) (1,0) (2,1) (2,2) (1,2) (0,1) (0,0)";
-    QTest::newRow("hull: x before y, (1,5) sorts before (2,0) and (1,6)")
-        << Points {{2, 0}, {1, 6}, {1, 5}} << "(1,5) (2,0) (1,6) (1,5)";
-    QTest::newRow("centroid of a single vertex") << Points {{3, 4}} << "nan nan";
-    QTest::newRow("centroid of no polygon") << Points {} << "throws std::out_of_range";
-    // Summing the moments in double, or multiplying in float, gives other last bits.
-    QTest::newRow("centroid: moments rounded to float after every edge, the closing one too")
-        << Points {{181, 170}, {277, 35}, {206, 229}, {126, 263}} << "202.14267 173.643295";
-    QTest::newRow("cross wraps at 2^31")
-        << Points {{0, 0}, {65536, 0}, {0, 32768}} << "-2147483648";
-}
-
-void tst_ZTMethods::geometry()
-{
-    QFETCH(Points, points);
-
-    ZTDisjointSet set(0, 0);
     const QString operation = QString(QTest::currentDataTag())
                                   .section(QRegularExpression(QStringLiteral("[ :]")), 0, 0);
+    const bool segment = operation == "segment";
     QString result;
+    QTextStream out(&result);
     if (operation == "hull") {
         result = text(set.convex_hull(points));
     } else if (operation == "cross") {
         result = QString::number(set.cross(points[0], points[1], points[2]));
-    } else if (points.empty()) {
+    } else if (operation == "centroid" && points.empty()) {
         QVERIFY_EXCEPTION_THROWN(set.calculateCentroid(nullptr), std::out_of_range);
         QVERIFY_EXCEPTION_THROWN(set.calculateCentroid(&points), std::out_of_range);
         result = "throws std::out_of_range";
-    } else {
+    } else if (operation == "centroid") {
         const Points before = points;
         result = text(set.calculateCentroid(&points));
         QVERIFY(points == before);
+    } else {
+        for (const QPoint join : points) {
+            set.join(
+                segment ? set.find(join.x()) : join.x(), segment ? set.find(join.y()) : join.y());
+        }
+        if (segment) {
+            const ::segment s = set.getSegmentInformations().at(set.find(cell));
+            for (const int value : set.getSegmentSizes().value(set.find(cell))) {
+                out << value << ' ';
+            }
+            out << "| " << s.left << ' ' << s.top << ' ' << s.right << ' ' << s.bottom << " | "
+                << text(s.center);
+        } else {
+            out << set.find(cell) << ' ' << set.size(cell) << " |";
+            const qint64 cells = qint64(grid.width()) * grid.height();
+            for (int i = 0; cells <= INT_MAX && i < cells; ++i) {
+                out << ' ' << set.size(i);
+            }
+            out << " | " << set.getCount() << " | " << set.getSegmentSizes().size();
+        }
     }
     QTEST(result, "result");
 }

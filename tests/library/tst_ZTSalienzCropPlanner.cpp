@@ -220,9 +220,7 @@ void tst_ZTSalienzCropPlanner::placement()
     }
     const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
     QCOMPARE(describe(crop), expected);
-    if (crop.rect.isNull()) {
-        QCOMPARE(crop.salienceKept, 0.0);
-    }
+    QVERIFY(!crop.rect.isNull() || crop.salienceKept == 0.0);
 }
 
 // On random maps, every crop starts where the library's maximizer puts the window on the map,
@@ -349,8 +347,7 @@ void tst_ZTSalienzCropPlanner::focalPoint()
 // A copy has its own declared areas; a moved planner keeps its map and areas.
 void tst_ZTSalienzCropPlanner::copiesAreIndependent()
 {
-    const QImage map = randomMap(QSize(30, 10));
-    ZTSalienzCropPlanner original(map, QSize(300, 100));
+    ZTSalienzCropPlanner original(randomMap(QSize(30, 10)), QSize(300, 100));
     ZTSalienzCropPlanner copy(original);
     copy.setDeclaredAreas({{QRect(0, 0, 10, 10), {}}});
     QCOMPARE(original.cropForAspect(1, 1).areasKept, -1);
@@ -358,8 +355,8 @@ void tst_ZTSalienzCropPlanner::copiesAreIndependent()
 
     original = copy;
     copy.setDeclaredAreas({});
-    QCOMPARE(original.cropForAspect(1, 1).areasKept, 1);
-    QCOMPARE(copy.cropForAspect(1, 1).areasKept, 0);
+    QCOMPARE(qMakePair(original.cropForAspect(1, 1).areasKept, copy.cropForAspect(1, 1).areasKept),
+        qMakePair(1, 0));
 
     const ZTSalienzCropPlanner moved(std::move(original));
     QCOMPARE(moved.pictureSize(), QSize(300, 100));

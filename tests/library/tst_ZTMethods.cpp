@@ -301,7 +301,6 @@ private slots:
     void sobelResponses();
     void priorMatchesFormula();
     void surroundOfRedPixelInGrey();
-    void surroundHelpersAtTheirEdges();
     void importantAreas_data();
     void importantAreas();
     void importantAreasSizeWarning();
@@ -485,21 +484,6 @@ void tst_ZTMethods::surroundOfRedPixelInGrey()
     QCOMPARE(QVector<int>({qRound(s[12] * 100), qRound(s[13] * 100), qRound(s[17] * 100),
                  qRound(s[11] * 100), qRound(s[7] * 100)}),
         QVector<int>({91604, 11684, 11684, 7068, 7068}));
-}
-
-// Lists of zeros are empty for a count below 1, smoothing leaves the output alone for planes
-// too short, and rectangle sums start at the table's edge for a start below 0 and are 0 for an
-// entry outside the table: edges that the whole maps do not reach.
-void tst_ZTMethods::surroundHelpersAtTheirEdges()
-{
-    ZTSalienzAchanta m;
-    QCOMPARE(m.createZeroedList(0).size() + m.createZeroed2dList(2, -1).size(), 0);
-    QList<double> output {9, 9, 9, 9};
-    m.gaussianSmooth({1, 2, 3}, 2, 2, {1, 2, 1}, output);
-    QCOMPARE(output, QList<double>({9, 9, 9, 9}));
-    const QList<QList<double>> table {{1, 3, 6}, {5, 12, 21}};
-    QCOMPARE(QList<double>({m.integralSum(table, -3, -3, 0, 0), m.integralSum(table, 0, 0, 3, 1)}),
-        QList<double>({1, 0}));
 }
 
 void tst_ZTMethods::importantAreas_data()

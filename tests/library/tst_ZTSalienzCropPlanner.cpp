@@ -24,56 +24,45 @@ using DeclaredArea = ZTSalienzCropPlanner::DeclaredArea;
 using Probes = QVector<QPair<QPoint, int>>; // a pixel of the result and its value
 using Sums = QList<qint64>;
 
-// A black map of @p size, white in @p bright.
-QImage mapWith(const QSize& size, const QRect& bright = {})
+// A map whose red at (x, y) is @p red(x, y); green and blue carry noise that must be ignored.
+template<typename Red>
+QImage mapOf(const QSize& size, Red red)
 {
-    QImage map = ZTImageTest::uniform(size, qRgb(0, 0, 0));
-    QPainter(&map).fillRect(bright, Qt::white);
+    QImage map(size, QImage::Format_RGB32);
+    for (int i = 0; i < size.width() * size.height(); ++i) {
+        const int x = i % size.width(), y = i / size.width();
+        map.setPixel(x, y, qRgb(red(x, y), x * 7, y * 3));
+    }
     return map;
+}
+
+// A map of @p value in @p area, 0 elsewhere.
+QImage levelIn(const QSize& size, int value, const QRect& area = QRect(0, 0, 9999, 9999))
+{
+    return mapOf(size, [&](int x, int y) { return area.contains(x, y) ? value : 0; });
 }
 
 // A map a tenth of @p picture whose salience grows along its longer side towards the far end,
 // or towards the near one.
 QImage gradient(const QSize& picture, bool far)
 {
-    QImage map(picture / 10, QImage::Format_ARGB32);
-    for (int y = 0; y < map.height(); ++y) {
-        for (int x = 0; x < map.width(); ++x) {
-            const int along = picture.width() > picture.height() ? x : y;
-            const int red = far ? 8 * along : 8 * (29 - along);
-            map.setPixel(x, y, qRgb(red, red, red));
-        }
-    }
-    return map;
+    return mapOf(picture / 10, [&](int x, int y) {
+        const int along = picture.width() > picture.height() ? x : y;
+        return far ? 8 * along : 8 * (29 - along);
+    });
 }
 
 QImage randomMap(const QSize& size)
 {
     std::mt19937 random(quint32(size.width() * 1000 + size.height()));
-    return ZTImageTest::randomPicture(size, QImage::Format_ARGB32, random, ZTImageTest::allReds());
+    return ZTImageTest::randomPicture(size, QImage::Format_ARGB32, random);
 }
 
 QString describe(const Crop& crop)
 {
     const QRect& r = crop.rect;
-    return QStringLiteral("%1,%2 %3x%4 kept %5")
-               .arg(r.x())
-               .arg(r.y())
-               .arg(r.width())
-               .arg(r.height())
-               .arg(crop.areasKept)
-        + (crop.centred ? " centred" : "");
-}
-
-// A map of @p value in @p area, 0 elsewhere; green and blue carry noise that must be ignored.
-QImage levelIn(const QSize& size, int value, const QRect& area = QRect(0, 0, 9999, 9999))
-{
-    QImage map(size, QImage::Format_RGB32);
-    for (int i = 0; i < size.width() * size.height(); ++i) {
-        const int x = i % size.width(), y = i / size.width();
-        map.setPixel(x, y, qRgb(area.contains(x, y) ? value : 0, x * 7, y * 3));
-    }
-    return map;
+    return QString::asprintf("%d,%d %dx%d kept %d%s", r.x(), r.y(), r.width(), r.height(),
+        crop.areasKept, crop.centred ? " centred" : "");
 }
 
 // cluster() as described, pixel by pixel; counts below 1 act as 1 and cubes have pixels.
@@ -126,7 +115,6 @@ private slots:
     void placementAmongAreasIsTheBestRangeOfTheirStarts();
     void salienceKept_data();
     void salienceKept();
-    void focalPoint_data();
     void focalPoint();
     void copiesAreIndependent();
     void countsCubeSizeAndTotal();
@@ -166,21 +154,22 @@ void tst_ZTSalienzCropPlanner::placement_data()
     const QSize map(480, 320);
     // A bright span exactly as long as the window on the map is where the maximizer starts it.
     // 16:9 exactly is 592x333, centred in the 8 columns left over.
-    row("no areas: wider aspect along the rows, exact", {600, 400}, mapWith(map, {0, 30, 480, 270}),
-        {16, 9}, {}, {}, "4,38 592x333 kept -1");
-    row("no areas: extremely narrow, one pixel", {600, 400}, mapWith(map, {7, 0, 1, 320}),
+    row("no areas: wider aspect along the rows, exact", {600, 400},
+        levelIn(map, 255, {0, 30, 480, 270}), {16, 9}, {}, {}, "4,38 592x333 kept -1");
+    row("no areas: extremely narrow, one pixel", {600, 400}, levelIn(map, 255, {7, 0, 1, 320}),
         {1, 100000}, {}, {}, "9,0 1x400 kept -1");
     // Centred: room 201, halved and truncated.
-    row("no areas: no salience, centred", {601, 400}, mapWith({480, 319}), {1, 1}, {}, {},
+    row("no areas: no salience, centred", {601, 400}, levelIn({480, 319}, 0), {1, 1}, {}, {},
         "100,0 400x400 kept -1 centred");
     row("no areas: null map, centred", {600, 400}, QImage(), {1, 1}, {}, {},
         "100,0 400x400 kept -1 centred");
     // 999 of 1000 columns round to all 480 map columns: nothing for a maximizer to choose.
-    row("no areas: window fills the map axis", {1000, 400}, mapWith({480, 192}, {300, 0, 1, 192}),
-        {999, 400}, {}, {}, "0,0 999x400 kept -1 centred");
-    row("no areas: empty picture, null", {0, 400}, mapWith(map), {1, 1}, {}, {},
+    row("no areas: window fills the map axis", {1000, 400},
+        levelIn({480, 192}, 255, {300, 0, 1, 192}), {999, 400}, {}, {},
+        "0,0 999x400 kept -1 centred");
+    row("no areas: empty picture, null", {0, 400}, levelIn(map, 0), {1, 1}, {}, {},
         "0,0 0x0 kept -1 centred");
-    row("no areas: negative aspect, null", {600, 400}, mapWith(map), {-16, -9}, {}, {},
+    row("no areas: negative aspect, null", {600, 400}, levelIn(map, 0), {-16, -9}, {}, {},
         "0,0 0x0 kept -1 centred");
 
     // Declared areas on maps a tenth of the picture whose salience grows towards the far end of
@@ -231,9 +220,7 @@ void tst_ZTSalienzCropPlanner::placement()
     }
     const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
     QCOMPARE(describe(crop), expected);
-    if (crop.rect.isNull()) {
-        QCOMPARE(crop.salienceKept, 0.0);
-    }
+    QVERIFY(!crop.rect.isNull() || crop.salienceKept == 0.0);
 }
 
 // On random maps, every crop starts where the library's maximizer puts the window on the map,
@@ -250,26 +237,24 @@ void tst_ZTSalienzCropPlanner::placementMatchesTheMaximizer()
             for (const QSize aspect : {QSize(1, 1), QSize(4, 5), QSize(16, 9), QSize(1, 3)}) {
                 const QSize window
                     = ZTSalienzCropPlanner::largestWindow(picture, aspect.width(), aspect.height());
+                const QSize room = picture - window;
                 // The window moves along the side of which it leaves more, centred across it.
-                const bool horizontal = qint64(picture.width() - window.width()) * picture.height()
-                    > qint64(picture.height() - window.height()) * picture.width();
-                const int across = horizontal ? (picture.height() - window.height()) / 2
-                                              : (picture.width() - window.width()) / 2;
-                const int pictureLength = horizontal ? picture.width() : picture.height();
-                const int mapLength = horizontal ? mapSize.width() : mapSize.height();
-                const int windowLength = horizontal ? window.width() : window.height();
+                const bool horizontal = qint64(room.width()) * picture.height()
+                    > qint64(room.height()) * picture.width();
+                const auto along
+                    = [horizontal](QSize s) { return horizontal ? s.width() : s.height(); };
                 const int mapWindow
-                    = ZTMapGeometry::scaleRounded(windowLength, mapLength, pictureLength);
+                    = ZTMapGeometry::scaleRounded(along(window), along(mapSize), along(picture));
                 const int start = horizontal
                     ? ZTSalienzMaximizerHorizontal(method).startOfBestRange(map, mapWindow)
                     : ZTSalienzMaximizerVertical(method).startOfBestRange(map, mapWindow);
                 const int offset = start >= 0
-                    ? ZTMapGeometry::scaleRounded(start, pictureLength, mapLength)
-                    : (pictureLength - windowLength) / 2;
+                    ? ZTMapGeometry::scaleRounded(start, along(picture), along(mapSize))
+                    : along(room) / 2;
+                const int across = along(room.transposed()) / 2;
                 const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
-                QCOMPARE(crop.rect.topLeft(),
-                    horizontal ? QPoint(offset, across) : QPoint(across, offset));
-                QCOMPARE(crop.rect.size(), window);
+                QCOMPARE(crop.rect,
+                    QRect(horizontal ? QPoint(offset, across) : QPoint(across, offset), window));
                 QCOMPARE(crop.centred, start < 0);
                 QCOMPARE(planner.cropForSize(aspect * 7).rect, crop.rect);
             }
@@ -301,13 +286,10 @@ void tst_ZTSalienzCropPlanner::placementAmongAreasIsTheBestRangeOfTheirStarts()
                     : -1;
                 ZTSalienzCropPlanner planner(map, size, method);
                 planner.setDeclaredAreas({{QRect(begin, 2, end - begin, 3), {}}});
-                const Crop crop = planner.cropForAspect(1, 1);
-                const QString row = QStringLiteral("area %1 ... %2").arg(begin).arg(end);
-                QVERIFY2(
-                    crop.rect.x() == (found < 0 ? first + (last - first) / 2 : from - 1 + found),
-                    qPrintable(row));
-                QVERIFY2(crop.centred == (found < 0 && first < last), qPrintable(row));
-                QCOMPARE(crop.areasKept, 1);
+                const QString area = QString::asprintf("area %d ... %d: ", begin, end);
+                const int x = found < 0 ? first + (last - first) / 2 : from - 1 + found;
+                const Crop expected {QRect(x, 0, 8, 8), 0.0, 1, found < 0 && first < last};
+                QCOMPARE(area + describe(planner.cropForAspect(1, 1)), area + describe(expected));
             }
         }
     }
@@ -315,85 +297,57 @@ void tst_ZTSalienzCropPlanner::placementAmongAreasIsTheBestRangeOfTheirStarts()
 
 void tst_ZTSalienzCropPlanner::salienceKept_data()
 {
-    QTest::addColumn<QSize>("picture");
-    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<QRect>("rect"); // in an 8x8 picture
     QTest::addColumn<bool>("black");
     QTest::addColumn<int>("kept"); // of 1020
 
     // On the 4x4 map pixel (c, r) holds 2^c + 16 * 2^r: the columns hold 244, 248, 256 and 272,
     // the rows 79, 143, 271 and 527 of 1020.
-    const auto row = [](const char* name, QSize picture, QRect rect, int kept, bool black = false) {
-        QTest::newRow(name) << picture << rect << black << kept;
+    const auto row = [](const char* name, QRect rect, int kept, bool black = false) {
+        QTest::newRow(name) << rect << black << kept;
     };
-    row("the whole picture keeps all", {8, 8}, {0, 0, 8, 8}, 1020);
-    row("edges on half a map pixel round up", {8, 8}, {1, 0, 4, 8}, 248 + 256);
-    row("lower: the rows between its edges", {8, 8}, {0, 1, 8, 4}, 143 + 271);
-    row("two thirds of a map pixel round up", {12, 4}, {5, 0, 4, 4}, 256);
-    row("partly left of the picture: clamped", {8, 8}, {-4, 0, 6, 8}, 244);
-    row("empty rect keeps nothing", {8, 8}, {}, 0);
-    row("black map keeps nothing", {8, 8}, {0, 0, 8, 8}, 0, true);
+    row("the whole picture keeps all", {0, 0, 8, 8}, 1020);
+    row("edges on half a map pixel round up", {1, 0, 4, 8}, 248 + 256);
+    row("lower: the rows between its edges", {0, 1, 8, 4}, 143 + 271);
+    row("partly left of the picture: clamped", {-4, 0, 6, 8}, 244);
+    row("empty rect keeps nothing", {}, 0);
+    row("black map keeps nothing", {0, 0, 8, 8}, 0, true);
 }
 
 void tst_ZTSalienzCropPlanner::salienceKept()
 {
-    QFETCH(QSize, picture);
     QFETCH(QRect, rect);
     QFETCH(bool, black);
     QFETCH(int, kept);
 
-    QImage map(4, 4, QImage::Format_ARGB32);
-    for (int r = 0; r < 4; ++r) {
-        for (int c = 0; c < 4; ++c) {
-            const int red = black ? 0 : (1 << c) + 16 * (1 << r);
-            map.setPixel(c, r, qRgb(red, red, red));
-        }
-    }
+    const QImage map = mapOf(
+        QSize(4, 4), [black](int c, int r) { return black ? 0 : (1 << c) + 16 * (1 << r); });
     // Kept salience is counted linearly whatever weighs the placement.
-    const ZTSalienzCropPlanner planner(map, picture, SalienzPixelWeightThreshold);
+    const ZTSalienzCropPlanner planner(map, QSize(8, 8), SalienzPixelWeightThreshold);
     QCOMPARE(planner.salienceKept(rect), kept / 1020.0);
 }
 
-void tst_ZTSalienzCropPlanner::focalPoint_data()
-{
-    QTest::addColumn<QSize>("picture");
-    QTest::addColumn<QSize>("mapSize");
-    QTest::addColumn<QList<QPoint>>("pixels"); // 255 at the first, 85 at the others
-    QTest::addColumn<QPoint>("expected");
-
-    const QSize map(4, 4);
-    // Map pixel (x, y) stands for its centre (x + 0.5, y + 0.5), scaled and truncated.
-    QTest::newRow("one pixel: its centre")
-        << QSize(400, 300) << map << QList<QPoint> {{1, 2}} << QPoint(150, 187);
-    QTest::newRow("two pixels, weighted")
-        << QSize(400, 300) << map << QList<QPoint> {{0, 0}, {3, 0}} << QPoint(125, 37);
-    QTest::newRow("black map: the picture's centre")
-        << QSize(400, 300) << map << QList<QPoint>() << QPoint(200, 150);
-    QTest::newRow("null map: 0,0") << QSize(400, 300) << QSize() << QList<QPoint>() << QPoint();
-}
-
+// Map pixel (x, y) stands for its centre (x + 0.5, y + 0.5), scaled to the picture and
+// truncated; the pixels weigh by their salience.
 void tst_ZTSalienzCropPlanner::focalPoint()
 {
-    QFETCH(QSize, picture);
-    QFETCH(QSize, mapSize);
-    QFETCH(QList<QPoint>, pixels);
-    QFETCH(QPoint, expected);
-
-    QImage map;
-    if (!mapSize.isEmpty()) {
-        map = mapWith(mapSize);
+    const auto focalPoint = [](const QList<QPoint>& pixels) {
+        QImage map = levelIn(QSize(4, 4), 0);
         for (int i = 0; i < pixels.size(); ++i) {
-            const int red = i == 0 ? 255 : 85;
-            map.setPixel(pixels.at(i), qRgb(red, red, red));
+            map.setPixel(pixels.at(i), qRgb(i == 0 ? 255 : 85, 0, 0));
         }
-    }
-    QCOMPARE(ZTSalienzCropPlanner(map, picture).focalPoint(), expected);
+        return ZTSalienzCropPlanner(map, QSize(400, 300)).focalPoint();
+    };
+    QCOMPARE(focalPoint({{1, 2}}), QPoint(150, 187));
+    QCOMPARE(focalPoint({{0, 0}, {3, 0}}), QPoint(125, 37));
+    QCOMPARE(focalPoint({}), QPoint(200, 150)); // a black map: the picture's centre
+    QCOMPARE(ZTSalienzCropPlanner(QImage(), QSize(400, 300)).focalPoint(), QPoint());
 }
 
 // A copy has its own declared areas; a moved planner keeps its map and areas.
 void tst_ZTSalienzCropPlanner::copiesAreIndependent()
 {
-    const QImage map = randomMap(QSize(30, 10));
-    ZTSalienzCropPlanner original(map, QSize(300, 100));
+    ZTSalienzCropPlanner original(randomMap(QSize(30, 10)), QSize(300, 100));
     ZTSalienzCropPlanner copy(original);
     copy.setDeclaredAreas({{QRect(0, 0, 10, 10), {}}});
     QCOMPARE(original.cropForAspect(1, 1).areasKept, -1);
@@ -401,8 +355,8 @@ void tst_ZTSalienzCropPlanner::copiesAreIndependent()
 
     original = copy;
     copy.setDeclaredAreas({});
-    QCOMPARE(original.cropForAspect(1, 1).areasKept, 1);
-    QCOMPARE(copy.cropForAspect(1, 1).areasKept, 0);
+    QCOMPARE(qMakePair(original.cropForAspect(1, 1).areasKept, copy.cropForAspect(1, 1).areasKept),
+        qMakePair(1, 0));
 
     const ZTSalienzCropPlanner moved(std::move(original));
     QCOMPARE(moved.pictureSize(), QSize(300, 100));
@@ -495,7 +449,6 @@ void tst_ZTSalienzCropPlanner::bestRange_data()
     QTest::newRow("four entries, L 4") << Sums {1, 2, 3, 4} << 4 << -1;
     QTest::newRow("four entries, L 5") << Sums {1, 2, 3, 4} << 5 << 0;
     QTest::newRow("length 0") << Sums {1, 2, 3, 4} << 0 << -1;
-    QTest::newRow("empty axis") << Sums {} << 1 << 0;
     QTest::newRow("negative length") << Sums {1, 2, 3, 4} << -1 << -1;
     QTest::newRow("running sums beyond 64 bits")
         << Sums {std::numeric_limits<qint64>::max(), 3, 7, 0} << 1 << 2;
@@ -506,14 +459,12 @@ void tst_ZTSalienzCropPlanner::bestRange()
     QFETCH(Sums, values);
     QFETCH(int, length);
     const ZTSalienzMaximizerVertical maximizer(SalienzPixelWeightLinear);
-    QCOMPARE(maximizer.conglumerate({1, 2, 3}), (Sums {1, 3, 6}));
     QTEST(maximizer.bestRange(maximizer.conglumerate(values), length), "start");
 }
 
-// Column (horizontal) and row (vertical) sums against their definition, and the starts that the
-// sums give, for every weight method (all but the threshold's value 1 mean linear), on random
-// maps of both formats, a map of values up to 153 that the threshold leaves without a window (-1),
-// and a null map.
+// Column (horizontal) and row (vertical) sums against their definition, for every weight method
+// (all but the threshold's value 1 mean linear), on random maps of both formats, a map of values
+// up to 153 that the threshold leaves without a window (-1), and a null map.
 void tst_ZTSalienzCropPlanner::sums()
 {
     std::mt19937 random(17);
@@ -533,18 +484,12 @@ void tst_ZTSalienzCropPlanner::sums()
             for (int y = 0; y < map.height(); ++y) {
                 for (int x = 0; x < map.width(); ++x) {
                     const int v = qRed(map.pixel(x, y));
-                    QCOMPARE(horizontal.pixelFunction(v), method == 1 && v <= 153 ? 0 : v);
-                    QCOMPARE(vertical.pixelFunction(v), horizontal.pixelFunction(v));
-                    columns[x] += horizontal.pixelFunction(v);
-                    rows[y] += horizontal.pixelFunction(v);
+                    columns[x] += method == 1 && v <= 153 ? 0 : v;
+                    rows[y] += method == 1 && v <= 153 ? 0 : v;
                 }
             }
             QCOMPARE(horizontal.sums(map).toVector(), columns);
             QCOMPARE(vertical.sums(map).toVector(), rows);
-            QCOMPARE(horizontal.startOfBestRange(map, 3),
-                horizontal.bestRange(horizontal.conglumerate(columns.toList()), 3));
-            QCOMPARE(vertical.startOfBestRange(map, 3),
-                vertical.bestRange(vertical.conglumerate(rows.toList()), 3));
         }
     }
 }

@@ -14,17 +14,10 @@
 #include <cstring>
 #include <numeric>
 #include <random>
-#include <utility>
 
 namespace ZTImageTest {
 
 using namespace ZTNaive;
-
-// The name of @p format without its prefix, for the names of data rows: "RGB32".
-inline const char* formatName(QImage::Format format)
-{
-    return QMetaEnum::fromType<QImage::Format>().valueToKey(format) + sizeof("Format_") - 1;
-}
 
 // Whether @p actual and @p expected have the same format, size and stored bytes in every row
 // (QImage's operator== ignores the alpha byte of Format_RGB32). On a mismatch both images are
@@ -53,11 +46,19 @@ inline QImage uniform(const QSize& size, QRgb colour, QImage::Format format = QI
     return image;
 }
 
+// Every red value 0 ... 255.
+inline std::vector<int> allReds()
+{
+    std::vector<int> reds(256);
+    std::iota(reds.begin(), reds.end(), 0);
+    return reds;
+}
+
 // A picture of random pixel words whose red components are drawn from @p reds, so that equal
 // reds with different other channels are common. The 0xAARRGGBB formats keep a random alpha byte
 // (Format_RGB32 too, as in scan lines written directly); other formats are converted.
-inline QImage randomPicture(
-    const QSize& size, QImage::Format format, std::mt19937& random, const std::vector<int>& reds)
+inline QImage randomPicture(const QSize& size, QImage::Format format, std::mt19937& random,
+    const std::vector<int>& reds = allReds())
 {
     QImage words(size, QImage::Format_ARGB32); // rows of 4-byte pixels follow each other
     std::uniform_int_distribution<size_t> pick(0, reds.size() - 1);
@@ -69,31 +70,11 @@ inline QImage randomPicture(
     return words.convertToFormat(format);
 }
 
-// Every red value 0 ... 255.
-inline std::vector<int> allReds()
-{
-    std::vector<int> reds(256);
-    std::iota(reds.begin(), reds.end(), 0);
-    return reds;
-}
-
 // A picture of random colours in blocks of about @p block x @p block pixels.
 inline QImage randomBlocks(const QSize& size, int block, std::mt19937& random)
 {
     const QSize blocks((size.width() + block - 1) / block, (size.height() + block - 1) / block);
-    return randomPicture(blocks, QImage::Format_ARGB32, random, allReds()).scaled(size);
-}
-
-// The number of messages that Qt logs while @p run runs.
-template<typename Run>
-int messagesDuring(Run run)
-{
-    static int count = 0;
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString&) { ++count; });
-    run();
-    qInstallMessageHandler(previous);
-    return std::exchange(count, 0);
+    return randomPicture(blocks, QImage::Format_ARGB32, random).scaled(size);
 }
 
 } // namespace ZTImageTest

@@ -72,10 +72,7 @@ inline QImage naiveBlur(const QImage& image, const QVector<double>& kernel)
 inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
 {
     QImage result = image.copy();
-    const int half = size / 2;
-    if (half < 0) {
-        return result;
-    }
+    const int half = size / 2; // below 0 no arm position is in range
     const int width = image.width();
     const int height = image.height();
     for (int y = 0; y < height; ++y) {

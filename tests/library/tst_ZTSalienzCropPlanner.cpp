@@ -21,7 +21,6 @@ namespace {
 
 using Crop = ZTSalienzCropPlanner::Crop;
 using DeclaredArea = ZTSalienzCropPlanner::DeclaredArea;
-using Probes = QVector<QPair<QPoint, int>>; // a pixel of the result and its value
 using Sums = QList<qint64>;
 
 // A map whose red at (x, y) is @p red(x, y); green and blue carry noise that must be ignored.
@@ -117,7 +116,7 @@ private slots:
     void salienceKept();
     void focalPoint();
     void copiesAreIndependent();
-    void countsCubeSizeAndTotal();
+    void totalSaturatesButClusterDoesNot();
     void cluster_data();
     void cluster();
     void bestRange_data();
@@ -344,35 +343,21 @@ void tst_ZTSalienzCropPlanner::focalPoint()
     QCOMPARE(ZTSalienzCropPlanner(QImage(), QSize(400, 300)).focalPoint(), QPoint());
 }
 
-// A copy has its own declared areas; a moved planner keeps its map and areas.
+// A copy does not share the original's declared areas.
 void tst_ZTSalienzCropPlanner::copiesAreIndependent()
 {
     ZTSalienzCropPlanner original(randomMap(QSize(30, 10)), QSize(300, 100));
     ZTSalienzCropPlanner copy(original);
     copy.setDeclaredAreas({{QRect(0, 0, 10, 10), {}}});
-    QCOMPARE(original.cropForAspect(1, 1).areasKept, -1);
-    QCOMPARE(copy.cropForAspect(1, 1).rect, QRect(0, 0, 100, 100));
-
-    original = copy;
-    copy.setDeclaredAreas({});
     QCOMPARE(qMakePair(original.cropForAspect(1, 1).areasKept, copy.cropForAspect(1, 1).areasKept),
-        qMakePair(1, 0));
-
-    const ZTSalienzCropPlanner moved(std::move(original));
-    QCOMPARE(moved.pictureSize(), QSize(300, 100));
-    QCOMPARE(moved.cropForAspect(1, 1).rect, QRect(0, 0, 100, 100));
+        qMakePair(-1, 1));
 }
 
 // 3000 x 3000 white pixels hold 2 295 000 000, beyond INT_MAX: totalSalience() saturates, but
 // cluster() keeps the true total and gives every cube its fair share, 128.
-void tst_ZTSalienzCropPlanner::countsCubeSizeAndTotal()
+void tst_ZTSalienzCropPlanner::totalSaturatesButClusterDoesNot()
 {
     ZTSalienzClusterer clusterer;
-    QVector<QSize> sizes {clusterer.countCubes(), clusterer.cubeSize(QSize(200, 100))};
-    clusterer.setCountCubesH(4);
-    clusterer.setCountCubesV(-3);
-    sizes << clusterer.countCubes() << clusterer.cubeSize(QSize(200, 100));
-    QCOMPARE(sizes, QVector<QSize>({QSize(10, 10), QSize(10, 20), QSize(4, -3), QSize(100, 50)}));
     const QImage white = ZTImageTest::uniform(QSize(3000, 3000), qRgb(255, 255, 255));
     QCOMPARE(QVector<int>({clusterer.totalSalience(levelIn(QSize(2, 2), 3)),
                  clusterer.totalSalience(QImage()), clusterer.totalSalience(white)}),
@@ -382,29 +367,25 @@ void tst_ZTSalienzCropPlanner::countsCubeSizeAndTotal()
         ZTImageTest::uniform(white.size(), qRgb(128, 128, 128)));
 }
 
-// Every cube map is compared with the naive reference as a whole, and at the probes with the
-// values that the row states.
+// Every cube map is compared with the naive reference as a whole.
 void tst_ZTSalienzCropPlanner::cluster_data()
 {
     QTest::addColumn<QImage>("map");
     QTest::addColumn<QSize>("counts"); // countCubesH, countCubesV
-    QTest::addColumn<Probes>("probes");
 
-    const QSize tens(10, 10);
     // Mean 20, three cubes of 4: the first one's excess of 80 > 40 boosts it (80 * 120 * 128 /
     // 80), which the pixel at the mean would prevent if it counted as excess; the others' excess
     // of 40 is not more than twice the mean, so their 60 * 128 / 80 stay unboosted.
-    QImage atMean = levelIn(QSize(12, 1), 20, QRect(0, 0, 1, 1));
-    atMean.setPixelColor(1, 0, QColor(100, 0, 0));
-    atMean.setPixelColor(4, 0, QColor(60, 0, 0));
-    atMean.setPixelColor(11, 0, QColor(60, 0, 0));
+    const QImage atMean = mapOf(QSize(12, 1), [](int x, int) {
+        return QVector<int> {20, 100, 0, 0, 60, 0, 0, 0, 0, 0, 0, 60}[x];
+    });
     QTest::newRow("pixels at the mean are no excess, excess at twice the mean no boost")
-        << atMean << QSize(1, 3) << Probes {{{0, 0}, 255}, {{4, 0}, 96}};
+        << atMean << QSize(1, 3);
     QTest::newRow("total 99 below 100 cubes: black")
-        << levelIn(QSize(100, 100), 1, QRect(0, 0, 99, 1)) << tens << Probes {{{0, 0}, 0}};
+        << levelIn(QSize(100, 100), 1, QRect(0, 0, 99, 1)) << QSize(10, 10);
     // 32-bit arithmetic would wrap the boosted sum times 128 and score 63.
-    QTest::newRow("boosted sum beyond 32 bits saturates") << levelIn(QSize(50, 50), 255,
-        QRect(0, 0, 27, 27)) << QSize(1, 1) << Probes {{{49, 49}, 255}};
+    QTest::newRow("boosted sum beyond 32 bits saturates")
+        << levelIn(QSize(50, 50), 255, QRect(0, 0, 27, 27)) << QSize(1, 1);
     // Random levels with sparse bright spots: cubes over the whole range, some boosted. Counts
     // that differ on the two axes, so that swapping them shows; counts below 1, which act as 1;
     // a map smaller than the grid, with one-pixel cubes; an 8-bit grey map.
@@ -415,7 +396,7 @@ void tst_ZTSalienzCropPlanner::cluster_data()
             << ZTImageTest::randomPicture(QSize(row.x(), row.y()),
                    row.x() == 50 ? QImage::Format_Grayscale8 : QImage::Format_RGB32, random,
                    {0, 0, 0, 25, 25, 50, 50, 90, 255})
-            << row.size() << Probes {};
+            << row.size();
     }
 }
 
@@ -423,16 +404,11 @@ void tst_ZTSalienzCropPlanner::cluster()
 {
     QFETCH(QImage, map);
     QFETCH(QSize, counts);
-    QFETCH(Probes, probes);
 
     ZTSalienzClusterer clusterer;
     clusterer.setCountCubesH(counts.width());
     clusterer.setCountCubesV(counts.height());
-    const QImage result = clusterer.cluster(map);
-    for (const auto& probe : probes) {
-        QCOMPARE(qRed(result.pixel(probe.first)), probe.second);
-    }
-    QCOMPARE(result, naiveCluster(map, counts.width(), counts.height()));
+    QCOMPARE(clusterer.cluster(map), naiveCluster(map, counts.width(), counts.height()));
 }
 
 // Rows give the values per position; conglumerate turns them into running sums first.
@@ -449,7 +425,6 @@ void tst_ZTSalienzCropPlanner::bestRange_data()
     QTest::newRow("four entries, L 4") << Sums {1, 2, 3, 4} << 4 << -1;
     QTest::newRow("four entries, L 5") << Sums {1, 2, 3, 4} << 5 << 0;
     QTest::newRow("length 0") << Sums {1, 2, 3, 4} << 0 << -1;
-    QTest::newRow("negative length") << Sums {1, 2, 3, 4} << -1 << -1;
     QTest::newRow("running sums beyond 64 bits")
         << Sums {std::numeric_limits<qint64>::max(), 3, 7, 0} << 1 << 2;
 }
@@ -481,12 +456,10 @@ void tst_ZTSalienzCropPlanner::sums()
             const ZTSalienzMaximizerHorizontal horizontal(weight);
             const ZTSalienzMaximizerVertical vertical(weight);
             QVector<qint64> columns(map.width()), rows(map.height());
-            for (int y = 0; y < map.height(); ++y) {
-                for (int x = 0; x < map.width(); ++x) {
-                    const int v = qRed(map.pixel(x, y));
-                    columns[x] += method == 1 && v <= 153 ? 0 : v;
-                    rows[y] += method == 1 && v <= 153 ? 0 : v;
-                }
+            for (int i = 0; i < map.width() * map.height(); ++i) {
+                const int v = qRed(map.pixel(i % map.width(), i / map.width()));
+                columns[i % map.width()] += method == 1 && v <= 153 ? 0 : v;
+                rows[i / map.width()] += method == 1 && v <= 153 ? 0 : v;
             }
             QCOMPARE(horizontal.sums(map).toVector(), columns);
             QCOMPARE(vertical.sums(map).toVector(), rows);

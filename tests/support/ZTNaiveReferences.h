@@ -73,8 +73,7 @@ inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
 {
     QImage result = image.copy();
     const int half = size / 2; // below 0 no arm position is in range
-    const int width = image.width();
-    const int height = image.height();
+    const int width = image.width(), height = image.height();
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const QRgb p = image.pixel(x, y);
@@ -101,8 +100,7 @@ inline QImage naiveMaxFilter(const QImage& image, int size, int threshold)
 inline QImage naivePrior(const QSize& size)
 {
     QImage target(size, QImage::Format_ARGB32);
-    const double w = size.width();
-    const double h = size.height();
+    const double w = size.width(), h = size.height();
     for (double y = 0.0; y < h; y += 1.0) {
         const double dy = y - 0.5 * h;
         for (double x = 0.0; x < w; x += 1.0) {
@@ -120,13 +118,11 @@ inline QImage naiveConvolution(const QImage& image, const int (&kernel)[9])
     const QImage source = image.convertToFormat(QImage::Format_ARGB32);
     QImage target(source.size(), QImage::Format_ARGB32);
     target.fill(0xFF000000u);
-    const int width = source.width();
-    const int height = source.height();
+    const int width = source.width(), height = source.height();
     for (int y = 0; width >= 3 && height >= 3 && y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             // A border pixel takes the response, and the alpha, of its inward neighbour.
-            const int cx = std::clamp(x, 1, width - 2);
-            const int cy = std::clamp(y, 1, height - 2);
+            const int cx = std::clamp(x, 1, width - 2), cy = std::clamp(y, 1, height - 2);
             int red = 0, green = 0, blue = 0;
             for (int i = 0; i < 9; ++i) {
                 const QRgb p = source.pixel(cx - 1 + i % 3, cy - 1 + i / 3);
@@ -147,8 +143,7 @@ inline QImage naiveCombine(const QImage& a, const QImage& b)
     QImage magnitude(a.size(), QImage::Format_ARGB32);
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
-            const int red = qRed(a.pixel(x, y));
-            const int otherRed = qRed(b.pixel(x, y));
+            const int red = qRed(a.pixel(x, y)), otherRed = qRed(b.pixel(x, y));
             const QRgb m
                 = QRgb(std::min(int(std::sqrt(double(red * red + otherRed * otherRed))), 255));
             magnitude.setPixel(x, y, (a.pixel(x, y) & 0xFF000000u) | m << 16 | m << 8 | m);
@@ -178,11 +173,9 @@ inline QImage naiveMix(const QList<QImage>& maps, const QList<int>& weights)
     if (maps.isEmpty() || maps.first().isNull()) {
         return QImage();
     }
-    qint64 normaliser = 0;
-    for (const int weight : weights) {
-        normaliser += weight > 0 ? weight : 0;
-    }
-    normaliser = normaliser == 0 ? 1 : normaliser;
+    const qint64 positive = std::accumulate(weights.begin(), weights.end(), qint64(0),
+        [](qint64 sum, int weight) { return sum + std::max(weight, 0); });
+    const qint64 normaliser = positive == 0 ? 1 : positive;
     // Maps of 32-bit pixels are read as the words they hold, others in their ARGB32 form.
     QList<QImage> sources;
     for (int i = 0; i < std::min(maps.size(), weights.size()); ++i) {

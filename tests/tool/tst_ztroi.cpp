@@ -1,8 +1,21 @@
-// ztroi end to end: the program's command line, output files, JSON and exit status, broken
-// pictures in a batch, and the kind of each failure in the JSON record.
+// ztroi: its option parser directly (every option's limits, the errors and notes, options by
+// name), then end to end: the command line, output files, JSON and exit status, and the kind of
+// each failure in the JSON record.
+//
+// Faces as very important areas: detections injected through a stand-in finder on a synthetic
+// picture, and the cap on their number; the network on faces drawn in code, both detectors on
+// pictures without faces; and which detector ztroi runs: the network by default where its
+// model is installed, none with --no-faces or without the model, the cascades for --faces when
+// the network cannot run, with a note that says why, and nothing analysed when they cannot run
+// either.
 
 #include "ZTImageTestSupport.h"
-#include "ZTPictureFiles.h"
+#include "ZTOptionParser.h"
+#include "ZTToolTestSupport.h"
+#include "analysis/ZTOptionTable.h"
+#include "analysis/ZTPictureAnalyzer.h"
+#include "faces/ZTFaceDetector.h"
+#include "report/ZTReportFormatter.h"
 
 #include <ZTRegionOfInterestVersion.h>
 #include <ZTSalienzClusterer.h>
@@ -17,7 +30,135 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <random>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// For each option that takes a value, what the command line accepts and refuses after
+// "--OPTION": "=VALUE", or "" for the option alone. Options with limits have their smallest and
+// largest accepted values and the first refused value on each side, written out here so that a
+// limit moved in the option table shows. A flag is accepted alone and refused with a value.
+struct Boundary
+{
+    QString option;
+    QStringList accepted;
+    QStringList refused;
+};
+
+const QList<Boundary> boundaryTable {
+    {"out", {"=d"}, {"="}},
+    {"crop", {"=1:1", "=100000x100000"}, {"=0:1", "=1x0", "=100001:1", "=1:100001"}},
+    {"format", {"=jpg", "=WEBP"}, {"=gif"}},
+    {"quality", {"=0", "=100"}, {"=-1", "=101"}},
+    {"max-side", {"=1", "=100000"}, {"=0", "=100001"}},
+    {"report", {"=a.html", "=a.HTM"}, {"=a.jpg", "="}},
+    {"pixel-weight", {"=linear", "=threshold"}, {"=square"}},
+    {"grid", {"=1x1", "=100x100"}, {"=0x1", "=1x0", "=101x1", "=1x101"}},
+    {"size", {"=1x1", "=4096x4096"}, {"=0x1", "=1x0", "=4097x1", "=1x4097"}},
+    {"weight", {"=sobel=-1000", "=sobel=1000"}, {"=sobel=-1001", "=sobel=1001", "=colour=1"}},
+    {"disable", {"=sobel"}, {"=colour"}},
+    {"area", {"=0,0,1,1", "=1000000,1000000,1000000,1000000"},
+        {"=-1,0,1,1", "=0,-1,1,1", "=0,0,0,1", "=0,0,1,0", "=1000001,0,1,1", "=0,0,1,1000001"}},
+    {"hist-bins", {"=1", "=256,256"}, {"=0", "=257", "=1,0", "=1,257"}},
+    {"hist-blocks", {"=1x1", "=100x100"}, {"=0x1", "=1x101"}},
+    {"hist-threshold", {"=-1e9", "=1e9"}, {"=-1.1e9", "=1.1e9", "=nan"}},
+    {"hist-min", {"=0", "=1,1"}, {"=-0.001", "=1.001", "=0.5,1.001"}},
+    {"max-pixels", {"=1", "=1099511627776"}, {"=0", "=1099511627777"}},
+    {"list", {"=paths.txt"}, {""}},
+    {"list0", {"=paths"}, {""}},
+    {"input-formats", {"=jpeg", "=jpeg,png,gif,bmp,webp,tiff,ico,cur,mng"}, {"=raw", "=jpeg,"}},
+    {"memory", {"=1", "=1048576"}, {"=0", "=1048577"}},
+    {"jobs", {"=1", "=256"}, {"=0", "=257"}},
+};
+
+// Parses "ztroi a.jpg ARGUMENTS".
+ZTOptionParser::Outcome parse(ZTOptionParser& parser, const QStringList& arguments)
+{
+    return parser.parse(QStringList {"ztroi", "a.jpg"} + arguments);
+}
+
+// Each boundary as arguments, with whether it is accepted; a flag is accepted alone and refused
+// with a value. An option that needs another gets it, so that its own value decides.
+QList<std::pair<QStringList, bool>> boundaryArguments()
+{
+    QList<Boundary> boundaries = boundaryTable;
+    for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
+        if (row.syntax.isEmpty()) {
+            boundaries.append({row.name, {""}, {"=x"}});
+        }
+    }
+    QList<std::pair<QStringList, bool>> arguments;
+    for (const Boundary& boundary : boundaries) {
+        QStringList needed;
+        for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
+            if (row.name == boundary.option && !row.needs.isEmpty()) {
+                needed.append("--" + row.needs);
+            }
+        }
+        for (const bool accepted : {true, false}) {
+            for (const QString& value : accepted ? boundary.accepted : boundary.refused) {
+                arguments.append({needed + QStringList {"--" + boundary.option + value}, accepted});
+            }
+        }
+    }
+    return arguments;
+}
+
+// The face model where scripts/fetch-face-model puts it.
+const QString faceModel = QStringLiteral(ZTROI_TEST_FACE_MODEL);
+
+// Skips a test in a build without face detection, or without the model where @p needsModel.
+#define SKIP_WITHOUT_FACES(needsModel)                                                             \
+    if (!ZTFaceDetector::isBuiltIn() || ((needsModel) && !QFileInfo(faceModel).isFile())) {        \
+        QSKIP("no face detection or no model (scripts/fetch-face-model)");                         \
+    }
+
+// A dark picture with an orange disc on its right, which pulls a crop there, analysed for the
+// one crop @p crop, with or without @p faces; @p finder stands in for the face detector.
+ZTPictureReport analyzedScene(bool faces, const QString& crop, const ZTFaceFinder& finder = {})
+{
+    ZTToolSettings settings;
+    settings.faces = faces;
+    ZTCropRequest request;
+    ZTOptionParser::parseCrop(crop, &request);
+    settings.crops = {request};
+    const QImage wide = scene(QSize(600, 200), QPoint(520, 100));
+    return ZTPictureAnalyzer(settings, finder).analyzeImage("wide.png", wide, "png").report;
+}
+
+// A face as a child draws it, large enough and shaded enough for the network: hair, skin,
+// brows, eyes with pupils, a nose and a mouth, on a grey wall; with a null @p face, the wall.
+QImage drawnFace(const QSize& size, const QRect& face)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(QColor(150, 160, 170));
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    // An ellipse or a rectangle, in shares of the face.
+    const auto draw
+        = [&](QRgb colour, double x, double y, double w, double h, bool ellipse = true) {
+              const QRectF shape(face.x() + x * face.width(), face.y() + y * face.height(),
+                  w * face.width(), h * face.height());
+              painter.setBrush(QColor(colour));
+              ellipse ? painter.drawEllipse(shape) : painter.drawRect(shape);
+          };
+    draw(qRgb(60, 40, 25), -0.08, -0.25, 1.16, 0.9);
+    draw(qRgb(225, 180, 150), 0, 0, 1, 1.2);
+    for (const double x : {0.2, 0.6}) {
+        draw(qRgb(70, 45, 30), x, 0.33, 0.2, 0.04, false);
+        draw(qRgb(255, 255, 255), x, 0.4, 0.2, 0.1);
+        draw(qRgb(40, 30, 20), x + 0.06, 0.41, 0.08, 0.08);
+    }
+    draw(qRgb(200, 150, 120), 0.44, 0.5, 0.12, 0.22);
+    draw(qRgb(170, 70, 70), 0.32, 0.82, 0.36, 0.1);
+    return picture;
+}
+
+} // namespace
 
 class tst_ztroi : public QObject
 {
@@ -25,13 +166,23 @@ class tst_ztroi : public QObject
 
 private slots:
     void initTestCase();
+    void openCvIsLoadedOnlyForFaces();
+    void valuesReachTheSettings();
+    void parsed_data();
+    void parsed();
+    void everyOptionOnceWithBoundaries();
+    void settingsFromKeywords();
     void jsonShape();
     void writtenMapIsTheLibrarysAnalysis();
     void exitStatusAndFiles_data();
     void exitStatusAndFiles();
-    void brokenFilesAmongGoodOnes();
     void errorKindInTheRecord_data();
     void errorKindInTheRecord();
+    void facesAreKeptAndCapped();
+    void facesFound_data();
+    void facesFound();
+    void detectorThatRuns_data();
+    void detectorThatRuns();
 
 private:
     QString picture(const QString& name) const { return m_pictures.filePath(name); }
@@ -109,8 +260,6 @@ void tst_ztroi::jsonShape()
     QCOMPARE(crop.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
     const QColor disc = crop.pixelColor(109, 230 - at(1));
     QVERIFY2(disc.red() > 180 && disc.blue() < 100, qPrintable(disc.name()));
-    QCOMPARE(
-        QImage(work.filePath("ztroi-out/profiled.crop-1920x1080px.jpg")).size(), QSize(1920, 1080));
 }
 
 // The map that ztroi writes is the library's analysis with the same settings, pixel for pixel,
@@ -183,7 +332,6 @@ void tst_ztroi::exitStatusAndFiles_data()
     row("the bundled photograph, from any folder", {}, 0,
         "coffee.jpg (the bundled photograph)  600x400  3 crops  ",
         {"coffee.overlay.jpg", "coffee.salience.png"});
-    row("quiet", {"-q", small}, 0, "", {"small.salience.png"});
     row("an empty list: no bundled photograph", {"--list", "-"}, 0, "");
     row("no map, and no line about files", {"--no-map", small}, 0, small + "  90x60  3 crops  ");
     // The map and the first crop were written when the second crop failed: they go as well.
@@ -227,42 +375,6 @@ void tst_ztroi::exitStatusAndFiles()
     QCOMPARE(filesIn(work.filePath("ztroi-out")), files);
     QVERIFY(status != 2
         || (run.out.isEmpty() && run.err.endsWith("\nTry 'ztroi --help' for more information.\n")));
-}
-
-// The pictures around broken files are analysed completely, and nothing of a broken file (not
-// even a temporary file) is left in the output folder. Run twice: one job with the paths as
-// arguments, three jobs with the paths read from standard input; the output must not depend on
-// the jobs.
-void tst_ztroi::brokenFilesAmongGoodOnes()
-{
-    const QByteArray jpeg = encoded(scene(QSize(257, 193), QPoint(90, 100)), "jpeg", 85);
-    const QStringList inputs {
-        writeFile(picture("first.png"), encoded(scene(QSize(160, 120), QPoint(50, 60)), "png")),
-        writeFile(picture("truncated.jpg"), jpeg.left(jpeg.size() * 2 / 3)),
-        writeFile(picture("huge.png"), ZTPictureFiles::pngClaiming(100000, 100000)),
-        writeFile(picture("last.jpg"), jpeg)};
-    // Paths are absolute: each run writes into "out" in its own working folder.
-    QTemporaryDir work[2];
-    const QStringList options {"--json", "--quiet", "--maps", "--overlay", "--out", "out"};
-    const Run one = ztroi(options + QStringList {"--jobs", "1"} + inputs, work[0].path());
-    const Run three = ztroi(options + QStringList {"--jobs", "3", "--list", "-"}, work[1].path(),
-        inputs.join("\r\n\n").toUtf8());
-    QVERIFY(one.exitCode == 1 && three.exitCode == 1);
-    QCOMPARE(three.out, one.out);
-    QVERIFY(one.err.count("ztroi: ") == 2 && three.err.count("ztroi: ") == 2);
-    const QList<QByteArray> lines = one.out.split('\n');
-    QCOMPARE(lines.size(), inputs.size() + 1); // and nothing after the last line's end
-    for (int i = 0; i < inputs.size(); ++i) {
-        const QJsonObject report = QJsonDocument::fromJson(lines.at(i)).object();
-        QCOMPARE(report["input"].toString(), inputs.at(i));
-        QCOMPARE(report.contains("error"), i == 1 || i == 2);
-    }
-    const QStringList expected {"first.center.png", "first.contrast.png", "first.histogram.png",
-        "first.overlay.jpg", "first.salience.png", "first.sobel.png", "last.center.png",
-        "last.contrast.png", "last.histogram.png", "last.overlay.jpg", "last.salience.png",
-        "last.sobel.png"};
-    QCOMPARE(filesIn(work[0].filePath("out")), expected);
-    QCOMPARE(filesIn(work[1].filePath("out")), expected);
 }
 
 void tst_ztroi::errorKindInTheRecord_data()
@@ -322,6 +434,347 @@ void tst_ztroi::errorKindInTheRecord()
     QVERIFY2(!said.isEmpty() && said.startsWith(message), qPrintable(said));
     QVERIFY2(run.err.contains((input + ": " + said).toUtf8()), run.err.constData());
     QVERIFY(filesIn(work.filePath("ztroi-out")).isEmpty());
+}
+
+// Short names and the options that the end-to-end tests do not use.
+void tst_ztroi::valuesReachTheSettings()
+{
+    ZTOptionParser parser;
+    QCOMPARE(parse(parser,
+                 {"-o", "out", "--fast-decode", "--crop", "016:09", "-c", "4:2", "--crop",
+                     "0001920x01080", "--crop", "32:18", "--pixel-weight", "threshold", "--disable",
+                     "centre", "--area", "1,2,3,4", "--area", "0,0,10,20", "--hist-bins", "12",
+                     "--hist-min", "0.4", "--hist-threshold", "-.5e-1", "-j", "2", "b c.png"}),
+        ZTOptionParser::Run);
+    const ZTToolSettings s = parser.settings();
+    QCOMPARE(s.inputs, (QStringList {"a.jpg", "b c.png"}));
+    QVERIFY(s.outputDir == "out" && s.fastDecode && s.jobs == 2);
+    QStringList crops;
+    for (const ZTCropRequest& crop : s.crops) {
+        crops.append(
+            crop.text + ' ' + crop.aspectText() + ' ' + QString::number(crop.outputSize.height()));
+    }
+    // Regression: "016:09" was reported and named as typed, apart from "16:9". Aspects are
+    // reduced, the request keeps its terms; an output size for WxH only.
+    QCOMPARE(crops,
+        (QStringList {"16:9 16:9 -1", "4:2 2:1 -1", "1920x1080 16:9 1080", "32:18 16:9 -1"}));
+    QCOMPARE(s.pixelWeight, SalienzPixelWeightThreshold);
+    QCOMPARE(s.disabled, QList<ZTSalienzMethod> {SalienzGauss});
+    QCOMPARE(s.areas, (QList<QRect> {QRect(1, 2, 3, 4), QRect(0, 0, 10, 20)}));
+    // One value serves both channels.
+    const ZTHistogramSettings& h = s.histogram;
+    QCOMPARE(QList<double>(
+                 {double(*h.bins1), double(*h.bins2), *h.minWidth, *h.minHeight, *h.threshold}),
+        QList<double>({12, 12, 0.4, 0.4, -0.05}));
+}
+
+void tst_ztroi::parsed_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("said"); // accepted: the note, if any; refused: what the error names
+
+    for (const auto& [arguments, accepted] : boundaryArguments()) {
+        QTest::newRow(qPrintable(arguments.join(' ')))
+            << arguments << accepted
+            << (accepted ? QString() : arguments.last().section('=', 0, 0));
+    }
+    // The mixer uses the only enabled method's map as it is; a weight of zero or below for it,
+    // which the user must have meant, is worth a remark (with several methods, the boundary rows
+    // of --weight have none).
+    const QStringList onlySobel {"--disable=center", "--disable=histogram", "--disable=contrast"};
+    const QString ignored
+        = "%1 is the only method enabled, so its map is used as it is: the weight %2 has no effect";
+    QTest::newRow("the only method, weighted 0")
+        << onlySobel + QStringList {"--weight=sobel=0"} << true << ignored.arg("sobel").arg(0);
+    QTest::newRow("the only method, weighted below 0") << QStringList {"--disable=sobel",
+        "--disable=center", "--disable=contrast", "--weight=histogram=-3"}
+                                                       << true << ignored.arg("histogram").arg(-3);
+    // @p arguments separated by spaces; the error must mention them, or @p mentions if given.
+    const auto refused = [](const char* name, const QString& arguments, const char* mentions = "") {
+        QTest::newRow(name) << arguments.split(' ') << false
+                            << (*mentions ? QString(mentions) : arguments);
+    };
+    refused("unknown option", "--bogus", "Unknown option 'bogus'");
+    refused("area of three numbers", "--area 1,2,3");
+    refused("crops and no crops", "--crop 1:1 --no-crops", "exclude each other");
+    refused("nothing to write", "--no-crops --write-crops", "exclude each other");
+    refused("format without writing crops", "--format png", "add --write-crops");
+    refused("a crop over --max-pixels", "--write-crops --max-pixels 99 --crop 10x10",
+        "--crop 10x10: more than 99 pixels");
+    refused("every method disabled",
+        "--disable sobel --disable center --disable histogram --disable contrast",
+        "every method is disabled");
+    // Values that are nearly right: QString::toInt() and a regular expression ending in $ let
+    // these through, into the reports. The error shows them as typed, line feeds escaped.
+    const auto refusedValue
+        = [](const char* name, const char* option, const char* value, const char* shown = nullptr) {
+              QTest::newRow(name) << QStringList {option, value} << false
+                                  << QStringLiteral("%1 %2: ").arg(option, shown ? shown : value);
+          };
+    refusedValue("crop with a line feed", "--crop", "16:9\n", "16:9\\n");
+    refusedValue("crop with a plus sign", "--crop", "+16:9");
+    refusedValue("jobs with a leading space", "--jobs", " 2");
+    refusedValue("threshold with a plus sign", "--hist-threshold", "+0.5");
+    refusedValue("share with a trailing space", "--hist-min", "0.5 ");
+    // Regression: messages were formatted with chained QString::arg(), so a "%1" in the value
+    // took the next argument: "--grid %1x3" was reported as "--grid 100x3: ... from 1 to %2".
+    const char* hostile = "%1 %2 %L1 %%";
+    for (const char* option : {"--crop", "--grid", "--size", "--weight", "--area", "--hist-bins",
+             "--hist-blocks", "--hist-threshold", "--hist-min", "--max-pixels", "--jobs",
+             "--memory", "--pixel-weight", "--disable", "--input-formats"}) {
+        refusedValue(option, option, hostile);
+    }
+    QTest::newRow("--quality") << QStringList {"--write-crops", "--quality", hostile} << false
+                               << QStringLiteral("--quality %1: ").arg(hostile);
+    refusedValue("--report", "--report", "%1 %2 %L1 %%.png");
+}
+
+// Accepted with its note, if any; or refused on one line that names the option and the value as
+// typed, with no more percent signs than the command line had.
+void tst_ztroi::parsed()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, accepted);
+    QFETCH(QString, said);
+    if (accepted && arguments.contains("--faces") && !ZTFaceDetector::isBuiltIn()) {
+        QSKIP("built without face detection");
+    }
+    ZTOptionParser parser;
+    const QString error
+        = parse(parser, arguments) == ZTOptionParser::UsageError ? parser.errorText() : QString();
+    QVERIFY2(error.isEmpty() == accepted, qPrintable(error));
+    if (accepted) {
+        QCOMPARE(parser.notes(), said.isEmpty() ? QStringList() : QStringList {said});
+    } else {
+        QVERIFY2(error.contains(said) && !error.contains('\n'), qPrintable(error));
+        QVERIFY2(error.count('%') == arguments.join(' ').count('%'), qPrintable(error));
+    }
+}
+
+// A new option that takes a value cannot go without its boundary rows, nor any option without
+// its help and a name of its own; the limits are those of the usage error.
+void tst_ztroi::everyOptionOnceWithBoundaries()
+{
+    std::set<QString> covered;
+    for (const Boundary& boundary : boundaryTable) {
+        if (!boundary.accepted.isEmpty() && !boundary.refused.isEmpty()) {
+            covered.insert(boundary.option);
+        }
+    }
+    QSet<QString> names;
+    for (const ZTToolOptionRow& row : ZTOptionParser::rows()) {
+        QVERIFY2((row.syntax.isEmpty() || covered.count(row.name)) && !row.help.isEmpty(),
+            qPrintable(row.name));
+        for (const QString& name : {row.name, row.shortName}) {
+            QVERIFY2(name.isEmpty() || !names.contains(name), qPrintable(name));
+            names.insert(name);
+        }
+        QVERIFY2(
+            !row.max || row.expected.contains(QString::number(*row.max)), qPrintable(row.name));
+    }
+}
+
+// Options given by name, as the Python module gives its keyword arguments: no command line
+// (python/tests checks that the values reach the analysis as the tool's options do, and that an
+// unknown name alone is refused). An unknown name is said even after a refused value.
+void tst_ztroi::settingsFromKeywords()
+{
+    // The error of @p keywords, and whether it is an unknown name.
+    const auto refused = [](const QList<QPair<QString, QStringList>>& keywords, bool* unknown) {
+        ZTAnalysisSettings settings;
+        QString error;
+        return ZTOptionTable::settingsFromKeywords(keywords, &settings, &error, unknown) ? QString()
+                                                                                         : error;
+    };
+    bool unknown = false;
+    QVERIFY(refused({{"grid", {"0x1"}}, {"colour", {""}}}, &unknown).startsWith("colour"));
+    QVERIFY(unknown);
+    QVERIFY(
+        refused({{"no-map", {"yes"}}}, &unknown).startsWith("--no-map takes no value, not 'yes'"));
+    QVERIFY(!unknown);
+}
+
+// Loading OpenCV and what it needs takes longer than an analysis: only the first detector's
+// load() may do it, never an analysis without faces. Runs first, before any detector loads.
+void tst_ztroi::openCvIsLoadedOnlyForFaces()
+{
+    SKIP_WITHOUT_FACES(false);
+    // Whether OpenCV's core library is mapped into this process.
+    const auto openCvLoaded = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libopencv_core");
+    };
+    QVERIFY(analyzedScene(false, "1:1").ok());
+    QVERIFY(!openCvLoaded());
+    ZTFaceDetector detector;
+    QVERIFY2(detector.load(), qPrintable(detector.errorString()));
+    QVERIFY(openCvLoaded());
+}
+
+// A face of 40 x 40 at (40, 60) has the head (30, 40) 60 x 70: the crop keeps it whole, though
+// the salience pulls it to the right. Of hundreds of faces, the largest maxFaces count, in an
+// order of their own; faces outside the picture are no faces. The text report says so.
+void tst_ztroi::facesAreKeptAndCapped()
+{
+    const QRect face(40, 60, 40, 40);
+    const ZTPictureReport one
+        = analyzedScene(true, "1:1", [face](const QImage&) { return QList<QRect> {face}; });
+    QVERIFY2(one.ok(), qPrintable(one.error));
+    QCOMPARE(one.faces, QList<QRect> {face});
+    QVERIFY2(one.crops.first().rect.contains(QRect(30, 40, 60, 70)),
+        qPrintable(ZTReportFormatter::toText(one, false)));
+    QCOMPARE(one.crops.first().areasKept, 1);
+    // The heads reach the mixer as very important areas.
+    QVERIFY(one.methods.at(SalienzVeryImportantAreas).enabled);
+
+    QList<QRect> faces {QRect(700, 0, 90, 90), QRect(-90, 0, 80, 80)};
+    std::mt19937 random(18);
+    for (int i = 0; i < 500; ++i) {
+        const int side = 5 + int(random() % 30);
+        faces.append(QRect(int(random() % 560), int(random() % 160), side, side));
+    }
+    faces.append(QRect(3, 3, 36, 36));
+    const ZTPictureReport report
+        = analyzedScene(true, "4:5", [faces](const QImage&) { return faces; });
+    QVERIFY2(report.ok(), qPrintable(report.error));
+    QCOMPARE(report.facesFound, 501);
+    QCOMPARE(report.faces.size(), ZTPictureAnalyzer::maxFaces);
+    QCOMPARE(report.faces.first(), QRect(3, 3, 36, 36));
+    for (int i = 1; i < report.faces.size(); ++i) {
+        QVERIFY(report.faces.at(i).width() <= report.faces.at(i - 1).width());
+    }
+    QVERIFY(ZTReportFormatter::toText(report, false)
+                .contains(QStringLiteral("faces        32 (the largest of 501 found)")));
+}
+
+void tst_ztroi::facesFound_data()
+{
+    QTest::addColumn<QString>("detector");
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<QRect>("face"); // where it is drawn; null for none
+
+    const auto row
+        = [](const char* name, const char* detector, const QImage& image,
+              const QRect& face = QRect()) { QTest::newRow(name) << detector << image << face; };
+    row("cascades: null", "cascades", QImage());
+    row("cascades: a strip thinner than their window", "cascades", drawnFace({5000, 30}, {}));
+    row("cascades: the bundled photograph", "cascades",
+        QImage(QFINDTESTDATA("../../samples/coffee.jpg")).convertToFormat(QImage::Format_RGB32));
+    const QRect middle(100, 120, 100, 110);
+    row("network: portrait, face in the middle", "blazeface", drawnFace({300, 400}, middle),
+        middle);
+    // Too small for the whole picture's pass; found in the last square of the long picture,
+    // which is read in place, whatever the size of its pixels.
+    const QRect right(1450, 150, 64, 72);
+    row("network: panorama, small face at the right end, 3 bytes a pixel", "blazeface",
+        drawnFace({1600, 400}, right).convertToFormat(QImage::Format_RGB888), right);
+    const QRect bottom(150, 1450, 64, 72);
+    row("network: tall panorama, small face at the bottom, 8 bytes a pixel", "blazeface",
+        drawnFace({400, 1600}, bottom).convertToFormat(QImage::Format_RGBA64), bottom);
+}
+
+// The network where its model is named, otherwise the cascades: a face is found where it is,
+// once, its box about the drawn face's size; none where there is none.
+void tst_ztroi::facesFound()
+{
+    QFETCH(QString, detector);
+    QFETCH(QImage, image);
+    QFETCH(QRect, face);
+
+    SKIP_WITHOUT_FACES(detector == "blazeface");
+    qputenv(
+        ZTFaceDetector::modelVariable, detector == "cascades" ? "" : QFile::encodeName(faceModel));
+    ZTFaceDetector loaded;
+    QVERIFY2(loaded.load(), qPrintable(loaded.errorString()));
+    qputenv(ZTFaceDetector::modelVariable, QByteArray());
+    if (loaded.name() != detector) {
+        QSKIP(qPrintable(loaded.fallbackNote())); // built without OpenCV's dnn
+    }
+    const QList<QRect> found = loaded.detect(image);
+    QCOMPARE(found.size(), face.isNull() ? 0 : 1);
+    if (!face.isNull()) {
+        QVERIFY(face.contains(found.first().center()));
+        QVERIFY(found.first().width() > face.width() / 2);
+        QVERIFY(found.first().width() < face.width() * 3 / 2);
+    }
+}
+
+void tst_ztroi::detectorThatRuns_data()
+{
+    QTest::addColumn<QString>("model");    // "real", or a name in the working folder
+    QTest::addColumn<QString>("cascades"); // "installed", "none" or "fifo"
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("detector"); // in the JSON; empty: no faces looked for
+    QTest::addColumn<QString>("error");    // why, on stderr; %1 is the working folder
+
+    const auto row = [](const char* name, const char* model, const char* cascades,
+                         const QStringList& options, const char* detector, const char* error) {
+        QTest::newRow(name) << model << cascades << options << detector << error;
+    };
+    const QStringList faces {"--faces"};
+    row("the model: faces by default", "real", "installed", {}, "blazeface", "");
+    row("the last of --faces and --no-faces counts", "real", "installed", {"--faces", "--no-faces"},
+        "", "");
+    row("no model: no faces by default, silently", "model.onnx", "installed", {}, "", "");
+    row("no model, --faces: the cascades, and why", "model.onnx", "installed", faces, "cascades",
+        "no face detection model at %1/model.onnx");
+    row("a picture as the model: the cascades, and why", "wide.png", "installed", faces, "cascades",
+        "cannot read the face detection model %1/wide.png");
+    row("a folder as the model: no model", ".", "installed", faces, "cascades",
+        "no face detection model at %1/.;");
+    row("neither model nor cascades: nothing analysed", "model.onnx", "none", faces, "",
+        "no face cascades (haarcascade_frontalface_alt2.xml, haarcascade_profileface.xml) in %1;");
+    // Regression: a FIFO in the cascades' folder hung --faces for good.
+    row("a FIFO as the cascade: says so, does not hang", "model.onnx", "fifo", faces, "",
+        "cannot read the face cascades in %1 (not regular files)");
+}
+
+// ztroi says why on one line, and where the cascades cannot stand in, analyses nothing; the
+// library gives an analysis in-process the same reason.
+void tst_ztroi::detectorThatRuns()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, cascades);
+    QFETCH(QStringList, options);
+    QFETCH(QString, detector);
+    QFETCH(QString, error);
+
+    SKIP_WITHOUT_FACES(model == "real");
+    QTemporaryDir work;
+    const QString path = model == "real" ? faceModel : work.filePath(model);
+    if (cascades == "fifo") {
+        QVERIFY(::mkfifo(qPrintable(work.filePath("haarcascade_frontalface_alt2.xml")), 0600) == 0);
+        writeFile(work.filePath("haarcascade_profileface.xml"), "<opencv_storage/>");
+    }
+    qputenv(ZTFaceDetector::modelVariable, QFile::encodeName(path));
+    qputenv(ZTFaceDetector::cascadeFolderVariable,
+        cascades == "installed" ? QByteArray() : QFile::encodeName(work.path()));
+    QVERIFY(scene(QSize(600, 200), QPoint(520, 100)).save(work.filePath("wide.png")));
+    const Run run
+        = ztroi(QStringList {"--json", "--no-map", "--quiet"} + options + QStringList {"wide.png"},
+            work.path());
+    const QString said = QString::fromUtf8(run.err);
+    if (detector == "cascades" && said.contains("no face cascades")) {
+        QSKIP("no cascades (opencv-data)");
+    }
+    const bool analysed = cascades == "installed";
+    QCOMPARE(run.exitCode, analysed ? 0 : 1);
+    QVERIFY2(error.isEmpty() ? said.isEmpty()
+                             : said.startsWith("ztroi: --faces: " + error.arg(work.path()))
+                && said.endsWith(analysed ? "; finding faces with the Haar cascades\n" : "\n"),
+        qPrintable(said));
+    if (!analysed) {
+        const ZTPictureReport report = analyzedScene(true, "1:1");
+        QVERIFY(!report.ok() && said.contains(report.error));
+        QCOMPARE(report.errorKind, ZTError::Kind::Unavailable);
+        QCOMPARE(run.out, QByteArray());
+    }
+    qputenv(ZTFaceDetector::modelVariable, QByteArray());
+    qputenv(ZTFaceDetector::cascadeFolderVariable, QByteArray());
+    const QJsonObject record = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(record.value("faceDetector").toString(), detector);
+    QCOMPARE(record.contains("faces"), !detector.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_ztroi)

@@ -2,7 +2,6 @@
 // nothing per picture, and whole records on streams; and the two steps of a picture, the analysis,
 // which writes nothing, and the writing of its files, with the kind of every failure.
 
-#include "ZTPictureFiles.h"
 #include "ZTToolTestSupport.h"
 #include "analysis/ZTOutputWriter.h"
 #include "analysis/ZTPictureAnalyzer.h"
@@ -342,11 +341,8 @@ void tst_ZTOutputTransaction::writerWritesAllOrNothing_data()
     // Analyses that fail (the messages are tst_ZTImageLoader's) and a crop that fails when written.
     const auto row = [](const char* name, const char* file, const QByteArray& data,
                          const char* kind) { QTest::newRow(name) << file << data << kind; };
-    row("missing file", "missing.png", {}, "not-found");
     row("folder", "folder", {}, "not-a-file");
     row("text", "text.png", "not a picture\n", "unsupported-format");
-    row("no pixels", "none.png", ZTPictureFiles::pngClaiming(0, 120), "damaged");
-    row("too many pixels", "large.png", ZTPictureFiles::pngClaiming(20000, 20000), "too-large");
     row("a crop too large for JPEG", "photo.png", {}, "too-large");
 }
 

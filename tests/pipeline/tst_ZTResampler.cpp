@@ -103,7 +103,6 @@ void tst_ZTResampler::matchesTheExactResult_data()
     row("a window at fractions of pixels", randomPicture({200, 50}), {3.25, 1.5, 150.5, 40.25},
         {47, 13});
     row("1000x1: wider, all rows in one", randomPicture({64, 64}), {0, 0, 64, 64}, {1000, 1});
-    row("a window inside, shrunk and enlarged", randomPicture({60, 40}), {10, 5, 30, 12}, {7, 50});
     row("same size at whole pixels: a copy", randomPicture({40, 30}), {5, 6, 20, 10}, {20, 10}, 0);
     row("a window beyond the picture is clipped", randomPicture({30, 20}), {-10, 10, 50, 20},
         {10, 4});

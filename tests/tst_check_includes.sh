@@ -35,13 +35,12 @@ expect() {
     local output actual
     output=$("$check" "$root" 2>&1)
     actual=$?
-    if [ "$actual" != "$status" ] || ! grep -q -- "$pattern" <<<"$output"; then
-        echo "FAIL: $name: status $actual (expected $status), output:"
-        echo "$output"
-        failures=$((failures + 1))
-    else
+    if [ "$actual" == "$status" ] && grep -q -- "$pattern" <<<"$output"; then
         echo "PASS: $name"
+        return
     fi
+    printf 'FAIL: %s: status %s (expected %s), output:\n%s\n' "$name" "$actual" "$status" "$output"
+    failures=$((failures + 1))
 }
 
 expect "layered tree passes" 0 "" true

@@ -45,7 +45,8 @@ failures=0
 fail()
 {
     failures=$((failures + 1))
-    printf 'FAIL: %s\n' "$@"
+    echo "FAIL: $1"
+    [ $# -lt 2 ] || printf '%s\n' "${@:2}"
 }
 
 # expect NAME EXPECTED WORD...: EXPECTED lists the offers separated by "|", sorted.

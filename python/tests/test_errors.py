@@ -37,6 +37,7 @@ def mixing(shape, dtype=np.uint8, channels=None):
 
 # (call in a folder, exception, the PictureError's kind or else a pattern of the message)
 FAILURES = [
+    ("missing file", lambda f: ztroi.analyze(f / "missing.png"), FileNotFoundError, "not-found"),
     ("output folder refused", lambda f: ztroi.analyze(
         PICTURE, write_map=True, name="p", out=_refused_folder(f)), PermissionError, "permission"),
     ("truncated bytes", analyzing(pathlib.Path(COFFEE).read_bytes()[:5000]), ValueError, "damaged"),
@@ -52,13 +53,16 @@ FAILURES = [
     ("the tool's help", analyzing(help=True), TypeError, "'help'"),
     ("flag as weight", analyzing(weights={"sobel": True}), TypeError, "weights"),
     ("zero aspect", analyzing(crops="0:9"), ValueError, "^crops 0:9"),
+    ("pixel weight", analyzing(pixel_weight="x"), ValueError, "^pixel_weight x"),
     ("review page", lambda f: ztroi.analyze_file(COFFEE, report="r.html"), ValueError, "review"),
     ("mixer size of one side", lambda f: ztroi.Mixer(size=(10,)), ValueError, "^size 10"),
     ("picture for a map", lambda f: ztroi.Clusterer().cluster(PICTURE), ValueError, "H x W map"),
     # Arrays: uint8 of two or three axes, of one, three or four channels, not empty, that fit
     # QImage's int counts.
     ("uint16 array", mixing((8, 8, 3), np.uint16), TypeError, "uint8"),
+    ("int8 array", mixing((8, 8, 3), np.int8), TypeError, "uint8"),
     ("two channels", mixing((8, 8, 2)), ValueError, "H x W x 3"),
+    ("five channels", mixing((8, 8, 5)), ValueError, "H x W x 3"),
     ("four axes", mixing((2, 8, 8, 3)), ValueError, "H x W x 3"),
     ("no rows", mixing((0, 8, 3)), ValueError, "empty"),
     ("RGBA order of three channels", mixing((8, 8, 3), channels="RGBA"), ValueError, "'RGBA'"),
@@ -77,8 +81,9 @@ def test_every_failure_raises_its_exception(tmp_path, call, exception, expected)
         assert re.search(expected, str(error)) and "--" not in str(error)
         return
     assert error.kind == expected
-    if expected == "permission":
-        assert error.errno == errno.EACCES and error.filename and error.filename in str(error)
+    if expected in ("not-found", "permission"):
+        assert error.errno == {"not-found": errno.ENOENT, "permission": errno.EACCES}[expected]
+        assert error.filename and error.filename in str(error)
 
 
 def test_unreadable_files_raise_with_the_tools_error_record(unreadable):

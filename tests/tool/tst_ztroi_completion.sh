@@ -55,7 +55,8 @@ expect()
     local name=$1 expected=$2 actual
     shift 2
     actual=$(complete_words "$@" | paste -sd '|')
-    [ "$actual" == "$expected" ] || fail "$name: words ($*)" "  expected: $expected" "  actual:   $actual"
+    [ "$actual" == "$expected" ] \
+        || fail "$name: words ($*)" "  expected: $expected" "  actual:   $actual"
 }
 
 expect 'every option of the table after a dash' "$(table_options "$options" | paste -sd '|')" ztroi -

@@ -53,12 +53,12 @@ def scene(height, width, seed=1):
 
 
 def write_png(path, picture):
-    """Writes a grey, RGB or RGBA picture as a PNG file."""
+    """Writes a grey, grey and alpha, RGB or RGBA picture as a PNG file."""
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
     height, width = picture.shape[:2]
-    colour_type = {1: 0, 3: 2, 4: 6}[picture.shape[2] if picture.ndim == 3 else 1]
+    colour_type = {1: 0, 2: 4, 3: 2, 4: 6}[picture.shape[2] if picture.ndim == 3 else 1]
     header = struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)
     rows = b"".join(b"\0" + row.tobytes() for row in np.ascontiguousarray(picture))
     pathlib.Path(path).write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)

@@ -10,24 +10,11 @@ import ztroi
 from conftest import run_tool, scene, tool_records, write_png
 
 CROPS = ["16:9", "40x60"]
-
-
-def rgb():
-    return scene(90, 160)
-
-
-def grey():
-    return scene(64, 80, seed=3)[:, :, 1].copy()
-
-
-def rgba():
-    """A picture whose left third is fully transparent and whose middle third is half so."""
-    alpha = np.repeat(np.uint8([0, 128, 255]), 32)
-    return np.dstack([scene(72, 96, seed=4), np.broadcast_to(alpha, (72, 96))])
-
-
-def grey_alpha():
-    return rgba()[:, :, [1, 1, 1, 3]]
+RGB = scene(90, 160)
+GREY = scene(64, 80, seed=3)[:, :, 1].copy()
+# Fully transparent on the left third, half so on the middle third.
+ALPHA = np.repeat(np.uint8([0, 128, 255]), 32)
+RGBA = np.dstack([scene(72, 96, seed=4), np.broadcast_to(ALPHA, (72, 96))])
 
 
 def pillow(pixels):
@@ -37,20 +24,19 @@ def pillow(pixels):
 # (picture, how the picture reaches analyze() given it and its PNG file, the record's "input");
 # None: the PNG file's path.
 INPUTS = [
-    pytest.param(rgb, lambda a, path: a, "<array>", id="RGB array"),
-    pytest.param(grey_alpha, lambda a, path: pillow(a[:, :, 2:]), "<image>",
+    pytest.param(RGB, lambda a, path: a, "<array>", id="RGB array"),
+    pytest.param(RGBA[:, :, [1, 3]], lambda a, path: pillow(a), "<image>",
                  id="Pillow grey and alpha image, converted"),
-    pytest.param(rgb, lambda a, path: pillow(a).convert("P"), "<image>",
+    pytest.param(RGB, lambda a, path: pillow(a).convert("P"), "<image>",
                  id="Pillow palette image, converted"),
-    pytest.param(rgb, lambda a, path: pathlib.Path(path).read_bytes(), "<bytes>", id="bytes"),
-    pytest.param(grey, lambda a, path: open(path, "rb"), None, id="open binary file"),
-    pytest.param(rgba, lambda a, path: pathlib.Path(path), None, id="path"),
+    pytest.param(RGB, lambda a, path: pathlib.Path(path).read_bytes(), "<bytes>", id="bytes"),
+    pytest.param(GREY, lambda a, path: open(path, "rb"), None, id="open binary file"),
+    pytest.param(RGBA, lambda a, path: pathlib.Path(path), None, id="path"),
 ]
 
 
-@pytest.mark.parametrize("make, given, name", INPUTS)
-def test_every_input_gives_the_tools_record_of_its_png(tmp_path, make, given, name):
-    picture = make()
+@pytest.mark.parametrize("picture, given, name", INPUTS)
+def test_every_input_gives_the_tools_record_of_its_png(tmp_path, picture, given, name):
     path = write_png(tmp_path / "picture.png", picture)
     image = given(picture, path)
     if getattr(image, "mode", None) == "P":
@@ -65,8 +51,7 @@ def test_every_input_gives_the_tools_record_of_its_png(tmp_path, make, given, na
 
 
 def test_typed_result_of_a_named_picture_matches_its_record_and_files(tmp_path):
-    picture = rgb()
-    result = ztroi.analyze(picture, crops=CROPS, grid=(3, 2), name="holiday", write_crops=True,
+    result = ztroi.analyze(RGB, crops=CROPS, grid=(3, 2), name="holiday", write_crops=True,
                            out=str(tmp_path))
     record = result.to_dict()
     assert (result.input, result.size, result.analysis_size) == ("holiday", (160, 90), (480, 270))
@@ -78,22 +63,21 @@ def test_typed_result_of_a_named_picture_matches_its_record_and_files(tmp_path):
     assert result.grid.scores == tuple(map(tuple, record["grid"]["scores"]))
     assert result.methods == tuple(ztroi.Method(**method) for method in record["methods"])
     written = ztroi.read_image(tmp_path / "holiday.crop-16x9.png")[:, :, :3]
-    np.testing.assert_array_equal(ztroi.crop(picture, "16:9").pixels, written)
+    np.testing.assert_array_equal(ztroi.crop(RGB, "16:9").pixels, written)
 
 
 # (picture, crop, channel order given); the crop has alpha where the picture has.
 PIXELS = [
-    pytest.param(rgb, "400x300", None, id="RGB by default, crop enlarged"),
-    pytest.param(rgb, "30x20", "BGR", id="BGR in, BGR out"),
-    pytest.param(grey, "1:1", None, id="grey picture, RGB crop"),
-    pytest.param(rgba, "4:5", None, id="transparent picture keeps its alpha"),
-    pytest.param(rgba, "50x50", "BGRA", id="BGRA in, BGRA out"),
+    pytest.param(RGB, "400x300", None, id="RGB by default, crop enlarged"),
+    pytest.param(RGB, "30x20", "BGR", id="BGR in, BGR out"),
+    pytest.param(GREY, "1:1", None, id="grey picture, RGB crop"),
+    pytest.param(RGBA, "4:5", None, id="transparent picture keeps its alpha"),
+    pytest.param(RGBA, "50x50", "BGRA", id="BGRA in, BGRA out"),
 ]
 
 
-@pytest.mark.parametrize("make, request_text, channels", PIXELS)
-def test_crop_pixels_equal_the_tools_written_png(tmp_path, make, request_text, channels):
-    picture = make()
+@pytest.mark.parametrize("picture, request_text, channels", PIXELS)
+def test_crop_pixels_equal_the_tools_written_png(tmp_path, picture, request_text, channels):
     path = write_png(tmp_path / "picture.png", picture)
     swapped = [2, 1, 0, 3][: picture.shape[2]] if channels else slice(None)
 

@@ -70,12 +70,3 @@ def test_same_named_pictures_keep_their_own_maps_every_time(tmp_path, monkeypatc
     assert sorted(os.listdir("ztroi-out")) == [".ztroi-record", "c-2.salience.png",
                                                "c.salience.png"]
 
-
-def test_a_users_file_under_an_output_name_stays(tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
-    (tmp_path / "ztroi-out").mkdir()
-    (tmp_path / "ztroi-out" / "coffee.salience.png").write_bytes(b"mine")
-    record = ztroi.analyze_file(COFFEE, write_map=True)
-    assert record["files"]["salience"] == "ztroi-out/coffee-2.salience.png"
-    assert record["renamed"][0]["reason"] == "not written by ztroi"
-    assert (tmp_path / "ztroi-out" / "coffee.salience.png").read_bytes() == b"mine"

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""Drives a review page in headless Chromium through the DevTools protocol over a pipe (no driver
-package, no network port), for tst_ZTReviewPage: CHROMIUM PROFILE_DIR URL CHECKPOINT... Loads the
-page, applies each checkpoint's steps in turn ("key:X", "select:MENU=VALUE", "dom:FILE",
-"shot:FILE") and prints PROBE's line after each, then each script error after "error: " (a script
-that the page's policy blocks gives one).
-"""
+"""For tst_ZTReviewPage: CHROMIUM PROFILE_DIR URL CHECKPOINT... Loads the page in headless Chromium
+(DevTools over a pipe: no driver package, no port), applies each checkpoint's steps ("key:X",
+"select:MENU=VALUE", "dom:FILE", "shot:FILE"), prints PROBE's line after each, then each script
+error after "error: " (a script that the page's policy blocks gives one)."""
 
 import fcntl
 import json
@@ -58,8 +56,8 @@ class Browser:
         self.buffer, self.next_id, self.errors, self.session = b"", 0, [], None
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-        for domain in ("Runtime.enable", "Log.enable"):
-            self.call(domain)
+        self.call("Runtime.enable")
+        self.call("Log.enable")
         self.call("Emulation.setFocusEmulationEnabled", enabled=True)
 
     def message(self):
@@ -125,11 +123,8 @@ def main():
         for error in browser.errors:
             print("error: " + error)
     finally:
-        browser.process.terminate()
-        try:
-            browser.process.wait(10)
-        except subprocess.TimeoutExpired:
-            browser.process.kill()
+        browser.process.kill()
+        browser.process.wait()
 
 
 if __name__ == "__main__":

@@ -17,34 +17,30 @@ man_options()
         | sed 's/\\-/-/g' | grep -oE -- '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' | tr -d ' ,' | sort
 }
 
-# The rendered page, without its bold and underlining (each a character and a backspace before
-# the one shown).
-rendered()
+status=0
+fail()
 {
-    mandoc -Tascii "$manpage" | sed 's/.\x08//g'
+    printf '%s\n' "$@"
+    status=1
 }
 
-status=0
-if ! difference=$(diff <(table_options "$options") <(man_options)); then
-    echo "the option table (<) and $manpage (>) list different options:"
-    echo "$difference"
-    status=1
-fi
-if ! difference=$(diff <(table_options "$options") <(help_options "$ztroi")); then
-    echo "the option table (<) and ztroi --help (>) list different options:"
-    echo "$difference"
-    status=1
-fi
-page=$(rendered)
+# compare NAME COMMAND...: the option table's options against those that the command lists.
+compare()
+{
+    local name=$1 difference
+    shift
+    difference=$(diff <(table_options "$options") <("$@")) \
+        || fail "the option table (<) and $name (>) list different options:" "$difference"
+}
+
+compare "$manpage" man_options
+compare "ztroi --help" help_options "$ztroi"
+# The rendered page, without its bold and underlining (each a character and a backspace before
+# the one shown).
+page=$(mandoc -Tascii "$manpage" | sed 's/.\x08//g')
 while IFS=$'\t' read -r option syntax; do
-    if ! grep -qF -- "$option $syntax" <<<"$page"; then
-        echo "$manpage shows no \"$option $syntax\""
-        status=1
-    fi
+    grep -qF -- "$option $syntax" <<<"$page" || fail "$manpage shows no \"$option $syntax\""
 done < <(table_values "$options" | grep -- "^--")
-if ! mandoc -Tlint -W warning "$manpage"; then
-    echo "mandoc finds faults in $manpage"
-    status=1
-fi
+mandoc -Tlint -W warning "$manpage" || fail "mandoc finds faults in $manpage"
 [ "$status" -eq 0 ] && echo "man page: $(man_options | wc -l) options, as in the option table"
 exit "$status"

@@ -5,7 +5,6 @@
 // conversion, ZTHistogram's block histograms and their distance, and the disjoint set that joins
 // the blocks, with its geometry. The crops planned from the maps are tst_ZTSalienzPostAnalysis's.
 
-#include "ZTAbstractROI.h"
 #include "ZTDisjointSet.h"
 #include "ZTGaussROI.h"
 #include "ZTGaussianBlur.h"
@@ -24,7 +23,6 @@
 
 #include <climits>
 #include <cmath>
-#include <limits>
 #include <new>
 #include <numeric>
 #include <stdexcept>
@@ -281,14 +279,12 @@ class tst_ZTMethods : public QObject
     Q_OBJECT
 
 private slots:
-    void abstractMethod();
     void blurKernels();
     void matchesReferences_data();
     void matchesReferences();
     void maxFilterIndexOutsideColourTable();
     void sobelResponses();
     void priorMatchesFormula();
-    void surroundOfRedPixelInGrey();
     void importantAreas_data();
     void importantAreas();
     void importantAreasSizeWarning();
@@ -305,19 +301,6 @@ private slots:
     void disjointSet_data();
     void disjointSet();
 };
-
-// adjustFormat() shares an ARGB32 image's data and gives an RGB32 image alpha 255 (the methods'
-// rows of a null picture in matchesReferences cover null images).
-void tst_ZTMethods::abstractMethod()
-{
-    const ZTGaussROI method;
-    const QImage argb = uniform(QSize(640, 480), qRgba(16, 32, 48, 64));
-    QCOMPARE(method.adjustFormat(argb).constBits(), argb.constBits());
-    QImage rgb = argb.copy();
-    rgb.reinterpretAsFormat(QImage::Format_RGB32);
-    QVERIFY(sameStoredPixels(
-        method.adjustFormat(rgb), uniform(rgb.size(), qRgb(16, 32, 48)), "alpha 255"));
-}
 
 // The blur's kernels, which its reference takes from it. QVector compares doubles exactly.
 void tst_ZTMethods::blurKernels()
@@ -451,19 +434,6 @@ void tst_ZTMethods::priorMatchesFormula()
     }
 }
 
-// A 5x5 grey picture with a pixel (255, 0, 0) in the middle, which anchors the surround
-// reference, which builds on the method's list helpers: raw contrast 916.04 there, 116.84 to
-// its right and below it, 70.68 to its left and above it.
-void tst_ZTMethods::surroundOfRedPixelInGrey()
-{
-    QImage picture = uniform(QSize(5, 5), qRgb(128, 128, 128), QImage::Format_RGB32);
-    picture.setPixel(2, 2, qRgb(255, 0, 0));
-    const QList<double> s = naiveSalience(picture);
-    QCOMPARE(QVector<int>({qRound(s[12] * 100), qRound(s[13] * 100), qRound(s[17] * 100),
-                 qRound(s[11] * 100), qRound(s[7] * 100)}),
-        QVector<int>({91604, 11684, 11684, 7068, 7068}));
-}
-
 void tst_ZTMethods::importantAreas_data()
 {
     QTest::addColumn<Rects>("rects");
@@ -550,8 +520,7 @@ void tst_ZTMethods::mix()
     QFETCH(QList<int>, values);
     QFETCH(QList<int>, weights);
     QFETCH(int, expected);
-    QList<QImage> full; // the smaller maps are views into these, so a row read past them counts
-    QList<QImage> maps;
+    QList<QImage> full, maps; // maps smaller than full are views into it: reads past them count
     for (const int value : values) {
         full.append(uniform(QSize(9, 3), qRgba(value, 255 - value, 7, 99)));
         const QImage& f = full.last();
@@ -629,7 +598,6 @@ void tst_ZTMethods::analysisMatchesMethodsMixedByHand()
         return mixer.gatherWeights() == weights
             && sameStoredPixels(mixer.analyze(picture), naiveMix(maps, weights), name);
     };
-    QCOMPARE(mixer.histogramROI(), mixer.roiMethod(SalienzHistogram));
     QVERIFY(mixer.mix({}, {}).isNull() && mixer.mix({QImage(), prior}, {1, 1}).isNull());
     // Keys without a method (very important areas before an injection, or outside the
     // enumeration) are ignored.

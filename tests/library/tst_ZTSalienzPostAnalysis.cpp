@@ -51,12 +51,6 @@ QImage gradient(const QSize& picture, bool far)
     });
 }
 
-QImage randomMap(const QSize& size)
-{
-    std::mt19937 random(quint32(size.width() * 1000 + size.height()));
-    return randomPicture(size, QImage::Format_ARGB32, random);
-}
-
 QString describe(const Crop& crop)
 {
     const QRect& r = crop.rect;
@@ -110,7 +104,6 @@ private slots:
     void mapGeometry();
     void placement_data();
     void placement();
-    void placementMatchesTheMaximizer();
     void placementAmongAreasIsTheBestRangeOfTheirStarts();
     void salienceKept_data();
     void salienceKept();
@@ -217,45 +210,8 @@ void tst_ZTSalienzPostAnalysis::placement()
     const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
     QTEST(describe(crop), "expected");
     QVERIFY(!crop.rect.isNull() || crop.salienceKept == 0.0);
-}
-
-// On random maps, every crop starts where the library's maximizer puts the window on the map,
-// rounded back to the picture, or is centred where it finds none. An output size plans as its
-// aspect, reduced or not; an empty one gives a null rect.
-void tst_ZTSalienzPostAnalysis::placementMatchesTheMaximizer()
-{
-    for (const auto& [picture, mapSize] : {std::pair {QSize(400, 267), QSize(48, 32)},
-             {QSize(111, 178), QSize(30, 48)}, {QSize(60, 20), QSize(90, 30)}}) {
-        const QImage map = randomMap(mapSize);
-        for (const auto method : {SalienzPixelWeightLinear, SalienzPixelWeightThreshold}) {
-            const ZTSalienzCropPlanner planner(map, picture, method);
-            QVERIFY(planner.cropForSize(QSize(0, 1080)).rect.isNull());
-            for (const QSize aspect : {QSize(1, 1), QSize(4, 5), QSize(16, 9), QSize(1, 3)}) {
-                const QSize window
-                    = ZTSalienzCropPlanner::largestWindow(picture, aspect.width(), aspect.height());
-                const QSize room = picture - window;
-                // The window moves along the side of which it leaves more, centred across it.
-                const bool horizontal = qint64(room.width()) * picture.height()
-                    > qint64(room.height()) * picture.width();
-                const auto along
-                    = [horizontal](QSize s) { return horizontal ? s.width() : s.height(); };
-                const int mapWindow
-                    = ZTMapGeometry::scaleRounded(along(window), along(mapSize), along(picture));
-                const int start = horizontal
-                    ? ZTSalienzMaximizerHorizontal(method).startOfBestRange(map, mapWindow)
-                    : ZTSalienzMaximizerVertical(method).startOfBestRange(map, mapWindow);
-                const int offset = start >= 0
-                    ? ZTMapGeometry::scaleRounded(start, along(picture), along(mapSize))
-                    : along(room) / 2;
-                const int across = along(room.transposed()) / 2;
-                const Crop crop = planner.cropForAspect(aspect.width(), aspect.height());
-                QCOMPARE(crop.rect,
-                    QRect(horizontal ? QPoint(offset, across) : QPoint(across, offset), window));
-                QCOMPARE(crop.centred, start < 0);
-                QCOMPARE(planner.cropForSize(aspect * 7).rect, crop.rect);
-            }
-        }
-    }
+    // An output size plans as its aspect.
+    QCOMPARE(planner.cropForSize(aspect * 7).rect, crop.rect);
 }
 
 // With the map as large as the picture, one area limits the 8-pixel window to the starts
@@ -266,7 +222,8 @@ void tst_ZTSalienzPostAnalysis::placementAmongAreasIsTheBestRangeOfTheirStarts()
 {
     const QSize size(24, 8);
     const int length = 8;
-    const QImage map = randomMap(size);
+    std::mt19937 random(24008);
+    const QImage map = randomPicture(size, QImage::Format_ARGB32, random);
     for (const auto method : {SalienzPixelWeightLinear, SalienzPixelWeightThreshold}) {
         const ZTSalienzMaximizerHorizontal library(method);
         const QList<qint64> running = library.conglumerate(library.sums(map));
@@ -341,7 +298,7 @@ void tst_ZTSalienzPostAnalysis::focalPoint()
 // A copy does not share the original's declared areas.
 void tst_ZTSalienzPostAnalysis::copiesAreIndependent()
 {
-    ZTSalienzCropPlanner original(randomMap(QSize(30, 10)), QSize(300, 100));
+    ZTSalienzCropPlanner original(levelIn(QSize(30, 10), 9), QSize(300, 100));
     ZTSalienzCropPlanner copy(original);
     copy.setDeclaredAreas({{QRect(0, 0, 10, 10), {}}});
     QCOMPARE(qMakePair(original.cropForAspect(1, 1).areasKept, copy.cropForAspect(1, 1).areasKept),

@@ -14,15 +14,14 @@
 
 namespace ZTPictureFiles {
 
-// @p value appended to @p data in big-endian (or little-endian) byte order, in the bytes of its
-// type.
-template<typename T>
-void appendBigEndian(QByteArray& data, T value)
+// The 4 bytes of @p value, big-endian, as PNG-style files store their numbers.
+inline QByteArray bigEndian32(quint32 value)
 {
     value = qToBigEndian(value);
-    data.append(reinterpret_cast<const char*>(&value), sizeof value);
+    return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
+// @p value appended to @p data in little-endian byte order, in the bytes of its type.
 template<typename T>
 void appendLittleEndian(QByteArray& data, T value)
 {
@@ -33,8 +32,6 @@ void appendLittleEndian(QByteArray& data, T value)
 // A PNG-style chunk: length, type, data and the CRC-32 of type and data.
 inline QByteArray chunk(const char* type, const QByteArray& data)
 {
-    QByteArray out;
-    appendBigEndian<quint32>(out, data.size());
     const QByteArray typed = QByteArray(type, 4) + data;
     quint32 crc = 0xFFFFFFFFu;
     for (const char c : typed) {
@@ -43,18 +40,7 @@ inline QByteArray chunk(const char* type, const QByteArray& data)
             crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
         }
     }
-    out += typed;
-    appendBigEndian<quint32>(out, ~crc);
-    return out;
-}
-
-// The 8 bytes of a width and a height, big-endian, that start IHDR and MHDR chunks.
-inline QByteArray bigEndianSize(quint32 width, quint32 height)
-{
-    QByteArray out;
-    appendBigEndian(out, width);
-    appendBigEndian(out, height);
-    return out;
+    return bigEndian32(data.size()) + typed + bigEndian32(~crc);
 }
 
 // @p image as a progressive JPEG, whose scans each refine the whole picture.
@@ -103,28 +89,21 @@ inline QByteArray tiff(
 inline QByteArray rleBmp(
     const QSize& size, int bits, const QVector<QRgb>& colourTable, const QByteArray& codes)
 {
-    QByteArray colours;
+    QByteArray colours; // blue, green, red and a zero byte each
     for (const QRgb colour : colourTable) {
-        colours.append(char(qBlue(colour))).append(char(qGreen(colour)));
-        colours.append(char(qRed(colour))).append('\0');
+        appendLittleEndian<quint32>(colours, colour & 0xFFFFFFu);
     }
-    QByteArray dib;
-    for (const quint32 field : {40u, quint32(size.width()), quint32(size.height())}) {
-        appendLittleEndian(dib, field);
-    }
-    appendLittleEndian<quint16>(dib, 1); // planes
-    appendLittleEndian<quint16>(dib, quint16(bits));
-    // RLE4 or RLE8, the codes' size, no resolution, the colours, all of them important
-    for (const quint32 field :
-        {bits == 4 ? 2u : 1u, quint32(codes.size()), 0u, 0u, quint32(colourTable.size()), 0u}) {
-        appendLittleEndian(dib, field);
-    }
-    const quint32 pixelsAt = quint32(14 + dib.size() + colours.size());
+    // The file's size, a reserved field and where the pixels start; then the header's size, the
+    // picture's, 1 plane and the bits a pixel (two 16-bit fields), RLE4 or RLE8, the codes' size,
+    // no resolution, the colours, all of them important.
+    const quint32 pixelsAt = quint32(14 + 40 + colours.size());
     QByteArray out("BM");
-    for (const quint32 field : {pixelsAt + quint32(codes.size()), 0u, pixelsAt}) {
+    for (const quint32 field : {pixelsAt + quint32(codes.size()), 0u, pixelsAt, 40u,
+             quint32(size.width()), quint32(size.height()), 1u | quint32(bits) << 16,
+             bits == 4 ? 2u : 1u, quint32(codes.size()), 0u, 0u, quint32(colourTable.size()), 0u}) {
         appendLittleEndian(out, field);
     }
-    return out + dib + colours + codes;
+    return out + colours + codes;
 }
 
 // A GIF of 35 bytes whose screen is @p width x @p height: a colour table of black and white and
@@ -173,7 +152,8 @@ inline QByteArray manyScans(int repeats)
 inline QByteArray pngClaiming(quint32 width, quint32 height, char bitDepth = 8)
 {
     return QByteArray("\x89PNG\r\n\x1A\n", 8)
-        + chunk("IHDR", bigEndianSize(width, height) + bitDepth + QByteArray("\6\0\0\0", 4))
+        + chunk(
+            "IHDR", bigEndian32(width) + bigEndian32(height) + bitDepth + QByteArray("\6\0\0\0", 4))
         + chunk("IDAT", QByteArray("\x78\x9C\x03\0\0\0\0\x01", 8)) + chunk("IEND", {});
 }
 
@@ -181,7 +161,7 @@ inline QByteArray pngClaiming(quint32 width, quint32 height, char bitDepth = 8)
 inline QByteArray mng(quint32 width, quint32 height, const QByteArray& chunks = {})
 {
     return QByteArray("\x8AMNG\r\n\x1A\n", 8)
-        + chunk("MHDR", bigEndianSize(width, height) + QByteArray(20, '\0')) + chunks
+        + chunk("MHDR", bigEndian32(width) + bigEndian32(height) + QByteArray(20, '\0')) + chunks
         + chunk("MEND", {});
 }
 

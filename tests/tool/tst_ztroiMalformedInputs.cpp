@@ -154,7 +154,6 @@ private slots:
     void standardInputIsReadAsAFile_data();
     void standardInputIsReadAsAFile();
     void laterInputIsNeverReplaced();
-    void namesBeyondTheBudgetFailTheRun();
     void signalDuringALongListIsHonoured();
     void uniqueNamesAsThePlainSearch();
 };
@@ -224,6 +223,10 @@ void tst_ztroiMalformedInputs::inputsThatCannotBeRead_data()
     // Regression: the entry was opened up to its NUL, "cannot open the file (Success)".
     row("list of a NUL inside a line", "--list z", 2,
         "--list z: an entry holds a NUL byte, which no file name can");
+    // The output names are the one thing that grows with a list: past the memory budget, the run
+    // says so before it starts, instead of growing past it.
+    row("names beyond the memory budget", "--memory 1 --list many", 1,
+        "pictures need more than the memory budget (1 MB)");
 }
 
 void tst_ztroiMalformedInputs::inputsThatCannotBeRead()
@@ -236,11 +239,14 @@ void tst_ztroiMalformedInputs::inputsThatCannotBeRead()
     QCOMPARE(mkfifo(qPrintable(work.filePath("fifo")), 0600), 0);
     writeFile(work.filePath("a"), "missing 1\n");
     writeFile(work.filePath("z"), QByteArray("new\nline\0\0second", 17));
+    writeFile(work.filePath("many"), missingPictures(20000));
     const Run run = ztroi(QStringList {"--json", "--quiet"} + arguments, work.path());
     QCOMPARE(run.exitCode, exitCode);
-    QCOMPARE(run.out.isEmpty(), exitCode == 2);
-    QVERIFY2(run.err.startsWith(("ztroi: " + error).toUtf8()) && run.err.count("ztroi: ") == 1,
+    QCOMPARE(run.out.isEmpty(), !arguments.contains("fifo")); // the one picture that is tried
+    QVERIFY2(run.err.startsWith("ztroi: ") && run.err.contains(error.toUtf8())
+            && run.err.count("ztroi: ") == 1,
         run.err.constData());
+    QVERIFY(!QFileInfo::exists(work.filePath("ztroi-out")));
 }
 
 // A name is opened by its bytes, and JSON gives each byte that is not UTF-8 as the character
@@ -541,8 +547,6 @@ void tst_ztroiMalformedInputs::longListTakesBoundedMemory()
     const qint64 longPeak = peakMemoryOf(options + QStringList {"long"}, work.path(), 120);
     QVERIFY(shortPeak > 0 && longPeak > 0);
     const qint64 growth = longPeak - shortPeak;
-    qInfo("peak memory: %lld KB for 1,000 entries, %lld KB for 200,000", shortPeak >> 10,
-        longPeak >> 10);
     QVERIFY2(growth < (20 << 20), qPrintable(QString::number(growth >> 10) + " KB more"));
 }
 
@@ -597,20 +601,6 @@ void tst_ztroiMalformedInputs::laterInputIsNeverReplaced()
     QCOMPARE(contentOf(work.filePath("d/dog.salience.png")), later);
 }
 
-// The output names are the one thing that grows with a list: past the memory budget, the run
-// says so before it starts, instead of growing past it.
-void tst_ztroiMalformedInputs::namesBeyondTheBudgetFailTheRun()
-{
-    QTemporaryDir work;
-    writeFile(work.filePath("list"), missingPictures(20000));
-    const Run run = ztroi({"--json", "--quiet", "--memory", "1", "--list", "list"}, work.path());
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(
-        run.err.contains("pictures need more than the memory budget (1 MB)"), run.err.constData());
-    QVERIFY(run.out.isEmpty());
-    QVERIFY(!QFileInfo::exists(work.filePath("ztroi-out")));
-}
-
 // Regression: naming 40,000 inputs came before the first picture (85 s for inputs of one name),
 // and a signal then went unheeded. The first picture comes at once; the batch stops soon after
 // SIGTERM, with its status.
@@ -627,15 +617,13 @@ void tst_ztroiMalformedInputs::signalDuringALongListIsHonoured()
     while (!process.canReadLine() && timer.elapsed() < 10000) {
         process.waitForReadyRead(1000);
     }
-    qInfo("first picture after %lld ms", timer.elapsed());
-    QVERIFY(process.canReadLine());
+    QVERIFY2(process.canReadLine(), "no picture within 10 s");
     timer.restart();
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(10000));
-    qInfo("ended %lld ms after SIGTERM", timer.elapsed());
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 128 + SIGTERM);
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
 }
 
 // The same names as the plain search on a few telling lists and on lists drawn from bases and
@@ -677,7 +665,6 @@ void tst_ztroiMalformedInputs::uniqueNamesAsThePlainSearch()
     const QStringList names = ZTBatchRunner::outputNames(inputs);
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(names.last(), QStringLiteral("IMG_0001-40000"));
-    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), count);
 }
 
 QTEST_GUILESS_MAIN(tst_ztroiMalformedInputs)

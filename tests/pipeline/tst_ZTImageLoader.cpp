@@ -1,6 +1,6 @@
 // The loader: decoding within the memory budget, reduced decodes, orientations, and what it leaves
 // behind after a refused picture. The structure checks are tst_ZTPictureHeader's, what ztroi
-// reports for broken files tst_ztroiMalformedInputs'.
+// reports for broken files tst_ztroiInputs'.
 
 #include "ZTImageTestSupport.h"
 #include "ZTPictureFiles.h"

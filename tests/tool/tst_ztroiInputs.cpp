@@ -1,16 +1,14 @@
 // What ztroi reads and what it refuses: truncated files of every format, hostile files whose
 // decoding would take too much memory, a file that changes while it waits for memory, inputs that
-// are not regular files, names that are not UTF-8, and lists of paths. The structure checks and
-// the loader's limits, row by row, are in tst_ZTImageLoader; damaged bytes anywhere, in the
-// fuzz targets.
-//
-// And the inputs that it takes. Folders with --recursive: which files of a tree are pictures, the
-// outputs mirrored under the output folder with its rules held in every subfolder. Lists: read as
-// they come, so that neither the memory nor the time before the first picture grows with their
-// length, from a file or a pipe alike, and without letting an output replace an input that comes
-// later in the run. The output names: unique in input order, the same as the plain search for the
-// first free number always gave, at linear cost for any list. And the console: one line a picture,
-// the totals, the progress bar's time to go.
+// are not regular files, names that are not UTF-8, and lists of paths. The structure checks and the
+// loader's limits, row by row, are in tst_ZTImageLoader; damaged bytes anywhere, in the fuzz
+// targets. Folders with --recursive: which files of a tree are pictures, the outputs mirrored under
+// the output folder with its rules held in every subfolder. Lists: read as they come, so that
+// neither the memory nor the time before the first picture grows with their length, from a file or
+// a pipe alike, and without letting an output replace an input that comes later in the run. The
+// output names: unique in input order, the same as the plain search for the first free number
+// always gave, at linear cost for any list. And the console: one line a picture, the totals, the
+// progress bar's time to go.
 
 #include "ZTBatchRunner.h"
 #include "ZTPictureFiles.h"
@@ -132,7 +130,7 @@ QStringList plainUniqueNames(const QStringList& bases)
 
 } // namespace
 
-class tst_ztroiMalformedInputs : public QObject
+class tst_ztroiInputs : public QObject
 {
     Q_OBJECT
 
@@ -160,7 +158,7 @@ private slots:
 
 // A picture whose decoding does not fit beside the others drops its file's bytes while it waits
 // for memory, and reads the file again once it may: a file that grew meanwhile is refused.
-void tst_ztroiMalformedInputs::waitingForMemoryReadsTheFileAgain()
+void tst_ztroiInputs::waitingForMemoryReadsTheFileAgain()
 {
     QTemporaryDir work;
     const QString path = writeFile(
@@ -185,7 +183,7 @@ void tst_ztroiMalformedInputs::waitingForMemoryReadsTheFileAgain()
 
 // Regression: --max-side above about 23000 counted every W:H crop as a square of that side, and
 // every picture was refused for memory ("needs about 76311 MB").
-void tst_ztroiMalformedInputs::maxSideCountsCropsAsLargeAsThePicture()
+void tst_ztroiInputs::maxSideCountsCropsAsLargeAsThePicture()
 {
     ZTAnalysisSettings settings;
     settings.writeCrops = true;
@@ -198,7 +196,7 @@ void tst_ztroiMalformedInputs::maxSideCountsCropsAsLargeAsThePicture()
     QCOMPARE(ZTPictureAnalyzer::analysisBytes(settings, QSize(64, 48)), analysis + 64 * 48 * 8);
 }
 
-void tst_ztroiMalformedInputs::inputsThatCannotBeRead_data()
+void tst_ztroiInputs::inputsThatCannotBeRead_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
@@ -229,7 +227,7 @@ void tst_ztroiMalformedInputs::inputsThatCannotBeRead_data()
         "pictures need more than the memory budget (1 MB)");
 }
 
-void tst_ztroiMalformedInputs::inputsThatCannotBeRead()
+void tst_ztroiInputs::inputsThatCannotBeRead()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -253,7 +251,7 @@ void tst_ztroiMalformedInputs::inputsThatCannotBeRead()
 // U+DC00 plus the byte; a name starting with ':' is a file like any other. Control bytes are
 // escaped on standard error, so that each failed picture has one line there, and JSON escapes
 // them its own way.
-void tst_ztroiMalformedInputs::namesAreTakenAsTheirBytes()
+void tst_ztroiInputs::namesAreTakenAsTheirBytes()
 {
     QTemporaryDir work;
     const QByteArray jpeg = encoded(scene(QSize(32, 24), QPoint(8, 8)), "jpeg");
@@ -294,7 +292,7 @@ QByteArray hostileFile(const QString& name)
     return mng(16, 16, chunk("LOOP", loop) + chunk("ENDL", QByteArray(1, '\0')));
 }
 
-void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation_data()
+void tst_ztroiInputs::peakMemoryStaysWithinTheReservation_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QStringList>("arguments");
@@ -310,7 +308,7 @@ void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation_data()
 
 // Every hostile file takes no more memory than ztroi reserved for it, beside what ztroi takes
 // for itself: the peak of ztroi --version, started the same way, and the decoders' libraries.
-void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation()
+void tst_ztroiInputs::peakMemoryStaysWithinTheReservation()
 {
     QFETCH(QString, file);
     QFETCH(QStringList, arguments);
@@ -344,7 +342,7 @@ void tst_ztroiMalformedInputs::peakMemoryStaysWithinTheReservation()
 // one is refused before its pixels are used, each whole one is read. Under valgrind's memcheck
 // when ZTROI_VALGRIND is set (by the CTest test ztroi_valgrind), which then finds any use of bytes
 // that no decoder wrote (the RLE picture leaves pixels to the background).
-void tst_ztroiMalformedInputs::truncatedFilesUnderValgrind()
+void tst_ztroiInputs::truncatedFilesUnderValgrind()
 {
     QTemporaryDir work;
     QStringList files;
@@ -374,7 +372,7 @@ void tst_ztroiMalformedInputs::truncatedFilesUnderValgrind()
     }
 }
 
-void tst_ztroiMalformedInputs::searchFindsThePictures_data()
+void tst_ztroiInputs::searchFindsThePictures_data()
 {
     QTest::addColumn<QStringList>("tree");
     QTest::addColumn<QList<QByteArray>>("formats");
@@ -409,7 +407,7 @@ void tst_ztroiMalformedInputs::searchFindsThePictures_data()
     row("deeper than 64 folders: left out and said", {deep + "d/p.png", "q.png"}, {"q.png"}, 1);
 }
 
-void tst_ztroiMalformedInputs::searchFindsThePictures()
+void tst_ztroiInputs::searchFindsThePictures()
 {
     QFETCH(QStringList, tree);
     QFETCH(QList<QByteArray>, formats);
@@ -434,7 +432,7 @@ void tst_ztroiMalformedInputs::searchFindsThePictures()
     QVERIFY2(said.size() == problems, qPrintable(said.join('\n')));
 }
 
-void tst_ztroiMalformedInputs::outputsMirrorTheTree_data()
+void tst_ztroiInputs::outputsMirrorTheTree_data()
 {
     QTest::addColumn<QStringList>("tree");
     QTest::addColumn<QStringList>("arguments");
@@ -465,7 +463,7 @@ void tst_ztroiMalformedInputs::outputsMirrorTheTree_data()
         {"in/a/p.png"}, {"a"}, "ztroi-out/a is not a folder; ztroi does not replace it");
 }
 
-void tst_ztroiMalformedInputs::outputsMirrorTheTree()
+void tst_ztroiInputs::outputsMirrorTheTree()
 {
     QFETCH(QStringList, tree);
     QFETCH(QStringList, arguments);
@@ -493,7 +491,7 @@ void tst_ztroiMalformedInputs::outputsMirrorTheTree()
 // from an hour on. End to end: one line a picture in input order whatever the jobs, the totals
 // last; the broken picture has its line on standard error, not among the summaries, and leaves
 // nothing in the output folder.
-void tst_ztroiMalformedInputs::console()
+void tst_ztroiInputs::console()
 {
     ZTPictureReport report;
     report.input = "p.jpg";
@@ -536,7 +534,7 @@ void tst_ztroiMalformedInputs::console()
 
 // Regression: every entry stayed in memory, 2.75 GB for a list of 100 MB. Only the output names
 // grow now, within what the run sets aside for them.
-void tst_ztroiMalformedInputs::longListTakesBoundedMemory()
+void tst_ztroiInputs::longListTakesBoundedMemory()
 {
     SKIP_PEAKS_UNDER_ASAN();
     QTemporaryDir work;
@@ -550,7 +548,7 @@ void tst_ztroiMalformedInputs::longListTakesBoundedMemory()
     QVERIFY2(growth < (20 << 20), qPrintable(QString::number(growth >> 10) + " KB more"));
 }
 
-void tst_ztroiMalformedInputs::standardInputIsReadAsAFile_data()
+void tst_ztroiInputs::standardInputIsReadAsAFile_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QByteArray>("list");
@@ -566,7 +564,7 @@ void tst_ztroiMalformedInputs::standardInputIsReadAsAFile_data()
 
 // The pictures on the command line come first, then the list's entries. Standard input is read
 // once into the spool, yet gives the same run as the file with the same bytes.
-void tst_ztroiMalformedInputs::standardInputIsReadAsAFile()
+void tst_ztroiInputs::standardInputIsReadAsAFile()
 {
     QFETCH(QString, option);
     QFETCH(QByteArray, list);
@@ -586,7 +584,7 @@ void tst_ztroiMalformedInputs::standardInputIsReadAsAFile()
 
 // The salience map of d/dog.jpg would take the name of an input that comes after it, both read
 // from standard input.
-void tst_ztroiMalformedInputs::laterInputIsNeverReplaced()
+void tst_ztroiInputs::laterInputIsNeverReplaced()
 {
     QTemporaryDir work;
     QVERIFY(QDir(work.path()).mkdir("d"));
@@ -604,7 +602,7 @@ void tst_ztroiMalformedInputs::laterInputIsNeverReplaced()
 // Regression: naming 40,000 inputs came before the first picture (85 s for inputs of one name),
 // and a signal then went unheeded. The first picture comes at once; the batch stops soon after
 // SIGTERM, with its status.
-void tst_ztroiMalformedInputs::signalDuringALongListIsHonoured()
+void tst_ztroiInputs::signalDuringALongListIsHonoured()
 {
     QTemporaryDir work;
     writeFile(work.filePath("list"), missingPictures(200000, true));
@@ -628,7 +626,7 @@ void tst_ztroiMalformedInputs::signalDuringALongListIsHonoured()
 
 // The same names as the plain search on a few telling lists and on lists drawn from bases and
 // their numbered forms, where the two searches could part; and the output names of a batch.
-void tst_ztroiMalformedInputs::uniqueNamesAsThePlainSearch()
+void tst_ztroiInputs::uniqueNamesAsThePlainSearch()
 {
     const auto uniqueNames = [](const QStringList& bases) {
         ZTUniqueNames unique;
@@ -667,5 +665,5 @@ void tst_ztroiMalformedInputs::uniqueNamesAsThePlainSearch()
     QCOMPARE(names.last(), QStringLiteral("IMG_0001-40000"));
 }
 
-QTEST_GUILESS_MAIN(tst_ztroiMalformedInputs)
-#include "tst_ztroiMalformedInputs.moc"
+QTEST_GUILESS_MAIN(tst_ztroiInputs)
+#include "tst_ztroiInputs.moc"

@@ -2,7 +2,6 @@
 // (never enlarged with no-enlarge), and the warnings of crops that need a look.
 
 #include "ZTToolTestSupport.h"
-#include "analysis/ZTOptionTable.h"
 #include "analysis/ZTPictureAnalyzer.h"
 #include "crops/ZTCropWarnings.h"
 #include "crops/ZTCropWriter.h"
@@ -13,17 +12,6 @@
 #include <QtTest>
 
 #include <numeric>
-
-namespace {
-
-ZTCropRequest requestFor(const QString& text)
-{
-    ZTCropRequest request;
-    ZTOptionTable::parseCrop(text, &request);
-    return request;
-}
-
-} // namespace
 
 class tst_ZTCropHonesty : public QObject
 {
@@ -93,7 +81,7 @@ void tst_ZTCropHonesty::writtenSize()
     QFETCH(double, scale);
 
     const ZTCropWriter writer(QString(), ZTCropWriter::defaultQuality, 0, noEnlarge);
-    QCOMPARE(writer.outputSize(requestFor(request), window), written);
+    QCOMPARE(writer.outputSize(cropRequest(request), window), written);
     QCOMPARE(ZTCropWriter::scale(window, written), scale);
     QCOMPARE(ZTCropWriter::enlarges(window, written), scale > 1.0);
 }
@@ -130,7 +118,7 @@ void tst_ZTCropHonesty::warnings()
     QFETCH(QList<QRect>, faces);
     QFETCH(QStringList, expected);
 
-    const ZTCrop checked {requestFor(QStringLiteral("1:1")), QRect(100, 0, 200, 200), kept};
+    const ZTCrop checked {cropRequest(QStringLiteral("1:1")), QRect(100, 0, 200, 200), kept};
     ZTCrop best = checked;
     best.salienceKept = bestKept;
     QList<ZTCrop> crops {checked, best};
@@ -149,7 +137,7 @@ void tst_ZTCropHonesty::analysisReportsScaleAndWarnings()
     ZTAnalysisSettings settings;
     settings.writeCrops = true;
     settings.noEnlarge = true;
-    settings.crops = {requestFor(QStringLiteral("1080x1350"))};
+    settings.crops = {cropRequest(QStringLiteral("1080x1350"))};
     const ZTPictureReport report = ZTPictureAnalyzer(settings).analyze(photo).report;
     QVERIFY2(report.ok(), qPrintable(report.error));
     const ZTCrop& crop = report.crops.first();

@@ -3,7 +3,7 @@
 // painted over a photo.
 
 #include "ZTImageTestSupport.h"
-#include "ZTOptionParser.h"
+#include "ZTToolTestSupport.h"
 #include "crops/ZTCropPlanner.h"
 #include "crops/ZTCropWriter.h"
 #include "crops/ZTOverlayPainter.h"
@@ -11,17 +11,6 @@
 #include <QColorSpace>
 #include <QPainter>
 #include <QtTest>
-
-namespace {
-
-ZTCropRequest request(const QString& text)
-{
-    ZTCropRequest parsed;
-    ZTOptionParser::parseCrop(text, &parsed);
-    return parsed;
-}
-
-} // namespace
 
 class tst_ZTCropWriter : public QObject
 {
@@ -81,7 +70,7 @@ void tst_ZTCropWriter::sizes()
     QFETCH(qint64, bytesPerPixel);
 
     const ZTCropWriter writer(QString(), ZTCropWriter::defaultQuality, maxSide);
-    const ZTCropRequest asked = request(crop);
+    const ZTCropRequest asked = cropRequest(crop);
     const QSize window
         = ZTSalienzCropPlanner::largestWindow(picture, asked.aspectWidth, asked.aspectHeight);
     QCOMPARE(writer.outputSize(asked, window), output);
@@ -89,7 +78,7 @@ void tst_ZTCropWriter::sizes()
     QCOMPARE(writer.memoryBytes({asked}), bytes);
     QCOMPARE(writer.memoryBytesPerPixel({asked}), bytesPerPixel);
     // Several crops need the largest of their decodes.
-    QCOMPARE(writer.neededSize(picture, {request("1x1"), asked, request("2x3")}), needed);
+    QCOMPARE(writer.neededSize(picture, {cropRequest("1x1"), asked, cropRequest("2x3")}), needed);
 }
 
 void tst_ZTCropWriter::fileKinds_data()
@@ -116,7 +105,7 @@ void tst_ZTCropWriter::fileKinds()
 
     QList<ZTCrop> crops;
     for (const QString& text : requests) {
-        crops.append({request(text), {}, 0.0, false});
+        crops.append({cropRequest(text), {}, 0.0, false});
     }
     QCOMPARE(ZTCropWriter::fileKinds(crops), kinds);
 }
@@ -172,7 +161,7 @@ void tst_ZTCropWriter::render()
     QFETCH(QString, pixels);
 
     picture.setColorSpace(QColorSpace::AdobeRgb);
-    const ZTCrop crop {request("4x2"), rect, 0.0, false};
+    const ZTCrop crop {cropRequest("4x2"), rect, 0.0, false};
     const QImage rendered = ZTCropWriter().render(picture, QSize(40, 20), crop, suffix);
     QCOMPARE(rendered.colorSpace(), QColorSpace(QColorSpace::AdobeRgb));
     QCOMPARE(rendered.hasAlphaChannel(), suffix == "png");

@@ -3,6 +3,8 @@
 
 // Helpers shared by the tests of ztroi: test pictures and their files.
 
+#include "analysis/ZTOptionTable.h"
+
 #include <QBuffer>
 #include <QPainter>
 #include <QtTest>
@@ -54,6 +56,14 @@ inline QByteArray withOrientation(const QByteArray& jpeg, char orientation)
 }
 
 // The files in @p folder by name, hidden ones included; none when there is no such folder.
+// The crop request that the command line makes of @p text ("16:9", "1080x1350").
+inline ZTCropRequest cropRequest(const QString& text)
+{
+    ZTCropRequest request;
+    ZTOptionTable::parseCrop(text, &request);
+    return request;
+}
+
 inline QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);

@@ -13,6 +13,7 @@
 #include "report/ZTReportFormatter.h"
 
 #include <QPainter>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -28,15 +29,25 @@ const QString faceModel = QStringLiteral(ZTROI_TEST_FACE_MODEL);
         QSKIP("no face detection or no model (scripts/fetch-face-model)");                         \
     }
 
+// Names the face model and the cascades' folder (empty: none, or the installed ones) to the
+// detectors until the returned guard goes, however the test ends.
+auto namingTheModel(const QString& model, const QString& cascadeFolder = QString())
+{
+    qputenv(ZTFaceDetector::modelVariable, QFile::encodeName(model));
+    qputenv(ZTFaceDetector::cascadeFolderVariable, QFile::encodeName(cascadeFolder));
+    return qScopeGuard([] {
+        qputenv(ZTFaceDetector::modelVariable, QByteArray());
+        qputenv(ZTFaceDetector::cascadeFolderVariable, QByteArray());
+    });
+}
+
 // A dark picture with an orange disc on its right, which pulls a crop there, analysed for the
 // one crop @p crop, with or without @p faces; @p finder stands in for the face detector.
 ZTPictureReport analyzedScene(bool faces, const QString& crop, const ZTFaceFinder& finder = {})
 {
     ZTToolSettings settings;
     settings.faces = faces;
-    ZTCropRequest request;
-    ZTOptionParser::parseCrop(crop, &request);
-    settings.crops = {request};
+    settings.crops = {cropRequest(crop)};
     const QImage wide = scene(QSize(600, 200), QPoint(520, 100));
     return ZTPictureAnalyzer(settings, finder).analyzeImage("wide.png", wide, "png").report;
 }
@@ -172,11 +183,9 @@ void tst_ZTFaces::facesFound()
     QFETCH(QRect, face);
 
     SKIP_WITHOUT_FACES(detector == "blazeface");
-    qputenv(
-        ZTFaceDetector::modelVariable, detector == "cascades" ? "" : QFile::encodeName(faceModel));
+    const auto unnamed = namingTheModel(detector == "cascades" ? "" : faceModel);
     ZTFaceDetector loaded;
     QVERIFY2(loaded.load(), qPrintable(loaded.errorString()));
-    qputenv(ZTFaceDetector::modelVariable, QByteArray());
     if (loaded.name() != detector) {
         QSKIP(qPrintable(loaded.fallbackNote())); // built without OpenCV's dnn
     }
@@ -235,9 +244,7 @@ void tst_ZTFaces::detectorThatRuns()
         QVERIFY(::mkfifo(qPrintable(work.filePath("haarcascade_frontalface_alt2.xml")), 0600) == 0);
         writeFile(work.filePath("haarcascade_profileface.xml"), "<opencv_storage/>");
     }
-    qputenv(ZTFaceDetector::modelVariable, QFile::encodeName(path));
-    qputenv(ZTFaceDetector::cascadeFolderVariable,
-        cascades == "installed" ? QByteArray() : QFile::encodeName(work.path()));
+    const auto unnamed = namingTheModel(path, cascades == "installed" ? "" : work.path());
     QVERIFY(scene(QSize(600, 200), QPoint(520, 100)).save(work.filePath("wide.png")));
     const Run run
         = ztroi(QStringList {"--json", "--no-map", "--quiet"} + options + QStringList {"wide.png"},
@@ -258,8 +265,6 @@ void tst_ZTFaces::detectorThatRuns()
         QCOMPARE(report.errorKind, ZTError::Kind::Unavailable);
         QCOMPARE(run.out, QByteArray());
     }
-    qputenv(ZTFaceDetector::modelVariable, QByteArray());
-    qputenv(ZTFaceDetector::cascadeFolderVariable, QByteArray());
     const QJsonObject record = QJsonDocument::fromJson(run.out).object();
     QCOMPARE(record.value("faceDetector").toString(), detector);
     QCOMPARE(record.contains("faces"), !detector.isEmpty());
